@@ -1,0 +1,37 @@
+# Test programs and their environment. Under the cross build CTest runs the
+# executables through wine (the toolchain's emulator) in a private prefix.
+set(LUMORA_SERVICE_DIR ${CMAKE_BINARY_DIR}/service)
+set(LUMORA_TEST_ENV
+  "LUMORA_TEST_SERVICE_DIR=${LUMORA_SERVICE_DIR}"
+  "LUMORA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  "LUMORA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+if(WIN32)
+  list(APPEND LUMORA_TEST_ENV
+    "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix" "WINEARCH=win32" "WINEDEBUG=-all"
+    "WINEDLLOVERRIDES=mscoree,mshtml=")
+endif()
+
+# The stand-in service for the tests that talk to it (one instance per run).
+add_test(NAME service_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/service-ctl.sh start ${LUMORA_SERVICE_DIR})
+add_test(NAME service_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/service-ctl.sh stop ${LUMORA_SERVICE_DIR})
+set_tests_properties(service_start PROPERTIES FIXTURES_SETUP service)
+set_tests_properties(service_stop PROPERTIES FIXTURES_CLEANUP service)
+
+# lumora_test(NAME ... SOURCES ... [SERVICE] [LABELS ...])
+function(lumora_test)
+  cmake_parse_arguments(T "SERVICE" "NAME" "SOURCES;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE lumora_core GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE src tests)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS "${T_LABELS}")
+  if(T_SERVICE)
+    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED service RESOURCE_LOCK service)
+  endif()
+endfunction()
+
+# Every test folder adds its programs in a CMake file of its own.
+file(GLOB LUMORA_TEST_CMAKE CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/tests.cmake)
+foreach(f ${LUMORA_TEST_CMAKE})
+  include(${f})
+endforeach()

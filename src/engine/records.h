@@ -1,0 +1,169 @@
+// Value records of the plug-in: feeds with their pools, found wallpapers,
+// collections of a user, and cached/shown file entries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// Raised by an out-of-range element access; the worker loop logs it with its
+// message and restarts, like any other exception of a pass.
+class CInvalidArgException : public std::out_of_range {
+public:
+    explicit CInvalidArgException(const std::string& what) : std::out_of_range(what) {}
+    // Copies the message into buf (cut to fit, always terminated).
+    bool GetErrorMessage(char* buf, size_t size) const;
+};
+
+// A growable array whose element access checks the index, so a stale index
+// raises instead of reading past the end.
+template <class T>
+class CArrayEx {
+public:
+    int GetSize() const { return static_cast<int>(m_items.size()); }
+    int GetCount() const { return GetSize(); }
+    bool IsEmpty() const { return m_items.empty(); }
+    T& operator[](int i) { return m_items[Check(i)]; }
+    const T& operator[](int i) const { return m_items[Check(i)]; }
+    T& GetAt(int i) { return (*this)[i]; }
+    const T& GetAt(int i) const { return (*this)[i]; }
+    int Add(const T& v) {
+        m_items.push_back(v);
+        return GetSize() - 1;
+    }
+    void RemoveAt(int i) { m_items.erase(m_items.begin() + Check(i)); }
+    void RemoveAll() { m_items.clear(); }
+    // Shrinking destroys the surplus elements; growing default-constructs.
+    void SetSize(int n) { m_items.resize(n < 0 ? 0 : static_cast<size_t>(n)); }
+    // Element-wise assignment: elements at indexes that exist in both keep
+    // whatever their own assignment operator keeps (a feed keeps its pool).
+    void Copy(const CArrayEx& src) {
+        SetSize(src.GetSize());
+        for (int i = 0; i < src.GetSize(); ++i) m_items[i] = src.m_items[i];
+    }
+    typename std::vector<T>::iterator begin() { return m_items.begin(); }
+    typename std::vector<T>::iterator end() { return m_items.end(); }
+    typename std::vector<T>::const_iterator begin() const { return m_items.begin(); }
+    typename std::vector<T>::const_iterator end() const { return m_items.end(); }
+    T* GetData() { return m_items.data(); }
+
+private:
+    size_t Check(int i) const {
+        if (i < 0 || static_cast<size_t>(i) >= m_items.size())
+            throw CInvalidArgException("Invalid argument: array index " + std::to_string(i) + " out of range (size " +
+                                       std::to_string(m_items.size()) + ")");
+        return static_cast<size_t>(i);
+    }
+    std::vector<T> m_items;
+};
+
+class CLumoraItem {
+public:
+    std::string Name;      // remote file name (after the URL's last '/'), or Id
+    std::string Id;        // service id; never empty for a kept item
+    std::string Uploader;  // may be empty
+    std::string Url;
+    std::string FileType;  // MIME type
+    std::string Purity;    // also the sub-folder name
+};
+
+class CLumoraCollection {
+public:
+    std::string Id;  // numeric id as decimal text
+    std::string Label;
+    int Count = 0;
+};
+
+class CLumoraFeed {
+public:
+    enum { kEnabled = 0x1, kQueried = 0x10000 };
+
+    int Type = 0;  // 0 search, 1 collection
+    int Flg = kEnabled;
+    int MaxPhotos = 500;  // never stored, edited or copied
+    std::string Query;
+    std::string Categories = "111";
+    std::string Purity = "100";
+    int Sorting = 0;
+    int TopRange = 3;
+    std::string Atleast;
+    std::string Ratios;
+    std::string Username;
+    std::string CollId;
+    std::string CollName;
+    std::string Seed;
+    int Page = 0;
+    int LastPage = 0;
+    int Retries = 0;
+    CArrayEx<CLumoraItem> Items;  // the pool
+
+    CLumoraFeed() = default;
+    CLumoraFeed(const CLumoraFeed& o) : MaxPhotos(o.MaxPhotos), Items(o.Items) { AssignFields(o); }
+    // Assignment copies configuration and paging only: the target keeps its
+    // own pool and MaxPhotos, so re-assigning a feed list keeps found items.
+    CLumoraFeed& operator=(const CLumoraFeed& o) {
+        if (this != &o) AssignFields(o);
+        return *this;
+    }
+
+    bool IsEnabled() const { return (Flg & kEnabled) != 0; }
+    bool IsSameFeed(const CLumoraFeed& other) const;
+    std::string GetDescription() const;
+
+private:
+    void AssignFields(const CLumoraFeed& o);
+};
+
+typedef CArrayEx<CLumoraFeed> CFeedArray;
+typedef CArrayEx<CLumoraItem> CItemArray;
+typedef CArrayEx<CLumoraCollection> CCollectionArray;
+
+// Whether two feed lists ask the service for the same things in the same order.
+bool FeedsEqual(const CFeedArray& oldList, const CFeedArray& newList);
+
+class CFileData {
+public:
+    std::string Path;
+    std::string Id;
+    int FeedIndex = -1;
+    CFileData() = default;
+    CFileData(const std::string& path, const std::string& id, int feedIndex)
+        : Path(path), Id(id), FeedIndex(feedIndex) {}
+};
+
+// Case-folds a path the way path comparisons of the cache do (per character in
+// the system code page).
+std::string FoldPathCase(const std::string& path);
+
+// An ordered list of file records (oldest first) with an index by case-folded
+// path and per-feed counts, so lookups, counts and removals stay O(1) at
+// hundreds of thousands of records. A path may occur more than once; Find
+// returns the oldest record with that path.
+class CFileList {
+public:
+    typedef std::list<CFileData>::iterator iterator;
+    typedef std::list<CFileData>::const_iterator const_iterator;
+
+    int GetCount() const { return static_cast<int>(m_list.size()); }
+    bool IsEmpty() const { return m_list.empty(); }
+    void AddTail(const CFileData& d);
+    iterator RemoveAt(iterator it);  // returns the next position
+    void RemoveHead() { RemoveAt(m_list.begin()); }
+    void RemoveAll();
+    iterator Find(const std::string& path);  // case-insensitive; end() if none
+    int CountFeed(int feedIndex) const;
+    iterator begin() { return m_list.begin(); }
+    iterator end() { return m_list.end(); }
+    const_iterator begin() const { return m_list.begin(); }
+    const_iterator end() const { return m_list.end(); }
+    const CFileData& GetHead() const { return m_list.front(); }
+
+private:
+    std::list<CFileData> m_list;
+    std::unordered_multimap<std::string, iterator> m_byPath;
+    std::unordered_map<int, int> m_perFeed;
+};

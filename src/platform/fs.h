@@ -1,0 +1,45 @@
+// File operations the engine needs, with the platform's error codes
+// (kErrFileNotFound 2, kErrPathNotFound 3, kErrSharingViolation 32 on both
+// builds). Every operation goes through a table that tests may replace to
+// inject failures (the Nth rename, a full disk, a locked file).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace plat {
+
+enum { kErrFileNotFound = 2, kErrPathNotFound = 3, kErrAccessDenied = 5, kErrSharingViolation = 32 };
+
+extern const char kPathSep;  // '\\' on Windows, '/' natively
+
+struct FileOps {
+    bool (*exists)(const std::string& path);  // a file or a folder
+    bool (*createFolder)(const std::string& path, int* error);
+    bool (*deleteFile)(const std::string& path, int* error);
+    // Replaces an existing target (retries briefly on a sharing violation).
+    bool (*moveReplace)(const std::string& from, const std::string& to, int* error);
+    // fopen with a narrow-code-page path; mode as fopen's ("rb", "wb", ...).
+    FILE* (*open)(const std::string& path, const char* mode);
+    // Flushes buffers to the device before a rename makes the file current.
+    bool (*flushClose)(FILE* f);
+};
+
+const FileOps& Files();
+// Replaces the table (tests); returns the previous one. nullptr restores the real one.
+const FileOps* SetFileOpsForTest(const FileOps* ops);
+const FileOps& RealFileOps();
+
+inline bool PathExists(const std::string& p) { return Files().exists(p); }
+inline bool CreateFolder(const std::string& p, int* e = nullptr) { return Files().createFolder(p, e); }
+inline bool DeleteFileAt(const std::string& p, int* e = nullptr) { return Files().deleteFile(p, e); }
+inline bool MoveReplace(const std::string& a, const std::string& b, int* e = nullptr) {
+    return Files().moveReplace(a, b, e);
+}
+inline FILE* OpenFile(const std::string& p, const char* mode) { return Files().open(p, mode); }
+inline bool FlushClose(FILE* f) { return Files().flushClose(f); }
+
+// Full path of the loaded plug-in module's own file (empty if unknown).
+std::string ModulePath();
+
+}  // namespace plat

@@ -1,0 +1,47 @@
+// The module's single application object: settings, message flags, the
+// engine, and the host callback.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "plugin/host_callback.h"
+
+class CLumoraApp : public CLumoraSettings {
+public:
+    CLumoraApp();
+    ~CLumoraApp();
+
+    // Runs once when the library is loaded: OLE, random seed, common controls.
+    bool InitInstance();
+
+    std::atomic<int32_t> m_changed{0};
+    std::atomic<int32_t> m_closing{0};
+    std::atomic<int32_t> m_hosttype{0};
+    CLumoraEngine m_engine;
+    std::atomic<PlugInHostCallback> m_callback{nullptr};
+};
+
+CLumoraApp& theApp();
+
+// The exported message function.
+extern "C" int32_t LUMORA_STDCALL vdtPlugInMsgHandler(uint32_t msg, HostWord p, int32_t a);
+
+enum : uint32_t {
+    PIM_QUERY = 1,
+    PIM_GETNAME = 2,
+    PIM_SETCALLBACK = 3,
+    PIM_CONFIGURE = 5,
+    PIM_SAVE = 6,
+    PIM_LOAD = 7,
+    PIM_ISCHANGED = 8,
+    PIM_START = 9,
+    PIM_STOP = 10,
+    PIM_FILESHOWN = 14,
+    PIM_SETHOST = 28,
+    PIM_ENABLE = 40,
+};
+
+// Message 5: runs the configuration dialog (Windows build); 0 where there is none.
+int32_t RunConfigureDialog(HostWord ownerWindow);

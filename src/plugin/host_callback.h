@@ -1,0 +1,52 @@
+// The host's services as the plug-in sees them: the callback the host hands
+// over with its "set callback" message, the setting record it reads, and the
+// single logging function.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#define LUMORA_STDCALL __stdcall
+#else
+#define LUMORA_STDCALL
+#endif
+
+// A word of the host interface: 32 bits on the Windows build, pointer-sized
+// on a 64-bit native build.
+typedef intptr_t HostWord;
+
+typedef int32_t(LUMORA_STDCALL* PlugInHostCallback)(uint32_t code, HostWord first, HostWord second);
+
+enum : uint32_t {
+    PHC_WRITESETTING = 5,
+    PHC_READSETTING = 6,
+    PHC_LOG = 7,
+    PHC_NOTIFY = 9,
+};
+
+// Notify sub-codes.
+enum : int32_t {
+    PHC_NOTIFY_IMAGES = 22,  // images exist (Tableaux only)
+    PHC_NOTIFY_START = 44,   // the plug-in starts working
+};
+
+// The ten-word record of the settings codes. Words 3, 5, 7 and 9 stay 0.
+struct SettingRecord {
+    HostWord w[10];
+};
+enum { SR_SECTION = 0, SR_KEY = 1, SR_TYPE = 2, SR_VALUE = 4, SR_DEFAULT = 6, SR_CAPACITY = 8 };
+enum { SR_TYPE_TEXT = 0, SR_TYPE_INT = 1 };
+
+extern const char kLogPrefix[];  // "[Lumora Plugin]"
+
+// Formats a log line (cut to 2047 characters) and hands it to the host. Before
+// the host has delivered its callback, lines are dropped (result 0): there is
+// nowhere to write them, and calling through a null pointer would crash.
+int LogMessage(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Calls PHC_NOTIFY with the sub-code; nothing happens before the callback is set.
+int NotifyHost(int32_t subCode);

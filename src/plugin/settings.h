@@ -1,0 +1,20 @@
+// Reading and writing the plug-in's values in the host's settings store, and
+// the API key in the current user's registry.
+#pragma once
+
+#include <string>
+
+extern const char kSection[];          // "LumoraPlugIn"
+extern const char kApiKeyRegPath[];    // "Software\\Orvanix\\LumoraPlugin"
+extern const char kApiKeyValue[];      // "ApiKey"
+
+// Before the host has delivered its callback the readers return their default
+// and the writers do nothing.
+int ReadIntSetting(const char* section, const char* key, int def);
+std::string ReadStringSetting(const char* section, const char* key, const char* def);
+void WriteIntSetting(const char* section, const char* key, int value);
+void WriteStringSetting(const char* section, const char* key, const char* text);
+
+// Root selector: 0 local machine, 1 current user, 2 classes root, else users.
+std::string RegReadString(int root, const char* subKey, const char* valueName);
+bool RegWriteString(int root, const char* subKey, const char* valueName, const char* text);

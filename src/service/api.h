@@ -1,0 +1,73 @@
+// The service client: request parameters and their encodings, HTTP requests
+// and image transfers, page requests, and the parsers of the service's answers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/records.h"
+
+class CParam {
+public:
+    std::string m_name;   // sent as it is
+    std::string m_value;  // encoded only in a query string
+    CParam() = default;
+    CParam(const std::string& name, const std::string& value) : m_name(name), m_value(value) {}
+};
+
+// Parameters in append order: requests append and never sort or de-duplicate.
+class CParamList : public CArrayEx<CParam> {
+public:
+    void Append(const std::string& name, const std::string& value) { Add(CParam(name, value)); }
+};
+
+// Statistics, zeroed when the worker starts and logged when it stops. Both the
+// worker and the dialogs' requests count, so they are atomic.
+extern std::atomic<uint32_t> g_apiCalls;
+extern std::atomic<uint32_t> g_apiErrors;
+extern std::atomic<uint32_t> g_downloads;
+extern std::atomic<uint32_t> g_downloadErrors;
+
+void BuildQueryString(std::string& out, const char* base, const CParamList& params);
+void BuildJsonBody(std::string& out, const CParamList& params);
+std::string UrlEncode(const std::string& text);
+
+const char* GetSortingName(int sorting);
+const char* GetTopRangeName(int topRange);
+// A random number from 0 to n - 1 (n >= 1).
+unsigned GetRandomIndex(unsigned n);
+
+// Copy of text with the value of every "apikey=" parameter replaced by "***",
+// for log lines: the key must never reach the host's log.
+std::string RedactApiKey(const std::string& text);
+
+class CLumoraApi {
+public:
+    std::string m_errtext;  // last error of this client, for the user
+    std::string m_apikey;   // empty = none
+    // The stop flag an image transfer polls after every read (may be null).
+    const std::atomic<int32_t>* m_stop = nullptr;
+
+    virtual ~CLumoraApi() = default;
+
+    // The service base URL: LUMORA_SERVICE_URL when set, else the built-in one.
+    static std::string BaseUrl();
+    // Host name of the base URL, for the dialog's greeting.
+    static std::string BaseHostName();
+
+    int QueryServerApi(const std::string& url, const CParamList& params, std::string& response, bool post,
+                       bool json, bool sendKey);
+
+    // Virtual so engine tests can answer pages and transfers without a network.
+    virtual int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
+                                int& lastPage, int& total);
+    virtual int QueryCollectionPage(const char* user, const char* collId, const char* purity, int page,
+                                    CItemArray& items, int& lastPage, int& total);
+    virtual int DownloadImage(const std::string& url, const std::string& file);
+
+    int CheckFeed(const CLumoraFeed& feed, int& total);
+    int ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed, int& lastPage,
+                            int& total);
+    int GetUserCollections(const char* user, CCollectionArray& collections);
+};
