@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs every test of both builds on a fresh Debian 12 machine (as root):
+# installs what is missing, builds native (plain, ASan+UBSan, TSan) and the
+# 32-bit Windows module, and runs all tests (the Windows ones under wine).
+# Usage: scripts/test-all.sh [--quick]   (--quick: plain native + Windows only)
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+QUICK=0; [ "${1:-}" = "--quick" ] && QUICK=1
+export WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+
+cleanup() {
+  for d in build/*/service; do [ -d "$d" ] && scripts/service-ctl.sh stop "$d" || true; done
+  [ -d build/win/wineprefix ] && WINEPREFIX="$ROOT/build/win/wineprefix" wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+stage() { echo; echo "==== $1 ($(date +%T))"; }
+failed=()
+run_preset() {  # preset, extra ctest args...
+  local p=$1; shift
+  stage "$p: configure and build"
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p"
+  stage "$p: tests"
+  ctest --preset "$p" -j2 "$@" || failed+=("$p")
+}
+
+stage "bootstrap"
+bash scripts/bootstrap.sh build/win/wineprefix
+
+stage "stand-in service tests"
+python3 -m unittest discover -s tools -p 'test_*.py' || failed+=("service")
+
+run_preset native
+run_preset win
+if [ $QUICK = 0 ]; then
+  run_preset native-asan
+  run_preset native-tsan -L tsan
+fi
+
+echo
+if ((${#failed[@]})); then echo "FAILED: ${failed[*]}"; exit 1; fi
+echo "ALL TESTS PASSED"
