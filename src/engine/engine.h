@@ -12,6 +12,7 @@
 
 #include "engine/clock.h"
 #include "engine/records.h"
+#include "platform/datetime.h"
 #include "service/api.h"
 
 // The settings the engine works with (held by the application object).
@@ -67,6 +68,9 @@ public:
     std::atomic<int32_t>& m_closing;
     const std::atomic<int32_t>& m_hosttype;
     Clock* m_clock;  // SystemClock() unless a test sets another
+    // How long Stop (and an unload that finds the worker running) waits for
+    // the worker to end; tests shorten it.
+    uint32_t m_stopTimeoutMs = 60000;
 
     // ---- shared queries ---------------------------------------------------
     int CountEnabledFeeds() const;
@@ -102,6 +106,10 @@ public:
     void ReadLocalFileList(const char* folder = nullptr);
     void WritePagingState(const char* folder = nullptr);
     void ReadPagingState(const char* folder = nullptr);
+    // Deletes "*.__t" files a crash left in the folder and its sub-folders
+    // (one level): interrupted downloads and state-file writes. The worker
+    // calls it once at start, before reading the cache list.
+    void RemoveStaleTempFiles(const char* folder = nullptr);
 
     // ---- cleaning, shown files, status --------------------------------------
     void OnFileDisplayed(const char* path);
@@ -121,6 +129,8 @@ public:
     void RunComms();
 
 private:
+    // Worker, under m_data: takes a key that SetApiKey stashed while it ran.
+    void ApplyPendingApiKey();
     std::string m_pendingApiKey;
     bool m_apiKeyPending = false;
     friend class CLumoraThread;
@@ -129,3 +139,16 @@ private:
 // The two path operations shared by naming, cleaning and side files.
 void ReplaceExtension(std::string& path, const char* ext);
 void AddBackslash(std::string& path);  // appends the platform's separator
+
+// The single folder name the service's purity text becomes (see naming.cpp):
+// safe words stay as they are, anything that could leave the image folder or
+// name a device is mended; an empty text stays empty (no sub-folder).
+std::string SafePurityFolder(const std::string& purity);
+// The property side file of an image: the extension replaced by "vprop",
+// always beside the image (a dot in a folder name is not an extension).
+std::string SidePathOf(const std::string& imagePath);
+// Whether path, with "." and ".." resolved, names something strictly inside
+// folder (both taken relative to the same current folder when relative).
+bool PathInsideFolder(const std::string& path, const std::string& folder);
+// Whether two folder paths name the same folder (same normalisation).
+bool SameFolder(const std::string& a, const std::string& b);

@@ -6,12 +6,16 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace plat {
 
 enum { kErrFileNotFound = 2, kErrPathNotFound = 3, kErrAccessDenied = 5, kErrSharingViolation = 32 };
 
 extern const char kPathSep;  // '\\' on Windows, '/' natively
+// Whether the file system treats paths that differ only in letter case as
+// the same file (Windows: yes; natively: no). Safety checks on paths use it.
+extern const bool kPathsIgnoreCase;
 
 struct FileOps {
     bool (*exists)(const std::string& path);  // a file or a folder
@@ -38,6 +42,14 @@ inline bool MoveReplace(const std::string& a, const std::string& b, int* e = nul
 }
 inline FILE* OpenFile(const std::string& p, const char* mode) { return Files().open(p, mode); }
 inline bool FlushClose(FILE* f) { return Files().flushClose(f); }
+
+// Names of the entries of a folder ("." and ".." left out); false when the
+// folder cannot be listed.
+struct FolderEntry {
+    std::string name;
+    bool isFolder;
+};
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
 
 // Full path of the loaded plug-in module's own file (empty if unknown).
 std::string ModulePath();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,14 @@ const char* GetSortingName(int sorting);
 const char* GetTopRangeName(int topRange);
 // A random number from 0 to n - 1 (n >= 1).
 unsigned GetRandomIndex(unsigned n);
+
+// Whether the first bytes of a body (up to 12) begin an image file: JPEG,
+// PNG, GIF, BMP, WebP or TIFF. An HTML page or an empty body is not one.
+bool LooksLikeImage(const void* head, size_t size);
+
+// Result of DownloadImage for a status-200 answer whose body is empty or is
+// not an image (a proxy's or portal's page): the file is deleted.
+enum { kDownloadNotImage = -4 };
 
 // Copy of text with the value of every "apikey=" parameter replaced by "***",
 // for log lines: the key must never reach the host's log.

@@ -1,0 +1,100 @@
+// The engine object: construction and teardown, the shared queries, and the
+// host-thread entry points that change the feeds while the worker may run.
+#include "engine/engine.h"
+
+#include "engine/worker.h"
+
+CLumoraEngine::CLumoraEngine(CLumoraSettings& settings, std::atomic<int32_t>& closing,
+                             const std::atomic<int32_t>& hosttype)
+    : m_client(&m_api), m_settings(settings), m_closing(closing), m_hosttype(hosttype), m_clock(&SystemClock()) {
+    m_api.m_stop = &m_closing;
+    m_ids.reserve(11923);
+}
+
+CLumoraEngine::~CLumoraEngine() {
+    // Normally the worker has ended long before: while it runs it keeps the
+    // module loaded, so an unload cannot get here. What is left is a process
+    // that exits with a worker still running (natively the exit handlers run
+    // while other threads go on; on Windows the thread is already gone and
+    // the wait returns at once). Ask it to end rather than pull the data from
+    // under it. On the worker thread itself (the worker's own release of the
+    // module ran the unload) there is nothing to wait for.
+    std::shared_ptr<CLumoraThread> t = m_thread;
+    if (t && t->HasThread() && t->IsRunning() && !t->IsWorkerThread()) {
+        m_closing.exchange(1);
+        t->m_wakeEvent.Set();
+        t->WaitForEnd(m_stopTimeoutMs);
+    }
+    // m_thread lets go of the worker object; if its thread still holds a
+    // reference, the object lives until the thread ends.
+}
+
+int CLumoraEngine::CountEnabledFeeds() const {
+    int n = 0;
+    for (const CLumoraFeed& f : m_feeds)
+        if (f.IsEnabled()) ++n;
+    return n;
+}
+
+int CLumoraEngine::CountFeedFiles(int feedIndex) const { return m_lclfiles.CountFeed(feedIndex); }
+
+void CLumoraEngine::RebuildIdMap() {
+    m_ids.clear();
+    for (const CFileData& d : m_lclfiles)
+        if (!d.Id.empty()) m_ids[d.Id] = 1;
+    for (const CLumoraFeed& f : m_feeds)
+        for (const CLumoraItem& item : f.Items)
+            if (!item.Id.empty()) m_ids[item.Id] = 1;
+}
+
+void CLumoraEngine::SetApiKey(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> g(m_data);
+    // A running worker may be in the middle of a request that reads the key
+    // without the lock; it takes the new key at the start of its next pass.
+    if (m_thread && m_thread->IsRunning()) {
+        m_pendingApiKey = key;
+        m_apiKeyPending = true;
+    } else {
+        m_api.m_apikey = key;
+        m_pendingApiKey.clear();
+        m_apiKeyPending = false;
+    }
+}
+
+void CLumoraEngine::ApplyPendingApiKey() {
+    if (!m_apiKeyPending) return;
+    m_api.m_apikey = m_pendingApiKey;
+    m_pendingApiKey.clear();
+    m_apiKeyPending = false;
+}
+
+void CLumoraEngine::ApplyFeeds(const CFeedArray& feeds) {
+    std::lock_guard<std::recursive_mutex> g(m_data);
+    CFeedArray old;
+    old.Copy(m_feeds);
+    m_feeds.Copy(feeds);
+    // The dialog's copies carry the paging position of the moment it opened.
+    // A feed that asks for the same thing as before keeps the position the
+    // worker (or a cache clean) gave it since: rolling it back would skip or
+    // repeat pages for nothing.
+    const int common = old.GetSize() < feeds.GetSize() ? old.GetSize() : feeds.GetSize();
+    for (int i = 0; i < common; ++i) {
+        if (!old[i].IsSameFeed(feeds[i])) continue;
+        CLumoraFeed& f = m_feeds[i];
+        f.Seed = old[i].Seed;
+        f.Page = old[i].Page;
+        f.LastPage = old[i].LastPage;
+        f.Retries = old[i].Retries;
+    }
+    if (FeedsEqual(old, feeds)) return;
+    // Only a changed list makes results under way stale: with the same list
+    // the pools stay by index, so a transfer's file still belongs.
+    ++m_generation;
+    // The clean starts from the list on disk: records the worker added since
+    // its last write must be there, or their files would be left behind.
+    if (m_dirty) {
+        WriteLocalFileList();
+        m_dirty = 0;
+    }
+    ClearCache(m_settings.ImgFolder);
+}

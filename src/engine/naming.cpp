@@ -1,0 +1,246 @@
+// Local names of downloaded images: the service's file name in a sub-folder
+// named after the wallpaper's purity, or a time-stamped fallback name; the
+// MIME table; and the small path helpers the cache and side files share.
+#include <cstdio>
+#include <vector>
+
+#include "engine/engine.h"
+#include "platform/codepage.h"
+#include "platform/datetime.h"
+#include "platform/fs.h"
+#include "plugin/host_callback.h"
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return i == a.size() && b[i] == 0;
+}
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Replaces every occurrence of ch, searched character-wise (in a double-byte
+// code page "\" and "|" can be the second byte of a character, which must
+// stay untouched).
+void ReplaceCharWise(std::string& text, char ch, char by) {
+    for (size_t p; (p = plat::FindLastChar(text, ch)) != std::string::npos;) text[p] = by;
+}
+
+// Control characters never occur as part of a multi-byte character.
+void ReplaceControls(std::string& text, char by) {
+    for (char& c : text)
+        if (IsControl(static_cast<unsigned char>(c))) c = by;
+}
+
+// Names Windows reserves for devices, whatever extension follows.
+bool IsDeviceName(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && (stem.back() == ' ' || stem.back() == '.')) stem.pop_back();
+    static const char* const kFixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"};
+    for (const char* d : kFixed)
+        if (EqualsNoCase(stem, d)) return true;
+    if (stem.size() == 4 && (EqualsNoCase(stem.substr(0, 3), "com") || EqualsNoCase(stem.substr(0, 3), "lpt")))
+        return stem[3] >= '0' && stem[3] <= '9';
+    return false;
+}
+
+bool CanCreateFile(const std::string& path) {
+    FILE* f = plat::OpenFile(path, "wb");
+    if (!f) return false;
+    std::fclose(f);
+    plat::DeleteFileAt(path);
+    return true;
+}
+
+// Separators a path may use: the platform's own, and "/" which Windows
+// accepts as well.
+size_t LastSeparator(const std::string& path) {
+    size_t a = plat::FindLastChar(path, plat::kPathSep);
+    size_t b = plat::FindLastChar(path, '/');
+    if (a == std::string::npos) return b;
+    if (b == std::string::npos) return a;
+    return a > b ? a : b;
+}
+
+struct NormalPath {
+    bool absolute = false;
+    std::vector<std::string> parts;  // "." removed, ".." resolved (kept only at the start of a relative path)
+};
+
+NormalPath Normalize(const std::string& path) {
+    std::vector<std::string> raw;
+    std::string rest = path;
+    for (size_t p; (p = LastSeparator(rest)) != std::string::npos;) {
+        raw.push_back(rest.substr(p + 1));
+        rest.erase(p);
+    }
+    raw.push_back(rest);
+    NormalPath n;
+    // raw holds the parts last to first; an empty first part means the path
+    // starts at a root, a first part with ":" is a drive.
+    n.absolute = raw.size() > 1 && raw.back().empty();
+    size_t fixedRoot = 0;
+    for (auto it = raw.rbegin(); it != raw.rend(); ++it) {
+        const std::string& part = *it;
+        if (part.empty() || part == ".") continue;
+        if (n.parts.empty() && part.find(':') != std::string::npos && it == raw.rbegin()) {
+            n.absolute = true;
+            n.parts.push_back(plat::kPathsIgnoreCase ? plat::FoldCase(part) : part);
+            fixedRoot = 1;
+            continue;
+        }
+        if (part == "..") {
+            if (n.parts.size() > fixedRoot && n.parts.back() != "..")
+                n.parts.pop_back();
+            else if (!n.absolute)
+                n.parts.push_back(part);
+            continue;  // ".." at a root stays at the root
+        }
+        n.parts.push_back(plat::kPathsIgnoreCase ? plat::FoldCase(part) : part);
+    }
+    return n;
+}
+
+}  // namespace
+
+void ReplaceExtension(std::string& path, const char* ext) {
+    size_t dot = plat::FindLastChar(path, '.');
+    if (dot != std::string::npos) path.erase(dot);
+    // An absent or empty extension leaves the path without one (no lone dot).
+    if (ext && *ext) {
+        path += '.';
+        path += ext;
+    }
+}
+
+void AddBackslash(std::string& path) {
+    if (path.empty()) return;
+    if (plat::FindLastChar(path, plat::kPathSep) != path.size() - 1) path += plat::kPathSep;
+}
+
+std::string SidePathOf(const std::string& imagePath) {
+    std::string side = imagePath;
+    size_t dot = plat::FindLastChar(side, '.');
+    size_t sep = LastSeparator(side);
+    if (dot != std::string::npos && (sep == std::string::npos || dot > sep))
+        ReplaceExtension(side, "vprop");
+    else
+        side += ".vprop";  // a dot in a folder name must not move the side file out of the image's folder
+    return side;
+}
+
+bool PathInsideFolder(const std::string& path, const std::string& folder) {
+    NormalPath p = Normalize(path), f = Normalize(folder);
+    if (p.absolute != f.absolute || p.parts.size() <= f.parts.size()) return false;
+    for (size_t i = 0; i < f.parts.size(); ++i)
+        if (p.parts[i] != f.parts[i]) return false;
+    for (size_t i = f.parts.size(); i < p.parts.size(); ++i)
+        if (p.parts[i] == "..") return false;
+    return true;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    NormalPath x = Normalize(a), y = Normalize(b);
+    return x.absolute == y.absolute && x.parts == y.parts;
+}
+
+// The purity text comes from the service and becomes a folder name. Rule:
+// control characters and the characters < > : " / \ | ? * become "-";
+// trailing dots and blanks are dropped (Windows drops them itself, and ".."
+// must not climb out); what is left empty, and device names such as CON or
+// COM1, become "other". An empty purity stays empty: the image goes directly
+// into the image folder. sfw, sketchy and nsfw pass unchanged.
+std::string SafePurityFolder(const std::string& purity) {
+    if (purity.empty()) return purity;
+    std::string name = purity;
+    ReplaceControls(name, '-');
+    for (char c : std::string("<>:\"/\\|?*")) ReplaceCharWise(name, c, '-');
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    if (name.empty() || IsDeviceName(name)) return "other";
+    return name;
+}
+
+std::string CLumoraEngine::GetExtFromType(const std::string& type) {
+    static const struct {
+        const char* type;
+        const char* ext;
+    } kTable[] = {{"image/gif", "gif"}, {"image/jpeg", "jpg"}, {"image/tiff", "tif"}, {"image/x-png", "png"},
+                  {"image/bmp", "bmp"}, {"video/mpeg", "mpg"}};
+    for (const auto& row : kTable)
+        if (EqualsNoCase(type, row.type)) return row.ext;
+    if (type.size() > 6 && EqualsNoCase(type.substr(0, 6), "video/")) {
+        // The rest is the service's text and ends up in a file name: only
+        // letters, digits, "-", "_" and "+" are kept, anything else becomes "-".
+        std::string ext = type.substr(6);
+        for (char& c : ext) {
+            bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '_' || c == '+';
+            if (!ok) c = '-';
+        }
+        return ext;
+    }
+    if (EqualsNoCase(type, "audio/mpeg")) return "mp3";
+    std::string shown = type;
+    ReplaceControls(shown, '?');
+    LogMessage("GetExtFromType, unknown MIME type: %s", shown.c_str());
+    return "unknown";
+}
+
+namespace {
+
+// The image folder and, for a non-empty purity, its purity sub-folder
+// (created, one level; an existing folder is fine), ending in a separator.
+std::string ItemFolder(const std::string& imgFolder, const CLumoraItem& item) {
+    std::string path = imgFolder;
+    AddBackslash(path);
+    std::string purity = SafePurityFolder(item.Purity);
+    if (!purity.empty()) {
+        path += purity;
+        plat::CreateFolder(path);
+        AddBackslash(path);
+    }
+    return path;
+}
+
+}  // namespace
+
+int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
+    if (item.Name.empty()) return BuildFallbackName(item, path);
+
+    std::string name = item.Name;
+    for (char c : std::string("/\\&?<>|:*\"")) ReplaceCharWise(name, c, '-');
+    // A control character in a name would break the line-based cache list.
+    ReplaceControls(name, '-');
+    if (plat::FindLastChar(name, '.') == std::string::npos) name += "." + GetExtFromType(item.FileType);
+
+    path = ItemFolder(m_settings.ImgFolder, item) + name;
+    if (plat::PathExists(path)) {
+        BuildFallbackName(item, path);
+        LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(), path.c_str());
+    } else if (IsDeviceName(name) || !CanCreateFile(path)) {
+        // A device name "opens" fine on Windows but is no file: treat it as
+        // a name that cannot be created, on every build alike.
+        BuildFallbackName(item, path);
+        LogMessage("BuildLocalName(): File name can't be create %s, replaced by %s", name.c_str(), path.c_str());
+    }
+    return 1;
+}
+
+int CLumoraEngine::BuildFallbackName(const CLumoraItem& item, std::string& path) {
+    std::string folder = ItemFolder(m_settings.ImgFolder, item);
+    std::string ext = GetExtFromType(item.FileType);
+    OleDateParts now = SplitOleDate(m_clock ? m_clock->LocalNow() : plat::LocalNowOle());
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%03d%02d%02d%02d", now.dayOfYear, now.hour, now.minute, now.second);
+    std::vector<char> buf(folder.size() + ext.size() + 64);
+    for (int i = 0; i <= 999; ++i) {
+        std::snprintf(buf.data(), buf.size(), "%si%s%02d.%s", folder.c_str(), stamp, i, ext.c_str());
+        path = buf.data();
+        if (!plat::PathExists(path)) break;  // after 999 the last candidate is used as it is
+    }
+    return 1;
+}

@@ -1,0 +1,34 @@
+// The property side file the host reads beside an image: UTF-16LE with its
+// byte order mark, [Enable] Description=1 and [Description] Text=...
+#include <cstdio>
+
+#include "engine/engine.h"
+#include "platform/codepage.h"
+#include "platform/fs.h"
+#include "platform/profile.h"
+
+void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& item) {
+    std::string side = SidePathOf(path);
+
+    // A fresh file with the mark, so the profile writer keeps it UTF-16.
+    if (FILE* f = plat::OpenFile(side, "wb")) {
+        static const unsigned char kHead[] = {0xFF, 0xFE, '[', 0, 'E', 0, 'n', 0, 'a', 0, 'b', 0,
+                                              'l',  0,    'e', 0, ']', 0, '\r', 0, '\n', 0};
+        std::fwrite(kHead, 1, sizeof kHead, f);
+        std::fclose(f);
+    }
+    plat::WriteProfileString(side, u"Enable", u"Description", u"1");
+
+    std::string text;
+    if (m_settings.VpropTitle) text += item.Name;
+    if (m_settings.VpropDescr) {
+        if (!text.empty()) text += "\\n";  // the two characters, which the host shows as a line break
+        text += item.Uploader;
+    }
+    // Name and uploader are the service's texts: a line break in them would
+    // end the value and start a key of its own, so every control character
+    // becomes a blank.
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    plat::WriteProfileString(side, u"Description", u"Text", plat::AnsiToUtf16(text));
+}

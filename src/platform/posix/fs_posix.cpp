@@ -1,0 +1,118 @@
+// File operations on POSIX systems, reporting failures with the Windows
+// error codes the engine logs and tests for (2, 3, 5, 32).
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/fs.h"
+
+namespace plat {
+
+const char kPathSep = '/';
+const bool kPathsIgnoreCase = false;
+
+namespace {
+
+bool ParentExists(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return true;  // relative to the current folder
+    std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+    struct stat st;
+    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Maps errno of an operation on path to the code Windows gives for it.
+int MapErrno(int err, const std::string& path) {
+    switch (err) {
+        case ENOENT: return ParentExists(path) ? kErrFileNotFound : kErrPathNotFound;
+        case ENOTDIR: return kErrPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR: return kErrAccessDenied;
+        case EBUSY:
+        case ETXTBSY: return kErrSharingViolation;
+        case EEXIST:
+        case ENOTEMPTY: return 183;  // ERROR_ALREADY_EXISTS
+        case ENOSPC: return 112;     // ERROR_DISK_FULL
+        case ENAMETOOLONG: return 206;
+        case EXDEV: return 17;  // ERROR_NOT_SAME_DEVICE
+        default: return 31;     // ERROR_GEN_FAILURE
+    }
+}
+
+bool Fail(int* error, int code) {
+    if (error) *error = code;
+    return false;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool CreateFolderImpl(const std::string& path, int* error) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    return Fail(error, MapErrno(errno, path));
+}
+
+bool DeleteFileImpl(const std::string& path, int* error) {
+    struct stat st;
+    // unlink would refuse a folder with EISDIR or EPERM depending on the
+    // system; say "access denied" as Windows does.
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(error, kErrAccessDenied);
+    if (::unlink(path.c_str()) == 0) return true;
+    return Fail(error, MapErrno(errno, path));
+}
+
+bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    int err = errno;
+    // Tell a missing source from a missing target folder.
+    if (err == ENOENT && !Exists(from)) return Fail(error, MapErrno(err, from));
+    return Fail(error, MapErrno(err, to));
+}
+
+FILE* OpenImpl(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool FlushCloseImpl(FILE* f) {
+    if (!f) return false;
+    bool ok = std::fflush(f) == 0;
+    ok = ::fsync(fileno(f)) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+const FileOps kReal = {Exists, CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl, FlushCloseImpl};
+std::atomic<const FileOps*> g_ops{&kReal};
+
+}  // namespace
+
+const FileOps& RealFileOps() { return kReal; }
+const FileOps& Files() { return *g_ops.load(std::memory_order_acquire); }
+const FileOps* SetFileOpsForTest(const FileOps* ops) {
+    return g_ops.exchange(ops ? ops : &kReal, std::memory_order_acq_rel);
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return false;
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/') base += '/';
+    while (struct dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        bool isFolder = ::lstat((base + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        entries->push_back(FolderEntry{name, isFolder});
+    }
+    ::closedir(d);
+    return true;
+}
+
+}  // namespace plat

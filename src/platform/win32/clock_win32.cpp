@@ -1,0 +1,22 @@
+#include <windows.h>
+
+#include "engine/clock.h"
+#include "platform/datetime.h"
+
+namespace {
+
+class Win32Clock : public Clock {
+public:
+    uint32_t TickCount() override { return GetTickCount(); }
+    void Sleep(uint32_t ms) override { ::Sleep(ms); }
+    bool Wait(WakeEvent& ev, uint32_t timeoutMs) override { return ev.WaitFor(timeoutMs); }
+    double LocalNow() override { return plat::LocalNowOle(); }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+    // Never destroyed: a worker still ending at process exit may ask it.
+    static Win32Clock* clock = new Win32Clock;
+    return *clock;
+}

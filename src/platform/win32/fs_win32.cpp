@@ -1,0 +1,88 @@
+// File operations on Windows through the ANSI file functions.
+#include <windows.h>
+#include <io.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/fs.h"
+
+namespace plat {
+
+const char kPathSep = '\\';
+const bool kPathsIgnoreCase = true;
+
+namespace {
+
+bool Fail(int* error) {
+    if (error) *error = static_cast<int>(GetLastError());
+    return false;
+}
+
+bool Exists(const std::string& path) {
+    return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CreateFolderImpl(const std::string& path, int* error) {
+    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    return Fail(error);
+}
+
+bool DeleteFileImpl(const std::string& path, int* error) {
+    if (DeleteFileA(path.c_str())) return true;
+    return Fail(error);
+}
+
+bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error) {
+    // A scanner or indexer may hold the target open for a moment: retry a
+    // sharing violation or access denial briefly before giving up.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        DWORD err = GetLastError();
+        if ((err != ERROR_SHARING_VIOLATION && err != ERROR_ACCESS_DENIED) || attempt >= 10) {
+            SetLastError(err);
+            return Fail(error);
+        }
+        Sleep(50);
+    }
+}
+
+FILE* OpenImpl(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool FlushCloseImpl(FILE* f) {
+    if (!f) return false;
+    bool ok = std::fflush(f) == 0;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) && ok;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+const FileOps kReal = {Exists, CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl, FlushCloseImpl};
+std::atomic<const FileOps*> g_ops{&kReal};
+
+}  // namespace
+
+const FileOps& RealFileOps() { return kReal; }
+const FileOps& Files() { return *g_ops.load(std::memory_order_acquire); }
+const FileOps* SetFileOpsForTest(const FileOps* ops) {
+    return g_ops.exchange(ops ? ops : &kReal, std::memory_order_acq_rel);
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..") continue;
+        entries->push_back(FolderEntry{name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,109 @@
+// HTTP exchanges on WinINet: one session, connection and request per
+// exchange, all closed by the destructor.
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdlib>
+
+#include "platform/http.h"
+
+namespace plat {
+
+const int kHttpErrCannotConnect = ERROR_INTERNET_CANNOT_CONNECT;
+
+namespace {
+
+const DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE;  // 0x84000000
+const DWORD kConnectTimeoutMs = 60000;
+
+// The system's text for a WinINet or system error code.
+std::string ErrorText(DWORD code) {
+    char buf[1024];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             GetModuleHandleA("wininet.dll"), code, 0, buf, sizeof buf, nullptr);
+    while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ' || buf[n - 1] == '.')) --n;
+    return std::string(buf, n);
+}
+
+[[noreturn]] void ThrowLastError() {
+    DWORD code = GetLastError();  // before anything else can change it
+    throw HttpError(static_cast<int>(code), ErrorText(code));
+}
+
+class WinInetTransfer : public HttpTransfer {
+public:
+    ~WinInetTransfer() override {
+        if (m_request) InternetCloseHandle(m_request);
+        if (m_connection) InternetCloseHandle(m_connection);
+        if (m_session) InternetCloseHandle(m_session);
+    }
+
+    bool Open(const HttpRequest& r) override {
+        m_req = r;
+        m_session = InternetOpenA(r.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!m_session) ThrowLastError();
+        DWORD timeout = kConnectTimeoutMs;
+        InternetSetOptionA(m_session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+        m_connection = InternetConnectA(m_session, r.server.c_str(), r.port, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0);
+        if (!m_connection) ThrowLastError();
+        DWORD flags = kFlags | (r.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
+        m_request = HttpOpenRequestA(m_connection, r.verb.c_str(), r.object.c_str(), "HTTP/1.0", nullptr, nullptr,
+                                     flags, 0);
+        return m_request != nullptr;
+    }
+
+    bool Send() override {
+        const HttpRequest& r = m_req;
+        const char* headers = nullptr;
+        DWORD headersLen = 0;
+        if (r.headersIfNew) {
+            if (!r.headers.empty() &&
+                !HttpAddRequestHeadersA(m_request, r.headers.c_str(), static_cast<DWORD>(-1),
+                                        HTTP_ADDREQ_FLAG_ADD_IF_NEW))
+                ThrowLastError();
+        } else if (!r.headers.empty()) {
+            headers = r.headers.c_str();
+            headersLen = static_cast<DWORD>(r.headers.size());
+        }
+        void* body = r.body.empty() ? nullptr : const_cast<char*>(r.body.data());
+        if (!HttpSendRequestA(m_request, headers, headersLen, body, static_cast<DWORD>(r.body.size())))
+            ThrowLastError();
+        // The announced length, to tell a body cut short from a finished one.
+        char text[32];
+        DWORD size = sizeof text, index = 0;
+        if (HttpQueryInfoA(m_request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index))
+            m_announced = _strtoi64(text, nullptr, 10);
+        return true;
+    }
+
+    int Status() override {
+        DWORD status = 0, size = sizeof status, index = 0;
+        if (!HttpQueryInfoA(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index))
+            ThrowLastError();
+        return static_cast<int>(status);
+    }
+
+    size_t Read(void* buffer, size_t size) override {
+        DWORD got = 0;
+        if (!InternetReadFile(m_request, buffer, static_cast<DWORD>(size), &got)) ThrowLastError();
+        m_received += got;
+        if (got == 0 && m_announced >= 0 && m_received < m_announced)
+            throw HttpError(ERROR_INTERNET_CONNECTION_RESET, ErrorText(ERROR_INTERNET_CONNECTION_RESET));
+        return got;
+    }
+
+private:
+    HttpRequest m_req;
+    HINTERNET m_session = nullptr;
+    HINTERNET m_connection = nullptr;
+    HINTERNET m_request = nullptr;
+    long long m_announced = -1;
+    long long m_received = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransfer> NewHttpTransfer() { return std::unique_ptr<HttpTransfer>(new WinInetTransfer()); }
+
+}  // namespace plat

@@ -1,0 +1,37 @@
+// Small helpers shared by the service client's files.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "plugin/strings.h"
+#include "service/api.h"
+
+// A string-table text with its one "%d" filled in.
+inline std::string FormatStr(unsigned id, int value) {
+    std::string format = LoadStr(id);
+    char buf[512];
+    std::snprintf(buf, sizeof buf, format.c_str(), value);
+    return buf;
+}
+
+// Text for a log line: the API key's value is masked wherever it appears as
+// a parameter, a header or a JSON member, and the key itself wherever else it
+// shows (an answer may echo it).
+inline std::string ForLog(const std::string& text, const std::string& apiKey) {
+    std::string out = RedactApiKey(text);
+    if (apiKey.size() >= 4) {
+        for (const std::string& form : {apiKey, UrlEncode(apiKey)}) {
+            size_t pos = 0;
+            while ((pos = out.find(form, pos)) != std::string::npos) {
+                out.replace(pos, form.size(), "***");
+                pos += 3;
+            }
+        }
+    }
+    return out;
+}
+
+inline bool IsStopSet(const std::atomic<int32_t>* stop) { return stop && stop->load() != 0; }

@@ -1,0 +1,265 @@
+// The lowest layer of the service client: one API request with its body as
+// text, and one image transfer into a local file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/fs.h"
+#include "platform/http.h"
+#include "plugin/host_callback.h"
+#include "plugin/strings.h"
+#include "service/api.h"
+#include "service/client_util.h"
+#include "service/url.h"
+
+namespace {
+
+const char kApiAgent[] = "Mozilla/4.0 (compatible; MSIE 8.0)";
+const char kApiHeaders[] = "Accept: */*\r\nUser-Agent: Mozilla/5.0 (compatible; MSIE 10.0)\r\n";
+const char kImageAgent[] = "Veduta FeedReader";
+const char kImageHeaders[] = "Accept: text/*\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 8.0)\r\n";
+const size_t kTextPiece = 1022;
+const size_t kImageChunk = 4096;
+const size_t kMaxErrorText = 1023;  // of a platform error's message
+const size_t kSniffBytes = 12;
+
+std::string ErrorMessage(const plat::HttpError& e) {
+    std::string text = e.what();
+    if (text.size() > kMaxErrorText) text.resize(kMaxErrorText);
+    return text;
+}
+
+bool StartsWith(const unsigned char* p, size_t n, const char* sig, size_t sigLen) {
+    return n >= sigLen && std::memcmp(p, sig, sigLen) == 0;
+}
+
+}  // namespace
+
+bool LooksLikeImage(const void* head, size_t n) {
+    const unsigned char* p = static_cast<const unsigned char*>(head);
+    return StartsWith(p, n, "\xFF\xD8\xFF", 3) ||                                // JPEG
+           StartsWith(p, n, "\x89PNG", 4) ||                                     // PNG
+           StartsWith(p, n, "GIF8", 4) ||                                        // GIF
+           StartsWith(p, n, "BM", 2) ||                                          // BMP
+           (StartsWith(p, n, "RIFF", 4) && n >= 12 && std::memcmp(p + 8, "WEBP", 4) == 0) ||  // WebP
+           StartsWith(p, n, "II*\0", 4) || StartsWith(p, n, "MM\0*", 4);         // TIFF
+}
+
+int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response, bool post,
+                               bool json, bool sendKey) {
+    response.clear();
+    m_errtext.clear();
+
+    std::string requestUrl, body;
+    if (!post) {
+        BuildQueryString(requestUrl, url.c_str(), params);
+    } else {
+        requestUrl = url;
+        if (json)
+            BuildJsonBody(body, params);
+        else
+            BuildQueryString(body, nullptr, params);
+    }
+    const std::string logUrl = ForLog(requestUrl, m_apikey);
+
+    CUrlParts parts;
+    if (!SplitUrl(requestUrl, parts)) {
+        LogMessage("QueryServerApi:, AfxParseURL failed, %s", logUrl.c_str());
+        m_errtext = LoadStr(IDS_QS_WRONG_URL);
+        return -1;
+    }
+    if (parts.service != kServiceHttp && parts.service != kServiceHttps) {
+        LogMessage("QueryServerApi: Unsupported service type (%d), %s", parts.service, logUrl.c_str());
+        m_errtext = LoadStr(IDS_QS_WRONG_URL);
+        return -1;
+    }
+
+    plat::HttpRequest req;
+    req.agent = kApiAgent;
+    req.secure = parts.service == kServiceHttps;
+    req.server = parts.server;
+    req.port = parts.port;
+    req.object = parts.object;
+    req.verb = post ? "POST" : "GET";
+    req.headers = kApiHeaders;
+    if (json)
+        req.headers += "Content-Type: application/json\r\n";
+    else if (post)
+        req.headers += "Content-Type: application/x-www-form-urlencoded\r\n";
+    if (sendKey && !m_apikey.empty()) req.headers += "X-API-Key: " + m_apikey + "\r\n";
+    req.body = body;
+
+    int result = 0;
+    try {
+        std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
+        if (!t->Open(req)) {
+            m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
+            LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
+            return -1;
+        }
+        if (!t->Send()) {
+            m_errtext = LoadStr(IDS_QS_SEND_FAILED);
+            LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
+            return -1;
+        }
+        int status = t->Status();
+        if (status != 200) {
+            LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
+            m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
+            ++g_apiErrors;
+            result = status;
+        }
+        // The body arrives as text without its carriage returns.
+        char piece[kTextPiece];
+        size_t n;
+        while ((n = t->Read(piece, sizeof piece)) > 0) {
+            for (size_t i = 0; i < n; ++i)
+                if (piece[i] != '\r') response += piece[i];
+        }
+        ++g_apiCalls;
+    } catch (const plat::HttpError& e) {
+        LogMessage("QueryServerApi: Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
+        m_errtext = FormatStr(IDS_QS_GENERIC_ERROR, e.Code());
+        result = -2;
+    } catch (...) {
+        LogMessage("QueryServerApi: Unknown exception");
+        m_errtext = LoadStr(IDS_QS_UNKNOWN_EXC);
+        result = -2;
+    }
+
+    if (result > 0) {
+        LogMessage("QueryServerApi: Response: %s", ForLog(response, m_apikey).c_str());
+    } else if (response.empty()) {
+        if (m_errtext.empty()) m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
+        result = -3;
+    }
+    LogMessage("QueryServerApi: RetCode: %d", result);
+    return result;
+}
+
+int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
+    const std::string logUrl = ForLog(url, m_apikey);
+    LogMessage("DownloadImage(), %s -> %s", logUrl.c_str(), file.c_str());
+
+    CUrlParts parts;
+    if (!SplitUrl(url, parts)) {
+        LogMessage("DownloadImage(), AfxParseURL failed, %s", logUrl.c_str());
+        return -1;
+    }
+    if (parts.service != kServiceHttp && parts.service != kServiceHttps) {
+        LogMessage("DownloadImage(), Unsupported service type (%d), %s", parts.service, logUrl.c_str());
+        return -1;
+    }
+
+    FILE* out = plat::OpenFile(file, "wb");
+    if (!out) {
+        LogMessage("DownloadImage(), cannot create the local file %s", file.c_str());
+        return -1;
+    }
+    // Every path but a complete image ends here: no partial or foreign file
+    // may stay behind for the host to show.
+    auto discard = [&]() {
+        if (out) std::fclose(out);
+        out = nullptr;
+        plat::DeleteFileAt(file);
+    };
+
+    plat::HttpRequest req;
+    req.agent = kImageAgent;
+    req.secure = parts.service == kServiceHttps;
+    req.server = parts.server;
+    req.port = parts.port;
+    req.object = parts.object;
+    req.verb = "GET";
+    req.headers = kImageHeaders;
+    req.headersIfNew = true;
+
+    try {
+        std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
+        if (!t->Open(req)) {
+            LogMessage("DownloadImage(), OpenRequest failed, %s", logUrl.c_str());
+            discard();
+            return -1;
+        }
+        if (!t->Send()) {
+            LogMessage("DownloadImage(), SendRequest failed, %s", logUrl.c_str());
+            discard();
+            return -1;
+        }
+        int status = t->Status();
+        if (status != 200) {
+            LogMessage("DownloadImage(), HTTP Error %d, url=%s", status, logUrl.c_str());
+            discard();
+            ++g_downloadErrors;
+            return status;
+        }
+
+        unsigned char chunk[kImageChunk];
+        unsigned char head[kSniffBytes];
+        size_t headLen = 0;
+        bool stopped = false, writeFailed = false, foreign = false;
+        uint64_t total = 0;
+        for (;;) {
+            size_t n = t->Read(chunk, sizeof chunk);
+            if (n == 0) break;
+            if (IsStopSet(m_stop)) {
+                stopped = true;
+                break;
+            }
+            if (headLen < kSniffBytes) {
+                size_t take = std::min(kSniffBytes - headLen, n);
+                std::memcpy(head + headLen, chunk, take);
+                headLen += take;
+                // Give up on a page that is plainly no image as soon as it shows.
+                if (headLen == kSniffBytes && !LooksLikeImage(head, headLen)) {
+                    foreign = true;
+                    break;
+                }
+            }
+            if (std::fwrite(chunk, 1, n, out) != n) {
+                writeFailed = true;
+                break;
+            }
+            total += n;
+        }
+        if (!stopped && !writeFailed && !foreign && !LooksLikeImage(head, headLen)) foreign = true;
+        if (!writeFailed && !stopped && !foreign) {
+            writeFailed = std::fclose(out) != 0;  // a full disk may show only here
+            out = nullptr;
+        }
+
+        int result = 0;
+        if (stopped) {
+            // Also before the first byte: an empty file is no download.
+            LogMessage("DownloadImage(), stopped after %llu bytes, %s", static_cast<unsigned long long>(total),
+                       file.c_str());
+            discard();
+            result = -3;
+            ++g_downloads;
+        } else if (writeFailed) {
+            LogMessage("DownloadImage(), write failed after %llu bytes, %s", static_cast<unsigned long long>(total),
+                       file.c_str());
+            discard();
+            result = -1;
+        } else if (foreign) {
+            LogMessage("DownloadImage(), not an image (%s), url=%s", headLen == 0 ? "empty body" : "unknown format",
+                       logUrl.c_str());
+            discard();
+            result = kDownloadNotImage;
+            ++g_downloadErrors;
+        } else {
+            LogMessage("DownloadImage(), completed size=%d", static_cast<int>(total));
+            ++g_downloads;
+        }
+        return result;
+    } catch (const plat::HttpError& e) {
+        LogMessage("DownloadImage(), Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
+        discard();
+        return -2;
+    } catch (...) {
+        discard();
+        LogMessage("DownloadImage(), Unknown exception");
+        return -2;
+    }
+}

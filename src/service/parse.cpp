@@ -1,0 +1,61 @@
+// Turning a page of search or collection results into items and paging values.
+#include "platform/codepage.h"
+#include "plugin/host_callback.h"
+#include "service/api.h"
+#include "service/json_util.h"
+
+namespace {
+// Buffer sizes of the stored texts, terminating zero included.
+const size_t kTextBuf = 255;
+const size_t kUrlBuf = 2047;
+}  // namespace
+
+int CLumoraApi::ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed, int& lastPage,
+                                    int& total) {
+    Json::Value root;
+    if (!ParseJsonAnswer(response, root)) {
+        LogMessage("ParseWallpaperArray: JSON parse error");
+        m_errtext = "JSON parse error";
+        return 0;
+    }
+
+    // Type errors below raise Json::Exception on purpose: the callers decide
+    // how a malformed answer ends (see QuerySearchPage).
+    if (root.isMember("meta")) {
+        const Json::Value& meta = root["meta"];
+        lastPage = meta.get("last_page", 0).asInt();
+        total = meta.get("total", 0).asInt();
+        if (meta.isMember("seed")) seed = plat::Utf8ToAnsi(meta.get("seed", "").asString(), kTextBuf);
+    }
+
+    if (!root.isMember("data") || !root["data"].isArray()) {
+        LogMessage("ParseWallpaperArray: missing data array");
+        return 1;
+    }
+
+    const Json::Value& data = root["data"];
+    for (Json::Value::ArrayIndex i = 0; i < data.size(); ++i) {
+        const Json::Value& el = data[i];
+        CLumoraItem item;
+        item.Id = plat::Utf8ToAnsi(el.get("id", "").asString(), kTextBuf);
+        std::string path = el.get("path", "").asString();
+        item.Url = plat::Utf8ToAnsi(path, kUrlBuf);
+        // A cut address would fetch another file or none: such an item is dropped.
+        bool urlFits = item.Url.size() == plat::Utf8ToAnsi(path, path.size() + 1).size();
+        size_t slash = path.rfind('/');
+        item.Name = slash != std::string::npos ? plat::Utf8ToAnsi(path.substr(slash + 1), kTextBuf) : item.Id;
+        item.FileType = plat::Utf8ToAnsi(el.get("file_type", "image/jpeg").asString(), kTextBuf);
+        if (el.isMember("uploader") && el["uploader"].isMember("username"))
+            item.Uploader = plat::Utf8ToAnsi(el["uploader"]["username"].asString(), kTextBuf);
+        item.Purity = plat::Utf8ToAnsi(el.get("purity", "sfw").asString(), kTextBuf);
+        if (item.Id.empty()) continue;
+        if (!urlFits) {
+            LogMessage("ParseWallpaperArray: address of %s too long, skipped", item.Id.c_str());
+            continue;
+        }
+        items.Add(item);
+    }
+
+    LogMessage("ParseWallpaperArray: parsed %d wallpapers, total=%d, lastPage=%d", items.GetSize(), total, lastPage);
+    return 1;
+}

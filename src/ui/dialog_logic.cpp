@@ -1,0 +1,210 @@
+// Window-free logic of the configuration dialogs (see dialog_logic.h).
+#include "ui/dialog_logic.h"
+
+#include <cstdio>
+
+#include "plugin/strings.h"
+#include "ui/win32/resource.h"
+
+namespace ui {
+
+const char kStatusHeading[] = "Sychronization status:";
+
+// ---- feed editor -------------------------------------------------------
+
+void ReadFlagField(const std::string& field, int boxes[3]) {
+    for (size_t k = 0; k < 3; ++k) boxes[k] = (k < field.size() && field[k] == '1') ? 1 : 0;
+}
+
+std::string FormatFlagField(const int boxes[3]) {
+    std::string out;
+    for (int k = 0; k < 3; ++k) out += boxes[k] ? '1' : '0';
+    return out;
+}
+
+FeedFields FieldsFromFeed(const CLumoraFeed& feed) {
+    FeedFields f;
+    f.type = feed.Type;
+    f.query = feed.Query;
+    ReadFlagField(feed.Categories, f.categories);
+    ReadFlagField(feed.Purity, f.purity);
+    f.sorting = feed.Sorting;
+    f.topRange = feed.TopRange;
+    f.atleast = feed.Atleast;
+    f.ratios = feed.Ratios;
+    f.username = feed.Username;
+    return f;
+}
+
+void StoreFields(const FeedFields& fields, CLumoraFeed& feed) {
+    feed.Type = fields.type;
+    feed.Query = fields.query;
+    feed.Atleast = fields.atleast;
+    feed.Ratios = fields.ratios;
+    feed.Sorting = fields.sorting;
+    feed.TopRange = fields.topRange;
+    feed.Username = fields.username;
+    feed.Categories = FormatFlagField(fields.categories);
+    feed.Purity = FormatFlagField(fields.purity);
+}
+
+void StoreCollectionChoice(int selected, const CCollectionArray& collections, CLumoraFeed& feed) {
+    if (feed.Type != 1 || selected < 0 || selected >= collections.GetSize()) return;
+    feed.CollId = collections[selected].Id;
+    feed.CollName = collections[selected].Label;
+}
+
+static bool AnyChecked(const int boxes[3]) { return boxes[0] || boxes[1] || boxes[2]; }
+
+RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed) {
+    RuleResult r;
+    if (fields.type == 0 && !AnyChecked(fields.categories)) {
+        r.messageId = IDS_NEED_CATEGORY;
+    } else if (fields.type == 0 && !AnyChecked(fields.purity)) {
+        r.messageId = IDS_NEED_PURITY;
+    } else if (fields.type == 1 && fields.username.empty()) {
+        r.messageId = IDS_NEED_USERNAME;
+        r.focusControl = IDC_USERNAME;
+    } else if (fields.type == 1 && feed.CollId.empty()) {
+        r.messageId = IDS_NEED_COLLECTION;
+        r.focusControl = IDC_USERNAME;
+    }
+    return r;
+}
+
+std::vector<ControlState> FeedEditorEnables(bool s, bool haveApiKey, int sortingSelection) {
+    return {
+        {IDC_QUERY, s},       {IDC_GENERAL, s},
+        {IDC_ANIME, s},       {IDC_PEOPLE, s},
+        {IDC_SFW, s},         {IDC_SKETCHY, s},
+        {IDC_NSFW, s && haveApiKey},
+        {IDC_SORTING, s},     {IDC_ATLEAST, s},
+        {IDC_RATIOS, s},      {IDC_TOPRANGE, s && sortingSelection == 5},
+        {IDC_USERNAME, !s},   {IDC_COLLLIST, !s},
+        {IDC_LOAD, !s},
+    };
+}
+
+std::string CurrentCollectionItem(const CLumoraFeed& feed) { return feed.CollName + " (" + feed.CollId + ")"; }
+
+std::string LoadedCollectionItem(const CLumoraCollection& coll) {
+    return coll.Label + " (" + std::to_string(coll.Count) + " wallpapers)";
+}
+
+// ---- main dialog -------------------------------------------------------
+
+std::vector<ControlState> MainDialogEnables(bool on) {
+    return {{IDC_FOLDER_LABEL, on}, {IDC_FOLDER, on}, {IDC_BROWSE, on},   {IDC_FEEDLIST, on}, {IDC_SETTINGS, on},
+            {IDC_ADD, on},          {IDC_EDIT, on},   {IDC_DELETE, on},   {IDC_APIKEY, on}};
+}
+
+std::vector<FeedRow> BuildFeedRows(const CFeedArray& feeds) {
+    std::vector<FeedRow> rows;
+    for (const CLumoraFeed& f : feeds) rows.push_back({f.GetDescription(), f.IsEnabled()});
+    return rows;
+}
+
+void SetEnabledBit(CLumoraFeed& feed, bool enabled) {
+    if (enabled)
+        feed.Flg |= CLumoraFeed::kEnabled;
+    else
+        feed.Flg &= ~CLumoraFeed::kEnabled;
+}
+
+bool IsValidSelection(int row, const CFeedArray& feeds) { return row >= 0 && row < feeds.GetSize(); }
+
+int AppendNewFeed(CFeedArray& feeds, const CLumoraFeed& added) {
+    int i = feeds.Add(added);
+    SetEnabledBit(feeds[i], true);
+    return i;
+}
+
+void ReplaceEditedFeed(CFeedArray& feeds, int row, const CLumoraFeed& edited, bool rowChecked) {
+    CLumoraFeed& target = feeds[row];
+    target = edited;
+    SetEnabledBit(target, rowChecked);
+}
+
+void CopyChecksToFeeds(const std::vector<bool>& checks, CFeedArray& feeds) {
+    for (size_t i = 0; i < checks.size() && static_cast<int>(i) < feeds.GetSize(); ++i)
+        SetEnabledBit(feeds[static_cast<int>(i)], checks[i]);
+}
+
+// The C locale's white space. Every byte of a multibyte character is 0x40 or
+// above, so testing bytes never cuts a character.
+static bool IsWhite(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string TrimWhiteSpace(const std::string& text) {
+    size_t end = text.size();
+    while (end > 0 && IsWhite(text[end - 1])) --end;
+    size_t begin = 0;
+    while (begin < end && IsWhite(text[begin])) ++begin;
+    return text.substr(begin, end - begin);
+}
+
+RuleResult CheckImageFolder(const std::string& folder, bool (*exists)(const std::string&)) {
+    RuleResult r;
+    if (folder.empty())
+        r.messageId = IDS_FOLDER_EMPTY;
+    else if (!exists(folder))
+        r.messageId = IDS_FOLDER_MISSING;
+    if (!r.ok()) r.focusControl = IDC_FOLDER;
+    return r;
+}
+
+std::string FormatCaption(const std::string& caption, uint32_t ms, uint32_t ls) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, " %d.%d.%d", static_cast<int>(ms >> 16), static_cast<int>(ms & 0xFFFF),
+                  static_cast<int>(ls >> 16));
+    return caption + buf;
+}
+
+std::string GreetingText(const std::string& hostName) {
+    return "The Lumora PlugIn allows you to download wallpapers from " + hostName +
+           "\r\nFor best results get the api key from your account settings and enter it in the API Key field";
+}
+
+// ---- Settings dialog ---------------------------------------------------
+
+std::string FormatPrompt(const std::string& pattern, const std::vector<std::string>& args) {
+    std::string out;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        if (pattern[i] == '%' && next >= '1' && next <= '9' && static_cast<size_t>(next - '1') < args.size()) {
+            out += args[static_cast<size_t>(next - '1')];
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+unsigned ParseCacheSize(const std::string& text, unsigned* value, std::string* message) {
+    size_t i = 0, n = text.size();
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    size_t digits = i;
+    // Digits beyond the range only need to be known as too large: saturate
+    // instead of wrapping, so "4294967301" is never read as 5.
+    unsigned long long v = 0;
+    while (i < n && text[i] >= '0' && text[i] <= '9') {
+        if (v <= kMaxCacheSize) v = v * 10 + static_cast<unsigned>(text[i] - '0');
+        ++i;
+    }
+    bool haveDigits = i > digits;
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (!haveDigits || i != n) {
+        if (message) *message = IDS_PROMPT_POSITIVE_T;
+        return IDS_PROMPT_POSITIVE;
+    }
+    if (v < kMinCacheSize || v > kMaxCacheSize) {
+        if (message)
+            *message = FormatPrompt(IDS_PROMPT_RANGE_T, {std::to_string(static_cast<unsigned>(kMinCacheSize)),
+                                                         std::to_string(static_cast<unsigned>(kMaxCacheSize))});
+        return IDS_PROMPT_RANGE;
+    }
+    if (value) *value = static_cast<unsigned>(v);
+    return 0;
+}
+
+}  // namespace ui

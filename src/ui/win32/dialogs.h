@@ -1,0 +1,196 @@
+// The configuration dialogs on plain Win32. Each dialog is a class holding
+// its values; its dialog procedure keeps the object in GWLP_USERDATA, moves
+// values between the controls and the object, and writes them back only when
+// the user confirms. The decisions live in ui/dialog_logic.h.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/records.h"
+#include "service/api.h"
+
+// ---- shared helpers ----------------------------------------------------
+
+// The plug-in module (templates and strings live there).
+HINSTANCE UiModule();
+// The standard message box: OK button, warning icon, caption "Lumora".
+void ShowMessage(HWND owner, const std::string& text);
+std::string GetItemText(HWND dlg, int id);
+void SetItemText(HWND dlg, int id, const std::string& text);
+bool IsChecked(HWND dlg, int id);
+void SetChecked(HWND dlg, int id, bool on);
+// Moves the input focus to an edit and selects its whole text.
+void FocusAndSelect(HWND dlg, int id);
+
+// The wait cursor for the life of the object.
+class CWaitCursor {
+public:
+    CWaitCursor();
+    ~CWaitCursor();
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+private:
+    HCURSOR m_old;
+};
+
+// Base of the modal dialogs: runs a template and routes its messages to the object.
+class CModalDialog {
+public:
+    virtual ~CModalDialog() = default;
+    // IDOK, IDCANCEL, or -1 when the dialog could not be created.
+    INT_PTR DoModal();
+
+protected:
+    CModalDialog(int templateId, HWND parent) : m_template(templateId), m_parent(parent) {}
+    virtual BOOL OnInitDialog() = 0;
+    // Returns true when handled.
+    virtual bool OnCommand(int id, int code);
+    virtual bool OnNotify(const NMHDR*) { return false; }
+    virtual void OnOK() { EndDialog(m_hWnd, IDOK); }
+    virtual void OnCancel() { EndDialog(m_hWnd, IDCANCEL); }
+
+    HWND m_hWnd = nullptr;
+
+private:
+    static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    int m_template;
+    HWND m_parent;
+};
+
+// ---- list control and folder picker ---------------------------------------
+
+// The report-view list control of the dialogs.
+class CListCtrlEx {
+public:
+    void Attach(HWND list) { m_hWnd = list; }
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // First selected row from the top, or -1.
+    int GetSelectedItem() const;
+    // Column 0 inserts row `row`; another column sets that column of an
+    // existing row. image -1 leaves the image alone. The platform's answer.
+    int SetItemTextEx(int row, int column, const char* text, int image = -1);
+
+    int InsertColumn(int index, const char* heading, int width);
+    void DeleteAllItems();
+    int InsertItem(int row, const char* text);
+    int GetItemCount() const;
+    bool GetCheck(int row) const;
+    void SetCheck(int row, bool checked);
+    void SetExtendedStyle(DWORD style);
+    int GetClientWidth() const;
+
+private:
+    HWND m_hWnd = nullptr;
+};
+
+// The folder picker behind "...": the shell's folder browser, starting at a
+// given folder; the chosen path always ends with a backslash.
+class SECDirSelectDlg {
+public:
+    SECDirSelectDlg(const char* title, const char* initialFolder, HWND owner);
+    virtual ~SECDirSelectDlg() = default;
+    virtual INT_PTR DoModal();
+    void GetPath(std::string& path) const { path = m_path; }
+
+protected:
+    virtual bool Browse(std::string& result);
+
+private:
+    char m_path[MAX_PATH];
+    HWND m_owner;
+    const char* m_title;
+    const char* m_initial;
+};
+
+// ---- the dialogs -------------------------------------------------------
+
+// "Settings": side file options and the cache size.
+class CDwnlSettingsDlg : public CModalDialog {
+public:
+    explicit CDwnlSettingsDlg(HWND parent) : CModalDialog(1001, parent) {}
+    int m_vpropTitle = 0;
+    int m_vpropDescr = 0;
+    unsigned m_maxLocal = 0;
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+};
+
+// "Local Cache": the state of a folder's cache and the command that empties it.
+class CCacheDlg : public CModalDialog {
+public:
+    explicit CCacheDlg(HWND parent) : CModalDialog(1023, parent) {}
+    std::string m_folder;
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int code) override;
+
+private:
+    void OnClean();
+    CListCtrlEx m_list;
+};
+
+// "Feed Settings": creates or edits one feed.
+class CLumoraFeedDlg : public CModalDialog {
+public:
+    explicit CLumoraFeedDlg(HWND parent) : CModalDialog(1003, parent) {}
+    CLumoraFeed m_feed;    // working copy: set before the run, read after OK
+    std::string m_apikey;  // the main dialog's trimmed key; never shown
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int code) override;
+    void OnOK() override;
+
+private:
+    void EnableControls();
+    // Reads the controls into m_feed and applies the rules; false after a message.
+    bool ReadBackAndValidate();
+    void OnCheck();
+    void OnLoad();
+
+    CLumoraApi m_api;
+    CCollectionArray m_collections;
+};
+
+// The configuration window of message 5.
+class CLumoraDlg : public CModalDialog {
+public:
+    explicit CLumoraDlg(HWND parent) : CModalDialog(1000, parent) {}
+    int m_enabled = 0;
+    std::string m_imgFolder;
+    int m_vpropTitle = 0;
+    int m_vpropDescr = 0;
+    unsigned m_maxLocal = 0;
+    std::string m_apiKey;
+    CFeedArray m_feeds;
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int code) override;
+    bool OnNotify(const NMHDR* nm) override;
+    void OnOK() override;
+
+private:
+    void EnableControls();
+    void RefreshFeedList();
+    std::string CurrentApiKey() const;
+    // The selected row, or -1 after showing the "no selection" message.
+    int SelectedFeed();
+    void OnChooseFolder();
+    void OnAdd();
+    void OnEdit();
+    void OnDelete();
+    void OnSettings();
+    void OnLocalCache();
+    void OnHelp();
+
+    CListCtrlEx m_list;
+};

@@ -1,0 +1,216 @@
+#!/usr/bin/env python3
+"""End to end: the real module in the stand-in host, against the stand-in service.
+
+Run by CTest with the stand-in service fixture:
+  test_e2e.py --host VDTHOST --module MODULE [--wine]
+The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
+"""
+import argparse
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.request
+
+ARGS = None
+IMAGE_EXTS = (".jpg", ".jpeg", ".png", ".gif", ".bmp")
+
+
+def service_url():
+    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
+        return f.read().strip()
+
+
+def control(path, body=None):
+    data = None if body is None else json.dumps(body).encode()
+    req = urllib.request.Request(service_url() + path, data=data, method="POST" if data is not None or
+                                 path.endswith("reset") else "GET")
+    if data is not None:
+        req.add_header("Content-Type", "application/json")
+    with urllib.request.urlopen(req, timeout=10) as r:
+        return json.loads(r.read() or b"null")
+
+
+def host_path(path):
+    """The path as the module sees it (wine maps / to drive Z:)."""
+    return "Z:" + path.replace("/", "\\") if ARGS.wine else path
+
+
+def read_list(folder):
+    """Records of the cache list file: (id, path, feed) tuples."""
+    path = os.path.join(folder, "vdt_vd_files.lst")
+    with open(path, "rb") as f:
+        lines = f.read().decode("latin-1").split("\n")
+    lines = [l[:-1] if l.endswith("\r") else l for l in lines]
+    assert lines[0] == "[Veduta Lumora List v3]", lines[0]
+    count = int(lines[1])
+    recs = []
+    for k in range(count):
+        recs.append((lines[4 + 3 * k], lines[5 + 3 * k], int(lines[6 + 3 * k])))
+    return recs
+
+
+def local(path):
+    """A path from the module's files, as a path of this machine."""
+    if ARGS.wine:
+        assert path[:2].upper() == "Z:", path
+        return path[2:].replace("\\", "/")
+    return path
+
+
+class E2E(unittest.TestCase):
+    def setUp(self):
+        control("/_control/reset")
+        self.dir = tempfile.mkdtemp(prefix="lumora_e2e_")
+        self.folder = os.path.join(self.dir, "images")
+        os.mkdir(self.folder)
+
+    def tearDown(self):
+        if ARGS.keep:
+            print("kept", self.dir)
+        else:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def write_ini(self, feeds, max_local=5, vprop=0):
+        lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + host_path(self.folder),
+                 "VpropTitle=%d" % vprop, "VpropDescr=%d" % vprop, "MaxLocal=%d" % max_local,
+                 "nFeeds=%d" % len(feeds)]
+        for i, feed in enumerate(feeds):
+            for key, value in feed.items():
+                lines.append("Feed%d_%s=%s" % (i, key, value))
+        self.ini = os.path.join(self.dir, "host.ini")
+        with open(self.ini, "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def run_host(self, seconds, show_every=1000):
+        cmd = [ARGS.host, "--module", host_path(ARGS.module), "--settings", host_path(self.ini),
+               "run", "--seconds", str(seconds), "--show-every", str(show_every)]
+        if ARGS.wine:
+            cmd = ["wine"] + cmd
+        env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
+        p = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=seconds + 120)
+        out = p.stdout.decode("utf-8", "replace")
+        self.assertEqual(p.returncode, 0, out + p.stderr.decode("utf-8", "replace"))
+        prefix = "[Lumora Plugin] "
+        return [l[len(prefix):].rstrip("\r") for l in out.splitlines() if l.startswith(prefix)]
+
+    def images(self):
+        found = []
+        for root, _, files in os.walk(self.folder):
+            found += [os.path.join(root, n) for n in files if n.lower().endswith(IMAGE_EXTS)]
+        return sorted(found)
+
+    def leftovers(self):
+        return [p for p in glob.glob(os.path.join(self.folder, "**", "*"), recursive=True) if p.endswith(".__t")]
+
+    def image_requests(self):
+        return [e["url"] for e in control("/_control/log") if e["url"].startswith("/full/")]
+
+    # -------------------------------------------------------------------------------------
+    def test_images_land_in_purity_folders_with_side_files(self):
+        self.write_ini([{"Type": 0, "Query": "", "Purity": "110", "Sorting": 1},
+                        {"Type": 1, "Username": "demo", "CollId": 42, "Purity": "110"}], max_local=20, vprop=1)
+        log = self.run_host(14)
+        images = self.images()
+        self.assertGreaterEqual(len(images), 3, "\n".join(log))
+        recs = read_list(self.folder)
+        self.assertEqual(sorted(local(r[1]) for r in recs), images)
+        self.assertEqual({r[2] for r in recs} <= {0, 1}, True)
+        for img in images:
+            purity = os.path.basename(os.path.dirname(img))
+            self.assertIn(purity, ("sfw", "sketchy"), img)
+            side = os.path.splitext(img)[0] + ".vprop"
+            with open(side, "rb") as f:
+                data = f.read()
+            self.assertEqual(data[:2], b"\xff\xfe", side)
+            text = data[2:].decode("utf-16-le")
+            self.assertIn("[Enable]\r\nDescription=1\r\n", text)
+            self.assertIn("Text=" + os.path.basename(img), text)
+        self.assertEqual(self.leftovers(), [])
+        self.assertTrue(os.path.exists(os.path.join(self.folder, "vdt_vd_paging.lst")))
+        self.assertIn("CLumoraThread::Stop(), result: 0", log)
+
+    def test_cache_stays_within_its_limit_while_the_host_shows_files(self):
+        self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=5)
+        log = self.run_host(20, show_every=1)
+        removed = [l for l in log if l.startswith("CleanDispFiles: Removed ")]
+        self.assertGreaterEqual(len(removed), 1, "\n".join(log))
+        for line in removed:
+            self.assertFalse(os.path.exists(local(line[len("CleanDispFiles: Removed "):])), line)
+        recs = read_list(self.folder)
+        self.assertLessEqual(len(recs), 5)
+        self.assertEqual(sorted(local(r[1]) for r in recs), self.images())
+        full = [l for l in log if l.startswith("DownloadImages: cache full (")]
+        for line in full:
+            count, limit = map(int, re.match(r"DownloadImages: cache full \((\d+)/(\d+)\)", line).groups())
+            self.assertEqual(limit, 5)
+            self.assertLessEqual(count, 5)
+
+    def test_restart_resumes_from_the_paging_file(self):
+        self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=50)
+        first = self.run_host(3)
+        pages = [int(m.group(1)) for m in (re.match(r"Refresh 0: \d+ items found, page (\d+)/", l) for l in first) if m]
+        self.assertTrue(pages, "\n".join(first))
+        files = read_list(self.folder)
+        control("/_control/reset")
+        second = self.run_host(3)
+        asked = [l for l in second if l.startswith("Refresh 0: page=")]
+        self.assertTrue(asked, "\n".join(second))
+        self.assertTrue(asked[0].startswith("Refresh 0: page=%d," % (pages[-1] + 1)), asked[0])
+        searches = [e["url"] for e in control("/_control/log") if e["url"].startswith("/api/v1/search")]
+        self.assertIn("page=%d" % (pages[-1] + 1), searches[0])
+        self.assertIn("ReadLocalFileList: file list loaded (%d local, v3)" % len(files), second)
+
+    def test_429_slows_downloads_to_42_seconds(self):
+        control("/_control/faults", [{"match": "^/full/", "count": 1, "status": 429}])
+        self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
+        log = self.run_host(12)
+        # Without the pause a pass would come every 2 s.
+        self.assertEqual(len(self.image_requests()), 1, "\n".join(log))
+        self.assertTrue(any(l.startswith("DownloadImage(), HTTP Error 429") for l in log), "\n".join(log))
+        self.assertEqual(self.images(), [])
+        self.assertEqual(self.leftovers(), [])
+
+    def test_403_drops_the_wallpaper_and_goes_on(self):
+        control("/_control/faults", [{"match": "^/full/", "count": 1, "status": 403}])
+        self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
+        log = self.run_host(9)
+        requests = self.image_requests()
+        self.assertGreaterEqual(len(requests), 2, "\n".join(log))
+        denied = requests[0]
+        self.assertEqual(requests.count(denied), 1)  # never asked again
+        self.assertTrue(any(l.startswith("DownloadImages: 403 Access Denied for ") and l.endswith(denied)
+                            for l in log), "\n".join(log))
+        self.assertGreaterEqual(len(self.images()), 1)
+        self.assertNotIn(os.path.basename(denied), [os.path.basename(p) for p in self.images()])
+
+    def test_stop_during_a_slow_transfer_leaves_no_partial_file(self):
+        control("/_control/faults", [{"match": "^/full/", "kind": "slow", "chunk_bytes": 64,
+                                      "chunk_delay_ms": 400}])
+        self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
+        log = self.run_host(3)
+        self.assertGreaterEqual(len(self.image_requests()), 1, "\n".join(log))
+        self.assertIn("CLumoraThread::Stop(), result: 0", log)
+        self.assertEqual(self.leftovers(), [])
+        self.assertEqual(self.images(), [])
+        self.assertEqual(read_list(self.folder), [])
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    p.add_argument("--host", required=True)
+    p.add_argument("--module", required=True)
+    p.add_argument("--wine", action="store_true")
+    p.add_argument("--keep", action="store_true", help="keep the test folders")
+    ARGS, rest = p.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,296 @@
+// Shared pieces of the engine file tests: a log capture through the host
+// callback, a fixed clock, a fresh image folder per test, byte helpers, and
+// a file-operations double that fails chosen calls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "platform/datetime.h"
+#include "platform/fs.h"
+#include "plugin/app.h"
+#include "plugin/host_callback.h"
+
+namespace ef {
+
+// ---- log capture ---------------------------------------------------------
+class Log {
+public:
+    static void Install() {
+        Clear();
+        theApp().m_callback.store(&Log::Callback);
+    }
+    static void Uninstall() { theApp().m_callback.store(nullptr); }
+    static void Clear() {
+        std::lock_guard<std::mutex> g(Mutex());
+        Lines().clear();
+    }
+    static std::vector<std::string> Get() {
+        std::lock_guard<std::mutex> g(Mutex());
+        return Lines();
+    }
+    static bool Has(const std::string& line) {
+        for (const std::string& l : Get())
+            if (l == line) return true;
+        return false;
+    }
+    static std::vector<std::string> Starting(const std::string& prefix) {
+        std::vector<std::string> out;
+        for (const std::string& l : Get())
+            if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
+        return out;
+    }
+    static std::string Dump() {
+        std::string s;
+        for (const std::string& l : Get()) s += "  " + l + "\n";
+        return s;
+    }
+
+private:
+    static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
+        if (code == PHC_LOG && second) {
+            std::lock_guard<std::mutex> g(Mutex());
+            std::string prefix = first ? reinterpret_cast<const char*>(first) : "";
+            Lines().push_back((prefix == "[Lumora Plugin]" ? "" : "WRONG PREFIX: ") +
+                              std::string(reinterpret_cast<const char*>(second)));
+        }
+        return 1;
+    }
+    static std::vector<std::string>& Lines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+    static std::mutex& Mutex() {
+        static std::mutex m;
+        return m;
+    }
+};
+
+// ---- a clock that stands still at a chosen local time -------------------
+class FixedClock : public Clock {
+public:
+    double date = MakeOleDate(2026, 12, 9, 15, 30, 45);
+    uint32_t TickCount() override { return 1000; }
+    void Sleep(uint32_t) override {}
+    bool Wait(WakeEvent& ev, uint32_t) override { return ev.TryTake(); }
+    double LocalNow() override { return date; }
+};
+
+// ---- paths and files -------------------------------------------------------
+inline std::string Sep() { return std::string(1, plat::kPathSep); }
+
+// Joins parts with the platform's separator.
+inline std::string Join(std::initializer_list<std::string> parts) {
+    std::string out;
+    for (const std::string& p : parts) {
+        if (!out.empty() && out.back() != plat::kPathSep) out += plat::kPathSep;
+        out += p;
+    }
+    return out;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+inline bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(path), ec);
+}
+
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(folder), ec))
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Text with every "\n" turned into CR LF, as the state files are written.
+inline std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+// Visible form of bytes for failure messages.
+inline std::string Show(const std::string& bytes) {
+    std::string out;
+    char hex[8];
+    for (unsigned char c : bytes) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n\n";
+        else if (c < 0x20 || c >= 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+// ---- file operations that fail where a test says --------------------------
+// Each hook, when set, is asked first; returning true means "fail with
+// *error" (or a null FILE* for open). Calls not failed go to the real table.
+struct FaultyFiles {
+    std::function<bool(const std::string&)> existsOverride;  // result, when set
+    std::function<bool(const std::string&, int*)> failDelete;
+    std::function<bool(const std::string&, const std::string&, int*)> failMove;
+    std::function<bool(const std::string&, const char*)> failOpen;
+    // Opens the file read-only instead, so every write to it fails.
+    std::function<bool(const std::string&, const char*)> readOnlyOpen;
+    bool failFlushClose = false;
+    std::vector<std::string> deleted;  // paths handed to deleteFile
+    std::vector<std::string> created;  // folders handed to createFolder
+    std::vector<std::string> openedForWrite;
+
+    static FaultyFiles*& Current() {
+        static FaultyFiles* c = nullptr;
+        return c;
+    }
+    static const plat::FileOps& Table() {
+        static const plat::FileOps ops = {Exists, CreateFolder, Delete, Move, Open, FlushClose};
+        return ops;
+    }
+
+private:
+    static const plat::FileOps& Real() { return plat::RealFileOps(); }
+    static bool Exists(const std::string& p) {
+        FaultyFiles* c = Current();
+        if (c && c->existsOverride) return c->existsOverride(p);
+        return Real().exists(p);
+    }
+    static bool CreateFolder(const std::string& p, int* e) {
+        if (FaultyFiles* c = Current()) c->created.push_back(p);
+        return Real().createFolder(p, e);
+    }
+    static bool Delete(const std::string& p, int* e) {
+        FaultyFiles* c = Current();
+        if (c) {
+            c->deleted.push_back(p);
+            if (c->failDelete && c->failDelete(p, e)) return false;
+        }
+        return Real().deleteFile(p, e);
+    }
+    static bool Move(const std::string& a, const std::string& b, int* e) {
+        FaultyFiles* c = Current();
+        if (c && c->failMove && c->failMove(a, b, e)) return false;
+        return Real().moveReplace(a, b, e);
+    }
+    static FILE* Open(const std::string& p, const char* mode) {
+        FaultyFiles* c = Current();
+        if (c && mode[0] == 'w') c->openedForWrite.push_back(p);
+        if (c && c->failOpen && c->failOpen(p, mode)) return nullptr;
+        if (c && c->readOnlyOpen && c->readOnlyOpen(p, mode)) {
+            if (FILE* f = Real().open(p, "wb")) std::fclose(f);
+            return Real().open(p, "rb");
+        }
+        return Real().open(p, mode);
+    }
+    static bool FlushClose(FILE* f) {
+        FaultyFiles* c = Current();
+        bool ok = Real().flushClose(f);
+        return ok && !(c && c->failFlushClose);
+    }
+};
+
+// Installs a FaultyFiles for the scope of a test.
+class FaultScope {
+public:
+    explicit FaultScope(FaultyFiles& f) {
+        FaultyFiles::Current() = &f;
+        m_previous = plat::SetFileOpsForTest(&FaultyFiles::Table());
+    }
+    ~FaultScope() {
+        plat::SetFileOpsForTest(m_previous == &plat::RealFileOps() ? nullptr : m_previous);
+        FaultyFiles::Current() = nullptr;
+    }
+
+private:
+    const plat::FileOps* m_previous;
+};
+
+// ---- an engine over a fresh image folder -----------------------------------
+class EngineFixture : public ::testing::Test {
+protected:
+    CLumoraSettings settings;
+    std::atomic<int32_t> closing{0};
+    std::atomic<int32_t> hosttype{1};
+    std::unique_ptr<CLumoraEngine> engine;
+    FixedClock clock;
+    std::string folder;  // the image folder, without a trailing separator
+
+    void SetUp() override {
+        Log::Install();
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("lumora_ef_") + info->test_suite_name() + "_" + info->name();
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
+        std::filesystem::path p = std::filesystem::temp_directory_path() / name;
+        std::error_code ec;
+        std::filesystem::remove_all(p, ec);
+        std::filesystem::create_directories(p);
+        folder = p.string();
+        while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+        settings.ImgFolder = folder;
+        settings.MaxLocal = 100;
+        engine.reset(new CLumoraEngine(settings, closing, hosttype));
+        engine->m_clock = &clock;
+    }
+    void TearDown() override {
+        engine.reset();
+        Log::Uninstall();
+        std::error_code ec;
+        if (!HasFailure()) std::filesystem::remove_all(std::filesystem::path(folder), ec);
+    }
+
+    std::string In(std::initializer_list<std::string> parts) {
+        std::string out = folder;
+        for (const std::string& p : parts) out += Sep() + p;
+        return out;
+    }
+    std::string ListPath() { return In({"vdt_vd_files.lst"}); }
+    std::string PagingPath() { return In({"vdt_vd_paging.lst"}); }
+
+    void AddFeeds(int n) {
+        for (int i = 0; i < n; ++i) engine->m_feeds.Add(CLumoraFeed());
+    }
+    std::vector<std::string> Paths() {
+        std::vector<std::string> out;
+        for (const CFileData& d : engine->m_lclfiles) out.push_back(d.Path);
+        return out;
+    }
+};
+
+}  // namespace ef

@@ -1,0 +1,333 @@
+// Local names, the MIME table and the path helpers.
+#include <gtest/gtest.h>
+
+#include "engine_files/harness.h"
+#include "platform/codepage.h"
+
+namespace ef {
+namespace {
+
+// Tables write paths with "|" for the platform's separator.
+std::string P(const std::string& s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c == '|') c = plat::kPathSep;
+    return out;
+}
+
+TEST(PathHelpers, ReplaceExtension) {
+    struct Row {
+        const char* path;
+        const char* ext;
+        const char* expected;
+    } rows[] = {
+        {"x|y.z.jpg", "vprop", "x|y.z.vprop"},   // only the last dot counts
+        {"x|y", "vprop", "x|y.vprop"},           // no dot at all: appended
+        {"a.b|c", "vprop", "a.vprop"},           // the last dot lies in a folder name: cut there
+        {"sfw|abc.jpg", "__t", "sfw|abc.__t"},   //
+        {"sfw|abc.jpg", nullptr, "sfw|abc"},     // no extension given: only removed
+        {"abc.", "vprop", "abc.vprop"},          //
+        {"", "vprop", ".vprop"},                 //
+        {"abc.jpg", "", "abc"},                  // an empty extension adds no lone dot
+    };
+    for (const Row& r : rows) {
+        std::string path = P(r.path);
+        ReplaceExtension(path, r.ext);
+        EXPECT_EQ(path, P(r.expected)) << r.path << " + " << (r.ext ? r.ext : "(none)");
+    }
+}
+
+TEST(PathHelpers, AddBackslash) {
+    struct Row {
+        const char* path;
+        const char* expected;
+    } rows[] = {{"", ""}, {"a", "a|"}, {"a|", "a|"}, {"a|b", "a|b|"}, {"|", "|"}};
+    for (const Row& r : rows) {
+        std::string path = P(r.path);
+        AddBackslash(path);
+        EXPECT_EQ(path, P(r.expected)) << r.path;
+    }
+}
+
+TEST(PathHelpers, SidePathStaysBesideTheImage) {
+    struct Row {
+        const char* image;
+        const char* side;
+    } rows[] = {
+        {"f|sfw|abc.jpg", "f|sfw|abc.vprop"},
+        {"f|sfw|a.b.png", "f|sfw|a.b.vprop"},
+        {"f.d|sfw|abc", "f.d|sfw|abc.vprop"},  // a dot only in a folder name is no extension
+        {"abc", "abc.vprop"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(SidePathOf(P(r.image)), P(r.side)) << r.image;
+}
+
+TEST(PathHelpers, PathInsideFolder) {
+    struct Row {
+        const char* path;
+        const char* folder;
+        bool inside;
+    } rows[] = {
+        {"|img|sfw|a.jpg", "|img", true},
+        {"|img|a.jpg", "|img|", true},
+        {"|img|.|sfw|a.jpg", "|img", true},
+        {"|img|sfw|..|a.jpg", "|img", true},
+        {"|img|..|etc|passwd", "|img", false},
+        {"|img|sfw|..|..|x", "|img", false},
+        {"|img", "|img", false},           // the folder itself is not inside it
+        {"|img|.", "|img", false},
+        {"|imgx|a.jpg", "|img", false},    // a longer name is another folder
+        {"|other|a.jpg", "|img", false},
+        {"a.jpg", "|img", false},          // relative against absolute
+        {"sfw|a.jpg", "", true},           // no folder: relative paths that stay below the current one
+        {"..|a.jpg", "", false},
+        {"|a.jpg", "", false},
+        {"|img|..|..|img|a.jpg", "|img", true},  // ".." at the root stays at the root
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(PathInsideFolder(P(r.path), P(r.folder)), r.inside) << r.path << " in " << r.folder;
+    // Windows paths ignore case and may use "/" as well as "\".
+    if (plat::kPathsIgnoreCase) {
+        EXPECT_TRUE(PathInsideFolder("C:\\Img\\SFW\\a.jpg", "c:\\img"));
+        EXPECT_TRUE(PathInsideFolder("C:/img/sfw/a.jpg", "C:\\img"));
+        EXPECT_FALSE(PathInsideFolder("D:\\img\\a.jpg", "C:\\img"));
+        EXPECT_FALSE(PathInsideFolder("C:\\img\\..\\Windows\\x.dll", "C:\\img"));
+    } else {
+        EXPECT_FALSE(PathInsideFolder("/IMG/a.jpg", "/img"));  // another folder on this file system
+    }
+}
+
+TEST(Naming, SafePurityFolder) {
+    struct Row {
+        const char* purity;
+        const char* folder;
+    } rows[] = {
+        {"sfw", "sfw"},
+        {"sketchy", "sketchy"},
+        {"nsfw", "nsfw"},
+        {"", ""},  // no sub-folder
+        {"..", "other"},
+        {".", "other"},
+        {"...", "other"},
+        {" . ", "other"},
+        {"../../x", "..-..-x"},
+        {"a/b\\c", "a-b-c"},
+        {"C:", "C-"},
+        {"c:\\windows", "c--windows"},
+        {"x<>|?*\"", "x------"},
+        {"a\r\nb\tc", "a--b-c"},
+        {"sfw.", "sfw"},
+        {"sfw  ", "sfw"},
+        {"CON", "other"},
+        {"nul.txt", "other"},
+        {"Com1", "other"},
+        {"lpt9", "other"},
+        {"com10", "com10"},
+        {"console", "console"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(SafePurityFolder(r.purity), r.folder) << Show(r.purity);
+}
+
+using GetExtFromTypeTest = EngineFixture;
+
+TEST_F(GetExtFromTypeTest, Table) {
+    struct Row {
+        const char* type;
+        const char* ext;
+        bool logged;
+    } rows[] = {
+        {"image/gif", "gif", false},
+        {"image/jpeg", "jpg", false},
+        {"IMAGE/JPEG", "jpg", false},
+        {"Image/Jpeg", "jpg", false},
+        {"image/tiff", "tif", false},
+        {"image/x-png", "png", false},
+        {"image/bmp", "bmp", false},
+        {"video/mpeg", "mpg", false},
+        {"VIDEO/MPEG", "mpg", false},
+        {"video/mp4", "mp4", false},
+        {"video/quicktime", "quicktime", false},
+        {"Video/MP4", "MP4", false},
+        {"audio/mpeg", "mp3", false},
+        {"image/png", "unknown", true},  // the plain PNG type is not in the table
+        {"image/jpg", "unknown", true},
+        {"audio/mp3", "unknown", true},
+        {"", "unknown", true},
+        {"image/jpeg ", "unknown", true},  // the whole type must match
+        {"video/", "unknown", true},       // nothing after the prefix
+        // the rest of a video type becomes part of a file name: no separators
+        {"video/../../x", "------x", false},
+        {"video/a\\b:c", "a-b-c", false},
+        {"video/x-ms_wmv+1", "x-ms_wmv+1", false},
+    };
+    for (const Row& r : rows) {
+        Log::Clear();
+        EXPECT_EQ(engine->GetExtFromType(r.type), r.ext) << r.type;
+        if (r.logged)
+            EXPECT_EQ(Log::Get(), std::vector<std::string>{"GetExtFromType, unknown MIME type: " + std::string(r.type)})
+                << r.type;
+        else
+            EXPECT_TRUE(Log::Get().empty()) << r.type << "\n" << Log::Dump();
+    }
+}
+
+class BuildLocalNameTest : public EngineFixture {
+protected:
+    CLumoraItem Item(const std::string& name, const std::string& type = "image/jpeg",
+                     const std::string& purity = "sfw") {
+        CLumoraItem it;
+        it.Id = "id1";
+        it.Name = name;
+        it.FileType = type;
+        it.Purity = purity;
+        return it;
+    }
+    // The fallback name for the fixed clock (2026-12-09 15:30:45, day 343).
+    std::string Fallback(const std::string& sub, int counter, const std::string& ext) {
+        char name[64];
+        std::snprintf(name, sizeof name, "i343153045%02d.%s", counter, ext.c_str());
+        return sub.empty() ? In({name}) : In({sub, name});
+    }
+};
+
+TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
+    struct Row {
+        const char* name;
+        const char* type;
+        const char* purity;
+        const char* sub;  // expected sub-folder ("" = the image folder itself)
+        const char* file;
+    } rows[] = {
+        {"a:b?c.jpg", "image/jpeg", "sfw", "sfw", "a-b-c.jpg"},
+        {"abc", "image/gif", "sfw", "sfw", "abc.gif"},
+        {"abc", "IMAGE/JPEG", "nsfw", "nsfw", "abc.jpg"},
+        {"a/b\\c&d?e<f>g|h:i*j\"k.png", "image/png", "sketchy", "sketchy", "a-b-c-d-e-f-g-h-i-j-k.png"},
+        {"clip", "video/mp4", "sfw", "sfw", "clip.mp4"},
+        {"song", "audio/mpeg", "sfw", "sfw", "song.mp3"},
+        {"pic.jpeg", "image/gif", "sfw", "sfw", "pic.jpeg"},  // a name with a dot keeps its own extension
+        {"top.jpg", "image/jpeg", "", "", "top.jpg"},        // no purity: directly in the image folder
+        {"x.jpg", "image/jpeg", "..", "other", "x.jpg"},     // unsafe purity texts stay inside
+        {"y.jpg", "image/jpeg", "../../evil", "..-..-evil", "y.jpg"},
+        {"line\r\nbreak.jpg", "image/jpeg", "sfw", "sfw", "line--break.jpg"},
+    };
+    for (const Row& r : rows) {
+        Log::Clear();
+        std::string path;
+        EXPECT_EQ(engine->BuildLocalName(Item(r.name, r.type, r.purity), path), 1);
+        std::string expected = *r.sub ? In({r.sub, r.file}) : In({r.file});
+        EXPECT_EQ(path, expected) << Show(r.name);
+        EXPECT_TRUE(PathInsideFolder(path, folder)) << path;
+        // The creation test leaves nothing behind; the purity folder exists.
+        EXPECT_FALSE(FileExists(path)) << path;
+        if (*r.sub) EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(In({r.sub})))) << r.sub;
+        EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
+    }
+    // Nothing was created next to the image folder.
+    std::vector<std::string> outside = FilesIn(std::filesystem::path(folder).parent_path().string());
+    EXPECT_EQ(std::count(outside.begin(), outside.end(), "evil"), 0);
+    EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"..-..-evil", "nsfw", "other", "sfw", "sketchy"}));
+}
+
+TEST_F(BuildLocalNameTest, EmptyNameTakesFallbackWithoutLog) {
+    std::string path;
+    engine->BuildLocalName(Item("", "image/jpeg", "sfw"), path);
+    EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
+    engine->BuildLocalName(Item("", "image/png", ""), path);
+    EXPECT_EQ(path, Fallback("", 0, "unknown"));
+    EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
+}
+
+TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
+    std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
+    WriteBytes(In({"sfw", "abc.jpg"}), "old");
+    std::string path;
+    engine->BuildLocalName(Item("abc.jpg"), path);
+    EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
+    EXPECT_TRUE(Log::Has("BuildLocalName(): file name already exists abc.jpg, replaced by " + path)) << Log::Dump();
+    EXPECT_EQ(ReadBytes(In({"sfw", "abc.jpg"})), "old");
+
+    // A folder of that name counts as taken as well.
+    std::filesystem::create_directories(std::filesystem::path(In({"sfw", "dir.jpg"})));
+    Log::Clear();
+    engine->BuildLocalName(Item("dir.jpg"), path);
+    EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
+    EXPECT_EQ(Log::Starting("BuildLocalName").size(), 1u) << Log::Dump();
+}
+
+TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {
+    // A device name is no file on Windows; it is refused on every build.
+    std::string path;
+    engine->BuildLocalName(Item("CON.jpg"), path);
+    EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
+    EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create CON.jpg, replaced by " + path)) << Log::Dump();
+
+    // A name the file system refuses.
+    FaultyFiles faults;
+    faults.failOpen = [](const std::string& p, const char*) { return p.find("refused") != std::string::npos; };
+    FaultScope scope(faults);
+    Log::Clear();
+    engine->BuildLocalName(Item("refused.jpg"), path);
+    EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
+    EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create refused.jpg, replaced by " + path))
+        << Log::Dump();
+}
+
+TEST_F(BuildLocalNameTest, FallbackCounterTakesFirstFreeSlot) {
+    struct Row {
+        int taken;  // candidates 00 .. taken-1 exist
+        int expected;
+    } rows[] = {{0, 0}, {1, 1}, {2, 2}, {12, 12}};
+    std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
+    int made = 0;
+    for (const Row& r : rows) {
+        for (; made < r.taken; ++made) WriteBytes(Fallback("sfw", made, "jpg"), "x");
+        std::string path;
+        engine->BuildFallbackName(Item("", "image/jpeg"), path);
+        EXPECT_EQ(path, Fallback("sfw", r.expected, "jpg")) << r.taken;
+    }
+}
+
+TEST_F(BuildLocalNameTest, FallbackCounterStopsAfter999) {
+    FaultyFiles faults;
+    faults.existsOverride = [](const std::string&) { return true; };  // every candidate taken
+    FaultScope scope(faults);
+    std::string path;
+    engine->BuildFallbackName(Item("", "image/gif"), path);
+    EXPECT_EQ(path, Fallback("sfw", 999, "gif"));
+}
+
+TEST_F(BuildLocalNameTest, StampFollowsTheLocalTime) {
+    struct Row {
+        int y, mo, d, h, mi, s;
+        const char* name;
+    } rows[] = {
+        {2026, 1, 1, 0, 0, 0, "i00100000000.jpg"},
+        {2026, 12, 9, 15, 30, 45, "i34315304500.jpg"},
+        {2024, 12, 31, 23, 59, 59, "i36623595900.jpg"},  // leap year: day 366
+        {2023, 12, 31, 9, 5, 7, "i36509050700.jpg"},
+    };
+    for (const Row& r : rows) {
+        clock.date = MakeOleDate(r.y, r.mo, r.d, r.h, r.mi, r.s);
+        std::string path;
+        engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+        EXPECT_EQ(path, In({r.name}));
+    }
+}
+
+TEST_F(BuildLocalNameTest, EmptyImageFolderGivesRelativePaths) {
+    settings.ImgFolder.clear();
+    FaultyFiles faults;  // keep the current folder untouched
+    faults.existsOverride = [](const std::string&) { return false; };
+    faults.failOpen = [](const std::string&, const char*) { return true; };
+    FaultScope scope(faults);
+    std::string path;
+    engine->BuildLocalName(Item("abc.jpg"), path);
+    // The creation test fails here, so the fallback name is used, relative as well.
+    EXPECT_EQ(path, "sfw" + Sep() + "i34315304500.jpg");
+    EXPECT_EQ(faults.created, std::vector<std::string>({"sfw", "sfw"}));
+    engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+    EXPECT_EQ(path, "i34315304500.jpg");
+}
+
+}  // namespace
+}  // namespace ef

@@ -1,0 +1,313 @@
+// Test harness of the engine's run side: a simulated clock that the real
+// worker loop runs on, a scripted service client, a log capture, and a
+// fixture holding an engine with its own settings and image folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/worker.h"
+#include "platform/fs.h"
+#include "plugin/app.h"
+#include "plugin/host_callback.h"
+
+namespace erun {
+
+// ---- log and notify capture through the host callback ----------------------
+class HostCapture {
+public:
+    static HostCapture& Get() {
+        static HostCapture c;
+        return c;
+    }
+    void Install() {
+        Clear();
+        theApp().m_callback.store(&HostCapture::Callback);
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_lines.clear();
+        m_notifies.clear();
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_lines;
+    }
+    std::vector<std::pair<long, long>> Notifies() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_notifies;
+    }
+    // Lines that begin with prefix.
+    std::vector<std::string> LinesStartingWith(const std::string& prefix) {
+        std::vector<std::string> out;
+        for (const std::string& l : Lines())
+            if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
+        return out;
+    }
+    bool Has(const std::string& line) {
+        for (const std::string& l : Lines())
+            if (l == line) return true;
+        return false;
+    }
+    int Count(const std::string& line) {
+        int n = 0;
+        for (const std::string& l : Lines())
+            if (l == line) ++n;
+        return n;
+    }
+    std::string Dump() {
+        std::string s;
+        for (const std::string& l : Lines()) s += "  " + l + "\n";
+        return s;
+    }
+
+private:
+    static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
+        HostCapture& c = Get();
+        std::lock_guard<std::mutex> g(c.m_mutex);
+        if (code == PHC_LOG && second) c.m_lines.push_back(reinterpret_cast<const char*>(second));
+        if (code == PHC_NOTIFY) c.m_notifies.emplace_back(static_cast<long>(first), static_cast<long>(second));
+        return 1;
+    }
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::vector<std::pair<long, long>> m_notifies;
+};
+
+// ---- simulated time ----------------------------------------------------------
+// Simulated milliseconds since the start of a test. Waits and sleeps advance
+// it; hooks run host actions at given simulated times (during a wait, a hook
+// that signals the event ends the wait at that time). Single-threaded: the
+// loop runs on the test's own thread.
+class SimClock : public Clock {
+public:
+    struct WaitRecord {
+        uint64_t at;
+        uint32_t timeout;
+        bool signalled;
+    };
+
+    uint32_t tickBase = 0x12345678;
+    double dateBase = 46082.5;  // 2026-03-01 12:00:00
+    uint64_t now = 0;
+    std::vector<WaitRecord> waits;
+    std::vector<std::pair<uint64_t, uint32_t>> sleeps;
+
+    uint32_t TickCount() override { return tickBase + static_cast<uint32_t>(now); }
+    void Sleep(uint32_t ms) override {
+        sleeps.emplace_back(now, ms);
+        Advance(now + ms, nullptr);
+    }
+    bool Wait(WakeEvent& ev, uint32_t timeoutMs) override {
+        WaitRecord r{now, timeoutMs, false};
+        if (ev.TryTake() || Advance(now + timeoutMs, &ev)) r.signalled = true;
+        waits.push_back(r);
+        return r.signalled;
+    }
+    double LocalNow() override { return dateBase + static_cast<double>(now) / 86400000.0; }
+
+    // Runs fn when simulated time reaches t (ms since the start).
+    void At(uint64_t t, std::function<void()> fn) { m_hooks.emplace(t, std::move(fn)); }
+    // Passes simulated time, e.g. for a transfer; hooks due meanwhile run.
+    void Pass(uint32_t ms) { Advance(now + ms, nullptr); }
+
+private:
+    bool Advance(uint64_t end, WakeEvent* ev) {
+        while (!m_hooks.empty() && m_hooks.begin()->first <= end) {
+            auto hook = *m_hooks.begin();
+            m_hooks.erase(m_hooks.begin());
+            if (hook.first > now) now = hook.first;
+            hook.second();
+            if (ev && ev->TryTake()) return true;
+        }
+        now = end;
+        return false;
+    }
+    std::multimap<uint64_t, std::function<void()>> m_hooks;
+};
+
+// ---- scripted service client ---------------------------------------------------
+inline CLumoraItem MakeItem(const std::string& id, const std::string& purity = "sfw") {
+    CLumoraItem it;
+    it.Id = id;
+    it.Name = "w-" + id + ".jpg";
+    it.Url = "http://images.test/full/w-" + id + ".jpg";
+    it.FileType = "image/jpeg";
+    it.Purity = purity;
+    it.Uploader = "up" + id;
+    return it;
+}
+
+struct PageRequest {
+    int feedKey;  // search: index found in the query text "feedN"; collection: CollId number
+    int page;
+    std::string seed;
+    uint64_t at;  // simulated time when asked (0 without a clock)
+};
+
+class FakeClient : public CLumoraApi {
+public:
+    // Answer of a page request: return value; fill items, seed and last page.
+    std::function<int(int page, CItemArray& items, std::string& seed, int& lastPage)> onPage;
+    // Answer of a transfer: default writes a few bytes and returns 0.
+    std::function<int(const std::string& url, const std::string& file)> onDownload;
+    SimClock* clock = nullptr;
+    uint32_t pageCostMs = 0;  // simulated time a page request takes
+
+    std::vector<PageRequest> requests;
+    std::vector<std::pair<std::string, std::string>> downloads;  // url, file
+    std::atomic<int> pageCalls{0};
+    std::atomic<int> downloadCalls{0};
+
+    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed, int& lastPage,
+                        int&) override {
+        int key = -1;
+        if (feed.Query.compare(0, 4, "feed") == 0) key = std::atoi(feed.Query.c_str() + 4);
+        return Page(key, page, items, seed, lastPage);
+    }
+    int QueryCollectionPage(const char*, const char* collId, const char*, int page, CItemArray& items,
+                            int& lastPage, int&) override {
+        std::string seed;
+        return Page(std::atoi(collId), page, items, seed, lastPage);
+    }
+    int DownloadImage(const std::string& url, const std::string& file) override {
+        ++downloadCalls;
+        downloads.emplace_back(url, file);
+        if (onDownload) return onDownload(url, file);
+        return WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
+    }
+    static int WriteBytes(const std::string& file, const std::string& bytes) {
+        FILE* f = plat::OpenFile(file, "wb");
+        if (!f) return -2;
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        return 0;
+    }
+
+private:
+    int Page(int key, int page, CItemArray& items, std::string& seed, int& lastPage) {
+        ++pageCalls;
+        requests.push_back(PageRequest{key, page, seed, clock ? clock->now : 0});
+        if (clock && pageCostMs) clock->Pass(pageCostMs);
+        if (!onPage) return 0;
+        return onPage(page, items, seed, lastPage);
+    }
+};
+
+// Answers: feed key k, page p → 'per' items with ids "k-p-j", last page 'last'.
+inline std::function<int(int, CItemArray&, std::string&, int&)> Catalog(int per, int last,
+                                                                        const std::string& tag = "c") {
+    return [per, last, tag](int page, CItemArray& items, std::string&, int& lastPage) {
+        for (int j = 0; j < per; ++j) items.Add(MakeItem(tag + std::to_string(page) + "-" + std::to_string(j)));
+        lastPage = last;
+        return 1;
+    };
+}
+
+// ---- a folder of its own per test ------------------------------------------------
+inline std::string TestFolder() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("lumora_erun_") + info->test_suite_name() + "_" + info->name();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
+    std::filesystem::path p = std::filesystem::temp_directory_path() / name;
+    std::error_code ec;
+    std::filesystem::remove_all(p, ec);
+    std::filesystem::create_directories(p);
+    return p.string();
+}
+
+inline std::string Join(const std::string& folder, const std::string& name) {
+    std::string s = folder;
+    AddBackslash(s);
+    return s + name;
+}
+
+// Every file below folder whose name ends with suffix.
+inline std::vector<std::string> FilesEndingWith(const std::string& folder, const std::string& suffix) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::string n = it->path().filename().string();
+        if (n.size() >= suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+            out.push_back(it->path().string());
+    }
+    return out;
+}
+
+inline CLumoraFeed SearchFeed(int key, int sorting = 0) {
+    CLumoraFeed f;
+    f.Query = "feed" + std::to_string(key);
+    f.Sorting = sorting;
+    return f;
+}
+inline CLumoraFeed CollectionFeed(int collId) {
+    CLumoraFeed f;
+    f.Type = 1;
+    f.Username = "demo";
+    f.CollId = std::to_string(collId);
+    return f;
+}
+
+// ---- the engine under test --------------------------------------------------------
+class EngineTest : public ::testing::Test {
+public:
+    CLumoraSettings settings;
+    std::atomic<int32_t> closing{0};
+    std::atomic<int32_t> hosttype{0};
+    SimClock clock;
+    FakeClient client;
+    std::string folder;
+    std::unique_ptr<CLumoraEngine> engine;
+
+    void SetUp() override {
+        HostCapture::Get().Install();
+        folder = TestFolder();
+        settings.Enabled = 1;
+        settings.ImgFolder = folder;
+        settings.MaxLocal = 100;
+        engine.reset(new CLumoraEngine(settings, closing, hosttype));
+        engine->m_clock = &clock;
+        engine->m_client = &client;
+        client.clock = &clock;
+    }
+    void TearDown() override {
+        engine.reset();
+        theApp().m_callback.store(nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+    HostCapture& Log() { return HostCapture::Get(); }
+    // A worker object as Start makes it, without its thread: the test runs
+    // the loop itself on the simulated clock.
+    std::shared_ptr<CLumoraThread> AttachWorkerObject() {
+        auto t = std::make_shared<CLumoraThread>();
+        t->m_engine = engine.get();
+        engine->m_thread = t;
+        return t;
+    }
+    void AddCached(int n, int feedIndex, const std::string& tag = "cached") {
+        for (int i = 0; i < n; ++i) {
+            std::string path = Join(folder, tag + std::to_string(feedIndex) + "_" + std::to_string(i) + ".jpg");
+            FakeClient::WriteBytes(path, "x");
+            engine->m_lclfiles.AddTail(CFileData(path, tag + std::to_string(feedIndex) + "-" + std::to_string(i),
+                                                 feedIndex));
+        }
+    }
+};
+
+}  // namespace erun

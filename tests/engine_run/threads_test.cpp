@@ -1,0 +1,289 @@
+// The real worker thread: start and stop, a stop that times out, the host's
+// thread working on the engine while the worker runs (also under TSan).
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <random>
+#include <thread>
+
+#include "harness.h"
+
+using namespace erun;
+
+namespace {
+
+// Real waits of a millisecond and a tick count that runs fast, so the real
+// loop makes many passes in little time on its own thread.
+class FastClock : public Clock {
+public:
+    std::atomic<uint32_t> ticks{0x7FFF0000u};
+    uint32_t TickCount() override { return ticks.fetch_add(700); }
+    void Sleep(uint32_t) override { std::this_thread::yield(); }
+    bool Wait(WakeEvent& ev, uint32_t) override {
+        ticks.fetch_add(1000);
+        return ev.WaitFor(1);
+    }
+    double LocalNow() override { return 46082.5 + ticks.load() / 86400000.0; }
+};
+
+// A one-shot flag with a bounded wait: a test waits for the worker to reach
+// a point; the bound only keeps a broken build from hanging the run.
+class Latch {
+public:
+    void Set() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_set = true;
+        m_cv.notify_all();
+    }
+    bool WaitSet(int seconds = 60) {
+        std::unique_lock<std::mutex> l(m_mutex);
+        return m_cv.wait_for(l, std::chrono::seconds(seconds), [this] { return m_set; });
+    }
+    bool IsSet() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_set;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_set = false;
+};
+
+class WorkerThreadTest : public EngineTest {
+public:
+    FastClock fast;
+    void SetUp() override {
+        EngineTest::SetUp();
+        engine->m_clock = &fast;
+        client.clock = nullptr;
+    }
+    void TearDown() override {
+        closing.store(1);
+        if (engine && engine->m_thread) engine->m_thread->m_wakeEvent.Set();
+        EngineTest::TearDown();
+    }
+    // Polls cond until it holds (bounded, like Latch).
+    static bool Eventually(const std::function<bool()>& cond) {
+        for (int i = 0; i < 60000; ++i) {
+            if (cond()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return cond();
+    }
+    std::vector<std::string> DiskImages() {
+        std::vector<std::string> v = FilesEndingWith(folder, ".jpg");
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+};
+
+TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndASecondStartDoesNothing) {
+    engine->m_feeds.Add(SearchFeed(0));
+    std::atomic<int> done{0};
+    client.onPage = Catalog(20, 100);
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        ++done;
+        return FakeClient::WriteBytes(file, "img");
+    };
+    engine->Start();
+    ASSERT_TRUE(engine->m_thread);
+    std::shared_ptr<CLumoraThread> first = engine->m_thread;
+    ASSERT_TRUE(Eventually([&] { return done.load() >= 3; }));
+    engine->Start();  // still running: nothing new
+    EXPECT_EQ(engine->m_thread, first);
+    engine->Stop();
+    EXPECT_TRUE(Log().Has("CLumoraThread Stopping thread"));
+    EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
+    EXPECT_FALSE(first->IsRunning());
+    closing.store(0);  // message 9 again
+    engine->Start();
+    EXPECT_EQ(engine->m_thread, first);
+    EXPECT_EQ(Log().Count("CLumoraThread::Start()"), 1);
+    // The list on disk holds every file the run recorded.
+    CLumoraEngine reader(settings, closing, hosttype);
+    reader.m_feeds.Add(SearchFeed(0));
+    reader.ReadLocalFileList();
+    EXPECT_EQ(reader.m_lclfiles.GetCount(), engine->m_lclfiles.GetCount());
+    EXPECT_GE(reader.m_lclfiles.GetCount(), 3);
+}
+
+TEST_F(WorkerThreadTest, StartWithoutFeedsStartsNothing) {
+    engine->Start();
+    EXPECT_FALSE(engine->m_thread);
+    EXPECT_FALSE(Log().Has("CLumoraThread::Start()"));
+    engine->Stop();  // no worker: nothing logged
+    EXPECT_TRUE(Log().Lines().empty()) << Log().Dump();
+}
+
+// On the real clock an idle worker waits 30 s; a stop must wake it at once,
+// so the stop sees the thread end well within a 20 s bound (else 258).
+TEST_F(WorkerThreadTest, StopWakesTheLongWait) {
+    engine->m_clock = &SystemClock();
+    engine->m_stopTimeoutMs = 20000;
+    settings.MaxLocal = 0;
+    engine->m_feeds.Add(SearchFeed(0));
+    engine->Start();
+    ASSERT_TRUE(Eventually([&] { return Log().Has("DownloadImages: cache full (0/0)"); }));
+    engine->Stop();
+    EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
+}
+
+// A worker stuck in a transfer that ignores the stop outlives Stop; its
+// object must stay alive (held by its own thread) until it ends.
+TEST_F(WorkerThreadTest, WorkerOutlivingStopKeepsItsObjectUntilItEnds) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(5, 10);
+    Latch inTransfer, release;
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        inTransfer.Set();
+        release.WaitSet();
+        return FakeClient::WriteBytes(file, "img");
+    };
+    engine->m_stopTimeoutMs = 50;
+    engine->Start();
+    ASSERT_TRUE(inTransfer.WaitSet());
+    engine->Stop();
+    EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 258")) << Log().Dump();
+    std::weak_ptr<CLumoraThread> weak = engine->m_thread;
+    engine->m_thread.reset();  // the owner lets go, as at unload
+    EXPECT_FALSE(weak.expired());
+    release.Set();
+    EXPECT_TRUE(Eventually([&] { return weak.expired(); }));
+}
+
+// A stop during a transfer: the client ends it (stop flag) and deletes its
+// file; the engine records nothing and no temporary file stays.
+TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(5, 10);
+    client.m_stop = &closing;
+    Latch inTransfer;
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        FILE* f = plat::OpenFile(file, "wb");
+        if (!f) return -2;
+        inTransfer.Set();
+        for (;;) {  // a slow body, read in chunks, watching the stop flag
+            std::fputs("chunk", f);
+            std::fflush(f);
+            if (client.m_stop->load()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::fclose(f);
+        plat::DeleteFileAt(file);
+        return -3;
+    };
+    engine->Start();
+    ASSERT_TRUE(inTransfer.WaitSet());
+    engine->Stop();
+    EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
+    EXPECT_TRUE(DiskImages().empty());
+}
+
+// The host's thread must get through its calls while a transfer is running:
+// a dialog's OK cannot wait for a download.
+TEST_F(WorkerThreadTest, HostCallsDoNotWaitForATransfer) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(5, 10);
+    Latch inTransfer, hostDone;
+    std::atomic<bool> hostWasBlocked{false};
+    std::atomic<int> transfers{0};
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        if (++transfers == 1) {
+            inTransfer.Set();
+            if (!hostDone.WaitSet(30)) hostWasBlocked = true;
+        }
+        return FakeClient::WriteBytes(file, "img");
+    };
+    engine->Start();
+    ASSERT_TRUE(inTransfer.WaitSet());
+    CFeedArray same;
+    same.Add(SearchFeed(0));
+    engine->ApplyFeeds(same);
+    engine->SetApiKey("NEWKEY");
+    std::vector<std::string> names, values;
+    engine->GetCacheStatus(folder, names, values);
+    engine->OnFileDisplayed(Join(folder, "shown.jpg").c_str());
+    hostDone.Set();
+    ASSERT_TRUE(Eventually([&] { return transfers.load() >= 2; }));
+    engine->Stop();
+    EXPECT_FALSE(hostWasBlocked.load());
+    // The key given while the worker ran reached its client.
+    EXPECT_EQ(engine->m_api.m_apikey, "NEWKEY");
+    // The feed list was the same: the file of the running transfer counts.
+    EXPECT_GE(engine->m_lclfiles.GetCount(), 2);
+}
+
+TEST_F(WorkerThreadTest, ApiKeyWithoutARunningWorkerIsTakenAtOnce) {
+    engine->SetApiKey("K1");
+    EXPECT_EQ(engine->m_api.m_apikey, "K1");
+}
+
+// The host's thread hammers the engine while the real worker runs. Under
+// ThreadSanitizer this shows any unguarded sharing; on every build the end
+// state must be whole: every record's file is on disk and every image on
+// disk has its record, no temporary file is left, every known file is in
+// the id set.
+TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
+    settings.MaxLocal = 6;
+    CFeedArray listA, listB;
+    listA.Add(SearchFeed(0));
+    listA.Add(CollectionFeed(5));
+    listB.Add(SearchFeed(1));
+    listB.Add(CollectionFeed(5));
+    engine->m_feeds.Copy(listA);
+    std::atomic<int> pages{0};
+    client.onPage = [&](int page, CItemArray& items, std::string&, int& lastPage) {
+        const int n = ++pages;
+        for (int j = 0; j < 4; ++j) items.Add(MakeItem("h" + std::to_string(n) + "-" + std::to_string(j)));
+        lastPage = page + 1;
+        return 1;
+    };
+    std::atomic<int> downloads{0};
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        ++downloads;
+        return FakeClient::WriteBytes(file, "img");
+    };
+    engine->Start();
+    ASSERT_TRUE(Eventually([&] { return downloads.load() >= 5; }));
+    std::mt19937 rng(7);
+    bool onA = true;
+    for (int i = 0; i < 150; ++i) {
+        switch (rng() % 6) {
+            case 0:  // a changed list: the cache is cleared
+                onA = !onA;
+                engine->ApplyFeeds(onA ? listA : listB);
+                break;
+            case 1: engine->ApplyFeeds(onA ? listA : listB); break;  // the same list
+            case 2: engine->ClearCache(folder); break;
+            case 3: engine->SetApiKey("key" + std::to_string(i)); break;
+            default: {
+                // Reports of names the worker may have written.
+                std::vector<std::string> files = DiskImages();
+                if (!files.empty()) engine->OnFileDisplayed(files[rng() % files.size()].c_str());
+                engine->OnFileDisplayed(Join(folder, "not-ours.jpg").c_str());
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const int before = downloads.load();
+    ASSERT_TRUE(Eventually([&] { return downloads.load() >= before + 3; }));
+    engine->Stop();
+    ASSERT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
+
+    std::vector<std::string> recorded;
+    for (const CFileData& d : engine->m_lclfiles) {
+        recorded.push_back(d.Path);
+        EXPECT_EQ(engine->m_ids.count(d.Id), 1u) << d.Id;
+    }
+    std::sort(recorded.begin(), recorded.end());
+    std::vector<std::string> onDisk = DiskImages();
+    EXPECT_EQ(recorded, onDisk);
+    EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
+    for (const CLumoraFeed& f : engine->m_feeds)
+        for (const CLumoraItem& it : f.Items) EXPECT_EQ(engine->m_ids.count(it.Id), 1u) << it.Id;
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+// Image transfers against the stand-in service: complete files, every kind
+// of failure (no file may stay behind), the stop flag, and the counters.
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log_capture.h"
+#include "platform/fs.h"
+#include "service/api.h"
+#include "stand_in.h"
+
+namespace {
+
+const char kFolder[] = "service_download_tmp";
+
+std::string Local(const std::string& name) { return std::string(kFolder) + plat::kPathSep + name; }
+
+long FileSize(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return -1;
+    std::fseek(f, 0, SEEK_END);
+    long n = std::ftell(f);
+    std::fclose(f);
+    return n;
+}
+
+std::string FileBytes(const std::string& path) {
+    std::string out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    char buf[8192];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return out;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+struct Counters {
+    uint32_t ok = g_downloads, errors = g_downloadErrors;
+    uint32_t Ok() const { return g_downloads - ok; }
+    uint32_t Errors() const { return g_downloadErrors - errors; }
+};
+
+class Downloads : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        standin::UseForClients();
+        plat::CreateFolder(kFolder);
+        // Addresses of one JPEG and one PNG from a real answer.
+        standin::Reset();
+        CLumoraApi api;
+        CLumoraFeed feed;
+        feed.Sorting = 1;
+        for (int page = 1; page <= 3 && (jpeg.empty() || png.empty()); ++page) {
+            CItemArray items;
+            std::string seed;
+            int last = 0, total = 0;
+            ASSERT_EQ(api.QuerySearchPage(feed, page, items, seed, last, total), 1) << api.m_errtext;
+            for (const CLumoraItem& it : items) {
+                if (it.FileType == "image/png" && png.empty()) png = it.Url;
+                if (it.FileType == "image/jpeg" && jpeg.empty()) jpeg = it.Url;
+            }
+        }
+        ASSERT_FALSE(jpeg.empty());
+        ASSERT_FALSE(png.empty());
+    }
+    void SetUp() override {
+        standin::Reset();
+        LogCapture::Clear();
+        plat::DeleteFileAt(Local("x.jpg"));
+    }
+    void TearDown() override { plat::SetFileOpsForTest(nullptr); }
+
+    // The bytes the service serves at url, fetched without the client.
+    static std::string Served(const std::string& url) {
+        std::string path = url.substr(CLumoraApi::BaseUrl().size());
+        std::string bytes = standin::Exchange("GET", path, "");
+        standin::Reset();
+        return bytes;
+    }
+
+    LogCapture logs;
+    CLumoraApi api;
+    static std::string jpeg, png;
+};
+std::string Downloads::jpeg, Downloads::png;
+
+TEST_F(Downloads, CompleteImagesAreWrittenWhole) {
+    struct Case {
+        std::string url;
+        std::string rules;
+    } cases[] = {
+        {jpeg, ""},
+        {png, ""},
+        {jpeg, R"([{"match":"/full/","kind":"slow","delay_ms":150,"chunk_delay_ms":5,"chunk_bytes":300}])"},
+        {CLumoraApi::BaseUrl() + "/bench/3mb.jpg", ""},
+    };
+    for (const Case& c : cases) {
+        std::string expected = Served(c.url);
+        ASSERT_GT(expected.size(), 100u);
+        if (!c.rules.empty()) standin::Faults(c.rules);
+        // An older, longer file of the same name is replaced, not overwritten in part.
+        WriteFile(Local("x.jpg"), std::string(expected.size() + 5000, 'z'));
+        LogCapture::Clear();
+        Counters before;
+        ASSERT_EQ(api.DownloadImage(c.url, Local("x.jpg")), 0) << c.url;
+        EXPECT_TRUE(FileBytes(Local("x.jpg")) == expected) << c.url;
+        EXPECT_EQ(before.Ok(), 1u);
+        EXPECT_EQ(before.Errors(), 0u);
+        EXPECT_TRUE(LogCapture::Has("DownloadImage(), " + c.url + " -> " + Local("x.jpg")));
+        EXPECT_TRUE(LogCapture::Has("DownloadImage(), completed size=" + std::to_string(expected.size()))) << c.url;
+    }
+}
+
+TEST_F(Downloads, ImageRequestHeaders) {
+    api.m_apikey = "testkey123";  // never sent with image requests
+    ASSERT_EQ(api.DownloadImage(png, Local("x.jpg")), 0);
+    Json::Value log = standin::Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0]["method"].asString(), "GET");
+    EXPECT_EQ(CLumoraApi::BaseUrl() + log[0]["url"].asString(), png);
+    EXPECT_EQ(standin::Header(log[0], "Accept"), "text/*");
+    EXPECT_EQ(standin::Header(log[0], "User-Agent"), "Mozilla/4.0 (compatible; MSIE 8.0)");
+    EXPECT_FALSE(standin::HasHeader(log[0], "X-API-Key"));
+    EXPECT_EQ(log[0]["url"].asString().find("apikey"), std::string::npos);
+}
+
+TEST_F(Downloads, FailuresLeaveNoFile) {
+    struct Case {
+        const char* name;
+        std::string rules;
+        int result;  // exact result
+        uint32_t ok, errors;
+        std::string logStart;
+    } cases[] = {
+        {"403", R"([{"match":"/full/","status":403}])", 403, 0, 1, "DownloadImage(), HTTP Error 403, url="},
+        {"404", R"([{"match":"/full/","status":404}])", 404, 0, 1, "DownloadImage(), HTTP Error 404, url="},
+        {"429", R"([{"match":"/full/","status":429}])", 429, 0, 1, "DownloadImage(), HTTP Error 429, url="},
+        {"500", R"([{"match":"/full/","status":500}])", 500, 0, 1, "DownloadImage(), HTTP Error 500, url="},
+        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", -2, 0, 0, "DownloadImage(), Error "},
+        {"shorter than announced", R"([{"match":"/full/","kind":"short_image"}])", -2, 0, 0,
+         "DownloadImage(), Error "},
+        {"html page with 200", R"([{"match":"/full/","kind":"html200"}])", kDownloadNotImage, 0, 1,
+         "DownloadImage(), not an image"},
+        {"empty 200", R"([{"match":"/full/","kind":"empty"}])", kDownloadNotImage, 0, 1,
+         "DownloadImage(), not an image"},
+        {"json error with 200", R"([{"match":"/full/","status":200,"body":"{\"error\":\"gone\"}"}])",
+         kDownloadNotImage, 0, 1, "DownloadImage(), not an image"},
+    };
+    for (const Case& c : cases) {
+        standin::Reset();
+        standin::Faults(c.rules);
+        LogCapture::Clear();
+        Counters before;
+        EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), c.result) << c.name;
+        EXPECT_FALSE(plat::PathExists(Local("x.jpg"))) << c.name;
+        EXPECT_EQ(before.Ok(), c.ok) << c.name;
+        EXPECT_EQ(before.Errors(), c.errors) << c.name;
+        EXPECT_EQ(LogCapture::Starting(c.logStart).size(), 1u) << c.name;
+        EXPECT_TRUE(LogCapture::Starting("DownloadImage(), completed").empty()) << c.name;
+    }
+}
+
+TEST_F(Downloads, RequestsThatCannotStart) {
+    struct Case {
+        std::string url, file;
+        int result;
+        std::string logLine;
+        size_t requests;
+    } cases[] = {
+        {"not a url", Local("x.jpg"), -1, "DownloadImage(), AfxParseURL failed, not a url", 0},
+        {"ftp://127.0.0.1/a.jpg", Local("x.jpg"), -1,
+         "DownloadImage(), Unsupported service type (1), ftp://127.0.0.1/a.jpg", 0},
+        {jpeg, Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"), -1,
+         "DownloadImage(), cannot create the local file " + Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"),
+         0},
+        // Nothing listens on port 1: a platform error once the file exists.
+        {"http://127.0.0.1:1/full/ab/x.jpg", Local("x.jpg"), -2, "", 0},
+    };
+    for (const Case& c : cases) {
+        standin::Reset();
+        LogCapture::Clear();
+        Counters before;
+        EXPECT_EQ(api.DownloadImage(c.url, c.file), c.result) << c.url;
+        EXPECT_FALSE(plat::PathExists(c.file)) << c.url;
+        if (!c.logLine.empty()) {
+            EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.logLine;
+        }
+        EXPECT_EQ(standin::Log().size(), c.requests) << c.url;
+        EXPECT_EQ(before.Ok() + before.Errors(), 0u) << c.url;
+    }
+    EXPECT_EQ(LogCapture::Starting("DownloadImage(), Error ").size(), 1u);
+}
+
+// A file that takes no data: opened for reading only.
+FILE* OpenReadOnly(const std::string&, const char*) {
+    WriteFile(Local("readonly.bin"), "r");
+    return std::fopen(Local("readonly.bin").c_str(), "rb");
+}
+
+TEST_F(Downloads, AFailedDiskWriteIsAFailure) {
+    plat::FileOps ops = plat::RealFileOps();
+    ops.open = &OpenReadOnly;
+    plat::SetFileOpsForTest(&ops);
+    Counters before;
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), -1);
+    plat::SetFileOpsForTest(nullptr);
+    EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
+    EXPECT_EQ(FileBytes(Local("readonly.bin")), "r");
+    EXPECT_EQ(LogCapture::Starting("DownloadImage(), write failed").size(), 1u);
+    EXPECT_EQ(before.Ok(), 0u);
+    plat::DeleteFileAt(Local("readonly.bin"));
+}
+
+TEST_F(Downloads, StopFlagDuringTheTransfer) {
+    // 1 MiB in 16 KiB pieces, 20 ms apart: long enough to stop in the middle.
+    standin::Faults(R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":20,"chunk_bytes":16384}])");
+    std::atomic<int32_t> stop{0};
+    api.m_stop = &stop;
+    std::atomic<bool> sawData{false};
+    std::thread stopper([&] {
+        // Bounded: gives up waiting after about 20 s and stops anyway.
+        for (int i = 0; i < 4000 && FileSize(Local("x.jpg")) <= 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        sawData = FileSize(Local("x.jpg")) > 0;
+        stop.store(1);
+    });
+    Counters before;
+    int r = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/1mb.jpg", Local("x.jpg"));
+    stopper.join();
+    EXPECT_TRUE(sawData.load());
+    EXPECT_EQ(r, -3);
+    EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
+    EXPECT_EQ(before.Ok(), 1u);
+    EXPECT_EQ(before.Errors(), 0u);
+    EXPECT_TRUE(LogCapture::Starting("DownloadImage(), completed").empty());
+}
+
+TEST_F(Downloads, StopFlagBeforeTheFirstChunk) {
+    std::atomic<int32_t> stop{1};
+    api.m_stop = &stop;
+    Counters before;
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), -3);
+    EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
+    EXPECT_EQ(before.Ok(), 1u);
+    // Without a stop flag the same transfer completes.
+    api.m_stop = nullptr;
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0);
+    EXPECT_TRUE(plat::PathExists(Local("x.jpg")));
+}
+
+}  // namespace

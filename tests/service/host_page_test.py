@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Drives the module through the stand-in host against the stand-in service:
+a one-feed configuration makes the worker ask for the first search page, and
+the module's log shows the answer parsed. A second pass points the module at
+a server whose answers carry no readable status, which must never count as a
+successful request.
+
+usage: host_page_test.py VDTHOST MODULE
+Environment: LUMORA_TEST_SERVICE_DIR (the running stand-in service).
+"""
+
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+import urllib.request
+
+VDTHOST = MODULE = None
+SERVICE_URL = None
+
+
+def under_wine():
+    return VDTHOST.lower().endswith(".exe")
+
+
+def host_path(path):
+    """A path as the module sees it (wine maps the Unix root to Z:)."""
+    path = os.path.abspath(path)
+    return "Z:" + path.replace("/", "\\") if under_wine() else path
+
+
+def control(method, name, body=None):
+    data = json.dumps(body).encode() if body is not None else None
+    req = urllib.request.Request(SERVICE_URL + "/_control/" + name, data=data, method=method,
+                                 headers={"Content-Type": "application/json"} if data else {})
+    with urllib.request.urlopen(req, timeout=10) as answer:
+        return json.loads(answer.read().decode("utf-8"))
+
+
+def write_settings(folder, ini):
+    os.makedirs(folder, exist_ok=True)
+    with open(ini, "w", newline="\r\n") as f:
+        f.write("[LumoraPlugIn]\n")
+        f.write("Enabled=1\nImgFolder=%s\nMaxLocal=10\nVpropTitle=0\nVpropDescr=0\n" % host_path(folder))
+        f.write("nFeeds=1\nFeed0_Type=0\nFeed0_Flg=1\nFeed0_Query=\nFeed0_Categories=111\nFeed0_Purity=100\n"
+                "Feed0_Sorting=1\nFeed0_TopRange=3\nFeed0_Atleast=\nFeed0_Ratios=\n")
+
+
+def run_host(service_url, seconds, workdir):
+    folder = os.path.join(workdir, "images")
+    ini = os.path.join(workdir, "host.ini")
+    write_settings(folder, ini)
+    env = dict(os.environ, LUMORA_SERVICE_URL=service_url)
+    cmd = [VDTHOST, "--module", host_path(MODULE) if under_wine() else MODULE,
+           "--settings", host_path(ini) if under_wine() else ini, "run", "--seconds", str(seconds)]
+    if under_wine():
+        cmd.insert(0, "wine")
+    done = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=180)
+    out = done.stdout.decode("utf-8", errors="replace")
+    return done.returncode, out, [l[len("[Lumora Plugin] "):] for l in out.splitlines()
+                                  if l.startswith("[Lumora Plugin] ")]
+
+
+class HostDrivesAPage(unittest.TestCase):
+    def test_first_search_page_is_requested_and_parsed(self):
+        control("POST", "reset", {})
+        with tempfile.TemporaryDirectory(dir=os.getcwd()) as work:
+            code, out, lines = run_host(SERVICE_URL, 4, work)
+        self.assertEqual(code, 0, out)
+        searches = [e for e in control("GET", "log") if e["url"].startswith("/api/v1/search")]
+        self.assertTrue(searches, out)
+        first = searches[0]
+        self.assertEqual(first["method"], "GET")
+        self.assertEqual(first["url"], "/api/v1/search?categories=111&purity=100&sorting=date_added&page=1")
+        self.assertEqual(first["headers"].get("User-Agent"), "Mozilla/5.0 (compatible; MSIE 10.0)")
+        self.assertNotIn("X-API-Key", first["headers"])
+        self.assertIn("QueryServerApi: RetCode: 0", lines, out)
+        parsed = [l for l in lines if l.startswith("ParseWallpaperArray: parsed 24 wallpapers, total=")]
+        self.assertTrue(parsed, out)
+
+
+class Garbage(threading.Thread):
+    """A server that answers every connection with fixed bytes, then closes."""
+
+    def __init__(self, reply):
+        super().__init__(daemon=True)
+        self.reply = reply
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.sock.settimeout(0.2)
+        self.port = self.sock.getsockname()[1]
+        self.stopping = False
+        self.hits = 0
+
+    def run(self):
+        while not self.stopping:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                continue
+            with conn:
+                conn.settimeout(5)
+                try:
+                    data = b""
+                    while b"\r\n\r\n" not in data:
+                        piece = conn.recv(4096)
+                        if not piece:
+                            break
+                        data += piece
+                    self.hits += 1
+                    conn.sendall(self.reply)
+                except OSError:
+                    pass
+
+    def stop(self):
+        self.stopping = True
+        self.join(5)
+        self.sock.close()
+
+
+class UnreadableStatus(unittest.TestCase):
+    REPLIES = [
+        b'{"data":[{"id":"abc123"}],"meta":{"last_page":1,"total":1}}\n',   # no status line at all
+        b"HTTP/1.0 OK Fine\r\nContent-Length: 2\r\n\r\n{}",               # no status number
+    ]
+
+    def test_no_status_is_never_success(self):
+        for reply in self.REPLIES:
+            with self.subTest(reply=reply[:30]):
+                server = Garbage(reply)
+                server.start()
+                try:
+                    with tempfile.TemporaryDirectory(dir=os.getcwd()) as work:
+                        code, out, lines = run_host("http://127.0.0.1:%d" % server.port, 3, work)
+                finally:
+                    server.stop()
+                self.assertEqual(code, 0, out)
+                self.assertGreater(server.hits, 0, out)
+                retcodes = [l for l in lines if l.startswith("QueryServerApi: RetCode: ")]
+                self.assertTrue(retcodes, out)
+                self.assertNotIn("QueryServerApi: RetCode: 0", lines, out)
+                self.assertFalse([l for l in lines if l.startswith("ParseWallpaperArray: parsed")], out)
+
+
+def main():
+    global VDTHOST, MODULE, SERVICE_URL
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 2
+    VDTHOST, MODULE = sys.argv[1], sys.argv[2]
+    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
+        SERVICE_URL = f.read().strip()
+    result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,14 @@
+# Service client: encoders and parsers without a network, then requests and
+# transfers against the stand-in service on loopback.
+lumora_test(NAME service_unit_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/params_test.cpp ${CMAKE_CURRENT_LIST_DIR}/parse_test.cpp
+  LABELS service)
+lumora_test(NAME service_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/requests_test.cpp ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp
+  SERVICE LABELS service)
+
+# The module loaded by the stand-in host requests and parses a real page.
+add_test(NAME service_host_page
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/host_page_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>)
+set_tests_properties(service_host_page PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS service
+  FIXTURES_REQUIRED service RESOURCE_LOCK service)

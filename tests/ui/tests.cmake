@@ -1,0 +1,24 @@
+# The dialogs driven the way a user works them: a test program loads the real
+# module like a host, opens message 5 and works the windows by control id
+# (Windows build only; the wrapper runs it under wine on its own Xvfb).
+if(WIN32)
+  add_executable(ui_dialog_tests
+    ${CMAKE_CURRENT_LIST_DIR}/harness.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dialog_test.cpp)
+  target_include_directories(ui_dialog_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(ui_dialog_tests PRIVATE GTest::gtest JsonCpp::JsonCpp wininet comctl32 ole32 user32)
+  # The module and its help file must be built before the test runs them.
+  add_dependencies(ui_dialog_tests lumora)
+  if(TARGET lumora_help)
+    add_dependencies(ui_dialog_tests lumora_help)
+  endif()
+  # A prefix of its own: the test's X display and registry writes stay apart
+  # from the other wine tests, and its wineserver can be stopped safely.
+  set(UI_TEST_ENV ${LUMORA_TEST_ENV})
+  list(TRANSFORM UI_TEST_ENV REPLACE "^WINEPREFIX=.*" "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-ui")
+  list(APPEND UI_TEST_ENV "LUMORA_SCREENSHOT_DIR=${CMAKE_BINARY_DIR}/screenshots")
+  add_test(NAME ui_dialog_tests
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_dialog_tests> $<TARGET_FILE:lumora>)
+  set_tests_properties(ui_dialog_tests PROPERTIES ENVIRONMENT "${UI_TEST_ENV}" LABELS "ui"
+    FIXTURES_REQUIRED service RESOURCE_LOCK service TIMEOUT 900)
+endif()

@@ -1,0 +1,7 @@
+# Window-free logic of the configuration dialogs (both builds; wine runs the
+# Windows one).
+lumora_test(NAME ui_logic_tests SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/description_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/feed_editor_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input_rules_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/feed_list_test.cpp)
