@@ -150,5 +150,17 @@ std::string SidePathOf(const std::string& imagePath);
 // Whether path, with "." and ".." resolved, names something strictly inside
 // folder (both taken relative to the same current folder when relative).
 bool PathInsideFolder(const std::string& path, const std::string& folder);
+// PathInsideFolder for many paths against one folder: the usual path (the
+// folder's own text, a separator, no "." or ".." parts) is told without
+// allocating; anything else takes the full check.
+class CFolderGate {
+public:
+    explicit CFolderGate(const std::string& folder);
+    bool Contains(const std::string& path) const;
+
+private:
+    std::string m_folder;
+    std::string m_prefix;  // the folder and one separator; empty: no quick answer
+};
 // Whether two folder paths name the same folder (same normalisation).
 bool SameFolder(const std::string& a, const std::string& b);

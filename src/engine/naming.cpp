@@ -143,6 +143,33 @@ bool PathInsideFolder(const std::string& path, const std::string& folder) {
     return true;
 }
 
+CFolderGate::CFolderGate(const std::string& folder) : m_folder(folder) {
+    if (folder.empty()) return;  // relative names: the full check decides
+    std::string f = folder;
+    while (f.size() > 1 && LastSeparator(f) == f.size() - 1) f.pop_back();
+    m_prefix = f;
+    if (LastSeparator(m_prefix) != m_prefix.size() - 1) m_prefix += plat::kPathSep;
+}
+
+bool CFolderGate::Contains(const std::string& path) const {
+    if (!m_prefix.empty() && path.size() > m_prefix.size() && path.compare(0, m_prefix.size(), m_prefix) == 0) {
+        // Any byte that could be a separator splits here; a false split only
+        // sends the path to the full check.
+        bool plain = true, named = false;
+        size_t start = m_prefix.size();
+        for (size_t i = start; i <= path.size() && plain; ++i) {
+            if (i < path.size() && path[i] != '/' && path[i] != plat::kPathSep) continue;
+            size_t len = i - start;
+            if ((len == 1 && path[start] == '.') || (len == 2 && path[start] == '.' && path[start + 1] == '.'))
+                plain = false;
+            named = named || len > 0;
+            start = i + 1;
+        }
+        if (plain && named) return true;
+    }
+    return PathInsideFolder(path, m_folder);
+}
+
 bool SameFolder(const std::string& a, const std::string& b) {
     NormalPath x = Normalize(a), y = Normalize(b);
     return x.absolute == y.absolute && x.parts == y.parts;
@@ -218,12 +245,13 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
     if (plat::FindLastChar(name, '.') == std::string::npos) name += "." + GetExtFromType(item.FileType);
 
     path = ItemFolder(m_settings.ImgFolder, item) + name;
-    if (plat::PathExists(path)) {
+    // A device name "exists" and "opens" on Windows but is no file: it is
+    // a name that cannot be created, on every build alike.
+    const bool device = IsDeviceName(name);
+    if (!device && plat::PathExists(path)) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(), path.c_str());
-    } else if (IsDeviceName(name) || !CanCreateFile(path)) {
-        // A device name "opens" fine on Windows but is no file: treat it as
-        // a name that cannot be created, on every build alike.
+    } else if (device || !CanCreateFile(path)) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): File name can't be create %s, replaced by %s", name.c_str(), path.c_str());
     }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/engine.h"
 #include "platform/codepage.h"
@@ -35,7 +36,7 @@ const size_t kPagingLineMax = 1024;
 // otherwise hand the rest out as the next lines and shift every record).
 class LineReader {
 public:
-    LineReader(FILE* f, size_t limit) : m_file(f), m_limit(limit) {}
+    LineReader(FILE* f, size_t limit) : m_file(f), m_limit(limit), m_buf(65536) {}
 
     // The next line without its LF (and a CR before it); false at the end
     // of the file or on a read error.
@@ -45,7 +46,7 @@ public:
         for (;;) {
             if (m_pos == m_len && !Fill()) break;
             any = true;
-            const char* start = m_buf + m_pos;
+            const char* start = m_buf.data() + m_pos;
             const char* lf = static_cast<const char*>(std::memchr(start, '\n', m_len - m_pos));
             size_t n = lf ? static_cast<size_t>(lf - start) : m_len - m_pos;
             size_t room = m_limit - 1 > line->size() ? m_limit - 1 - line->size() : 0;
@@ -66,7 +67,7 @@ public:
 private:
     bool Fill() {
         if (m_eof) return false;
-        m_len = std::fread(m_buf, 1, sizeof m_buf, m_file);
+        m_len = std::fread(m_buf.data(), 1, m_buf.size(), m_file);
         m_pos = 0;
         if (m_len == 0) m_eof = true;
         return m_len > 0;
@@ -74,7 +75,7 @@ private:
 
     FILE* m_file;
     size_t m_limit;
-    char m_buf[65536];
+    std::vector<char> m_buf;  // on the heap: the worker's stack stays small
     size_t m_pos = 0, m_len = 0;
     bool m_eof = false;
 };
@@ -148,9 +149,6 @@ bool ReplaceFileContents(const std::string& path, const std::string& bytes, cons
     return true;
 }
 
-}  // namespace
-
-namespace {
 std::string FolderOf(const char* folder, const CLumoraSettings& settings) {
     return (folder && *folder) ? std::string(folder) : settings.ImgFolder;
 }
@@ -159,6 +157,7 @@ std::string FileIn(const std::string& folder, const char* name) {
     AddBackslash(path);
     return path + name;
 }
+
 }  // namespace
 
 void CLumoraEngine::WriteLocalFileList(const char* folder) {
@@ -224,6 +223,7 @@ void CLumoraEngine::ReadLocalFileList(const char* folder) {
     if (in.Next(&line) && !line.empty() && plat::TextToOleDate(line, &when)) m_lastTm.m_dt = when;
 
     // A negative count reads to the end of the file.
+    const CFolderGate gate(dir);
     std::string id, filePath, index;
     while (count != 0) {
         --count;
@@ -242,7 +242,7 @@ void CLumoraEngine::ReadLocalFileList(const char* folder) {
         }
         // Whatever the list says, the engine deletes nothing outside the
         // folder the list belongs to.
-        if (!PathInsideFolder(filePath, dir)) {
+        if (!gate.Contains(filePath)) {
             LogMessage("ReadLocalFileList: record outside the folder dropped %s", filePath.c_str());
             continue;
         }

@@ -17,7 +17,7 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
         std::fwrite(kHead, 1, sizeof kHead, f);
         std::fclose(f);
     }
-    plat::WriteProfileString(side, u"Enable", u"Description", u"1");
+    plat::WriteProfileKey(side, u"Enable", u"Description", u"1");
 
     std::string text;
     if (m_settings.VpropTitle) text += item.Name;
@@ -30,5 +30,5 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
     // becomes a blank.
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    plat::WriteProfileString(side, u"Description", u"Text", plat::AnsiToUtf16(text));
+    plat::WriteProfileKey(side, u"Description", u"Text", plat::AnsiToUtf16(text));
 }

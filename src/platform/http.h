@@ -53,7 +53,8 @@ public:
     // Sends the request with its headers and body and waits for the answer's
     // head. false when the platform reports the send as failed without a code.
     virtual bool Send() = 0;
-    // The status code; raises HttpError when it can't be read.
+    // The status code (100 to 999); raises HttpError when the answer has
+    // none that can be read.
     virtual int Status() = 0;
     // Reads up to size bytes of the body; 0 at its end. A body that ends
     // before its announced Content-Length raises HttpError.

@@ -76,6 +76,11 @@ TEST(PathHelpers, PathInsideFolder) {
         {"|img|sfw|..|..|x", "|img", false},
         {"|img", "|img", false},           // the folder itself is not inside it
         {"|img|.", "|img", false},
+        {"|img||", "|img", false},
+        {"|img|sfw|.|a.jpg", "|img|", true},
+        {"|img|sfw|..", "|img", false},
+        {"|img|a|..|..|b", "|img", false},
+        {"|a.jpg", "|", true},
         {"|imgx|a.jpg", "|img", false},    // a longer name is another folder
         {"|other|a.jpg", "|img", false},
         {"a.jpg", "|img", false},          // relative against absolute
@@ -84,8 +89,10 @@ TEST(PathHelpers, PathInsideFolder) {
         {"|a.jpg", "", false},
         {"|img|..|..|img|a.jpg", "|img", true},  // ".." at the root stays at the root
     };
-    for (const Row& r : rows)
+    for (const Row& r : rows) {
         EXPECT_EQ(PathInsideFolder(P(r.path), P(r.folder)), r.inside) << r.path << " in " << r.folder;
+        EXPECT_EQ(CFolderGate(P(r.folder)).Contains(P(r.path)), r.inside) << "gate: " << r.path << " in " << r.folder;
+    }
     // Windows paths ignore case and may use "/" as well as "\".
     if (plat::kPathsIgnoreCase) {
         EXPECT_TRUE(PathInsideFolder("C:\\Img\\SFW\\a.jpg", "c:\\img"));
@@ -219,7 +226,9 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
         EXPECT_TRUE(PathInsideFolder(path, folder)) << path;
         // The creation test leaves nothing behind; the purity folder exists.
         EXPECT_FALSE(FileExists(path)) << path;
-        if (*r.sub) EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(In({r.sub})))) << r.sub;
+        if (*r.sub) {
+            EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(In({r.sub})))) << r.sub;
+        }
         EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
     }
     // Nothing was created next to the image folder.

@@ -205,7 +205,7 @@ TEST_F(ProfileTest, UpdatesLikeTheSystemWriter) {
         std::error_code ec;
         std::filesystem::remove(std::filesystem::path(path), ec);
         if (!r.before.empty()) WriteBytes(path, r.before);
-        for (const Step& s : r.steps) EXPECT_TRUE(plat::WriteProfileString(path, s.section, s.key, s.value));
+        for (const Step& s : r.steps) EXPECT_TRUE(plat::WriteProfileKey(path, s.section, s.key, s.value));
         EXPECT_EQ(Show(ReadBytes(path)), Show(r.after));
     }
 }
@@ -214,7 +214,7 @@ TEST_F(ProfileTest, RelativePathMeansTheCurrentFolder) {
     namespace fs = std::filesystem;
     fs::path previous = fs::current_path();
     fs::current_path(fs::path(folder));
-    bool ok = plat::WriteProfileString("rel.vprop", u"S", u"K", u"V");
+    bool ok = plat::WriteProfileKey("rel.vprop", u"S", u"K", u"V");
     bool here = FileExists(In({"rel.vprop"}));
     fs::current_path(previous);
     EXPECT_TRUE(ok);
@@ -222,7 +222,7 @@ TEST_F(ProfileTest, RelativePathMeansTheCurrentFolder) {
 }
 
 TEST_F(ProfileTest, MissingFolderFails) {
-    EXPECT_FALSE(plat::WriteProfileString(In({"missing", "x.vprop"}), u"S", u"K", u"V"));
+    EXPECT_FALSE(plat::WriteProfileKey(In({"missing", "x.vprop"}), u"S", u"K", u"V"));
 }
 
 }  // namespace

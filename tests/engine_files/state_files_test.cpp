@@ -17,6 +17,7 @@ protected:
         std::string id, path;
         int feed;
         bool operator==(const Rec& o) const { return id == o.id && path == o.path && feed == o.feed; }
+        friend void PrintTo(const Rec& r, std::ostream* os) { *os << "{" << r.id << ", " << r.path << ", " << r.feed << "}"; }
     };
     std::vector<Rec> Records() {
         std::vector<Rec> out;
@@ -24,10 +25,6 @@ protected:
         return out;
     }
 };
-
-void PrintTo(const std::vector<std::string>& v, std::ostream* os) {
-    for (const std::string& s : v) *os << "[" << s << "] ";
-}
 
 TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
     double when = MakeOleDate(2026, 12, 9, 14, 57, 42);
@@ -430,7 +427,7 @@ TEST_F(StateFilesTest, StaleTempFilesRemoved) {
     namespace fs = std::filesystem;
     fs::create_directories(fs::path(In({"sfw", "deep"})));
     fs::create_directories(fs::path(In({"folder.__t"})));
-    for (const std::string& p : {In({"vdt_vd_files.__t"}), In({"sfw", "abc.__t"}), In({"sfw", "ABC.__T"}),
+    for (const std::string& p : {In({"vdt_vd_files.__t"}), In({"sfw", "abc.__t"}), In({"sfw", "Other.__T"}),
                                  In({"sfw", "keep.jpg"}), In({"sfw", "deep", "deeper.__t"}), In({"keep.lst"}),
                                  In({"x__t"})})
         WriteBytes(p, "x");

@@ -93,7 +93,7 @@ public:
 
     int Status() override {
         long code = 0;
-        if (curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code <= 0)
+        if (curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code < 100 || code > 999)
             throw HttpError(CURLE_WEIRD_SERVER_REPLY, "The status of the answer could not be read");
         return static_cast<int>(code);
     }

@@ -95,7 +95,7 @@ void Parse(const std::u16string& text, std::vector<Section>* sections) {
 
 }  // namespace
 
-bool WriteProfileString(const std::string& path, const std::u16string& section, const std::u16string& key,
+bool WriteProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
                         const std::u16string& value) {
     std::string raw;
     if (FILE* f = std::fopen(path.c_str(), "rb")) {

@@ -47,28 +47,23 @@ public:
         m_connection = InternetConnectA(m_session, r.server.c_str(), r.port, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0);
         if (!m_connection) ThrowLastError();
-        DWORD flags = kFlags | (r.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
-        m_request = HttpOpenRequestA(m_connection, r.verb.c_str(), r.object.c_str(), "HTTP/1.0", nullptr, nullptr,
-                                     flags, 0);
-        return m_request != nullptr;
+        return OpenRequest();
     }
 
     bool Send() override {
-        const HttpRequest& r = m_req;
-        const char* headers = nullptr;
-        DWORD headersLen = 0;
-        if (r.headersIfNew) {
-            if (!r.headers.empty() &&
-                !HttpAddRequestHeadersA(m_request, r.headers.c_str(), static_cast<DWORD>(-1),
-                                        HTTP_ADDREQ_FLAG_ADD_IF_NEW))
-                ThrowLastError();
-        } else if (!r.headers.empty()) {
-            headers = r.headers.c_str();
-            headersLen = static_cast<DWORD>(r.headers.size());
+        if (!SendRequest()) {
+            DWORD code = GetLastError();
+            // WinINet reuses a kept-alive connection of an earlier session to
+            // the same server; when the server closed it just then, the send
+            // fails without the request having reached anyone. A GET is safe
+            // to send once more, on a fresh request.
+            bool staleConnection = code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET;
+            if (!staleConnection || m_req.verb != "GET") throw HttpError(static_cast<int>(code), ErrorText(code));
+            InternetCloseHandle(m_request);
+            m_request = nullptr;
+            if (!OpenRequest()) ThrowLastError();
+            if (!SendRequest()) ThrowLastError();
         }
-        void* body = r.body.empty() ? nullptr : const_cast<char*>(r.body.data());
-        if (!HttpSendRequestA(m_request, headers, headersLen, body, static_cast<DWORD>(r.body.size())))
-            ThrowLastError();
         // The announced length, to tell a body cut short from a finished one.
         char text[32];
         DWORD size = sizeof text, index = 0;
@@ -81,6 +76,10 @@ public:
         DWORD status = 0, size = sizeof status, index = 0;
         if (!HttpQueryInfoA(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index))
             ThrowLastError();
+        // A status line without a number reads as 0 here: that is no status,
+        // and must not pass for one.
+        if (status < 100 || status > 999)
+            throw HttpError(ERROR_HTTP_INVALID_SERVER_RESPONSE, ErrorText(ERROR_HTTP_INVALID_SERVER_RESPONSE));
         return static_cast<int>(status);
     }
 
@@ -94,6 +93,30 @@ public:
     }
 
 private:
+    bool OpenRequest() {
+        DWORD flags = kFlags | (m_req.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
+        m_request = HttpOpenRequestA(m_connection, m_req.verb.c_str(), m_req.object.c_str(), "HTTP/1.0", nullptr,
+                                     nullptr, flags, 0);
+        return m_request != nullptr;
+    }
+
+    // Adds or passes the header lines and sends; false with the last error set.
+    bool SendRequest() {
+        const HttpRequest& r = m_req;
+        const char* headers = nullptr;
+        DWORD headersLen = 0;
+        if (r.headersIfNew) {
+            if (!r.headers.empty() && !HttpAddRequestHeadersA(m_request, r.headers.c_str(), static_cast<DWORD>(-1),
+                                                              HTTP_ADDREQ_FLAG_ADD_IF_NEW))
+                return false;
+        } else if (!r.headers.empty()) {
+            headers = r.headers.c_str();
+            headersLen = static_cast<DWORD>(r.headers.size());
+        }
+        void* body = r.body.empty() ? nullptr : const_cast<char*>(r.body.data());
+        return HttpSendRequestA(m_request, headers, headersLen, body, static_cast<DWORD>(r.body.size())) != FALSE;
+    }
+
     HttpRequest m_req;
     HINTERNET m_session = nullptr;
     HINTERNET m_connection = nullptr;

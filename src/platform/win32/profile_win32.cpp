@@ -6,7 +6,7 @@
 
 namespace plat {
 
-bool WriteProfileString(const std::string& path, const std::u16string& section, const std::u16string& key,
+bool WriteProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
                         const std::u16string& value) {
     std::u16string wpath = AnsiToUtf16(path);
     if (wpath.empty()) return false;
