@@ -134,7 +134,10 @@ void CLumoraEngine::ClearCache(const std::string& folder) {
     int keptDirty = m_dirty, keptNotified = m_notified;
     if (otherFolder) std::swap(kept, m_lclfiles);
 
-    ReadLocalFileList(folder.c_str());
+    // Records the worker added since its last write exist only in memory; a
+    // re-read from disk would drop them and orphan their files. While the
+    // list is dirty, memory is the newer (and complete) copy: clean that.
+    if (otherFolder || !m_dirty) ReadLocalFileList(folder.c_str());
     CleanLocalFiles();
     for (CLumoraFeed& feed : m_feeds) {
         feed.Items.RemoveAll();

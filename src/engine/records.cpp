@@ -48,17 +48,45 @@ bool FeedsEqual(const CFeedArray& a, const CFeedArray& b) {
 
 std::string FoldPathCase(const std::string& path) { return plat::FoldCase(path); }
 
+namespace {
+// Hash that is equal for paths equal under case folding: ASCII letters are
+// folded, and every byte of 0x80 and above counts the same, since its folded
+// form depends on the code page. Candidates are compared exactly afterwards.
+size_t FoldHash(const std::string& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+        if (c >= 0x80) c = 0x80;
+        h = (h ^ c) * 1099511628211ull;
+    }
+    return static_cast<size_t>(h);
+}
+
+bool SamePathIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x == y) continue;
+        if (x >= 0x80 || y >= 0x80) return FoldPathCase(a) == FoldPathCase(b);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+}  // namespace
+
 void CFileList::AddTail(const CFileData& d) {
     m_list.push_back(d);
     iterator it = std::prev(m_list.end());
-    m_byPath.emplace(FoldPathCase(d.Path), it);
+    m_byPath.emplace(FoldHash(d.Path), IndexEntry{m_seq++, it});
     ++m_perFeed[d.FeedIndex];
 }
 
 CFileList::iterator CFileList::RemoveAt(iterator it) {
-    auto range = m_byPath.equal_range(FoldPathCase(it->Path));
+    auto range = m_byPath.equal_range(FoldHash(it->Path));
     for (auto r = range.first; r != range.second; ++r)
-        if (r->second == it) {
+        if (r->second.it == it) {
             m_byPath.erase(r);
             break;
         }
@@ -74,17 +102,11 @@ void CFileList::RemoveAll() {
 }
 
 CFileList::iterator CFileList::Find(const std::string& path) {
-    auto range = m_byPath.equal_range(FoldPathCase(path));
-    if (range.first == range.second) return m_list.end();
-    // Several records may share a path; the oldest one is the one a list walk
-    // from the head would find first.
-    iterator best = range.first->second;
-    if (std::next(range.first) != range.second) {
-        for (iterator it = m_list.begin(); it != m_list.end(); ++it)
-            for (auto r = range.first; r != range.second; ++r)
-                if (r->second == it) return it;
-    }
-    return best;
+    auto range = m_byPath.equal_range(FoldHash(path));
+    const IndexEntry* best = nullptr;
+    for (auto r = range.first; r != range.second; ++r)
+        if ((!best || r->second.seq < best->seq) && SamePathIgnoringCase(r->second.it->Path, path)) best = &r->second;
+    return best ? best->it : m_list.end();
 }
 
 int CFileList::CountFeed(int feedIndex) const {

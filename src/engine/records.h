@@ -163,7 +163,13 @@ public:
     const CFileData& GetHead() const { return m_list.front(); }
 
 private:
+    struct IndexEntry {
+        uint64_t seq;  // insertion order: Find returns the oldest match
+        iterator it;
+    };
     std::list<CFileData> m_list;
-    std::unordered_multimap<std::string, iterator> m_byPath;
+    // Keyed by a case-insensitive hash of the path; candidates are compared.
+    std::unordered_multimap<size_t, IndexEntry> m_byPath;
     std::unordered_map<int, int> m_perFeed;
+    uint64_t m_seq = 0;
 };

@@ -42,7 +42,7 @@ std::string ReadStringSetting(const char* section, const char* key, const char* 
     SettingRecord r = MakeRecord(section, key, SR_TYPE_TEXT);
     r.w[SR_VALUE] = reinterpret_cast<HostWord>(buf);
     r.w[SR_DEFAULT] = reinterpret_cast<HostWord>(def);
-    r.w[SR_CAPACITY] = kTextBuffer;
+    r.w[SR_CAPACITY] = kTextBuffer - 1;
     callback(PHC_READSETTING, reinterpret_cast<HostWord>(&r), 0);
     const char* result = reinterpret_cast<const char*>(r.w[SR_VALUE]);
     if (!result) return std::string();

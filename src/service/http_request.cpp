@@ -157,6 +157,8 @@ int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
         LogMessage("DownloadImage(), cannot create the local file %s", file.c_str());
         return -1;
     }
+    // Chunks are 4096 bytes; the disk is written in larger blocks.
+    std::setvbuf(out, nullptr, _IOFBF, 64 * 1024);
     // Every path but a complete image ends here: no partial or foreign file
     // may stay behind for the host to show.
     auto discard = [&]() {

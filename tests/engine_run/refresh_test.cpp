@@ -322,6 +322,36 @@ TEST_F(RefreshTest, ClosingDuringThePauseEndsThePassButStillWritesTheList) {
     EXPECT_TRUE(plat::PathExists(Join(folder, "vdt_vd_files.lst")));
 }
 
+// An answer that arrives after the host replaced the feed list belongs to a
+// feed that no longer exists: it is dropped and counts as nothing.
+TEST_F(RefreshTest, AnswerToAReplacedFeedListIsDropped) {
+    engine->m_feeds.Add(SearchFeed(0));
+    engine->m_feeds.Add(SearchFeed(1));
+    bool replaced = false;
+    client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
+        if (!replaced) {
+            replaced = true;
+            CFeedArray other;
+            other.Add(SearchFeed(5));
+            other.Add(SearchFeed(6));
+            engine->ApplyFeeds(other);  // the dialog's OK on the host's thread
+        }
+        return Catalog(4, 9)(page, items, seed, lastPage);
+    };
+    engine->Refresh(0);
+    EXPECT_TRUE(Log().Has("Refresh 0: feeds changed during the request, answer dropped")) << Log().Dump();
+    const CLumoraFeed& f0 = engine->m_feeds[0];
+    EXPECT_EQ(f0.Query, "feed5");
+    EXPECT_EQ(f0.Page, 0);
+    EXPECT_EQ(f0.Retries, 0);
+    EXPECT_TRUE(f0.Items.IsEmpty());
+    // The pass goes on with the new list: feed 1 is asked and kept.
+    ASSERT_EQ(client.requests.size(), 2u);
+    EXPECT_EQ(client.requests[1].feedKey, 6);
+    EXPECT_EQ(engine->m_feeds[1].Items.GetSize(), 4);
+    EXPECT_EQ(engine->m_ids.size(), 4u);
+}
+
 TEST_F(RefreshTest, ClosingOnEntryDoesNothing) {
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = Catalog(2, 5);

@@ -2,8 +2,17 @@
 # time, and the real worker thread with the host's thread working alongside.
 lumora_test(NAME engine_run_tests
   SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/engine_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/refresh_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/runloop_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/threads_test.cpp
   LABELS engine)
+
+# Native only: the real module must stay mapped while its worker runs.
+if(NOT WIN32)
+  lumora_test(NAME engine_run_unload SOURCES ${CMAKE_CURRENT_LIST_DIR}/unload_test.cpp LABELS engine)
+  target_compile_definitions(engine_run_unload PRIVATE LUMORA_MODULE_PATH="$<TARGET_FILE:lumora>")
+  target_link_libraries(engine_run_unload PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(engine_run_unload lumora)
+endif()

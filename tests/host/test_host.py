@@ -67,9 +67,14 @@ class HostTest(unittest.TestCase):
         if settings is not False:
             cmd += ["--settings", host_path(settings or self.ini)]
         cmd += list(args)
-        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env, timeout=timeout,
-                           universal_newlines=True, errors="replace")
-        return p.returncode, p.stdout.splitlines(), p.stderr
+        # Files, not pipes: a wine server started by this call inherits the
+        # handles and would hold a pipe open for seconds after the host ends.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            p = subprocess.run(cmd, stdout=out, stderr=err, env=self.env, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            text = out.read().decode("latin-1").replace("\r\n", "\n")
+            return p.returncode, text.splitlines(), err.read().decode("latin-1")
 
     def write_ini(self, text):
         with open(self.ini, "w", newline="\r\n") as f:

@@ -1,11 +1,29 @@
 #include "plugin/fake_host.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
+#include "platform/env.h"
 #include "plugin/app.h"
 
 namespace {
+
+// Run by hand, the native registry stand-in would otherwise use the user's
+// own file; CTest names one for the test, and this names one when it did not.
+class RegistryFileEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (plat::GetEnvVar("LUMORA_REGISTRY_FILE").empty())
+            plat::SetEnvVar(
+                "LUMORA_REGISTRY_FILE",
+                (std::filesystem::temp_directory_path() / "lumora_plugin_tests_registry.ini").string());
+    }
+};
+::testing::Environment* const g_registryEnv =
+    ::testing::AddGlobalTestEnvironment(new RegistryFileEnvironment);
 
 FakeHost g_host;
 

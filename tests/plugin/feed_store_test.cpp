@@ -148,6 +148,10 @@ struct CountCase {
     int feeds;
 };
 
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << (c.stored ? c.stored : "(none)");
+}
+
 class StoredCount : public FeedStoreTest, public ::testing::WithParamInterface<CountCase> {};
 
 TEST_P(StoredCount, BadCountsLoadAsNoFeedsOrABoundedList) {

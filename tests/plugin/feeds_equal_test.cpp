@@ -37,6 +37,10 @@ struct EqualCase {
     bool equal;
 };
 
+void PrintTo(const EqualCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const EqualCase kCases[] = {
     {"unchanged", [](CFeedArray&) {}, true},
     {"feed disabled", [](CFeedArray& l) { l[0].Flg &= ~CLumoraFeed::kEnabled; }, true},

@@ -19,6 +19,10 @@ struct CutCase {
     size_t logged;
 };
 
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.length << " characters";
+}
+
 class LogCut : public LogTest, public ::testing::WithParamInterface<CutCase> {};
 
 TEST_P(LogCut, LinesAreCutAt2047Characters) {

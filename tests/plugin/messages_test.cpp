@@ -33,16 +33,20 @@ class MessagesTest : public ::testing::Test {
         app.m_hosttype = 0;
         app.m_engine.m_feeds.RemoveAll();
         app.m_engine.m_dispfiles.RemoveAll();
+        // A key stored on this machine comes back after the test.
+        savedKey = RegReadString(1, kApiKeyRegPath, kApiKeyValue);
         plat::RegDeleteTreeForTest(1, kApiKeyRegPath);
     }
     void TearDown() override {
         plat::RegDeleteTreeForTest(1, kApiKeyRegPath);
+        if (!savedKey.empty()) RegWriteString(1, kApiKeyRegPath, kApiKeyValue, savedKey.c_str());
         RemoveFakeHost();
     }
     size_t HostCalls() const {
         return host->logs.size() + host->notifies.size() + host->reads.size() + host->writes.size();
     }
     FakeHost* host = nullptr;
+    std::string savedKey;
 };
 
 TEST_F(MessagesTest, QueryAnswers256WhateverTheArguments) {

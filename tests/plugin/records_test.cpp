@@ -98,6 +98,10 @@ struct ArrayCopyCase {
     int from, to;
 };
 
+void PrintTo(const ArrayCopyCase& c, std::ostream* os) {
+    *os << c.from << " onto " << c.to;
+}
+
 class FeedArrayCopy : public ::testing::TestWithParam<ArrayCopyCase> {};
 
 TEST_P(FeedArrayCopy, KeepsPoolsAtIndexesThatExistedAndStartsOthersEmpty) {

@@ -26,6 +26,10 @@ struct ValueCase {
     std::string read;
 };
 
+void PrintTo(const ValueCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RegistryValues : public RegistryTest, public ::testing::WithParamInterface<ValueCase> {};
 
 TEST_P(RegistryValues, ReadsBackWhatFitsTheBufferAndNothingElse) {
@@ -37,7 +41,7 @@ TEST_P(RegistryValues, ReadsBackWhatFitsTheBufferAndNothingElse) {
 INSTANTIATE_TEST_SUITE_P(
     Values, RegistryValues,
     ::testing::Values(ValueCase{"Empty", "", ""}, ValueCase{"Plain", "0123abcdEF", "0123abcdEF"},
-                      ValueCase{"Punctuation", "k=v; [x]\\y:z \"q\"", "k=v; [x]\\y:z \"q\""},
+                      ValueCase{"Punctuation", "k=v; [x]\\y:z \"q\" 100%41", "k=v; [x]\\y:z \"q\" 100%41"},
                       ValueCase{"LineBreaks", "one\ntwo\r\n", "one\ntwo\r\n"},
                       ValueCase{"Longest", std::string(511, 'k'), std::string(511, 'k')},
                       ValueCase{"OneTooLong", std::string(512, 'k'), ""},
@@ -49,6 +53,10 @@ struct RawCase {
     std::string bytes;  // stored as they are, without an added terminator
     std::string read;
 };
+
+void PrintTo(const RawCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RegistryRawValues : public RegistryTest, public ::testing::WithParamInterface<RawCase> {};
 
@@ -84,6 +92,10 @@ struct KeyCase {
     size_t length;
     bool stored;
 };
+
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << c.length << " characters";
+}
 
 class RegistryKeyPaths : public RegistryTest, public ::testing::WithParamInterface<KeyCase> {};
 

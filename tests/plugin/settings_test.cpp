@@ -39,6 +39,10 @@ struct RecordCase {
     Word words[10];
 };
 
+void PrintTo(const RecordCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const RecordCase kRecordCases[] = {
     {"WriteInt",
      [] { WriteIntSetting("LumoraPlugIn", "MaxLocal", -42); },
@@ -115,6 +119,10 @@ struct TextCase {
     std::string value;     // stored value (when stored)
     std::string expected;  // what the reader returns
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TextAnswers : public SettingsTest, public ::testing::WithParamInterface<TextCase> {};
 

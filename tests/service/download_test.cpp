@@ -125,6 +125,21 @@ TEST_F(Downloads, CompleteImagesAreWrittenWhole) {
     }
 }
 
+TEST_F(Downloads, RequestsRightAfterAServerClosedLate) {
+    // The server sends the last piece, waits, then closes: a client that
+    // keeps such a connection for its next request must not fail that request.
+    standin::Faults(R"([{"match":"/full/","kind":"slow","delay_ms":1,"chunk_delay_ms":30,"chunk_bytes":100000}])");
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0) << i;
+        std::string response;
+        CParamList params;
+        params.Append("page", "1");
+        EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false, false), 0)
+            << i << ": " << api.m_errtext;
+        EXPECT_EQ(api.DownloadImage(png, Local("x.jpg")), 0) << i;
+    }
+}
+
 TEST_F(Downloads, ImageRequestHeaders) {
     api.m_apikey = "testkey123";  // never sent with image requests
     ASSERT_EQ(api.DownloadImage(png, Local("x.jpg")), 0);

@@ -54,7 +54,9 @@ def run_host(service_url, seconds, workdir):
     folder = os.path.join(workdir, "images")
     ini = os.path.join(workdir, "host.ini")
     write_settings(folder, ini)
-    env = dict(os.environ, LUMORA_SERVICE_URL=service_url)
+    # No API key: the native registry stand-in reads a file of this run's own.
+    env = dict(os.environ, LUMORA_SERVICE_URL=service_url,
+               LUMORA_REGISTRY_FILE=os.path.join(workdir, "registry.ini"))
     cmd = [VDTHOST, "--module", host_path(MODULE) if under_wine() else MODULE,
            "--settings", host_path(ini) if under_wine() else ini, "run", "--seconds", str(seconds)]
     if under_wine():

@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "platform/env.h"
 #include "platform/random.h"
 #include "service/api.h"
 #include "service/url.h"
@@ -191,6 +192,29 @@ TEST(ServiceWords, SortingAndTopRangeNamesWithFallbacks) {
     const char* ranges[] = {"1d", "3d", "1w", "1M", "3M", "6M", "1y"};
     for (int i = 0; i < 7; ++i) EXPECT_STREQ(GetTopRangeName(i), ranges[i]);
     for (int other : {-1, 7, 9, 1000}) EXPECT_STREQ(GetTopRangeName(other), "1M") << other;
+}
+
+TEST(BaseUrl, BuiltInHttpsAddressUnlessTheEnvironmentNamesAnother) {
+    const std::string saved = plat::GetEnvVar("LUMORA_SERVICE_URL");
+    struct Case {
+        std::string env, url, host;
+    } cases[] = {
+        {"http://127.0.0.1:8123", "http://127.0.0.1:8123", "127.0.0.1"},
+        {"http://localhost:9/", "http://localhost:9", "localhost"},
+        {"https://stand-in.example//", "https://stand-in.example", "stand-in.example"},
+    };
+    for (const Case& c : cases) {
+        plat::SetEnvVar("LUMORA_SERVICE_URL", c.env);
+        EXPECT_EQ(CLumoraApi::BaseUrl(), c.url);
+        EXPECT_EQ(CLumoraApi::BaseHostName(), c.host);
+    }
+    plat::SetEnvVar("LUMORA_SERVICE_URL", "");
+    CUrlParts builtIn;
+    ASSERT_TRUE(SplitUrl(CLumoraApi::BaseUrl(), builtIn));
+    EXPECT_EQ(builtIn.service, kServiceHttps);
+    EXPECT_EQ(builtIn.object, "/");  // the paths are appended to it
+    EXPECT_EQ(CLumoraApi::BaseHostName(), builtIn.server);
+    plat::SetEnvVar("LUMORA_SERVICE_URL", saved);
 }
 
 TEST(GetRandomIndex, StaysBelowNAndReachesEveryIndex) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "platform/fs.h"
 #include "platform/http.h"
 #include "service/api.h"
 #include "stand_in.h"
@@ -247,6 +248,23 @@ TEST_F(Requests, UnreachableServerIsAPlatformErrorWithoutBody) {
     EXPECT_TRUE(LogCapture::Has("QueryServerApi: RetCode: -3"));
     EXPECT_EQ(before.Calls(), 0u);
     EXPECT_EQ(before.Errors(), 0u);
+}
+
+TEST_F(Requests, HttpsSpeaksTlsOnly) {
+    // The stand-in speaks plain HTTP: an https request to it must fail in the
+    // TLS handshake instead of going out in the clear.
+    std::string https = "https" + CLumoraApi::BaseUrl().substr(4);
+    ASSERT_EQ(CLumoraApi::BaseUrl().compare(0, 7, "http://"), 0);
+    Counters before;
+    std::string response;
+    CParamList params;
+    params.Append("page", "1");
+    EXPECT_EQ(api.QueryServerApi(https + "/api/v1/search", params, response, false, false, false), -3);
+    EXPECT_EQ(api.m_errtext.compare(0, 27, "QueryServer: Generic Error "), 0) << api.m_errtext;
+    EXPECT_EQ(before.Calls(), 0u);
+    EXPECT_EQ(api.DownloadImage(https + "/bench/1mb.jpg", "service_https_probe.jpg"), -2);
+    EXPECT_FALSE(plat::PathExists("service_https_probe.jpg"));
+    EXPECT_EQ(standin::Log().size(), 0u);
 }
 
 TEST_F(Requests, UrlsThatCannotBeUsed) {

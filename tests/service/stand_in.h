@@ -42,8 +42,18 @@ inline std::string Exchange(const std::string& verb, const std::string& path, co
     req.verb = verb;
     req.headers = body.empty() ? "" : "Content-Type: application/json\r\n";
     req.body = body;
-    std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
-    if (!t->Open(req) || !t->Send()) throw std::runtime_error("control request failed: " + path);
+    std::unique_ptr<plat::HttpTransfer> t;
+    // A connection kept from an earlier answer may be closed by the server
+    // as it is reused: one more try on a new one (control requests may repeat).
+    for (int attempt = 0;; ++attempt) {
+        try {
+            t = plat::NewHttpTransfer();
+            if (!t->Open(req) || !t->Send()) throw std::runtime_error("control request failed: " + path);
+            break;
+        } catch (const plat::HttpError&) {
+            if (attempt > 0) throw;
+        }
+    }
     int st = t->Status();
     if (status) *status = st;
     std::string out;

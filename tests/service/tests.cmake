@@ -6,6 +6,11 @@ lumora_test(NAME service_unit_tests
 lumora_test(NAME service_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/requests_test.cpp ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp
   SERVICE LABELS service)
+if(WIN32)
+  # The module's string table, so the error texts read in-process.
+  target_sources(service_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src/plugin/lumora.rc)
+  target_sources(service_tests PRIVATE ${CMAKE_SOURCE_DIR}/src/plugin/lumora.rc)
+endif()
 
 # The module loaded by the stand-in host requests and parses a real page.
 add_test(NAME service_host_page

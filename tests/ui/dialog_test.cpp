@@ -899,6 +899,44 @@ TEST_F(Dialogs, HelpOpensTheHelpFileBesideTheModule) {
     EXPECT_EQ(Close(dlg, IDCANCEL), 0);
 }
 
+// Last: the worker started here runs until the test stops it, and a module
+// starts its worker once per load.
+TEST_F(Dialogs, ConfigureWhileTheWorkerRuns) {
+    const std::string folder = TempFolder("running");
+    Store store = MakeStore(folder, {TestFeed()});
+    store["LumoraPlugIn/MaxLocal"] = "5";
+    TheHost().SetStore(store);
+    TheHost().LoadSettings();
+    TheHost().Send(9);
+    // The worker is at work once its first image is in the cache list.
+    std::string list;
+    for (int i = 0; i < 3000; ++i) {
+        list = ReadFile(folder + "\\vdt_vd_files.lst");
+        if (list.find("\\sfw\\") != std::string::npos) break;
+        Sleep(20);
+    }
+    ASSERT_NE(list.find("\\sfw\\"), std::string::npos) << "the worker downloaded nothing";
+
+    HWND dlg = Reopen();
+    ASSERT_TRUE(dlg);
+    HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
+    ASSERT_TRUE(ed);
+    SetText(ed, IDC_QUERY, "forest");
+    CloseInner(ed, IDOK);
+    EXPECT_EQ(Close(dlg, IDOK), 1);
+    TheHost().Send(10, 0, 1);
+
+    // The changed list cleared the cache the worker had filled.
+    bool cleaned = false;
+    for (const std::string& line : TheHost().LogLines())
+        if (line.rfind("CleanLocalFiles: Removed " + folder, 0) == 0) cleaned = true;
+    EXPECT_TRUE(cleaned);
+    TheHost().Send(6);
+    Store s = TheHost().Store();
+    EXPECT_EQ(s["LumoraPlugIn/nFeeds"], "2");
+    EXPECT_EQ(s[Feed(1, "Query")], "forest");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -428,9 +428,8 @@ void RemoveTree(const std::string& dir) {
 }  // namespace
 
 std::string TempFolder(const std::string& name) {
-    char tmp[MAX_PATH] = {0};
-    GetTempPathA(MAX_PATH, tmp);
-    std::string root = std::string(tmp) + "lumora-ui";
+    // Not under the temp folder: the shell's folder browser hides it.
+    std::string root = "C:\\lumora-ui";
     CreateDirectoryA(root.c_str(), nullptr);
     std::string dir = root + "\\" + name;
     RemoveTree(dir);

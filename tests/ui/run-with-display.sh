@@ -14,6 +14,13 @@ mkdir -p "$shots"
 rm -f "$shots"/*.req "$shots"/*.done "$shots"/*.tmp
 
 "$root/scripts/wineprefix.sh" "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/.lumora-ui-ready" ]; then
+  # No sound: every warning box beeps, and looking for an audio device costs
+  # seconds per box on a machine without one.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.lumora-ui-ready"
+fi
 
 tmp="$(mktemp -d)"
 xvfb_pid="" watcher_pid=""

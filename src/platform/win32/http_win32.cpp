@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/http.h"
 
@@ -84,12 +86,24 @@ public:
     }
 
     size_t Read(void* buffer, size_t size) override {
-        DWORD got = 0;
-        if (!InternetReadFile(m_request, buffer, static_cast<DWORD>(size), &got)) ThrowLastError();
-        m_received += got;
-        if (got == 0 && m_announced >= 0 && m_received < m_announced)
-            throw HttpError(ERROR_INTERNET_CONNECTION_RESET, ErrorText(ERROR_INTERNET_CONNECTION_RESET));
-        return got;
+        // The stack is asked for large blocks, the caller gets its pieces from
+        // them: each call into the stack costs far more than a copy.
+        if (m_pos == m_filled) {
+            m_pos = m_filled = 0;
+            DWORD got = 0;
+            if (!InternetReadFile(m_request, m_block, sizeof m_block, &got)) ThrowLastError();
+            m_received += got;
+            if (got == 0) {
+                if (m_announced >= 0 && m_received < m_announced)
+                    throw HttpError(ERROR_INTERNET_CONNECTION_RESET, ErrorText(ERROR_INTERNET_CONNECTION_RESET));
+                return 0;
+            }
+            m_filled = got;
+        }
+        size_t n = std::min(size, static_cast<size_t>(m_filled - m_pos));
+        std::memcpy(buffer, m_block + m_pos, n);
+        m_pos += static_cast<DWORD>(n);
+        return n;
     }
 
 private:
@@ -121,6 +135,8 @@ private:
     HINTERNET m_session = nullptr;
     HINTERNET m_connection = nullptr;
     HINTERNET m_request = nullptr;
+    char m_block[256 * 1024];
+    DWORD m_pos = 0, m_filled = 0;
     long long m_announced = -1;
     long long m_received = 0;
 };
