@@ -22,6 +22,9 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+# Everything the builds and wine need (idempotent; quick once installed).
+bash "$root/scripts/bootstrap.sh"
+
 if [ "$native" = 1 ]; then preset=native; else preset=win; fi
 build="${LUMORA_BUILD_DIR:-$root/build/$preset}"
 if [ "$native" = 1 ]; then

@@ -915,6 +915,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header(name, value)
             announced = reply.claimed_length if reply.claimed_length is not None else reply.length
             self.send_header("Content-Length", str(announced))
+            # One request per connection: a client never meets a connection
+            # this server has already dropped (after a fault) when it reuses one.
+            self.send_header("Connection", "close")
+            self.close_connection = True
             self.end_headers()
             if head_only:
                 return

@@ -190,8 +190,10 @@ class E2E(unittest.TestCase):
         self.assertNotIn(os.path.basename(denied), [os.path.basename(p) for p in self.images()])
 
     def test_stop_during_a_slow_transfer_leaves_no_partial_file(self):
-        control("/_control/faults", [{"match": "^/full/", "kind": "slow", "chunk_bytes": 64,
-                                      "chunk_delay_ms": 400}])
+        # The smallest image has 131 bytes: at 16 bytes a second no transfer
+        # can finish within the run, so the stop always meets one under way.
+        control("/_control/faults", [{"match": "^/full/", "kind": "slow", "chunk_bytes": 16,
+                                      "chunk_delay_ms": 1000}])
         self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
         log = self.run_host(3)
         self.assertGreaterEqual(len(self.image_requests()), 1, "\n".join(log))

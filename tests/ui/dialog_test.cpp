@@ -579,6 +579,7 @@ TEST_F(Dialogs, EditorEnablesFollowTypeSortingAndKey) {
 }
 
 TEST_F(Dialogs, NsfwWithoutKeyKeepsItsMarkAndIsSavedBack) {
+    SetRegistryKey("   ");  // blanks only: no key
     TestFeed f;
     f.purity = "101";
     HWND dlg = Open(MakeStore(TempFolder("nsfw"), {f}));
@@ -636,8 +637,12 @@ TEST_F(Dialogs, EditorRulesKeepTheEditorOpen) {
 TEST_F(Dialogs, CheckReportsTheServiceTotalOrItsError) {
     HWND dlg = Open(MakeStore(TempFolder("check"), {}));
     ASSERT_TRUE(dlg);
+    // The editor gets the key as typed, trimmed: the service refuses any other
+    // key than its own with 401, and a key makes NSFW available.
+    SetText(dlg, IDC_APIKEY, "  testkey123 \t");
     HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
     ASSERT_TRUE(ed);
+    EXPECT_TRUE(Enabled(ed, IDC_NSFW));
     SetText(ed, IDC_QUERY, "");
     SelectCombo(ed, IDC_SORTING, 1);
 
@@ -850,10 +855,10 @@ TEST_F(Dialogs, FolderPickerStartsAtTheTypedFolderAndAddsABackslash) {
     const std::string folder = TempFolder("picker");
     HWND dlg = Open(MakeStore(folder, {}));
     ASSERT_TRUE(dlg);
-    char cwd[MAX_PATH] = {0};
-    GetCurrentDirectoryA(MAX_PATH, cwd);
-    std::string cwdSlash = cwd;
-    if (cwdSlash.back() != '\\') cwdSlash += '\\';
+    // The browser's fallback is the process's current directory.
+    const std::string cwd = TempFolder("picker-cwd");
+    ASSERT_TRUE(SetCurrentDirectoryA(cwd.c_str()));
+    const std::string cwdSlash = cwd + "\\";
     struct {
         std::string typed;
         int button;
@@ -871,6 +876,17 @@ TEST_F(Dialogs, FolderPickerStartsAtTheTypedFolderAndAddsABackslash) {
         PostClick(dlg, IDC_BROWSE);
         HWND picker = WaitPicker(dlg);
         ASSERT_TRUE(picker) << c.typed;
+        // The browser expands its tree to the start folder after it opens;
+        // its folder box names the selection once it is there.
+        const std::string leaf = c.expected.substr(0, c.expected.size() - 1).substr(
+            c.expected.substr(0, c.expected.size() - 1).rfind('\\') + 1);
+        HWND box = FindWindowExA(picker, nullptr, "Edit", nullptr);
+        for (int i = 0; i < 500 && box && c.button == IDOK && c.expected.size() > 3; ++i) {
+            char text[MAX_PATH] = {0};
+            GetWindowTextA(box, text, sizeof text);
+            if (leaf == text) break;
+            Sleep(20);
+        }
         if (c.typed == folder && c.button == IDOK) Screenshot(picker, "folder_picker");
         PostMessageA(picker, WM_COMMAND, MAKEWPARAM(c.button, BN_CLICKED), 0);
         EXPECT_TRUE(WaitGone(picker));

@@ -20,5 +20,13 @@ if(WIN32)
   add_test(NAME ui_dialog_tests
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_dialog_tests> $<TARGET_FILE:lumora>)
   set_tests_properties(ui_dialog_tests PROPERTIES ENVIRONMENT "${UI_TEST_ENV}" LABELS "ui"
-    FIXTURES_REQUIRED service RESOURCE_LOCK service TIMEOUT 900)
+    FIXTURES_REQUIRED service RESOURCE_LOCK "service;wineprefix-ui" TIMEOUT 900)
+
+  # The list control helpers on a real list view window (linked with the core).
+  add_executable(ui_list_tests ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_test.cpp)
+  target_link_libraries(ui_list_tests PRIVATE lumora_core GTest::gtest GTest::gtest_main)
+  target_include_directories(ui_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  add_test(NAME ui_list_tests COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>)
+  set_tests_properties(ui_list_tests PROPERTIES ENVIRONMENT "${UI_TEST_ENV}" LABELS "ui"
+    RESOURCE_LOCK wineprefix-ui TIMEOUT 300)
 endif()

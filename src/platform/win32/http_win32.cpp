@@ -90,8 +90,14 @@ public:
         // them: each call into the stack costs far more than a copy.
         if (m_pos == m_filled) {
             m_pos = m_filled = 0;
+            // Ask only for what has arrived: a full-block read would wait for
+            // the whole block, and a slow answer would keep the caller from
+            // seeing its stop flag until the transfer ends.
+            DWORD avail = 0;
+            if (!InternetQueryDataAvailable(m_request, &avail, 0, 0)) ThrowLastError();
+            DWORD want = avail == 0 ? 1 : std::min<DWORD>(avail, sizeof m_block);
             DWORD got = 0;
-            if (!InternetReadFile(m_request, m_block, sizeof m_block, &got)) ThrowLastError();
+            if (!InternetReadFile(m_request, m_block, want, &got)) ThrowLastError();
             m_received += got;
             if (got == 0) {
                 if (m_announced >= 0 && m_received < m_announced)

@@ -2,7 +2,10 @@
 // values, the wait cursor and the modal dialog base.
 #include <windows.h>
 
+#include <exception>
 #include <vector>
+
+#include "plugin/host_callback.h"
 
 #include "ui/win32/dialogs.h"
 
@@ -68,15 +71,26 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     auto* self = reinterpret_cast<CModalDialog*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!self) return FALSE;
-    switch (msg) {
-        case WM_COMMAND:
-            return self->OnCommand(LOWORD(wp), HIWORD(wp)) ? TRUE : FALSE;
-        case WM_NOTIFY:
-            return self->OnNotify(reinterpret_cast<const NMHDR*>(lp)) ? TRUE : FALSE;
-        case WM_DESTROY:
-            SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-            self->m_hWnd = nullptr;
-            return FALSE;
+    // An exception must not unwind through the system's dialog code into the
+    // host: the command fails with a message and the dialog stays usable.
+    try {
+        switch (msg) {
+            case WM_COMMAND:
+                return self->OnCommand(LOWORD(wp), HIWORD(wp)) ? TRUE : FALSE;
+            case WM_NOTIFY:
+                return self->OnNotify(reinterpret_cast<const NMHDR*>(lp)) ? TRUE : FALSE;
+            case WM_DESTROY:
+                SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+                self->m_hWnd = nullptr;
+                return FALSE;
+        }
+    } catch (const std::exception& e) {
+        LogMessage("ConfigureDialog: %s", e.what());
+        ShowMessage(hwnd, e.what());
+        return TRUE;
+    } catch (...) {
+        LogMessage("ConfigureDialog: unknown exception");
+        return TRUE;
     }
     return FALSE;
 }

@@ -4,12 +4,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <exception>
 #include <mutex>
 
 #include "plugin/app.h"
 #include "ui/win32/dialogs.h"
 
-int32_t RunConfigureDialog(HostWord ownerWindow) {
+static int32_t Configure(HostWord ownerWindow) {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
 
@@ -43,4 +44,16 @@ int32_t RunConfigureDialog(HostWord ownerWindow) {
     // when the list asks the service for anything different.
     engine.ApplyFeeds(dlg.m_feeds);
     return 1;
+}
+
+int32_t RunConfigureDialog(HostWord ownerWindow) {
+    // Message 5 runs inside the host: nothing may escape it.
+    try {
+        return Configure(ownerWindow);
+    } catch (const std::exception& e) {
+        LogMessage("RunConfigureDialog: %s", e.what());
+    } catch (...) {
+        LogMessage("RunConfigureDialog: unknown exception");
+    }
+    return 0;
 }

@@ -93,7 +93,7 @@ private:
 class SECDirSelectDlg {
 public:
     SECDirSelectDlg(const char* title, const char* initialFolder, HWND owner);
-    virtual ~SECDirSelectDlg() = default;
+    // Two virtual operations, DoModal then Browse; never deleted through a base pointer.
     virtual INT_PTR DoModal();
     void GetPath(std::string& path) const { path = m_path; }
 
