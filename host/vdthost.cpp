@@ -19,20 +19,6 @@
 
 namespace {
 
-enum {
-    PIM_QUERY = 1,
-    PIM_GETNAME = 2,
-    PIM_SETCALLBACK = 3,
-    PIM_CONFIGURE = 5,
-    PIM_SAVE = 6,
-    PIM_LOAD = 7,
-    PIM_ISCHANGED = 8,
-    PIM_START = 9,
-    PIM_STOP = 10,
-    PIM_FILESHOWN = 14,
-    PIM_SETHOST = 28
-};
-
 enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoModule = 3 };
 
 const char kUsage[] =

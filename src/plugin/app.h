@@ -28,20 +28,5 @@ CLumoraApp& theApp();
 // The exported message function.
 extern "C" int32_t LUMORA_STDCALL vdtPlugInMsgHandler(uint32_t msg, HostWord p, int32_t a);
 
-enum : uint32_t {
-    PIM_QUERY = 1,
-    PIM_GETNAME = 2,
-    PIM_SETCALLBACK = 3,
-    PIM_CONFIGURE = 5,
-    PIM_SAVE = 6,
-    PIM_LOAD = 7,
-    PIM_ISCHANGED = 8,
-    PIM_START = 9,
-    PIM_STOP = 10,
-    PIM_FILESHOWN = 14,
-    PIM_SETHOST = 28,
-    PIM_ENABLE = 40,
-};
-
 // Message 5: runs the configuration dialog (Windows build); 0 where there is none.
 int32_t RunConfigureDialog(HostWord ownerWindow);

@@ -15,6 +15,22 @@
 // on a 64-bit native build.
 typedef intptr_t HostWord;
 
+// Messages the host sends to the plug-in's exported function.
+enum : uint32_t {
+    PIM_QUERY = 1,
+    PIM_GETNAME = 2,
+    PIM_SETCALLBACK = 3,
+    PIM_CONFIGURE = 5,
+    PIM_SAVE = 6,
+    PIM_LOAD = 7,
+    PIM_ISCHANGED = 8,
+    PIM_START = 9,
+    PIM_STOP = 10,
+    PIM_FILESHOWN = 14,
+    PIM_SETHOST = 28,
+    PIM_ENABLE = 40,
+};
+
 typedef int32_t(LUMORA_STDCALL* PlugInHostCallback)(uint32_t code, HostWord first, HostWord second);
 
 enum : uint32_t {

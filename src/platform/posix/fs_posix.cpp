@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 
 #include "platform/fs.h"
@@ -89,15 +88,10 @@ bool FlushCloseImpl(FILE* f) {
 }
 
 const FileOps kReal = {Exists, CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl, FlushCloseImpl};
-std::atomic<const FileOps*> g_ops{&kReal};
 
 }  // namespace
 
 const FileOps& RealFileOps() { return kReal; }
-const FileOps& Files() { return *g_ops.load(std::memory_order_acquire); }
-const FileOps* SetFileOpsForTest(const FileOps* ops) {
-    return g_ops.exchange(ops ? ops : &kReal, std::memory_order_acq_rel);
-}
 
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
