@@ -1,3 +1,4 @@
+#include <new>
 #include <time.h>
 
 #include "engine/clock.h"
@@ -27,7 +28,10 @@ public:
 }  // namespace
 
 Clock& SystemClock() {
-    // Never destroyed: a worker still ending at process exit may ask it.
-    static PosixClock* clock = new PosixClock;
+    // Never destroyed: a worker still ending at process exit may ask it. It
+    // lives in the module's own storage, not the heap, so unloading the module
+    // leaves nothing behind.
+    alignas(PosixClock) static unsigned char storage[sizeof(PosixClock)];
+    static PosixClock* clock = new (storage) PosixClock;
     return *clock;
 }

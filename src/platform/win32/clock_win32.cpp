@@ -1,3 +1,4 @@
+#include <new>
 #include <windows.h>
 
 #include "engine/clock.h"
@@ -16,7 +17,10 @@ public:
 }  // namespace
 
 Clock& SystemClock() {
-    // Never destroyed: a worker still ending at process exit may ask it.
-    static Win32Clock* clock = new Win32Clock;
+    // Never destroyed: a worker still ending at process exit may ask it. It
+    // lives in the module's own storage, not the heap, so unloading the module
+    // leaves nothing behind.
+    alignas(Win32Clock) static unsigned char storage[sizeof(Win32Clock)];
+    static Win32Clock* clock = new (storage) Win32Clock;
     return *clock;
 }
