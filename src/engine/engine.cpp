@@ -40,6 +40,9 @@ int CLumoraEngine::CountFeedFiles(int feedIndex) const { return m_lclfiles.Count
 
 void CLumoraEngine::RebuildIdMap() {
     m_ids.clear();
+    size_t expected = static_cast<size_t>(m_lclfiles.GetCount());
+    for (const CLumoraFeed& f : m_feeds) expected += static_cast<size_t>(f.Items.GetSize());
+    m_ids.reserve(expected);
     for (const CFileData& d : m_lclfiles)
         if (!d.Id.empty()) m_ids[d.Id] = 1;
     for (const CLumoraFeed& f : m_feeds)

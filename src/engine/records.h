@@ -154,6 +154,9 @@ public:
     iterator RemoveAt(iterator it);  // returns the next position
     void RemoveHead() { RemoveAt(m_list.begin()); }
     void RemoveAll();
+    // Sizes the path index for n records, so a long list read from disk is
+    // indexed without rehashing on the way.
+    void Reserve(size_t n) { m_byPath.reserve(n); }
     iterator Find(const std::string& path);  // case-insensitive; end() if none
     int CountFeed(int feedIndex) const;
     iterator begin() { return m_list.begin(); }

@@ -223,6 +223,9 @@ void CLumoraEngine::ReadLocalFileList(const char* folder) {
     if (in.Next(&line) && !line.empty() && plat::TextToOleDate(line, &when)) m_lastTm.m_dt = when;
 
     // A negative count reads to the end of the file.
+    // A sane count sizes the index up front; a huge or negative one is no
+    // promise of what follows.
+    if (count > 0 && count <= 10000000) m_lclfiles.Reserve(static_cast<size_t>(count));
     const CFolderGate gate(dir);
     std::string id, filePath, index;
     while (count != 0) {
