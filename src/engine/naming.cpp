@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/line_text.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
@@ -21,8 +22,6 @@ bool EqualsNoCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == 0;
 }
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
-
 // Replaces every occurrence of ch, searched character-wise (in a double-byte
 // code page "\" and "|" can be the second byte of a character, which must
 // stay untouched).
@@ -33,7 +32,7 @@ void ReplaceCharWise(std::string& text, char ch, char by) {
 // Control characters never occur as part of a multi-byte character.
 void ReplaceControls(std::string& text, char by) {
     for (char& c : text)
-        if (IsControl(static_cast<unsigned char>(c))) c = by;
+        if (IsControlChar(static_cast<unsigned char>(c))) c = by;
 }
 
 // Names Windows reserves for devices, whatever extension follows.

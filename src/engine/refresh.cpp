@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/line_text.h"
 #include "engine/worker.h"
 #include "platform/datetime.h"
 #include "plugin/host_callback.h"
@@ -13,20 +14,7 @@ namespace {
 
 // Ids and seeds go into line-based state files: a control character would
 // split or merge records there. An id that long is no id the service gives.
-bool IsUsableId(const std::string& id) {
-    if (id.empty() || id.size() > 255) return false;
-    for (unsigned char c : id)
-        if (c < 0x20 || c == 0x7f) return false;
-    return true;
-}
-
-std::string WithoutControls(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text)
-        if (c >= 0x20 && c != 0x7f) out += static_cast<char>(c);
-    return out;
-}
+bool IsUsableId(const std::string& id) { return !id.empty() && id.size() <= 255 && !HasControl(id); }
 
 // Whole minutes of a span in days, rounded to the nearest second first.
 double WholeMinutes(double days) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/line_text.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
@@ -86,20 +87,6 @@ int ParseNumber(const std::string& line) {
     if (v > INT_MAX) return INT_MAX;
     if (v < INT_MIN) return INT_MIN;
     return static_cast<int>(v);
-}
-
-bool HasControl(const std::string& s) {
-    for (unsigned char c : s)
-        if (c < 0x20 || c == 0x7F) return true;
-    return false;
-}
-
-std::string WithoutControls(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (unsigned char c : s)
-        if (c >= 0x20 && c != 0x7F) out += static_cast<char>(c);
-    return out;
 }
 
 // A text fit for a log line (control characters shown as "?").

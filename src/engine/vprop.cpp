@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/engine.h"
+#include "engine/line_text.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/profile.h"
@@ -29,6 +30,6 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
     // end the value and start a key of its own, so every control character
     // becomes a blank.
     for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+        if (IsControlChar(static_cast<unsigned char>(c))) c = ' ';
     plat::WriteProfileKey(side, u"Description", u"Text", plat::AnsiToUtf16(text));
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_folder.h"
 #include "engine/engine.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
@@ -253,15 +254,7 @@ protected:
 
     void SetUp() override {
         Log::Install();
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("lumora_ef_") + info->test_suite_name() + "_" + info->name();
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
-        std::filesystem::path p = std::filesystem::temp_directory_path() / name;
-        std::error_code ec;
-        std::filesystem::remove_all(p, ec);
-        std::filesystem::create_directories(p);
-        folder = p.string();
+        folder = TestFolder("lumora_ef_");
         while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
         settings.ImgFolder = folder;
         settings.MaxLocal = 100;

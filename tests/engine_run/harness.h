@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/test_folder.h"
 #include "engine/engine.h"
 #include "engine/worker.h"
 #include "platform/fs.h"
@@ -218,17 +219,7 @@ inline std::function<int(int, CItemArray&, std::string&, int&)> Catalog(int per,
 }
 
 // ---- a folder of its own per test ------------------------------------------------
-inline std::string TestFolder() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("lumora_erun_") + info->test_suite_name() + "_" + info->name();
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
-    std::filesystem::path p = std::filesystem::temp_directory_path() / name;
-    std::error_code ec;
-    std::filesystem::remove_all(p, ec);
-    std::filesystem::create_directories(p);
-    return p.string();
-}
+inline std::string TestFolder() { return ::TestFolder("lumora_erun_"); }
 
 inline std::string Join(const std::string& folder, const std::string& name) {
     std::string s = folder;
