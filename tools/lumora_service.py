@@ -429,19 +429,19 @@ _RULE_KEYS = {"match", "count", "kind", "status", "headers", "body", "delay_ms",
 
 
 class FaultRule:
-    def __init__(self, spec):
-        if not isinstance(spec, dict):
+    def __init__(self, rule_def):
+        if not isinstance(rule_def, dict):
             raise ValueError("a rule must be an object")
-        unknown = set(spec) - _RULE_KEYS
+        unknown = set(rule_def) - _RULE_KEYS
         if unknown:
             raise ValueError("unknown rule keys: %s" % ", ".join(sorted(unknown)))
-        self.spec = spec
-        self.match = spec.get("match") or ""
+        self.rule_def = rule_def
+        self.match = rule_def.get("match") or ""
         if not isinstance(self.match, str):
             raise ValueError("match must be a string")
         # A leading "^" marks a regular expression; anything else is a prefix.
         self.regex = re.compile(self.match) if self.match.startswith("^") else None
-        self.kind = spec.get("kind", "status")
+        self.kind = rule_def.get("kind", "status")
         if self.kind not in FAULT_KINDS:
             raise ValueError("unknown kind %r" % self.kind)
         self.remaining = self._int("count", None, 1)
@@ -451,18 +451,18 @@ class FaultRule:
         self.chunk_bytes = self._int("chunk_bytes", 4096, 1)
         self.bytes = self._int("bytes", None, 0)
         self.missing = self._int("missing", 1024, 1)
-        self.headers = spec.get("headers") or {}
+        self.headers = rule_def.get("headers") or {}
         if not (isinstance(self.headers, dict) and all(isinstance(v, (str, int)) for v in self.headers.values())):
             raise ValueError("headers must map names to strings")
-        self.body = spec.get("body")
+        self.body = rule_def.get("body")
         if self.body is not None and not isinstance(self.body, str):
             raise ValueError("body must be a string")
-        self.set = spec.get("set")
+        self.set = rule_def.get("set")
         if self.set is not None and not isinstance(self.set, dict):
             raise ValueError("set must map dotted paths to values")
 
     def _int(self, key, default, low, high=None):
-        value = self.spec.get(key, default)
+        value = self.rule_def.get(key, default)
         if value is None:
             return None
         if isinstance(value, bool) or not isinstance(value, int) or value < low or (high and value > high):
@@ -473,7 +473,7 @@ class FaultRule:
         return bool(self.regex.search(target)) if self.regex else target.startswith(self.match)
 
     def describe(self):
-        out = dict(self.spec)
+        out = dict(self.rule_def)
         out["remaining"] = self.remaining
         return out
 

@@ -29,14 +29,14 @@ protected:
 TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
     double when = MakeOleDate(2026, 12, 9, 14, 57, 42);
     engine->m_lastTm.m_dt = when;
-    AddRecord("94x38z", In({"sfw", "wallhaven-94x38z.jpg"}), 0);
+    AddRecord("94x38z", In({"sfw", "lumora-94x38z.jpg"}), 0);
     AddRecord("k7q1", In({"nsfw", "i34315304500.png"}), 2);
     AddRecord("old", In({"legacy.jpg"}), -1);
     engine->m_dirty = 1;
     engine->WriteLocalFileList();
 
     std::string expected = "[Veduta Lumora List v3]\r\n3\r\n0\r\n" + DateLine(when) + "94x38z\r\n" +
-                           In({"sfw", "wallhaven-94x38z.jpg"}) + "\r\n0\r\nk7q1\r\n" +
+                           In({"sfw", "lumora-94x38z.jpg"}) + "\r\n0\r\nk7q1\r\n" +
                            In({"nsfw", "i34315304500.png"}) + "\r\n2\r\nold\r\n" + In({"legacy.jpg"}) + "\r\n-1\r\n";
     EXPECT_EQ(Show(ReadBytes(ListPath())), Show(expected));
     EXPECT_EQ(engine->m_dirty, 1);  // the writer leaves the flag to its callers

@@ -32,7 +32,7 @@ TEST_F(VpropTest, MatchesGoldenFiles) {
         int title, descr;
         std::string name, uploader;
     } rows[] = {
-        {"title_only.vprop", 1, 0, "wallhaven-94x38z.jpg", "someone"},
+        {"title_only.vprop", 1, 0, "lumora-94x38z.jpg", "someone"},
         // Texts are held in the system code page: the test's UTF-8 goes the same way.
         {"uploader_non_ascii.vprop", 0, 1, "abc.jpg", plat::Utf8ToAnsi("Zoë Ångström", 256)},
         {"both_empty_uploader.vprop", 1, 1, "abc.jpg", ""},  // the two characters "\" "n" and nothing after
@@ -67,7 +67,7 @@ TEST_F(VpropTest, ReplacesAnOldSideFile) {
     WriteBytes(Side(), bytes);
     settings.VpropTitle = 1;
     CLumoraItem item;
-    item.Name = "wallhaven-94x38z.jpg";
+    item.Name = "lumora-94x38z.jpg";
     engine->WriteVpropFile(image, item);
     EXPECT_EQ(Show(ReadBytes(Side())), Show(Golden("title_only.vprop")));
 }
@@ -75,7 +75,7 @@ TEST_F(VpropTest, ReplacesAnOldSideFile) {
 TEST_F(VpropTest, SideFileLiesBesideTheImage) {
     settings.VpropTitle = 1;
     CLumoraItem item;
-    item.Name = "wallhaven-94x38z.jpg";
+    item.Name = "lumora-94x38z.jpg";
     std::filesystem::create_directories(std::filesystem::path(In({"x.d"})));
     engine->WriteVpropFile(In({"x.d", "noext"}), item);
     EXPECT_EQ(ReadBytes(In({"x.d", "noext.vprop"})), Golden("title_only.vprop"));
