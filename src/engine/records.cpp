@@ -1,6 +1,7 @@
 #include "engine/records.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/codepage.h"
 
@@ -76,11 +77,11 @@ bool SamePathIgnoringCase(const std::string& a, const std::string& b) {
 }
 }  // namespace
 
-void CFileList::AddTail(const CFileData& d) {
-    m_list.push_back(d);
+void CFileList::AddTail(CFileData&& d) {
+    m_list.push_back(std::move(d));
     iterator it = std::prev(m_list.end());
-    m_byPath.emplace(FoldHash(d.Path), IndexEntry{m_seq++, it});
-    ++m_perFeed[d.FeedIndex];
+    m_byPath.emplace(FoldHash(it->Path), IndexEntry{m_seq++, it});
+    ++m_perFeed[it->FeedIndex];
 }
 
 CFileList::iterator CFileList::RemoveAt(iterator it) {

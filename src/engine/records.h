@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // Raised by an out-of-range element access; the worker loop logs it with its
@@ -131,8 +132,8 @@ public:
     std::string Id;
     int FeedIndex = -1;
     CFileData() = default;
-    CFileData(const std::string& path, const std::string& id, int feedIndex)
-        : Path(path), Id(id), FeedIndex(feedIndex) {}
+    CFileData(std::string path, std::string id, int feedIndex)
+        : Path(std::move(path)), Id(std::move(id)), FeedIndex(feedIndex) {}
 };
 
 // Case-folds a path the way path comparisons of the cache do (per character in
@@ -150,7 +151,8 @@ public:
 
     int GetCount() const { return static_cast<int>(m_list.size()); }
     bool IsEmpty() const { return m_list.empty(); }
-    void AddTail(const CFileData& d);
+    void AddTail(const CFileData& d) { AddTail(CFileData(d)); }
+    void AddTail(CFileData&& d);
     iterator RemoveAt(iterator it);  // returns the next position
     void RemoveHead() { RemoveAt(m_list.begin()); }
     void RemoveAll();

@@ -236,7 +236,7 @@ void CLumoraEngine::ReadLocalFileList(const char* folder) {
             LogMessage("ReadLocalFileList: record outside the folder dropped %s", filePath.c_str());
             continue;
         }
-        m_lclfiles.AddTail(CFileData(filePath, id, feedIndex));
+        m_lclfiles.AddTail(CFileData(std::move(filePath), std::move(id), feedIndex));
     }
     if (version == 2) {
         for (int b = 0; b < blocks; ++b) {
