@@ -89,6 +89,8 @@ void CLumoraEngine::Stop() {
     LogMessage("CLumoraThread Stopping thread");
     m_closing.exchange(1);
     thread->m_wakeEvent.Set();
+    // A transfer in progress ends now, not when a slow server next sends.
+    m_client->CancelTransfer();
     // Never with m_data held: the worker needs it to finish its pass.
     const uint32_t result = thread->WaitForEnd(m_stopTimeoutMs);
     LogMessage("CLumoraThread::Stop(), result: %d", static_cast<int>(result));

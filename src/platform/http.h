@@ -59,6 +59,10 @@ public:
     // Reads up to size bytes of the body; 0 at its end. A body that ends
     // before its announced Content-Length raises HttpError.
     virtual size_t Read(void* buffer, size_t size) = 0;
+    // Ends the exchange from another thread: a call blocked in Open, Send,
+    // Status or Read returns promptly by raising HttpError, and so does every
+    // later call. Safe at any time while the object exists.
+    virtual void Cancel() = 0;
 };
 
 std::unique_ptr<HttpTransfer> NewHttpTransfer();

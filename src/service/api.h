@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -51,6 +52,10 @@ enum { kDownloadNotImage = -4 };
 // for log lines: the key must never reach the host's log.
 std::string RedactApiKey(const std::string& text);
 
+namespace plat {
+class HttpTransfer;
+}
+
 class CLumoraApi {
 public:
     std::string m_errtext;  // last error of this client, for the user
@@ -59,6 +64,11 @@ public:
     const std::atomic<int32_t>* m_stop = nullptr;
 
     virtual ~CLumoraApi() = default;
+
+    // Ends the request or image transfer this client is running on another
+    // thread, at once: a stop must not wait for a slow or stalled server.
+    // Safe from any thread; does nothing when no transfer runs.
+    void CancelTransfer();
 
     // The service base URL: LUMORA_SERVICE_URL when set, else the built-in one.
     static std::string BaseUrl();
@@ -79,4 +89,17 @@ public:
     int ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed, int& lastPage,
                             int& total);
     int GetUserCollections(const char* user, CCollectionArray& collections);
+
+private:
+    friend class ActiveTransfer;
+    // The transfer under way, for CancelTransfer. Copying a client copies no
+    // transfer and no lock.
+    struct Running {
+        std::mutex lock;
+        plat::HttpTransfer* transfer = nullptr;
+        Running() = default;
+        Running(const Running&) {}
+        Running& operator=(const Running&) { return *this; }
+    };
+    Running m_running;
 };

@@ -13,6 +13,28 @@
 #include "service/client_util.h"
 #include "service/url.h"
 
+// Makes a transfer known to CancelTransfer for as long as it runs. Declared
+// after the transfer, so it is unregistered before the transfer goes away.
+class ActiveTransfer {
+public:
+    ActiveTransfer(CLumoraApi& api, plat::HttpTransfer* t) : m_api(api) {
+        std::lock_guard<std::mutex> g(m_api.m_running.lock);
+        m_api.m_running.transfer = t;
+    }
+    ~ActiveTransfer() {
+        std::lock_guard<std::mutex> g(m_api.m_running.lock);
+        m_api.m_running.transfer = nullptr;
+    }
+
+private:
+    CLumoraApi& m_api;
+};
+
+void CLumoraApi::CancelTransfer() {
+    std::lock_guard<std::mutex> g(m_running.lock);
+    if (m_running.transfer) m_running.transfer->Cancel();
+}
+
 namespace {
 
 const char kApiAgent[] = "Mozilla/4.0 (compatible; MSIE 8.0)";
@@ -93,6 +115,7 @@ int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
     int result = 0;
     try {
         std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
+        ActiveTransfer running(*this, t.get());
         if (!t->Open(req)) {
             m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
             LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
@@ -179,6 +202,10 @@ int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
 
     try {
         std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
+        ActiveTransfer running(*this, t.get());
+        // A stop that came before this transfer was known to CancelTransfer
+        // shows in the flag: don't start one that would only be cancelled.
+        if (IsStopSet(m_stop)) t->Cancel();  // sticks: Open then fails
         if (!t->Open(req)) {
             LogMessage("DownloadImage(), OpenRequest failed, %s", logUrl.c_str());
             discard();
@@ -256,6 +283,14 @@ int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
         }
         return result;
     } catch (const plat::HttpError& e) {
+        if (IsStopSet(m_stop)) {
+            // Cancelled by the stop: an interrupted transfer, not a failure of
+            // the server.
+            LogMessage("DownloadImage(), stopped, %s", file.c_str());
+            discard();
+            ++g_downloads;
+            return -3;
+        }
         LogMessage("DownloadImage(), Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
         discard();
         return -2;

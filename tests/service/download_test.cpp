@@ -1,5 +1,8 @@
 // Image transfers against the stand-in service: complete files, every kind
 // of failure (no file may stay behind), the stop flag, and the counters.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <gtest/gtest.h>
 #include <json/json.h>
 
@@ -262,6 +265,34 @@ TEST_F(Downloads, StopFlagDuringTheTransfer) {
     EXPECT_EQ(before.Ok(), 1u);
     EXPECT_EQ(before.Errors(), 0u);
     EXPECT_TRUE(LogCapture::Starting("DownloadImage(), completed").empty());
+}
+
+// A server that sends a few bytes and then nothing for minutes: the stop
+// must not wait for it. The stopping thread raises the flag and cancels the
+// transfer, as the engine's Stop does.
+TEST_F(Downloads, CancelEndsAStalledTransfer) {
+#ifdef _WIN32
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "wine's WinINet does not end a blocked read when its handles are closed";
+#endif
+    standin::Faults(R"([{"match":"/full/","kind":"slow","chunk_bytes":16,"chunk_delay_ms":300000}])");
+    std::atomic<int32_t> stop{0};
+    api.m_stop = &stop;
+    std::thread stopper([&] {
+        // Once the request has reached the server, the transfer is waiting.
+        for (int i = 0; i < 400 && standin::Log().size() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.store(1);
+        api.CancelTransfer();
+    });
+    Counters before;
+    int r = api.DownloadImage(jpeg, Local("x.jpg"));
+    stopper.join();
+    EXPECT_EQ(r, -3);
+    EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
+    EXPECT_EQ(before.Ok(), 1u);
+    EXPECT_FALSE(LogCapture::Starting("DownloadImage(), stopped").empty());
 }
 
 TEST_F(Downloads, StopFlagBeforeTheFirstChunk) {

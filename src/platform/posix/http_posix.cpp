@@ -6,6 +6,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -33,14 +34,19 @@ public:
     ~CurlTransfer() override {
         if (m_multi && m_easy) curl_multi_remove_handle(m_multi, m_easy);
         if (m_easy) curl_easy_cleanup(m_easy);
+        std::lock_guard<std::mutex> g(m_multiLock);
         if (m_multi) curl_multi_cleanup(m_multi);
+        m_multi = nullptr;
         if (m_headers) curl_slist_free_all(m_headers);
     }
 
     bool Open(const HttpRequest& r) override {
         GlobalInit();
         m_easy = curl_easy_init();
-        m_multi = curl_multi_init();
+        {
+            std::lock_guard<std::mutex> g(m_multiLock);
+            m_multi = curl_multi_init();
+        }
         if (!m_easy || !m_multi) return false;
 
         std::string host = r.server.find(':') != std::string::npos ? "[" + r.server + "]" : r.server;
@@ -121,6 +127,13 @@ public:
         return n;
     }
 
+    void Cancel() override {
+        m_cancelled.store(true);
+        // Ends a curl_multi_poll of the transfer's thread at once.
+        std::lock_guard<std::mutex> g(m_multiLock);
+        if (m_multi) curl_multi_wakeup(m_multi);
+    }
+
 private:
     static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
         CurlTransfer* t = static_cast<CurlTransfer*>(self);
@@ -160,6 +173,7 @@ private:
     template <class Pred>
     void Pump(Pred ready) {
         while (!ready() && !m_done) {
+            if (m_cancelled.load()) throw HttpError(CURLE_ABORTED_BY_CALLBACK, "The transfer was cancelled");
             int running = 0;
             CURLMcode mc = curl_multi_perform(m_multi, &running);
             if (mc != CURLM_OK) throw HttpError(CURLE_FAILED_INIT, curl_multi_strerror(mc));
@@ -173,6 +187,7 @@ private:
             if (ready() || m_done) break;
             curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
         }
+        if (m_cancelled.load()) throw HttpError(CURLE_ABORTED_BY_CALLBACK, "The transfer was cancelled");
     }
 
     void ThrowIfFailed() {
@@ -191,6 +206,8 @@ private:
     bool m_added = false, m_headDone = false, m_location = false, m_paused = false, m_done = false;
     CURLcode m_result = CURLE_OK;
     char m_error[CURL_ERROR_SIZE];
+    std::atomic<bool> m_cancelled{false};
+    std::mutex m_multiLock;  // m_multi's creation and end against Cancel
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,10 +35,13 @@ std::string ErrorText(DWORD code) {
 
 class WinInetTransfer : public HttpTransfer {
 public:
-    ~WinInetTransfer() override {
-        if (m_request) InternetCloseHandle(m_request);
-        if (m_connection) InternetCloseHandle(m_connection);
-        if (m_session) InternetCloseHandle(m_session);
+    ~WinInetTransfer() override { CloseAll(); }
+
+    // Closing the handles is how a blocking WinINet call of another thread is
+    // ended: that call then fails, and every later one finds no handle.
+    void Cancel() override {
+        m_cancelled.store(true);
+        CloseAll();
     }
 
     bool Open(const HttpRequest& r) override {
@@ -49,7 +53,10 @@ public:
         m_connection = InternetConnectA(m_session, r.server.c_str(), r.port, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0);
         if (!m_connection) ThrowLastError();
-        return OpenRequest();
+        bool opened = OpenRequest();
+        // A cancel while the handles were being made may have missed some.
+        ThrowIfCancelled();
+        return opened;
     }
 
     bool Send() override {
@@ -61,8 +68,7 @@ public:
             // to send once more, on a fresh request.
             bool staleConnection = code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET;
             if (!staleConnection || m_req.verb != "GET") throw HttpError(static_cast<int>(code), ErrorText(code));
-            InternetCloseHandle(m_request);
-            m_request = nullptr;
+            if (HINTERNET stale = m_request.exchange(nullptr)) InternetCloseHandle(stale);
             if (!OpenRequest()) ThrowLastError();
             if (!SendRequest()) ThrowLastError();
         }
@@ -138,9 +144,23 @@ private:
     }
 
     HttpRequest m_req;
-    HINTERNET m_session = nullptr;
-    HINTERNET m_connection = nullptr;
-    HINTERNET m_request = nullptr;
+    void ThrowIfCancelled() {
+        if (!m_cancelled.load()) return;
+        CloseAll();
+        throw HttpError(ERROR_INTERNET_OPERATION_CANCELLED, ErrorText(ERROR_INTERNET_OPERATION_CANCELLED));
+    }
+
+    void CloseAll() {
+        if (HINTERNET h = m_request.exchange(nullptr)) InternetCloseHandle(h);
+        if (HINTERNET h = m_connection.exchange(nullptr)) InternetCloseHandle(h);
+        if (HINTERNET h = m_session.exchange(nullptr)) InternetCloseHandle(h);
+    }
+
+    // Atomic: Cancel may close them from another thread.
+    std::atomic<HINTERNET> m_session{nullptr};
+    std::atomic<HINTERNET> m_connection{nullptr};
+    std::atomic<HINTERNET> m_request{nullptr};
+    std::atomic<bool> m_cancelled{false};
     char m_block[256 * 1024];
     DWORD m_pos = 0, m_filled = 0;
     long long m_announced = -1;
