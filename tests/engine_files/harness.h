@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log_capture.h"
 #include "common/test_folder.h"
 #include "engine/engine.h"
 #include "platform/datetime.h"
@@ -26,57 +27,7 @@
 namespace ef {
 
 // ---- log capture ---------------------------------------------------------
-class Log {
-public:
-    static void Install() {
-        Clear();
-        theApp().m_callback.store(&Log::Callback);
-    }
-    static void Uninstall() { theApp().m_callback.store(nullptr); }
-    static void Clear() {
-        std::lock_guard<std::mutex> g(Mutex());
-        Lines().clear();
-    }
-    static std::vector<std::string> Get() {
-        std::lock_guard<std::mutex> g(Mutex());
-        return Lines();
-    }
-    static bool Has(const std::string& line) {
-        for (const std::string& l : Get())
-            if (l == line) return true;
-        return false;
-    }
-    static std::vector<std::string> Starting(const std::string& prefix) {
-        std::vector<std::string> out;
-        for (const std::string& l : Get())
-            if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
-        return out;
-    }
-    static std::string Dump() {
-        std::string s;
-        for (const std::string& l : Get()) s += "  " + l + "\n";
-        return s;
-    }
-
-private:
-    static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
-        if (code == PHC_LOG && second) {
-            std::lock_guard<std::mutex> g(Mutex());
-            std::string prefix = first ? reinterpret_cast<const char*>(first) : "";
-            Lines().push_back((prefix == "[Lumora Plugin]" ? "" : "WRONG PREFIX: ") +
-                              std::string(reinterpret_cast<const char*>(second)));
-        }
-        return 1;
-    }
-    static std::vector<std::string>& Lines() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    static std::mutex& Mutex() {
-        static std::mutex m;
-        return m;
-    }
-};
+typedef LogCapture Log;
 
 // ---- a clock that stands still at a chosen local time -------------------
 class FixedClock : public Clock {

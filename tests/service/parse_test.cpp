@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
+#include "common/log_capture.h"
 #include "service/api.h"
 
 namespace {

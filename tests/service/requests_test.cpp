@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
+#include "common/log_capture.h"
 #include "platform/fs.h"
 #include "platform/http.h"
 #include "service/api.h"

@@ -1,4 +1,6 @@
 // Captures the plug-in's log lines by standing in for the host's callback.
+// A line handed over with a prefix other than the plug-in's is kept with
+// "WRONG PREFIX: " in front, so a test comparing lines sees it.
 #pragma once
 
 #include <mutex>
@@ -10,11 +12,14 @@
 
 class LogCapture {
 public:
-    LogCapture() {
-        Lines().clear();
+    LogCapture() { Install(); }
+    ~LogCapture() { Uninstall(); }
+
+    static void Install() {
+        Clear();
         theApp().m_callback.store(&LogCapture::Callback);
     }
-    ~LogCapture() { theApp().m_callback.store(nullptr); }
+    static void Uninstall() { theApp().m_callback.store(nullptr); }
 
     static std::vector<std::string> Get() {
         std::lock_guard<std::mutex> g(Mutex());
@@ -41,16 +46,20 @@ public:
             if (l.find(part) != std::string::npos) return true;
         return false;
     }
+    // All lines, indented, for a failure message.
+    static std::string Dump() {
+        std::string s;
+        for (const std::string& l : Get()) s += "  " + l + "\n";
+        return s;
+    }
 
 private:
     static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
-        if (code == PHC_LOG) {
+        if (code == PHC_LOG && second) {
             std::lock_guard<std::mutex> g(Mutex());
             const char* prefix = reinterpret_cast<const char*>(first);
-            if (std::string(prefix ? prefix : "") == "[Lumora Plugin]")
-                Lines().push_back(reinterpret_cast<const char*>(second));
-            else
-                Lines().push_back("WRONG PREFIX: " + std::string(reinterpret_cast<const char*>(second)));
+            std::string text = reinterpret_cast<const char*>(second);
+            Lines().push_back(std::string(prefix ? prefix : "") == kLogPrefix ? text : "WRONG PREFIX: " + text);
         }
         return 0;
     }
