@@ -15,12 +15,16 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok install
 NATIVE_PKGS=(cmake ninja-build g++ gcc clang libclang-rt-14-dev g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
   binutils-mingw-w64-i686 libjsoncpp-dev libcurl4-openssl-dev curl googletest libgtest-dev libgmock-dev
   libbenchmark-dev python3 xvfb xauth imagemagick fp-utils zip dpkg-dev fonts-wine)
+# Benchmarks only (bench/run_all.sh): a C web server as the transfer reference,
+# and callgrind for instruction counts. The tests never need them, so a failed
+# install here warns and goes on.
+BENCH_PKGS=(nginx-light valgrind)
 
 step "apt: i386 architecture"
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 || fail
 
 missing=()
-for p in "${NATIVE_PKGS[@]}" wine wine32:i386; do have_pkg "$p" || missing+=("$p"); done
+for p in "${NATIVE_PKGS[@]}" "${BENCH_PKGS[@]}" wine wine32:i386; do have_pkg "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
   step "apt: update"
   apt-get update -q >/dev/null 2>&1 || echo "[bootstrap]   (some indexes failed; the fallback below copes)"
@@ -30,6 +34,18 @@ step "apt: compilers, libraries and tools"
 miss=(); for p in "${NATIVE_PKGS[@]}"; do have_pkg "$p" || miss+=("$p"); done
 if ((${#miss[@]})); then
   apt-get install -y -q --no-install-recommends "${miss[@]}" >/dev/null || fail "apt-get install ${miss[*]}"
+fi
+
+step "apt: benchmark tools"
+miss=(); for p in "${BENCH_PKGS[@]}"; do have_pkg "$p" || miss+=("$p"); done
+if ((${#miss[@]})); then
+  # The benchmark starts nginx itself on loopback with its own configuration;
+  # keep the package from starting a system-wide server on port 80.
+  rcd=/usr/sbin/policy-rc.d; ours=0
+  if [ ! -e "$rcd" ]; then printf '#!/bin/sh\nexit 101\n' > "$rcd" && chmod +x "$rcd" && ours=1; fi
+  apt-get install -y -q --no-install-recommends "${miss[@]}" >/dev/null ||
+    echo "[bootstrap]   (could not install ${miss[*]}: the benchmarks need them, the tests do not)"
+  if [ "$ours" = 1 ]; then rm -f "$rcd"; fi
 fi
 
 step "apt: wine32"
