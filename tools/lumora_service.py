@@ -550,13 +550,22 @@ def apply_fault(rule, path, normal):
 # Service state and request handling
 # ---------------------------------------------------------------------------
 
+class NotUtf8(ValueError):
+    """A request text whose bytes are not UTF-8: the service answers 400."""
+
+
 def decode_text(raw):
-    """Text from URL bytes: UTF-8 when valid, else the Windows western code page
-    (what a client sends when it percent-encodes its ANSI text)."""
+    """Text from URL bytes. The service reads UTF-8 only: other bytes (a client
+    that percent-encodes its ANSI text) are an error, never a guess."""
     try:
         return raw.decode("utf-8")
-    except UnicodeDecodeError:
-        return raw.decode("cp1252", errors="replace")
+    except UnicodeDecodeError as exc:
+        raise NotUtf8("not UTF-8: %r" % raw) from exc
+
+
+def loose_text(raw):
+    """For the request log only: shows what came, whatever the bytes."""
+    return raw.decode("utf-8", errors="replace")
 
 
 def parse_params(query):
@@ -604,7 +613,7 @@ class ServiceState:
     def record(self, method, url, headers, body):
         entry = {"method": method, "url": url, "headers": dict(headers.items()), "status": None}
         if body:
-            entry["body"] = decode_text(body)
+            entry["body"] = loose_text(body)
         with self.lock:
             self.requests.append(entry)
         return entry
@@ -877,10 +886,21 @@ class Handler(BaseHTTPRequestHandler):
         if split.path.startswith("/_control/"):
             return self.send(self.control(method, split.path, split.query, body), method == "HEAD")
         entry = state.record(method, self.path, self.headers, body)
-        params = parse_params(split.query)
-        if method == "POST" and body:
-            params.update(self.body_params(body))
-        normal = lambda: self.server.api.route(method, split.path, params, self.headers)  # noqa: E731
+        try:
+            params = parse_params(split.query)
+            if method == "POST" and body:
+                params.update(self.body_params(body))
+            undecodable = None
+        except NotUtf8 as exc:
+            params, undecodable = {}, exc
+
+        def normal():
+            if undecodable is not None and split.path.startswith("/api/"):
+                return Reply.json(400, {"error": "Bad Request: the query is not UTF-8"})
+            try:
+                return self.server.api.route(method, split.path, params, self.headers)
+            except NotUtf8:
+                return Reply.json(400, {"error": "Bad Request: the path is not UTF-8"})
         rule = state.take_fault(self.path)
         try:
             if rule is not None:

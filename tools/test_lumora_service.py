@@ -228,12 +228,34 @@ class JsonDialectTest(ServiceTest):
                 if "data" in doc and doc["data"] and "path" in doc["data"][0]:
                     self.assertTrue(doc["data"][0]["path"].startswith(MAIN.base + "/full/"))
 
-    def test_query_text_in_utf8_or_windows_code_page(self):
+    def test_request_texts_are_read_as_utf8_only(self):
+        # The real service reads UTF-8. Bytes of a Windows code page are no
+        # UTF-8: such a request is refused with 400, never guessed at.
+        cases = [  # (path, status, a text the answer must carry)
+            ("/api/v1/search?q=caf%C3%A9", 200, "café"),
+            ("/api/v1/search?q=caf%E9", 400, None),
+            ("/api/v1/search?purity=100&q=%2B%D0%9C%D0%BE%D1%81%D0%BA%D0%B2%D0%B0", 200, "+москва"),
+            ("/api/v1/search?q=ok&ratios=16x9%2C%FF", 400, None),  # any parameter, not only q
+            ("/api/v1/collections/Zo%C3%AB", 200, "fleurs d'été"),
+            ("/api/v1/collections/Zo%EB", 400, None),
+            ("/api/v1/collections/Zo%EB/51?page=1", 400, None),
+            ("/api/v1/collections/Zo%C3%AB/51?page=1", 200, None),
+        ]
+        for path, status, text in cases:
+            with self.subTest(path=path):
+                got, doc = MAIN.json(path)
+                self.assertEqual(got, status)
+                if status == 400:
+                    self.assertIn("UTF-8", doc["error"])
+                    self.assertNotIn("data", doc)
+                if text:
+                    self.assertIn(text, json.dumps(doc, ensure_ascii=False).casefold())
         utf8 = MAIN.json("/api/v1/search?q=caf%C3%A9")[1]["meta"]
-        ansi = MAIN.json("/api/v1/search?q=caf%E9")[1]["meta"]
         self.assertEqual(utf8["query"], "café")
-        self.assertEqual(ansi, utf8)
         self.assertGreater(utf8["total"], 0)
+        # The request log still shows what came.
+        urls = [e["url"] for e in MAIN.control("log")[1]]
+        self.assertIn("/api/v1/search?q=caf%E9", urls)
 
 
 class SearchTest(ServiceTest):
