@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Hostile answers and non-ASCII text through the real module in the stand-in
+host, against the stand-in service (the Windows module runs under wine):
+
+- an answer whose file name holds a NUL followed by backslashes and ".." must
+  leave nothing outside the image folder;
+- a search text and a user name with non-ASCII letters, as the host stores
+  them (the ANSI code page on Windows, UTF-8 natively), must reach the service
+  as UTF-8 percent-encoding.
+
+usage: hostile_host_test.py VDTHOST MODULE
+Environment: LUMORA_TEST_SERVICE_DIR (the running stand-in service).
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.request
+
+VDTHOST = MODULE = None
+SERVICE_URL = None
+SEARCH = "/api/v1/search?categories=111&purity=100&sorting=date_added&page=1"
+
+
+def under_wine():
+    return VDTHOST.lower().endswith(".exe")
+
+
+def host_path(path):
+    path = os.path.abspath(path)
+    return "Z:" + path.replace("/", "\\") if under_wine() else path
+
+
+def control(method, name, body=None):
+    data = json.dumps(body).encode() if body is not None else None
+    req = urllib.request.Request(SERVICE_URL + "/_control/" + name, data=data, method=method,
+                                 headers={"Content-Type": "application/json"} if data else {})
+    with urllib.request.urlopen(req, timeout=10) as answer:
+        return json.loads(answer.read().decode("utf-8"))
+
+
+def fetch_json(path):
+    with urllib.request.urlopen(SERVICE_URL + path, timeout=10) as answer:
+        return json.loads(answer.read().decode("utf-8"))
+
+
+def run_host(workdir, folder, feeds, seconds):
+    """Runs the module with the feeds (dicts of setting keys) and returns its log lines."""
+    ini = os.path.join(workdir, "host.ini")
+    # The host hands the module the bytes of the file: ANSI (cp1252 under wine) on Windows.
+    encoding = "cp1252" if under_wine() else "utf-8"
+    lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + host_path(folder), "MaxLocal=10",
+             "VpropTitle=0", "VpropDescr=0", "nFeeds=%d" % len(feeds)]
+    for i, feed in enumerate(feeds):
+        lines += ["Feed%d_%s=%s" % (i, k, v) for k, v in feed.items()]
+    with open(ini, "w", encoding=encoding, newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
+    env = dict(os.environ, LUMORA_SERVICE_URL=SERVICE_URL,
+               LUMORA_REGISTRY_FILE=os.path.join(workdir, "registry.ini"))
+    cmd = [VDTHOST, "--module", host_path(MODULE) if under_wine() else MODULE,
+           "--settings", host_path(ini) if under_wine() else ini, "run", "--seconds", str(seconds),
+           "--show-every", "1000"]
+    if under_wine():
+        cmd.insert(0, "wine")
+    done = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=seconds + 120)
+    out = done.stdout.decode("utf-8", errors="replace")
+    if done.returncode != 0:
+        raise AssertionError("vdthost exited with %d\n%s" % (done.returncode, out))
+    return out, [l[len("[Lumora Plugin] "):].rstrip("\r") for l in out.splitlines()
+                 if l.startswith("[Lumora Plugin] ")]
+
+
+def all_files(top):
+    found = []
+    for root, dirs, files in os.walk(top):
+        found += [os.path.relpath(os.path.join(root, n), top) for n in files + dirs]
+    return sorted(found)
+
+
+class NulInFileName(unittest.TestCase):
+    def test_nothing_is_written_outside_the_image_folder(self):
+        control("POST", "reset", {})
+        first = fetch_json(SEARCH)["data"]
+        # Each hostile name rides on a real image address (in its query), so
+        # the transfer itself succeeds and the name alone decides the path.
+        hostile = {
+            "data.0.path": first[0]["path"] + "?n=/a\u0000\\..\\..\\..\\evil0.jpg",
+            "data.1.path": first[1]["path"] + "?n=/b\u0000/..\\..\\..\\evil1.jpg",
+            "data.2.path": first[2]["path"] + "?n=/\u0000\\..\\..\\..\\evil2",
+        }
+        control("POST", "faults", [{"match": "/api/v1/search", "kind": "wrong_types", "set": hostile}])
+        work = tempfile.mkdtemp(prefix="lumora_hostile_", dir=os.getcwd())
+        try:
+            # Three ".." from the purity folder lead to "outer", beside "images".
+            outer = os.path.join(work, "outer")
+            folder = os.path.join(outer, "images")
+            os.makedirs(folder)
+            out, lines = run_host(work, folder, [{"Type": 0, "Flg": 1, "Categories": "111", "Purity": "100",
+                                                  "Sorting": 1}], 8)
+            self.assertEqual(os.listdir(outer), ["images"], out)
+            self.assertEqual(sorted(os.listdir(work)), ["host.ini", "outer"] +
+                             (["registry.ini"] if os.path.exists(os.path.join(work, "registry.ini")) else []), out)
+            inside = all_files(folder)
+            self.assertFalse([p for p in inside if "evil" in p and os.sep in p.replace("sfw" + os.sep, "", 1)],
+                             inside)
+            # The page was read and images arrived, the hostile ones among
+            # them under a cleaned name in the purity folder.
+            self.assertTrue([l for l in lines if l.startswith("ParseWallpaperArray: parsed 24")], out)
+            images = [p for p in inside if p.startswith("sfw" + os.sep) and not p.endswith(".vprop")]
+            self.assertTrue(images, out)
+            for name in images:
+                self.assertNotIn("\\", name[len("sfw") + 1:], images)
+            self.assertTrue([p for p in images if "evil" in p], (images, out))
+            seen = [l for l in lines if "evil" in l and "DownloadImage(), " in l and " -> " in l]
+            for line in seen:
+                target = line.split(" -> ", 1)[1]
+                self.assertNotIn("\\..", target.replace(host_path(folder), "", 1), line)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+            control("POST", "reset", {})
+
+
+class NonAsciiTextGoesOutAsUtf8(unittest.TestCase):
+    def test_search_text_and_user_name(self):
+        control("POST", "reset", {})
+        work = tempfile.mkdtemp(prefix="lumora_utf8_", dir=os.getcwd())
+        try:
+            folder = os.path.join(work, "images")
+            os.makedirs(folder)
+            feeds = [{"Type": 0, "Flg": 1, "Query": "caf\u00e9", "Categories": "111", "Purity": "100", "Sorting": 1},
+                     {"Type": 1, "Flg": 1, "Username": "Zo\u00eb", "CollId": "51", "Purity": "100"}]
+            out, lines = run_host(work, folder, feeds, 5)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        log = control("GET", "log")
+        searches = [e for e in log if e["url"].startswith("/api/v1/search")]
+        collections = [e for e in log if e["url"].startswith("/api/v1/collections/")]
+        self.assertTrue(searches and collections, out)
+        self.assertEqual(searches[0]["url"], "/api/v1/search?q=caf%C3%A9&categories=111&purity=100"
+                                             "&sorting=date_added&page=1")
+        self.assertEqual(collections[0]["url"], "/api/v1/collections/Zo%C3%AB/51?purity=100&page=1")
+        # The service understood both: pages with wallpapers came back.
+        self.assertEqual([e["status"] for e in searches + collections], [200] * len(searches + collections))
+        parsed = [l for l in lines if l.startswith("ParseWallpaperArray: parsed ") and not
+                  l.startswith("ParseWallpaperArray: parsed 0 ")]
+        self.assertGreaterEqual(len(parsed), 2, out)
+
+
+def main():
+    global VDTHOST, MODULE, SERVICE_URL
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 2
+    VDTHOST, MODULE = sys.argv[1], sys.argv[2]
+    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
+        SERVICE_URL = f.read().strip()
+    result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
