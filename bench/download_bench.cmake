@@ -1,7 +1,6 @@
 # Service client: image transfer throughput against curl, parse time of a page.
 add_executable(download_bench ${CMAKE_CURRENT_LIST_DIR}/download_bench.cpp)
 target_link_libraries(download_bench PRIVATE lumora_core)
-target_include_directories(download_bench PRIVATE ${CMAKE_SOURCE_DIR}/src)
 if(WIN32)
   target_link_libraries(download_bench PRIVATE psapi)
 endif()
@@ -11,5 +10,4 @@ find_package(benchmark CONFIG QUIET)
 if(benchmark_FOUND)
   add_executable(parse_bench ${CMAKE_CURRENT_LIST_DIR}/parse_bench.cpp)
   target_link_libraries(parse_bench PRIVATE lumora_core benchmark::benchmark)
-  target_include_directories(parse_bench PRIVATE ${CMAKE_SOURCE_DIR}/src)
 endif()

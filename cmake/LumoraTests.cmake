@@ -21,12 +21,17 @@ add_test(NAME service_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/service-ctl.sh st
 set_tests_properties(service_start PROPERTIES FIXTURES_SETUP service)
 set_tests_properties(service_stop PROPERTIES FIXTURES_CLEANUP service)
 
-# lumora_test(NAME ... SOURCES ... [SERVICE] [LABELS ...])
+# lumora_test(NAME ... SOURCES ... [LINK layer target] [SERVICE] [LABELS ...])
+# LINK names the lowest layer the test needs (default: the whole plug-in); the
+# test then sees only that layer's headers and those below.
 function(lumora_test)
-  cmake_parse_arguments(T "SERVICE" "NAME" "SOURCES;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERVICE" "NAME;LINK" "SOURCES;LABELS" ${ARGN})
+  if(NOT T_LINK)
+    set(T_LINK lumora_core)
+  endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE lumora_core GTest::gtest GTest::gmock GTest::gtest_main)
-  target_include_directories(${T_NAME} PRIVATE src tests)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS "${T_LABELS}")
   if(T_SERVICE)

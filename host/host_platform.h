@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 typedef int32_t(LUMORA_STDCALL* PlugInMsgHandler)(uint32_t msg, HostWord p, int32_t a);
 

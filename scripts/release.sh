@@ -8,9 +8,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="${LUMORA_RELEASE_BUILD_DIR:-build/win}"
 
-v() { awk -v k="$1" '$1 == "#define" && $2 == k { print $3 }' src/plugin/version.h; }
+v() { awk -v k="$1" '$1 == "#define" && $2 == k { print $3 }' src/common/version.h; }
 version="$(v LUMORA_VERSION_MAJOR).$(v LUMORA_VERSION_MINOR).$(v LUMORA_VERSION_PATCH)"
-[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "release: cannot read the version from src/plugin/version.h" >&2; exit 1; }
+[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "release: cannot read the version from src/common/version.h" >&2; exit 1; }
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset win -B "$build"

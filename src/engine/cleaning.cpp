@@ -8,7 +8,7 @@
 #include "engine/engine.h"
 #include "engine/worker.h"
 #include "platform/fs.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace {
 

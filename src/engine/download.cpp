@@ -7,7 +7,7 @@
 
 #include "engine/engine.h"
 #include "platform/fs.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace {
 

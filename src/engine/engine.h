@@ -10,20 +10,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/records.h"
+#include "platform/clock.h"
+#include "common/records.h"
+#include "common/settings.h"
 #include "platform/datetime.h"
 #include "service/api.h"
-
-// The settings the engine works with (held by the application object).
-struct CLumoraSettings {
-    int Enabled = 0;
-    std::string ImgFolder;
-    int VpropTitle = 0;
-    int VpropDescr = 0;
-    int MaxLocal = 0;
-    std::string ApiKey;
-};
 
 // A date-time with a validity state, held as an OLE automation date.
 struct COleDateTime {

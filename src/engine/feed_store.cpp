@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "plugin/settings.h"
+#include "common/settings_store.h"
 
 namespace {
 

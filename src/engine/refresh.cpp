@@ -8,7 +8,7 @@
 #include "engine/line_text.h"
 #include "engine/worker.h"
 #include "platform/datetime.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "engine/engine.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 void CLumoraThread::RequestDownload() {
     m_downloadRequest.exchange(1);

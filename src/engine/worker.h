@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/clock.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 class CLumoraEngine;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace plat {
@@ -28,5 +29,8 @@ static_assert(sizeof(FixedVersionInfo) == 52, "the fixed version block is 52 byt
 // Natively there are no version resources: null gives the compiled-in
 // version, a name gives false.
 bool ReadVersionResource(const char* moduleName, std::vector<unsigned char>& data, FixedVersionInfo* fixed);
+
+// The text of a string table entry of this module; false when there is none.
+bool LoadResourceString(unsigned id, std::string& out);
 
 }  // namespace plat

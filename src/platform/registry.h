@@ -1,6 +1,5 @@
 // The registry value rules shared by the real registry (Windows) and the
-// file-backed stand-in (native build). RegReadString/RegWriteString
-// themselves are declared in plugin/settings.h.
+// file-backed stand-in (native build).
 #pragma once
 
 #include <cstddef>
@@ -24,3 +23,7 @@ bool RegWriteRawForTest(int root, const char* subKey, const char* valueName, con
 bool RegDeleteTreeForTest(int root, const char* subKey);
 
 }  // namespace plat
+
+// Root selector: 0 local machine, 1 current user, 2 classes root, else users.
+std::string RegReadString(int root, const char* subKey, const char* valueName);
+bool RegWriteString(int root, const char* subKey, const char* valueName, const char* text);

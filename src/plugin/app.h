@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 class CLumoraApp : public CLumoraSettings {
 public:
@@ -20,7 +20,8 @@ public:
     std::atomic<int32_t> m_closing{0};
     std::atomic<int32_t> m_hosttype{0};
     CLumoraEngine m_engine;
-    std::atomic<PlugInHostCallback> m_callback{nullptr};
+    // The host callback lives with the logging functions below this layer.
+    std::atomic<PlugInHostCallback>& m_callback = HostCallbackSlot();
 };
 
 CLumoraApp& theApp();

@@ -5,9 +5,10 @@
 #include <mutex>
 #include <string>
 
+#include "platform/registry.h"
 #include "plugin/app.h"
-#include "plugin/module_version.h"
-#include "plugin/settings.h"
+#include "common/module_version.h"
+#include "common/settings_store.h"
 #include "service/api.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/records.h"
+#include "common/records.h"
 
 class CParam {
 public:

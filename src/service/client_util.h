@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "plugin/strings.h"
+#include "common/strings.h"
 #include "service/api.h"
 
 // A string-table text with its one "%d" filled in.

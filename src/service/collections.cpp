@@ -2,7 +2,7 @@
 #include <exception>
 
 #include "platform/codepage.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 #include "service/api.h"
 #include "service/json_util.h"
 

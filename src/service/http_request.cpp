@@ -7,8 +7,8 @@
 
 #include "platform/fs.h"
 #include "platform/http.h"
-#include "plugin/host_callback.h"
-#include "plugin/strings.h"
+#include "common/host_callback.h"
+#include "common/strings.h"
 #include "service/api.h"
 #include "service/client_util.h"
 #include "service/url.h"

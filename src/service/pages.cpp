@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "platform/env.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 #include "service/api.h"
 #include "service/url.h"
 

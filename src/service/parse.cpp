@@ -1,6 +1,6 @@
 // Turning a page of search or collection results into items and paging values.
 #include "platform/codepage.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 #include "service/api.h"
 #include "service/json_util.h"
 

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "plugin/strings.h"
-#include "ui/win32/resource.h"
+#include "common/strings.h"
+#include "ui/resource.h"
 
 namespace ui {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/records.h"
+#include "common/records.h"
 
 namespace ui {
 

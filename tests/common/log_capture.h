@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "plugin/app.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 class LogCapture {
 public:

@@ -22,7 +22,7 @@
 #include "platform/datetime.h"
 #include "platform/fs.h"
 #include "plugin/app.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace ef {
 
@@ -122,6 +122,10 @@ struct FaultyFiles {
     std::function<bool(const std::string&, const char*)> failOpen;
     // Opens the file read-only instead, so every write to it fails.
     std::function<bool(const std::string&, const char*)> readOnlyOpen;
+    // Opening fails with this error code when it returns nonzero.
+    std::function<int(const std::string&, const char*)> failOpenError;
+    // Answers the free-space query when set.
+    std::function<bool(const std::string&, uint64_t*, uint64_t*, int*)> freeSpace;
     bool failFlushClose = false;
     std::vector<std::string> deleted;  // paths handed to deleteFile
     std::vector<std::string> created;  // folders handed to createFolder
@@ -132,7 +136,18 @@ struct FaultyFiles {
         return c;
     }
     static const plat::FileOps& Table() {
-        static const plat::FileOps ops = {Exists, CreateFolder, Delete, Move, Open, FlushClose};
+        static const plat::FileOps ops = [] {
+            plat::FileOps t = plat::RealFileOps();
+            t.exists = Exists;
+            t.createFolder = CreateFolder;
+            t.deleteFile = Delete;
+            t.moveReplace = Move;
+            t.open = Open;
+            t.flushClose = FlushClose;
+            t.openChecked = OpenChecked;
+            t.freeSpace = FreeSpace;
+            return t;
+        }();
         return ops;
     }
 
@@ -169,6 +184,28 @@ private:
             return Real().open(p, "rb");
         }
         return Real().open(p, mode);
+    }
+    static FILE* OpenChecked(const std::string& p, const char* mode, int* e) {
+        FaultyFiles* c = Current();
+        if (c && c->failOpenError) {
+            if (int code = c->failOpenError(p, mode)) {
+                if (e) *e = code;
+                return nullptr;
+            }
+        }
+        if (c && c->failOpen && c->failOpen(p, mode)) {
+            if (c && mode[0] != 'r') c->openedForWrite.push_back(p);
+            if (e) *e = plat::kErrAccessDenied;
+            return nullptr;
+        }
+        FILE* f = Open(p, mode);
+        if (!f && e) *e = plat::kErrAccessDenied;
+        return f ? f : Real().openChecked(p, mode, e);
+    }
+    static bool FreeSpace(const std::string& p, uint64_t* a, uint64_t* t, int* e) {
+        FaultyFiles* c = Current();
+        if (c && c->freeSpace) return c->freeSpace(p, a, t, e);
+        return Real().freeSpace(p, a, t, e);
     }
     static bool FlushClose(FILE* f) {
         FaultyFiles* c = Current();

@@ -23,7 +23,7 @@
 #include "engine/worker.h"
 #include "platform/fs.h"
 #include "plugin/app.h"
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace erun {
 

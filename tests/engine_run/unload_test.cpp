@@ -13,7 +13,7 @@
 #include <thread>
 #include <atomic>
 
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 struct FakeHost {
     struct SettingCall {

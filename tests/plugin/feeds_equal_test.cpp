@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/records.h"
+#include "common/records.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "platform/registry.h"
 #include "plugin/app.h"
 #include "plugin/fake_host.h"
-#include "plugin/module_version.h"
-#include "plugin/settings.h"
-#include "plugin/version.h"
+#include "common/module_version.h"
+#include "common/settings_store.h"
+#include "common/version.h"
 #include "service/api.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "platform/env.h"
 #include "platform/fs.h"
-#include "plugin/strings.h"
+#include "common/strings.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ std::map<unsigned, std::string> StringsFromHeader(const std::string& path) {
 TEST(Module, EveryStringOfTheHeaderLoads) {
     std::string source = plat::GetEnvVar("LUMORA_SOURCE_DIR");
     if (source.empty()) source = LUMORA_TEST_SOURCE_DIR;  // run by hand
-    std::map<unsigned, std::string> table = StringsFromHeader(source + "/src/plugin/strings.h");
+    std::map<unsigned, std::string> table = StringsFromHeader(source + "/src/common/strings.h");
     ASSERT_GE(table.size(), 20u) << "the header was not read";
     for (const auto& e : table) EXPECT_EQ(LoadStr(e.first), e.second) << "string " << e.first;
     EXPECT_EQ(LoadStr(65000), "");

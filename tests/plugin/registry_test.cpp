@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "plugin/settings.h"
+#include "common/settings_store.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "plugin/app.h"
 #include "plugin/fake_host.h"
-#include "plugin/settings.h"
+#include "common/settings_store.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "harness.h"
-#include "plugin/strings.h"
-#include "ui/win32/resource.h"
+#include "common/strings.h"
+#include "ui/resource.h"
 
 using namespace uitest;
 

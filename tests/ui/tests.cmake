@@ -5,7 +5,7 @@ if(WIN32)
   add_executable(ui_dialog_tests
     ${CMAKE_CURRENT_LIST_DIR}/harness.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dialog_test.cpp)
-  target_include_directories(ui_dialog_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_include_directories(ui_dialog_tests PRIVATE ${CMAKE_BINARY_DIR}/layers/ui ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(ui_dialog_tests PRIVATE GTest::gtest JsonCpp::JsonCpp wininet comctl32 ole32 user32)
   # The module and its help file must be built before the test runs them.
   add_dependencies(ui_dialog_tests lumora)
@@ -25,7 +25,7 @@ if(WIN32)
   # The list control helpers on a real list view window (linked with the core).
   add_executable(ui_list_tests ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_test.cpp)
   target_link_libraries(ui_list_tests PRIVATE lumora_core GTest::gtest GTest::gtest_main)
-  target_include_directories(ui_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(ui_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME ui_list_tests COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>)
   set_tests_properties(ui_list_tests PROPERTIES ENVIRONMENT "${UI_TEST_ENV}" LABELS "ui"
     RESOURCE_LOCK wineprefix-ui TIMEOUT 300)

@@ -1,7 +1,7 @@
 // The one-line feed texts of the feed list.
 #include <gtest/gtest.h>
 
-#include "engine/records.h"
+#include "common/records.h"
 
 namespace {
 

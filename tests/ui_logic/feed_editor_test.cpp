@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "plugin/strings.h"
+#include "common/strings.h"
 #include "ui/dialog_logic.h"
-#include "ui/win32/resource.h"
+#include "ui/resource.h"
 
 namespace {
 

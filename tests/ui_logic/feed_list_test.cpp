@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/dialog_logic.h"
-#include "ui/win32/resource.h"
+#include "ui/resource.h"
 
 namespace {
 

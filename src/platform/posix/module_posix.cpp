@@ -1,5 +1,5 @@
-// The module's own file and its texts natively: no resources here, so the
-// string table and the version come from the shared headers.
+// The module's own file natively: no resources here, so the string table and
+// the version come from the shared headers one layer up.
 #include <dlfcn.h>
 #include <time.h>
 
@@ -8,8 +8,6 @@
 
 #include "platform/fs.h"
 #include "platform/module.h"
-#include "plugin/strings.h"
-#include "plugin/version.h"
 
 namespace plat {
 
@@ -32,51 +30,15 @@ uint32_t TickCount32() {
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-bool ReadVersionResource(const char* moduleName, std::vector<unsigned char>& data, FixedVersionInfo* fixed) {
+bool ReadVersionResource(const char*, std::vector<unsigned char>& data, FixedVersionInfo*) {
+    // No version resources here: the plug-in layer falls back to the
+    // compiled-in version for its own module.
     data.clear();
-    if (moduleName) return false;  // other modules carry no version resource here
-    FixedVersionInfo v = {};
-    v.dwSignature = 0xFEEF04BDu;
-    v.dwStrucVersion = 0x00010000u;
-    v.dwFileVersionMS = v.dwProductVersionMS = (LUMORA_VERSION_MAJOR << 16) | LUMORA_VERSION_MINOR;
-    v.dwFileVersionLS = v.dwProductVersionLS = (LUMORA_VERSION_PATCH << 16) | LUMORA_VERSION_BUILD;
-    const unsigned char* raw = reinterpret_cast<const unsigned char*>(&v);
-    data.assign(raw, raw + sizeof v);
-    *fixed = v;
-    return true;
+    return false;
+}
+
+bool LoadResourceString(unsigned, std::string&) {
+    return false;  // no string table resources here
 }
 
 }  // namespace plat
-
-std::string LoadStr(unsigned id) {
-    switch (id) {
-#define LUMORA_STR(name) \
-    case name:           \
-        return name##_T;
-        LUMORA_STR(IDS_QS_WRONG_URL)
-        LUMORA_STR(IDS_QS_OPEN_FAILED)
-        LUMORA_STR(IDS_QS_SEND_FAILED)
-        LUMORA_STR(IDS_QS_HTTP_ERROR)
-        LUMORA_STR(IDS_QS_GENERIC_ERROR)
-        LUMORA_STR(IDS_QS_UNKNOWN_EXC)
-        LUMORA_STR(IDS_QS_EMPTY_ANSWER)
-        LUMORA_STR(IDS_FEED_COLUMN)
-        LUMORA_STR(IDS_NO_SELECTION)
-        LUMORA_STR(IDS_CHECK_OK)
-        LUMORA_STR(IDS_CACHE_CLEANED)
-        LUMORA_STR(IDS_FOLDER_EMPTY)
-        LUMORA_STR(IDS_FOLDER_MISSING)
-        LUMORA_STR(IDS_SELECT_FOLDER)
-        LUMORA_STR(IDS_NEED_CATEGORY)
-        LUMORA_STR(IDS_NEED_PURITY)
-        LUMORA_STR(IDS_NEED_USERNAME)
-        LUMORA_STR(IDS_NEED_COLLECTION)
-        LUMORA_STR(IDS_NEED_USERNAME_FIRST)
-        LUMORA_STR(IDS_NO_COLLECTIONS)
-        LUMORA_STR(IDS_PROMPT_RANGE)
-        LUMORA_STR(IDS_PROMPT_POSITIVE)
-#undef LUMORA_STR
-        default:
-            return std::string();
-    }
-}

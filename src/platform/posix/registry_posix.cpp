@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "plugin/settings.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <new>
 #include <windows.h>
 
-#include "engine/clock.h"
+#include "platform/clock.h"
 #include "platform/datetime.h"
 
 namespace {

@@ -10,7 +10,6 @@
 
 #include "platform/fs.h"
 #include "platform/module.h"
-#include "plugin/strings.h"
 
 namespace {
 
@@ -74,9 +73,15 @@ bool ReadVersionResource(const char* moduleName, std::vector<unsigned char>& dat
 
 }  // namespace plat
 
-std::string LoadStr(unsigned id) {
+namespace plat {
+
+bool LoadResourceString(unsigned id, std::string& out) {
     // Entries are short; the largest is well below this.
     char buf[1024];
     int n = LoadStringA(OwnModule(), id, buf, sizeof buf);
-    return n > 0 ? std::string(buf, n) : std::string();
+    if (n <= 0) return false;
+    out.assign(buf, n);
+    return true;
 }
+
+}  // namespace plat

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "plugin/settings.h"
 
 namespace {
 

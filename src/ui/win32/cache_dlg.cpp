@@ -2,11 +2,11 @@
 // command that deletes every cached file there.
 #include <windows.h>
 
-#include "plugin/app.h"
-#include "plugin/strings.h"
+#include "engine/engine.h"
+#include "common/strings.h"
 #include "ui/dialog_logic.h"
 #include "ui/win32/dialogs.h"
-#include "ui/win32/resource.h"
+#include "ui/resource.h"
 
 BOOL CCacheDlg::OnInitDialog() {
     m_list.Attach(GetDlgItem(m_hWnd, IDC_CACHELIST));
@@ -15,7 +15,7 @@ BOOL CCacheDlg::OnInitDialog() {
     m_list.InsertColumn(1, "", width);
 
     std::vector<std::string> names{ui::kStatusHeading}, values{""};
-    theApp().m_engine.GetCacheStatus(m_folder, names, values);
+    m_engine.GetCacheStatus(m_folder, names, values);
     for (size_t i = 0; i < names.size(); ++i) {
         int row = static_cast<int>(i);
         m_list.SetItemTextEx(row, 0, names[i].c_str(), -1);
@@ -34,6 +34,6 @@ bool CCacheDlg::OnCommand(int id, int code) {
 
 void CCacheDlg::OnClean() {
     CWaitCursor wait;
-    theApp().m_engine.ClearCache(m_folder);
+    m_engine.ClearCache(m_folder);
     ShowMessage(m_hWnd, LoadStr(IDS_CACHE_CLEANED));
 }

@@ -5,7 +5,7 @@
 #include <exception>
 #include <vector>
 
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 #include "ui/win32/dialogs.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/records.h"
+#include "common/records.h"
+#include "engine/engine.h"
 #include "service/api.h"
 
 // ---- shared helpers ----------------------------------------------------
@@ -125,7 +126,7 @@ protected:
 // "Local Cache": the state of a folder's cache and the command that empties it.
 class CCacheDlg : public CModalDialog {
 public:
-    explicit CCacheDlg(HWND parent) : CModalDialog(1023, parent) {}
+    CCacheDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1023, parent), m_engine(engine) {}
     std::string m_folder;
 
 protected:
@@ -134,6 +135,7 @@ protected:
 
 private:
     void OnClean();
+    CLumoraEngine& m_engine;
     CListCtrlEx m_list;
 };
 
@@ -163,7 +165,7 @@ private:
 // The configuration window of message 5.
 class CLumoraDlg : public CModalDialog {
 public:
-    explicit CLumoraDlg(HWND parent) : CModalDialog(1000, parent) {}
+    CLumoraDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1000, parent), m_engine(&engine) {}
     int m_enabled = 0;
     std::string m_imgFolder;
     int m_vpropTitle = 0;
@@ -192,5 +194,6 @@ private:
     void OnLocalCache();
     void OnHelp();
 
+    CLumoraEngine* m_engine;  // for the Local Cache dialog
     CListCtrlEx m_list;
 };

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <exception>
 
-#include "plugin/app.h"
-#include "plugin/strings.h"
+#include "common/host_callback.h"
+#include "common/strings.h"
 #include "ui/dialog_logic.h"
 #include "ui/win32/dialogs.h"
-#include "ui/win32/resource.h"
+#include "ui/resource.h"
 
 namespace {
 

@@ -4,14 +4,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "platform/registry.h"
 #include "platform/fs.h"
-#include "plugin/app.h"
-#include "plugin/module_version.h"
-#include "plugin/settings.h"
-#include "plugin/strings.h"
+#include "common/module_version.h"
+#include "common/settings_store.h"
+#include "common/strings.h"
 #include "ui/dialog_logic.h"
 #include "ui/win32/dialogs.h"
-#include "ui/win32/resource.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -161,7 +161,7 @@ void CLumoraDlg::OnSettings() {
 }
 
 void CLumoraDlg::OnLocalCache() {
-    CCacheDlg cache(m_hWnd);
+    CCacheDlg cache(m_hWnd, *m_engine);
     cache.m_folder = GetItemText(m_hWnd, IDC_FOLDER);
     cache.DoModal();
 }

@@ -3,10 +3,9 @@
 
 #include <cstdio>
 
-#include "plugin/app.h"
 #include "ui/dialog_logic.h"
 #include "ui/win32/dialogs.h"
-#include "ui/win32/resource.h"
+#include "ui/resource.h"
 
 BOOL CDwnlSettingsDlg::OnInitDialog() {
     SetChecked(m_hWnd, IDC_VPROP_TITLE, m_vpropTitle != 0);

@@ -1,5 +1,5 @@
-// Reading and writing the plug-in's values in the host's settings store, and
-// the API key in the current user's registry.
+// Reading and writing the plug-in's values in the host's settings store; the
+// names of the API key's registry value (read and written through platform/registry.h).
 #pragma once
 
 #include <string>
@@ -14,7 +14,3 @@ int ReadIntSetting(const char* section, const char* key, int def);
 std::string ReadStringSetting(const char* section, const char* key, const char* def);
 void WriteIntSetting(const char* section, const char* key, int value);
 void WriteStringSetting(const char* section, const char* key, const char* text);
-
-// Root selector: 0 local machine, 1 current user, 2 classes root, else users.
-std::string RegReadString(int root, const char* subKey, const char* valueName);
-bool RegWriteString(int root, const char* subKey, const char* valueName, const char* text);

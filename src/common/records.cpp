@@ -1,4 +1,4 @@
-#include "engine/records.h"
+#include "common/records.h"
 
 #include <cstring>
 #include <utility>

@@ -1,7 +1,7 @@
 // The one-line text of a feed shown in the configuration dialog's list.
 #include <string>
 
-#include "engine/records.h"
+#include "common/records.h"
 
 namespace {
 

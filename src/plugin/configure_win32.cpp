@@ -16,7 +16,7 @@ static int32_t Configure(HostWord ownerWindow) {
 
     CLumoraApp& app = theApp();
     CLumoraEngine& engine = app.m_engine;
-    CLumoraDlg dlg(reinterpret_cast<HWND>(ownerWindow));
+    CLumoraDlg dlg(reinterpret_cast<HWND>(ownerWindow), engine);
     {
         std::lock_guard<std::recursive_mutex> guard(engine.m_data);
         dlg.m_enabled = app.Enabled;

@@ -1,14 +1,19 @@
-#include "plugin/host_callback.h"
+#include "common/host_callback.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "plugin/app.h"
 
 const char kLogPrefix[] = "[Lumora Plugin]";
 
+std::atomic<PlugInHostCallback>& HostCallbackSlot() {
+    // Constant-initialised, so it is usable before any constructor runs.
+    static std::atomic<PlugInHostCallback> slot{nullptr};
+    return slot;
+}
+
 int LogMessage(const char* format, ...) {
-    PlugInHostCallback callback = theApp().m_callback.load();
+    PlugInHostCallback callback = HostCallbackSlot().load();
     if (!callback) return 0;
     char text[2048];
     text[0] = 0;
@@ -22,7 +27,7 @@ int LogMessage(const char* format, ...) {
 }
 
 int NotifyHost(int32_t subCode) {
-    PlugInHostCallback callback = theApp().m_callback.load();
+    PlugInHostCallback callback = HostCallbackSlot().load();
     if (!callback) return 0;
     return callback(PHC_NOTIFY, static_cast<HostWord>(subCode), 1);
 }

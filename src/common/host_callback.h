@@ -3,6 +3,7 @@
 // single logging function.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -52,6 +53,10 @@ struct SettingRecord {
 };
 enum { SR_SECTION = 0, SR_KEY = 1, SR_TYPE = 2, SR_VALUE = 4, SR_DEFAULT = 6, SR_CAPACITY = 8 };
 enum { SR_TYPE_TEXT = 0, SR_TYPE_INT = 1 };
+
+// The callback the host handed over (null until then). The plug-in layer
+// stores it on the "set callback" message; everything below only loads it.
+std::atomic<PlugInHostCallback>& HostCallbackSlot();
 
 extern const char kLogPrefix[];  // "[Lumora Plugin]"
 

@@ -1,8 +1,8 @@
-#include "plugin/settings.h"
+#include "common/settings_store.h"
 
 #include <cstring>
 
-#include "plugin/app.h"
+#include "common/host_callback.h"
 
 const char kSection[] = "LumoraPlugIn";
 const char kApiKeyRegPath[] = "Software\\Orvanix\\LumoraPlugin";
@@ -25,7 +25,7 @@ SettingRecord MakeRecord(const char* section, const char* key, int type) {
 }  // namespace
 
 int ReadIntSetting(const char* section, const char* key, int def) {
-    PlugInHostCallback callback = theApp().m_callback.load();
+    PlugInHostCallback callback = HostCallbackSlot().load();
     if (!callback) return def;
     SettingRecord r = MakeRecord(section, key, SR_TYPE_INT);
     r.w[SR_DEFAULT] = def;
@@ -35,7 +35,7 @@ int ReadIntSetting(const char* section, const char* key, int def) {
 
 std::string ReadStringSetting(const char* section, const char* key, const char* def) {
     if (!def) def = "";
-    PlugInHostCallback callback = theApp().m_callback.load();
+    PlugInHostCallback callback = HostCallbackSlot().load();
     if (!callback) return def;
     char buf[kTextBuffer];
     std::memset(buf, 0, sizeof buf);
@@ -53,7 +53,7 @@ std::string ReadStringSetting(const char* section, const char* key, const char* 
 }
 
 void WriteIntSetting(const char* section, const char* key, int value) {
-    PlugInHostCallback callback = theApp().m_callback.load();
+    PlugInHostCallback callback = HostCallbackSlot().load();
     if (!callback) return;
     SettingRecord r = MakeRecord(section, key, SR_TYPE_INT);
     r.w[SR_VALUE] = value;
@@ -61,7 +61,7 @@ void WriteIntSetting(const char* section, const char* key, int value) {
 }
 
 void WriteStringSetting(const char* section, const char* key, const char* text) {
-    PlugInHostCallback callback = theApp().m_callback.load();
+    PlugInHostCallback callback = HostCallbackSlot().load();
     if (!callback) return;
     SettingRecord r = MakeRecord(section, key, SR_TYPE_TEXT);
     r.w[SR_VALUE] = reinterpret_cast<HostWord>(text ? text : "");
