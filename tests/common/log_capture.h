@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/app.h"
 #include "common/host_callback.h"
 
 class LogCapture {
@@ -17,9 +16,9 @@ public:
 
     static void Install() {
         Clear();
-        theApp().m_callback.store(&LogCapture::Callback);
+        HostCallbackSlot().store(&LogCapture::Callback);
     }
-    static void Uninstall() { theApp().m_callback.store(nullptr); }
+    static void Uninstall() { HostCallbackSlot().store(nullptr); }
 
     static std::vector<std::string> Get() {
         std::lock_guard<std::mutex> g(Mutex());

@@ -1,15 +1,19 @@
 # Service client: encoders and parsers without a network, then requests and
 # transfers against the stand-in service on loopback.
-lumora_test(NAME service_unit_tests
+lumora_test(NAME service_unit_tests LINK lumora_service
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/params_test.cpp ${CMAKE_CURRENT_LIST_DIR}/parse_test.cpp
   LABELS service)
-lumora_test(NAME service_tests
+lumora_test(NAME service_tests LINK lumora_service
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/requests_test.cpp ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp
   SERVICE LABELS service)
 if(WIN32)
   # The module's string table, so the error texts read in-process.
   target_sources(service_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src/plugin/lumora.rc)
   target_sources(service_tests PRIVATE ${CMAKE_SOURCE_DIR}/src/plugin/lumora.rc)
+  # The resource script alone sees the plug-in's folders (its dialogs and texts).
+  foreach(t service_unit_tests service_tests)
+    target_include_directories(${t} PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}/layers/plugin>)
+  endforeach()
 endif()
 
 # The module loaded by the stand-in host requests and parses a real page.

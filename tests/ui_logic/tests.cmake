@@ -1,6 +1,6 @@
 # Window-free logic of the configuration dialogs (both builds; wine runs the
 # Windows one).
-lumora_test(NAME ui_logic_tests SOURCES
+lumora_test(NAME ui_logic_tests LINK lumora_ui SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/description_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feed_editor_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input_rules_test.cpp
