@@ -16,6 +16,12 @@ std::string Utf8ToAnsi(const std::string& utf8, size_t bufSize);
 // Narrow code page to UTF-16 (little-endian code units).
 std::u16string AnsiToUtf16(const std::string& text);
 
+// Narrow code page to UTF-8, for text that leaves the program (query values,
+// path segments, JSON bodies): the service reads UTF-8 only. The result is
+// always valid UTF-8; bytes that are no character of the code page become
+// U+FFFD.
+std::string AnsiToUtf8(const std::string& text);
+
 // Case folding for path comparison, character-wise in the narrow code page.
 std::string FoldCase(const std::string& text);
 

@@ -48,7 +48,8 @@ class HttpTransfer {
 public:
     virtual ~HttpTransfer() = default;
     // Opens session, connection and request (connect time-out 60 s, no cache,
-    // HTTP/1.0). false when no request could be opened.
+    // HTTP/1.0, certificates checked, redirects not followed: the caller
+    // decides which to follow). false when no request could be opened.
     virtual bool Open(const HttpRequest& request) = 0;
     // Sends the request with its headers and body and waits for the answer's
     // head. false when the platform reports the send as failed without a code.
@@ -56,6 +57,8 @@ public:
     // The status code (100 to 999); raises HttpError when the answer has
     // none that can be read.
     virtual int Status() = 0;
+    // The answer's Location header as sent ("" when there is none).
+    virtual std::string Location() = 0;
     // Reads up to size bytes of the body; 0 at its end. A body that ends
     // before its announced Content-Length raises HttpError.
     virtual size_t Read(void* buffer, size_t size) = 0;

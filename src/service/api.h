@@ -62,6 +62,12 @@ public:
     std::string m_apikey;   // empty = none
     // The stop flag an image transfer polls after every read (may be null).
     const std::atomic<int32_t>* m_stop = nullptr;
+    // What the last request or transfer answered, for callers that must tell
+    // "the feed is wrong" from "the service is not well": the HTTP status, or
+    // the negative result without one (0 after success). m_retryAfterMs is a
+    // 429 or 503 answer's Retry-After in ms (0: none given, or not read).
+    int m_lastResult = 0;
+    uint32_t m_retryAfterMs = 0;
 
     virtual ~CLumoraApi() = default;
 
@@ -89,6 +95,9 @@ public:
     int ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed, int& lastPage,
                             int& total);
     int GetUserCollections(const char* user, CCollectionArray& collections);
+    // The answer to the list of a user's collections (user: for the log line).
+    // 1, or 0 with m_errtext set; never throws, and a failure adds nothing.
+    int ParseUserCollections(const std::string& response, const std::string& user, CCollectionArray& collections);
 
 private:
     friend class ActiveTransfer;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/strings.h"
+#include "platform/codepage.h"
 #include "service/api.h"
 
 // A string-table text with its one "%d" filled in.
@@ -23,7 +24,7 @@ inline std::string FormatStr(unsigned id, int value) {
 inline std::string ForLog(const std::string& text, const std::string& apiKey) {
     std::string out = RedactApiKey(text);
     if (apiKey.size() >= 4) {
-        for (const std::string& form : {apiKey, UrlEncode(apiKey)}) {
+        for (const std::string& form : {apiKey, UrlEncode(apiKey), UrlEncode(plat::AnsiToUtf8(apiKey))}) {
             size_t pos = 0;
             while ((pos = out.find(form, pos)) != std::string::npos) {
                 out.replace(pos, form.size(), "***");
@@ -33,5 +34,9 @@ inline std::string ForLog(const std::string& text, const std::string& apiKey) {
     }
     return out;
 }
+
+// A user name or collection id as one segment of a request path: UTF-8,
+// percent-encoded, so a space, "/" or "?" in it cannot change the request.
+inline std::string PathSegment(const std::string& text) { return UrlEncode(plat::AnsiToUtf8(text)); }
 
 inline bool IsStopSet(const std::atomic<int32_t>* stop) { return stop && stop->load() != 0; }

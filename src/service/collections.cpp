@@ -4,6 +4,7 @@
 #include "platform/codepage.h"
 #include "common/host_callback.h"
 #include "service/api.h"
+#include "service/client_util.h"
 #include "service/json_util.h"
 
 namespace {
@@ -16,11 +17,15 @@ int CLumoraApi::GetUserCollections(const char* user, CCollectionArray& collectio
     if (!m_apikey.empty()) params.Append("apikey", m_apikey);
 
     std::string response;
-    // The name is percent-encoded, as in the collection page request.
-    if (QueryServerApi(BaseUrl() + "/api/v1/collections/" + UrlEncode(name), params, response, false, false,
+    // The name is percent-encoded UTF-8, as in the collection page request.
+    if (QueryServerApi(BaseUrl() + "/api/v1/collections/" + PathSegment(name), params, response, false, false,
                        !m_apikey.empty()) != 0)
         return 0;
+    return ParseUserCollections(response, name, collections);
+}
 
+int CLumoraApi::ParseUserCollections(const std::string& response, const std::string& user,
+                                     CCollectionArray& collections) {
     Json::Value root;
     if (!ParseJsonAnswer(response, root)) {
         m_errtext = "JSON parse error";
@@ -37,11 +42,11 @@ int CLumoraApi::GetUserCollections(const char* user, CCollectionArray& collectio
                 const Json::Value& el = data[i];
                 CLumoraCollection c;
                 c.Id = std::to_string(el.get("id", 0).asInt());
-                c.Label = plat::Utf8ToAnsi(el.get("label", "").asString(), kLabelBuf);
+                c.Label = JsonText(el.get("label", ""), kLabelBuf);
                 c.Count = el.get("count", 0).asInt();
                 collections.Add(c);
             }
-            LogMessage("GetUserCollections: found %d collections for %s", collections.GetSize(), name.c_str());
+            LogMessage("GetUserCollections: found %d collections for %s", collections.GetSize(), user.c_str());
         }
     } catch (const std::exception& e) {
         collections.SetSize(oldSize);

@@ -13,17 +13,15 @@
 #include "service/client_util.h"
 #include "service/url.h"
 
-// Makes a transfer known to CancelTransfer for as long as it runs. Declared
-// after the transfer, so it is unregistered before the transfer goes away.
+// Makes the transfer under way known to CancelTransfer. Declared after the
+// transfer, so it is unregistered before the transfer goes away.
 class ActiveTransfer {
 public:
-    ActiveTransfer(CLumoraApi& api, plat::HttpTransfer* t) : m_api(api) {
+    explicit ActiveTransfer(CLumoraApi& api) : m_api(api) {}
+    ~ActiveTransfer() { Track(nullptr); }
+    void Track(plat::HttpTransfer* t) {
         std::lock_guard<std::mutex> g(m_api.m_running.lock);
         m_api.m_running.transfer = t;
-    }
-    ~ActiveTransfer() {
-        std::lock_guard<std::mutex> g(m_api.m_running.lock);
-        m_api.m_running.transfer = nullptr;
     }
 
 private:
@@ -68,6 +66,67 @@ bool LooksLikeImage(const void* head, size_t n) {
            StartsWith(p, n, "II*\0", 4) || StartsWith(p, n, "MM\0*", 4);         // TIFF
 }
 
+namespace {
+
+const int kMaxRedirects = 5;
+
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+enum class Exchanged { kOpenFailed, kSendFailed, kAnswered };
+
+// Opens and sends the request and follows its redirects; t then holds the
+// final answer and status its status. No HTTP stack follows redirects on its
+// own: this one rule holds on both builds. The key line (keyLine, may be
+// empty) goes only to the origin of the first URL, nothing goes from https
+// to http, and a redirect that is refused leaves its 3xx answer as the
+// answer. HttpError passes through.
+Exchanged Exchange(CLumoraApi& api, const char* who, plat::HttpRequest req, const std::string& url,
+                   const std::string& keyLine, std::unique_ptr<plat::HttpTransfer>& t, ActiveTransfer& running,
+                   int& status) {
+    const std::string baseHeaders = req.headers;
+    std::string current = url;
+    bool withKey = true;
+    for (int hop = 0;; ++hop) {
+        req.headers = baseHeaders + (withKey ? keyLine : std::string());
+        std::unique_ptr<plat::HttpTransfer> next = plat::NewHttpTransfer();
+        running.Track(next.get());
+        t = std::move(next);
+        // A stop that came before this transfer was known to CancelTransfer
+        // shows in the flag: don't start one that would only be cancelled.
+        if (IsStopSet(api.m_stop)) t->Cancel();  // sticks: Open then fails
+        if (!t->Open(req)) return Exchanged::kOpenFailed;
+        if (!t->Send()) return Exchanged::kSendFailed;
+        status = t->Status();
+        if (!IsRedirect(status)) return Exchanged::kAnswered;
+        const std::string location = t->Location();
+        if (location.empty()) return Exchanged::kAnswered;
+        const std::string target = ResolveLocation(current, location);
+        RedirectRule rule =
+            hop >= kMaxRedirects ? RedirectRule::kRefuse : CheckRedirect(current, target, url, api.m_apikey);
+        CUrlParts parts;
+        if (rule == RedirectRule::kRefuse || !SplitUrl(target, parts)) {
+            LogMessage("%s: redirect refused (%d), %s -> %s", who, status, ForLog(current, api.m_apikey).c_str(),
+                       ForLog(target, api.m_apikey).c_str());
+            return Exchanged::kAnswered;
+        }
+        LogMessage("%s: redirected (%d) to %s", who, status, ForLog(target, api.m_apikey).c_str());
+        withKey = withKey && rule == RedirectRule::kFollow;
+        req.secure = parts.service == kServiceHttps;
+        req.server = parts.server;
+        req.port = parts.port;
+        req.object = parts.object;
+        if (status == 303 || ((status == 301 || status == 302) && req.verb == "POST")) {
+            req.verb = "GET";  // as browsers do: the body stays behind
+            req.body.clear();
+        }
+        current = target;
+    }
+}
+
+}  // namespace
+
 int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response, bool post,
                                bool json, bool sendKey) {
     response.clear();
@@ -109,24 +168,25 @@ int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
         req.headers += "Content-Type: application/json\r\n";
     else if (post)
         req.headers += "Content-Type: application/x-www-form-urlencoded\r\n";
-    if (sendKey && !m_apikey.empty()) req.headers += "X-API-Key: " + m_apikey + "\r\n";
+    const std::string keyLine = sendKey && !m_apikey.empty() ? "X-API-Key: " + m_apikey + "\r\n" : "";
     req.body = body;
 
     int result = 0;
     try {
-        std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
-        ActiveTransfer running(*this, t.get());
-        if (!t->Open(req)) {
+        std::unique_ptr<plat::HttpTransfer> t;
+        ActiveTransfer running(*this);
+        int status = 0;
+        Exchanged step = Exchange(*this, "QueryServerApi", req, requestUrl, keyLine, t, running, status);
+        if (step == Exchanged::kOpenFailed) {
             m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
             LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
             return -1;
         }
-        if (!t->Send()) {
+        if (step == Exchanged::kSendFailed) {
             m_errtext = LoadStr(IDS_QS_SEND_FAILED);
             LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
             return -1;
         }
-        int status = t->Status();
         if (status != 200) {
             LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
             m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
@@ -201,22 +261,20 @@ int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
     req.headersIfNew = true;
 
     try {
-        std::unique_ptr<plat::HttpTransfer> t = plat::NewHttpTransfer();
-        ActiveTransfer running(*this, t.get());
-        // A stop that came before this transfer was known to CancelTransfer
-        // shows in the flag: don't start one that would only be cancelled.
-        if (IsStopSet(m_stop)) t->Cancel();  // sticks: Open then fails
-        if (!t->Open(req)) {
+        std::unique_ptr<plat::HttpTransfer> t;
+        ActiveTransfer running(*this);
+        int status = 0;
+        Exchanged step = Exchange(*this, "DownloadImage()", req, url, std::string(), t, running, status);
+        if (step == Exchanged::kOpenFailed) {
             LogMessage("DownloadImage(), OpenRequest failed, %s", logUrl.c_str());
             discard();
             return -1;
         }
-        if (!t->Send()) {
+        if (step == Exchanged::kSendFailed) {
             LogMessage("DownloadImage(), SendRequest failed, %s", logUrl.c_str());
             discard();
             return -1;
         }
-        int status = t->Status();
         if (status != 200) {
             LogMessage("DownloadImage(), HTTP Error %d, url=%s", status, logUrl.c_str());
             discard();

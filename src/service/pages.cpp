@@ -5,6 +5,7 @@
 #include "platform/env.h"
 #include "common/host_callback.h"
 #include "service/api.h"
+#include "service/client_util.h"
 #include "service/url.h"
 
 namespace {
@@ -91,8 +92,8 @@ int CLumoraApi::QueryCollectionPage(const char* user, const char* collId, const 
                                     CItemArray& items, int& lastPage, int& total) {
     // Names are percent-encoded: a space or "?" in one would otherwise break
     // the request line or end the path.
-    std::string url = BaseUrl() + "/api/v1/collections/" + UrlEncode(user ? user : "") + "/" +
-                      UrlEncode(collId ? collId : "");
+    std::string url = BaseUrl() + "/api/v1/collections/" + PathSegment(user ? user : "") + "/" +
+                      PathSegment(collId ? collId : "");
     CParamList params;
     if (purity && *purity) params.Append("purity", purity);
     params.Append("page", Decimal(page));

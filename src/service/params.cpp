@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/codepage.h"
 #include "service/api.h"
 
 std::atomic<uint32_t> g_apiCalls{0};
@@ -37,7 +38,9 @@ void BuildQueryString(std::string& out, const char* base, const CParamList& para
         if (i > 0) out += '&';
         out += params[i].m_name;
         out += '=';
-        out += UrlEncode(params[i].m_value);
+        // Values are the user's text in the ANSI code page; the service
+        // reads UTF-8.
+        out += UrlEncode(plat::AnsiToUtf8(params[i].m_value));
     }
 }
 
@@ -67,9 +70,9 @@ void BuildJsonBody(std::string& out, const CParamList& params) {
     for (int i = 0; i < params.GetSize(); ++i) {
         if (i > 0) out += ",\n";
         out += '"';
-        AppendJsonText(out, params[i].m_name);
+        AppendJsonText(out, plat::AnsiToUtf8(params[i].m_name));
         out += "\":\"";
-        AppendJsonText(out, params[i].m_value);
+        AppendJsonText(out, plat::AnsiToUtf8(params[i].m_value));
         out += '"';
     }
     out += "\n}\n";

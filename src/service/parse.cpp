@@ -25,7 +25,7 @@ int CLumoraApi::ParseWallpaperArray(const std::string& response, CItemArray& ite
         const Json::Value& meta = root["meta"];
         lastPage = meta.get("last_page", 0).asInt();
         total = meta.get("total", 0).asInt();
-        if (meta.isMember("seed")) seed = plat::Utf8ToAnsi(meta.get("seed", "").asString(), kTextBuf);
+        if (meta.isMember("seed")) seed = JsonText(meta.get("seed", ""), kTextBuf);
     }
 
     if (!root.isMember("data") || !root["data"].isArray()) {
@@ -37,19 +37,24 @@ int CLumoraApi::ParseWallpaperArray(const std::string& response, CItemArray& ite
     for (Json::Value::ArrayIndex i = 0; i < data.size(); ++i) {
         const Json::Value& el = data[i];
         CLumoraItem item;
-        item.Id = plat::Utf8ToAnsi(el.get("id", "").asString(), kTextBuf);
-        std::string path = el.get("path", "").asString();
+        const std::string id = JsonUtf8(el.get("id", ""));
+        item.Id = plat::Utf8ToAnsi(id, kTextBuf);
+        const std::string path = JsonUtf8(el.get("path", ""));
         item.Url = plat::Utf8ToAnsi(path, kUrlBuf);
-        // A cut address would fetch another file or none: such an item is dropped.
-        bool urlFits = item.Url.size() == plat::Utf8ToAnsi(path, path.size() + 1).size();
         size_t slash = path.rfind('/');
         item.Name = slash != std::string::npos ? plat::Utf8ToAnsi(path.substr(slash + 1), kTextBuf) : item.Id;
-        item.FileType = plat::Utf8ToAnsi(el.get("file_type", "image/jpeg").asString(), kTextBuf);
+        item.FileType = JsonText(el.get("file_type", "image/jpeg"), kTextBuf);
         if (el.isMember("uploader") && el["uploader"].isMember("username"))
-            item.Uploader = plat::Utf8ToAnsi(el["uploader"]["username"].asString(), kTextBuf);
-        item.Purity = plat::Utf8ToAnsi(el.get("purity", "sfw").asString(), kTextBuf);
+            item.Uploader = JsonText(el["uploader"]["username"], kTextBuf);
+        item.Purity = JsonText(el.get("purity", "sfw"), kTextBuf);
         if (item.Id.empty()) continue;
-        if (!urlFits) {
+        // A cut id could equal another one and drop it as a duplicate; a cut
+        // address would fetch another file or none: such items are dropped.
+        if (!FitsBuffer(id, kTextBuf)) {
+            LogMessage("ParseWallpaperArray: id %.40s... too long, skipped", item.Id.c_str());
+            continue;
+        }
+        if (!FitsBuffer(path, kUrlBuf)) {
             LogMessage("ParseWallpaperArray: address of %s too long, skipped", item.Id.c_str());
             continue;
         }

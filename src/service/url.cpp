@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "platform/codepage.h"
+#include "service/api.h"
+
 namespace {
 
 struct Scheme {
@@ -80,4 +83,54 @@ bool SplitUrl(const std::string& url, CUrlParts& parts) {
     out.object = object;
     parts = out;
     return true;
+}
+
+namespace {
+
+// "scheme://authority" of a URL that SplitUrl accepts.
+std::string SchemeAndAuthority(const std::string& url) {
+    size_t start = url.find("://") + 3;
+    size_t end = url.find_first_of("/?#", start);
+    return url.substr(0, end == std::string::npos ? url.size() : end);
+}
+
+bool HasScheme(const std::string& text) {
+    size_t colon = text.find("://");
+    return colon != std::string::npos && colon > 0 && text.find_first_of("/?#") > colon;
+}
+
+bool SameOrigin(const CUrlParts& a, const CUrlParts& b) {
+    return a.service == b.service && a.port == b.port && Lower(a.server) == Lower(b.server);
+}
+
+}  // namespace
+
+std::string ResolveLocation(const std::string& base, const std::string& location) {
+    if (HasScheme(location)) return location;
+    if (location.compare(0, 2, "//") == 0) return base.substr(0, base.find("://") + 1) + location;
+    const std::string root = SchemeAndAuthority(base);
+    if (!location.empty() && location[0] == '/') return root + location;
+    // Relative: against the answered URL's path without its query.
+    std::string path = base.substr(root.size());
+    path = path.substr(0, path.find_first_of("?#"));
+    if (!location.empty() && location[0] == '?') return root + (path.empty() ? "/" : path) + location;
+    size_t slash = path.rfind('/');
+    return root + (slash == std::string::npos ? std::string("/") : path.substr(0, slash + 1)) + location;
+}
+
+RedirectRule CheckRedirect(const std::string& from, const std::string& to, const std::string& origin,
+                           const std::string& key) {
+    CUrlParts f, t, o;
+    if (!SplitUrl(from, f) || !SplitUrl(to, t) || !SplitUrl(origin, o)) return RedirectRule::kRefuse;
+    if (t.service != kServiceHttp && t.service != kServiceHttps) return RedirectRule::kRefuse;
+    // Never from TLS to plain text: the request (key included) would travel in the open.
+    if (f.service == kServiceHttps && t.service == kServiceHttp) return RedirectRule::kRefuse;
+    if (o.service == kServiceHttps && t.service == kServiceHttp) return RedirectRule::kRefuse;
+    if (SameOrigin(t, o)) return RedirectRule::kFollow;
+    // Another origin must not learn the key, not even from the address.
+    bool keyInAddress = RedactApiKey(to) != to;
+    if (key.size() >= 4 && (to.find(key) != std::string::npos ||
+                         to.find(UrlEncode(plat::AnsiToUtf8(key))) != std::string::npos))
+        keyInAddress = true;
+    return keyInAddress ? RedirectRule::kRefuse : RedirectRule::kFollowWithoutKey;
 }

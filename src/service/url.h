@@ -27,3 +27,20 @@ struct CUrlParts {
 // false when the text is not "scheme://server[:port][/object]" with a
 // non-empty server and a port from 1 to 65535.
 bool SplitUrl(const std::string& url, CUrlParts& parts);
+
+// The absolute URL a Location header value names, read against the URL it
+// answered: absolute, scheme-relative ("//host/x"), absolute path ("/x"),
+// a query ("?x") or a path relative to the answered one's folder.
+std::string ResolveLocation(const std::string& base, const std::string& location);
+
+// What the client does with a redirect (one rule for both builds, which let
+// no HTTP stack follow redirects on its own).
+enum class RedirectRule {
+    kFollow,            // same origin as the request the key was given to
+    kFollowWithoutKey,  // another origin: the "X-API-Key" line stays behind
+    kRefuse,            // https to http, not http(s), unusable, or the key in the address
+};
+// from: the URL that answered; to: where it points; origin: the first URL of
+// the exchange, the one the key belongs to; key: the API key ("" if none).
+RedirectRule CheckRedirect(const std::string& from, const std::string& to, const std::string& origin,
+                           const std::string& key);

@@ -128,6 +128,39 @@ TEST_F(Downloads, CompleteImagesAreWrittenWhole) {
     }
 }
 
+TEST_F(Downloads, RedirectsAreFollowedByTheSameRuleAsApiRequests) {
+    // An image may live on another host; the transfer carries no key, so
+    // another origin is fine. A redirect out of TLS is refused (unit tests
+    // of CheckRedirect, and the TLS test natively).
+    std::string url = standin::Url(), other = url;
+    other.replace(other.find("127.0.0.1"), 9, "localhost");
+    const std::string path = jpeg.substr(CLumoraApi::BaseUrl().size());
+    struct Case {
+        std::string location;
+        int result, requests;
+    } cases[] = {
+        {other + path, 0, 2},
+        {path, 0, 2},
+        {"gopher://127.0.0.1/x", 302, 1},
+    };
+    const std::string expected = Served(jpeg);
+    for (const Case& c : cases) {
+        standin::Reset();
+        standin::Faults("[{\"match\":\"/moved/\",\"count\":1,\"status\":302,\"headers\":{\"Location\":\"" +
+                        c.location + "\"}}]");
+        Counters before;
+        EXPECT_EQ(api.DownloadImage(url + "/moved/x.jpg", Local("x.jpg")), c.result) << c.location;
+        EXPECT_EQ(standin::Log().size(), static_cast<unsigned>(c.requests)) << c.location;
+        if (c.result == 0) {
+            EXPECT_TRUE(FileBytes(Local("x.jpg")) == expected) << c.location;
+            EXPECT_EQ(before.Ok(), 1u);
+        } else {
+            EXPECT_FALSE(plat::PathExists(Local("x.jpg"))) << c.location;
+            EXPECT_EQ(before.Errors(), 1u);
+        }
+    }
+}
+
 TEST_F(Downloads, RequestsRightAfterAServerClosedLate) {
     // The server sends the last piece, waits, then closes: a client that
     // keeps such a connection for its next request must not fail that request.

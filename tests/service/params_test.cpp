@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/random.h"
 #include "service/api.h"
@@ -88,6 +89,98 @@ TEST(BuildJsonBody, ValuesWithQuotesBackslashesAndControlsStayValidJson) {
     Json::Reader reader;
     ASSERT_TRUE(reader.parse(body, root)) << body;
     for (int i = 0; i < params.GetSize(); ++i) EXPECT_EQ(root[params[i].m_name].asString(), params[i].m_value);
+}
+
+// Text as the dialogs and the settings store hand it over: in the narrow
+// code page (the western one under wine, UTF-8 natively).
+std::string Ansi(const std::string& utf8) { return plat::Utf8ToAnsi(utf8, 4096); }
+
+TEST(OutgoingText, QueryValuesAndJsonBodiesGoOutAsUtf8) {
+    struct Case {
+        const char* utf8;
+        const char* encoded;
+    } cases[] = {
+        {"Zo\xC3\xAB", "Zo%C3%AB"},
+        {"caf\xC3\xA9 cr\xC3\xA8me", "caf%C3%A9%20cr%C3%A8me"},
+        {"\xE2\x82\xAC" "5", "%E2%82%AC5"},  // the euro sign is 0x80 in the western code page
+        {"+cats -dogs", "%2Bcats%20-dogs"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = Ansi(c.utf8);
+        EXPECT_EQ(plat::AnsiToUtf8(text), c.utf8);
+        CParamList params;
+        params.Append("q", text);
+        std::string query;
+        BuildQueryString(query, "/s", params);
+        EXPECT_EQ(query, std::string("/s?q=") + c.encoded);
+        std::string body;
+        BuildJsonBody(body, params);
+        Json::Value root;
+        Json::Reader reader;
+        ASSERT_TRUE(reader.parse(body, root)) << body;
+        EXPECT_EQ(root["q"].asString(), c.utf8) << body;
+    }
+#ifndef _WIN32
+    // Natively the narrow code page is UTF-8: bytes that are no character of
+    // it go out as U+FFFD, never as bytes the service cannot read.
+    struct Broken {
+        std::string in, out;
+    } broken[] = {
+        {"a\xE9", "a\xEF\xBF\xBD"},
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},              // overlong "/"
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                  // a character past U+FFFF
+    };
+    for (const Broken& b : broken) EXPECT_EQ(plat::AnsiToUtf8(b.in), b.out);
+#endif
+}
+
+TEST(ResolveLocation, ReadsTheValueAgainstTheAnsweredUrl) {
+    struct Case {
+        const char* base;
+        const char* location;
+        const char* expected;
+    } cases[] = {
+        {"http://h:1/a/b?x=1", "http://o/z", "http://o/z"},
+        {"https://h/a/b", "//o:8/z", "https://o:8/z"},
+        {"http://h:1/a/b?x=1", "/z?y", "http://h:1/z?y"},
+        {"http://h:1/a/b?x=1", "c", "http://h:1/a/c"},
+        {"http://h:1/a/b?x=1", "?y=2", "http://h:1/a/b?y=2"},
+        {"http://h:1", "c", "http://h:1/c"},
+        {"http://h:1?q", "?r", "http://h:1/?r"},
+        {"http://h/a?next=http://o/", "c", "http://h/c"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ResolveLocation(c.base, c.location), c.expected) << c.base << " + " << c.location;
+}
+
+TEST(CheckRedirect, KeyStaysWithItsOriginAndTlsIsNeverLeft) {
+    const std::string key = "S3cretKey";
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* origin;  // null: from
+        RedirectRule rule;
+    } cases[] = {
+        {"http://127.0.0.1:5/a", "http://127.0.0.1:5/b", nullptr, RedirectRule::kFollow},
+        {"http://Host:5/a", "http://host:5/b", nullptr, RedirectRule::kFollow},
+        {"https://h/a", "https://h:443/b", nullptr, RedirectRule::kFollow},
+        {"http://127.0.0.1:5/a", "http://localhost:5/b", nullptr, RedirectRule::kFollowWithoutKey},
+        {"http://h:5/a", "http://h:6/b", nullptr, RedirectRule::kFollowWithoutKey},
+        {"http://h/a", "https://h/b", nullptr, RedirectRule::kFollowWithoutKey},
+        {"https://h/a", "https://cdn/b", nullptr, RedirectRule::kFollowWithoutKey},
+        {"http://cdn/a", "http://h/b", "http://h/x", RedirectRule::kFollow},
+        {"https://h/a", "http://h/b", nullptr, RedirectRule::kRefuse},
+        {"https://h/a", "http://other/b", nullptr, RedirectRule::kRefuse},
+        {"https://cdn/a", "http://cdn/b", "https://h/x", RedirectRule::kRefuse},
+        {"http://h/a", "ftp://h/b", nullptr, RedirectRule::kRefuse},
+        {"http://h/a", "file:///etc/passwd", nullptr, RedirectRule::kRefuse},
+        {"http://h/a", "not a url", nullptr, RedirectRule::kRefuse},
+        {"http://h/a", "http://other/b?apikey=zzz", nullptr, RedirectRule::kRefuse},
+        {"http://h/a", "http://other/b?k=S3cretKey", nullptr, RedirectRule::kRefuse},
+        {"http://h/a", "http://h/b?apikey=S3cretKey", nullptr, RedirectRule::kFollow},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CheckRedirect(c.from, c.to, c.origin ? c.origin : c.from, key), c.rule) << c.from << " -> " << c.to;
 }
 
 TEST(RedactApiKey, MasksTheKeyInParametersHeadersAndJsonMembers) {

@@ -240,4 +240,91 @@ TEST_F(ParseTest, OverlongTextsAreCutOnACharacterBoundaryAndOverlongAddressesDro
     EXPECT_TRUE(LogCapture::AnyContains("b2"));
 }
 
+TEST_F(ParseTest, NulInsideATextNeverReachesTheEngine) {
+    // A "\u0000" would end the text for every C-string API below while the
+    // string itself goes on: a name like a<NUL>\..\..\evil.jpg then passes
+    // one check and escapes through another. It arrives as "?".
+    struct Row {
+        const char* field;  // JSON member of the element, written raw
+        const char* value;  // as the service writes it
+        std::string CLumoraItem::*member;
+        const char* expected;
+    } rows[] = {
+        {"path", "http:\\/\\/h\\/full\\/a\\u0000\\\\..\\\\..\\\\evil.jpg", &CLumoraItem::Name,
+         "a?\\..\\..\\evil.jpg"},
+        {"path", "http:\\/\\/h\\/full\\/a\\u0000\\\\..\\\\..\\\\evil.jpg", &CLumoraItem::Url,
+         "http://h/full/a?\\..\\..\\evil.jpg"},
+        {"purity", "sfw\\u0000\\\\..", &CLumoraItem::Purity, "sfw?\\.."},
+        {"file_type", "image\\/jpeg\\u0000x", &CLumoraItem::FileType, "image/jpeg?x"},
+        {"id", "ab\\u0000cd", &CLumoraItem::Id, "ab?cd"},
+    };
+    for (const Row& r : rows) {
+        items.RemoveAll();
+        std::string body = std::string("{\"data\":[{") + (std::string(r.field) == "id" ? "" : "\"id\":\"x1\",") + "\"" +
+                           r.field + "\":\"" + r.value + "\"}]}";
+        ASSERT_EQ(Parse(body), 1) << body;
+        ASSERT_EQ(items.GetSize(), 1) << body;
+        const std::string& got = items[0].*(r.member);
+        EXPECT_EQ(got, r.expected) << body;
+        EXPECT_EQ(got.find('\0'), std::string::npos) << body;
+    }
+    // The seed and an uploader's name as well.
+    items.RemoveAll();
+    ASSERT_EQ(Parse("{\"meta\":{\"seed\":\"ab\\u0000c\"},\"data\":[{\"id\":\"u1\",\"uploader\":{\"username\":"
+                    "\"\\u0000Zo\"}}]}"),
+              1);
+    EXPECT_EQ(seed, "ab?c");
+    ASSERT_EQ(items.GetSize(), 1);
+    EXPECT_EQ(items[0].Uploader, "?Zo");
+}
+
+TEST_F(ParseTest, IdsLongerThanTheirBufferAreDroppedNotCut) {
+    // Two ids that differ only after byte 254 would both become the same
+    // 254-byte id, and the second would be dropped as a duplicate of the
+    // first. Neither is an id the engine can keep: both are dropped; an id
+    // of exactly 254 bytes is kept whole.
+    const std::string common(254, 'k');
+    const std::string fits(254, 'f');
+    std::string body = "{\"data\":[{\"id\":\"" + common + "A\",\"path\":\"h\\/a.jpg\"},{\"id\":\"" + common +
+                       "B\",\"path\":\"h\\/b.jpg\"},{\"id\":\"" + fits + "\",\"path\":\"h\\/c.jpg\"}]}";
+    ASSERT_EQ(Parse(body), 1);
+    ASSERT_EQ(items.GetSize(), 1);
+    EXPECT_EQ(items[0].Id, fits);
+    EXPECT_EQ(items[0].Name, "c.jpg");
+    EXPECT_EQ(LogCapture::Starting("ParseWallpaperArray: id ").size(), 2u) << LogCapture::Dump();
+}
+
+TEST(ParseUserCollections, AnswersBecomeRecordsOrAFailureThatAddsNothing) {
+    struct Row {
+        const char* body;
+        int result;
+        std::vector<std::pair<std::string, std::string>> records;  // id, label
+    } rows[] = {
+        {"{\"data\":[{\"id\":15,\"label\":\"Default\",\"count\":10},{\"id\":27,\"label\":\"Nature\"}]}", 1,
+         {{"15", "Default"}, {"27", "Nature"}}},
+        {"{\"data\":[{\"label\":\"a\\u0000b\"}]}", 1, {{"0", "a?b"}}},  // a NUL never reaches the dialog
+        {"{\"data\":[]}", 1, {}},
+        {"{}", 1, {}},
+        {"not json", 0, {}},
+        {"{\"data\":[{\"id\":1,\"label\":\"x\"},{\"id\":\"abc\"}]}", 0, {}},  // the record before stays out too
+        {"{\"data\":[7]}", 0, {}},
+    };
+    for (const Row& r : rows) {
+        CLumoraApi api;
+        CCollectionArray list;
+        CLumoraCollection before;
+        before.Id = "1";
+        before.Label = "kept";
+        list.Add(before);
+        EXPECT_EQ(api.ParseUserCollections(r.body, "user", list), r.result) << r.body;
+        ASSERT_EQ(list.GetSize(), 1 + static_cast<int>(r.records.size())) << r.body;
+        EXPECT_EQ(list[0].Label, "kept");
+        for (size_t i = 0; i < r.records.size(); ++i) {
+            EXPECT_EQ(list[static_cast<int>(i) + 1].Id, r.records[i].first) << r.body;
+            EXPECT_EQ(list[static_cast<int>(i) + 1].Label, r.records[i].second) << r.body;
+        }
+        EXPECT_EQ(api.m_errtext.empty(), r.result == 1) << r.body;
+    }
+}
+
 }  // namespace

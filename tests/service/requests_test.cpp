@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/log_capture.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/http.h"
 #include "service/api.h"
@@ -17,6 +18,10 @@
 namespace {
 
 const char kValidKey[] = "testkey123";  // the stand-in's accepted key
+
+// Text as the dialogs and the settings store hand it over: in the narrow
+// code page (the western one under wine, UTF-8 natively).
+std::string Ansi(const std::string& utf8) { return plat::Utf8ToAnsi(utf8, 4096); }
 
 class Requests : public ::testing::Test {
 protected:
@@ -72,7 +77,8 @@ TEST_F(Requests, SearchPageUrls) {
         {Search("+cats -dogs", "100", "100", 1, 3, "1920x1080", "16x9,16x10"), 1, "", "",
          "/api/v1/search?q=%2Bcats%20-dogs&categories=100&purity=100&sorting=date_added&atleast=1920x1080"
          "&ratios=16x9%2C16x10&page=1"},
-        {Search("a/b\xE9", "", "", 2, 3), 1, "", "", "/api/v1/search?q=a%2Fb%E9&sorting=relevance&page=1"},
+        // The user's text goes out as UTF-8, whatever the narrow code page.
+        {Search(Ansi("a/b\xC3\xA9"), "", "", 2, 3), 1, "", "", "/api/v1/search?q=a%2Fb%C3%A9&sorting=relevance&page=1"},
         {Search("", "111", "111", 3, 3), 1, "", kValidKey,
          "/api/v1/search?categories=111&purity=111&sorting=views&page=1&apikey=testkey123"},
     };
@@ -100,7 +106,7 @@ TEST_F(Requests, CollectionUrls) {
         {"demo", "42", "110", "", 2, "/api/v1/collections/demo/42?purity=110&page=2"},
         {"demo", "42", "111", kValidKey, 1, "/api/v1/collections/demo/42?purity=111&page=1&apikey=testkey123"},
         // A name that is not URL-safe is percent-encoded in the path.
-        {"Zo\xC3\xAB", "51", "", "", 1, "/api/v1/collections/Zo%C3%AB/51?page=1"},
+        {Ansi("Zo\xC3\xAB"), "51", "", "", 1, "/api/v1/collections/Zo%C3%AB/51?page=1"},
     };
     for (Case& c : cases) {
         standin::Reset();
@@ -542,7 +548,7 @@ TEST_F(Requests, UserCollections) {
 
 TEST_F(Requests, CollectionLabelsInTheNarrowCodePage) {
     CCollectionArray colls;
-    ASSERT_EQ(api.GetUserCollections("Zo\xC3\xAB", colls), 1) << api.m_errtext;
+    ASSERT_EQ(api.GetUserCollections(Ansi("Zo\xC3\xAB").c_str(), colls), 1) << api.m_errtext;
     ASSERT_EQ(colls.GetSize(), 1);
     EXPECT_EQ(colls[0].Id, "51");
 #ifdef _WIN32
@@ -550,6 +556,79 @@ TEST_F(Requests, CollectionLabelsInTheNarrowCodePage) {
 #else
     EXPECT_EQ(colls[0].Label, "Fleurs d'\xC3\xA9t\xC3\xA9");
 #endif
+}
+
+// The service's address with another host name: the same server, another origin.
+std::string OtherOrigin() {
+    std::string url = standin::Url();
+    size_t host = url.find("127.0.0.1");
+    return url.replace(host, 9, "localhost");
+}
+
+// A fault rule that answers the matching requests (once, or every time)
+// with a redirect.
+std::string RedirectFault(const std::string& match, const std::string& location, int status = 302,
+                          bool once = true) {
+    return "[{\"match\":\"" + match + "\"," + (once ? "\"count\":1," : "") + "\"status\":" +
+           std::to_string(status) + ",\"headers\":{\"Location\":\"" + location + "\"}}]";
+}
+
+TEST_F(Requests, RedirectsKeepTheKeyWithItsOriginOnBothBuilds) {
+    // Neither HTTP stack follows redirects on its own: left alone, both took
+    // the key header along to any other host.
+    const std::string base = standin::Url(), other = OtherOrigin();
+    struct Case {
+        const char* name;
+        std::string location;
+        bool post;
+        int result, requests;
+        const char* secondUrl;  // of the followed request
+        bool keyOnSecond;
+        const char* secondMethod;
+    } cases[] = {
+        {"same origin", base + "/api/v1/search?page=2", false, 0, 2, "/api/v1/search?page=2", true, "GET"},
+        {"relative", "/api/v1/search?page=3", false, 0, 2, "/api/v1/search?page=3", true, "GET"},
+        {"other origin", other + "/api/v1/search?page=2", false, 0, 2, "/api/v1/search?page=2", false, "GET"},
+        {"other origin, key in the address", other + "/api/v1/search?apikey=testkey123", false, 302, 1, "", false,
+         ""},
+        {"after a post", base + "/api/v1/search?page=4", true, 0, 2, "/api/v1/search?page=4", true, "GET"},
+        {"not http", "ftp://127.0.0.1/x", false, 302, 1, "", false, ""},
+    };
+    api.m_apikey = kValidKey;
+    for (const Case& c : cases) {
+        standin::Reset();
+        standin::Faults(RedirectFault("/api/v1/search?categories", c.location, c.post ? 303 : 302));
+        CParamList params;
+        params.Append("categories", "111");
+        std::string response;
+        const std::string url = base + "/api/v1/search" + (c.post ? "?categories=111" : "");
+        EXPECT_EQ(api.QueryServerApi(url, params, response, c.post, false, true), c.result) << c.name;
+        Json::Value log = standin::Log();
+        ASSERT_EQ(log.size(), static_cast<unsigned>(c.requests)) << c.name;
+        EXPECT_EQ(standin::Header(log[0], "X-API-Key"), kValidKey) << c.name;
+        if (c.requests == 2) {
+            EXPECT_EQ(log[1]["url"].asString(), c.secondUrl) << c.name;
+            EXPECT_EQ(standin::HasHeader(log[1], "X-API-Key"), c.keyOnSecond) << c.name;
+            EXPECT_EQ(log[1]["method"].asString(), c.secondMethod) << c.name;
+            EXPECT_FALSE(log[1].isMember("body")) << c.name;
+            EXPECT_TRUE(LogCapture::AnyContains("QueryServerApi: redirected (")) << c.name;
+        } else {
+            EXPECT_EQ(api.m_errtext, "QueryServer: HTTP Error " + std::to_string(c.result)) << c.name;
+            EXPECT_TRUE(LogCapture::AnyContains("QueryServerApi: redirect refused (")) << c.name;
+        }
+        // The key never shows in the log, not even in a redirect's address.
+        EXPECT_FALSE(LogCapture::AnyContains(kValidKey)) << c.name;
+    }
+}
+
+TEST_F(Requests, RedirectsEndAfterFiveHops) {
+    const std::string loop = standin::Url() + "/api/v1/search?loop=1";
+    standin::Faults(RedirectFault("/api/v1/search", loop, 302, false));
+    CParamList params;
+    std::string response;
+    EXPECT_EQ(api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false), 302);
+    EXPECT_EQ(standin::Log().size(), 6u);
+    EXPECT_EQ(LogCapture::Starting("QueryServerApi: redirected (302)").size(), 5u) << LogCapture::Dump();
 }
 
 }  // namespace

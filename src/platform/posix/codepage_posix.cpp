@@ -26,6 +26,43 @@ std::string Utf8ToAnsi(const std::string& utf8, size_t bufSize) {
     return utf8.substr(0, pos);
 }
 
+namespace {
+// Length of the well-formed UTF-8 character at s[i], 0 if there is none
+// (overlong forms, surrogates and values past U+10FFFF are not characters).
+size_t WellFormedAt(const std::string& s, size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) return 1;
+    size_t n = SeqLen(c);
+    if (n == 1 || i + n > s.size()) return 0;
+    char32_t cp = c & (0xFF >> (n + 1));
+    for (size_t k = 1; k < n; ++k) {
+        unsigned char t = static_cast<unsigned char>(s[i + k]);
+        if ((t & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
+    return n;
+}
+}  // namespace
+
+std::string AnsiToUtf8(const std::string& s) {
+    // The narrow code page is UTF-8 here: only broken sequences change.
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        size_t n = WellFormedAt(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
 std::u16string AnsiToUtf16(const std::string& s) {
     std::u16string out;
     size_t i = 0;

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -70,9 +71,18 @@ public:
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+        // Redirects are the service client's to follow (it keeps the key
+        // within its origin and never goes from https to http).
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+        // Certificate errors are never ignored.
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+        // Test runs may trust a CA of their own instead of the system's.
+        if (const char* ca = std::getenv("LUMORA_CA_FILE"))
+            if (*ca) {
+                curl_easy_setopt(e, CURLOPT_CAINFO, ca);
+                curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+            }
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnWrite);
@@ -103,6 +113,8 @@ public:
             throw HttpError(CURLE_WEIRD_SERVER_REPLY, "The status of the answer could not be read");
         return static_cast<int>(code);
     }
+
+    std::string Location() override { return m_location; }
 
     size_t Read(void* buffer, size_t size) override {
         if (size == 0) return 0;
@@ -151,21 +163,21 @@ private:
         return n;
     }
 
-    // The head of the final answer ends with an empty line; interim answers
-    // (1xx) and redirects that curl follows come before it.
+    // The head of the answer ends with an empty line; interim answers (1xx)
+    // come before it.
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         CurlTransfer* t = static_cast<CurlTransfer*>(self);
         size_t n = size * count;
         std::string line(data, n);
         if (line.compare(0, 5, "HTTP/") == 0) {
-            t->m_location = false;
+            t->m_location.clear();
         } else if (line.size() > 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
-            t->m_location = true;
+            size_t b = line.find_first_not_of(" \t", 9), e = line.find_last_not_of(" \t\r\n");
+            t->m_location = b == std::string::npos || e < b ? std::string() : line.substr(b, e - b + 1);
         } else if (line == "\r\n" || line == "\n") {
             long code = 0;
             curl_easy_getinfo(t->m_easy, CURLINFO_RESPONSE_CODE, &code);
-            bool followed = code >= 300 && code < 400 && t->m_location;
-            if (code >= 200 && !followed) t->m_headDone = true;
+            if (code >= 200) t->m_headDone = true;
         }
         return n;
     }
@@ -202,8 +214,9 @@ private:
     curl_slist* m_headers = nullptr;
     std::string m_url, m_body;
     std::string m_parked;
+    std::string m_location;
     size_t m_parkedPos = 0;
-    bool m_added = false, m_headDone = false, m_location = false, m_paused = false, m_done = false;
+    bool m_added = false, m_headDone = false, m_paused = false, m_done = false;
     CURLcode m_result = CURLE_OK;
     char m_error[CURL_ERROR_SIZE];
     std::atomic<bool> m_cancelled{false};

@@ -34,6 +34,17 @@ std::u16string AnsiToUtf16(const std::string& s) {
     return out;
 }
 
+std::string AnsiToUtf8(const std::string& s) {
+    std::u16string w = AnsiToUtf16(s);
+    if (w.empty()) return std::string();
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(w.data());
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 std::string FoldCase(const std::string& text) {
     std::string out(text);
     if (!out.empty()) CharLowerBuffA(&out[0], static_cast<DWORD>(out.size()));
@@ -41,9 +52,14 @@ std::string FoldCase(const std::string& text) {
 }
 
 size_t FindLastChar(const std::string& text, char ch) {
+    // The whole string, by its length: a NUL inside must not hide what
+    // follows it (a separator after it would escape every check).
     size_t found = std::string::npos;
-    for (const char* p = text.c_str(); *p; p = CharNextA(p))
-        if (*p == ch) found = static_cast<size_t>(p - text.c_str());
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] == ch) found = i;
+        bool lead = IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < text.size();
+        i += lead ? 2 : 1;
+    }
     return found;
 }
 

@@ -16,7 +16,9 @@ const int kHttpErrCannotConnect = ERROR_INTERNET_CANNOT_CONNECT;
 
 namespace {
 
-const DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE;  // 0x84000000
+// 0x84000000, plus: redirects are the service client's to follow (WinINet
+// would take the key header along to any other host).
+const DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 const DWORD kConnectTimeoutMs = 60000;
 
 // The system's text for a WinINet or system error code.
@@ -91,6 +93,13 @@ public:
         return static_cast<int>(status);
     }
 
+    std::string Location() override {
+        char text[4096];
+        DWORD size = sizeof text, index = 0;
+        if (!HttpQueryInfoA(m_request, HTTP_QUERY_LOCATION, text, &size, &index)) return std::string();
+        return std::string(text, size);
+    }
+
     size_t Read(void* buffer, size_t size) override {
         // The stack is asked for large blocks, the caller gets its pieces from
         // them: each call into the stack costs far more than a copy.
@@ -120,6 +129,7 @@ public:
 
 private:
     bool OpenRequest() {
+        // Certificate errors are never ignored: no INTERNET_FLAG_IGNORE_CERT_* here.
         DWORD flags = kFlags | (m_req.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
         m_request = HttpOpenRequestA(m_connection, m_req.verb.c_str(), m_req.object.c_str(), "HTTP/1.0", nullptr,
                                      nullptr, flags, 0);
