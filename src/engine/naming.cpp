@@ -55,14 +55,28 @@ bool CanCreateFile(const std::string& path) {
     return true;
 }
 
-// Separators a path may use: the platform's own, and "/" which Windows
-// accepts as well.
-size_t LastSeparator(const std::string& path) {
-    size_t a = plat::FindLastChar(path, plat::kPathSep);
+char Separator(PathStyle style) { return style == PathStyle::kWindows ? '\\' : '/'; }
+
+// The last separator of a path: "/" in both styles, "\" as well in Windows
+// style (searched character-wise: a trail byte is no separator).
+size_t LastSeparator(const std::string& path, PathStyle style) {
     size_t b = plat::FindLastChar(path, '/');
+    if (style == PathStyle::kPosix) return b;
+    size_t a = plat::FindLastChar(path, '\\');
     if (a == std::string::npos) return b;
     if (b == std::string::npos) return a;
     return a > b ? a : b;
+}
+
+// One name of a path as the file system compares it. Windows drops trailing
+// dots and blanks ("sfw. " is "sfw", ".. " is ".."); a name of dots and
+// blanks alone is taken as ".." there, the reading that stays safe.
+std::string CanonicalPart(const std::string& part, PathStyle style) {
+    if (style == PathStyle::kPosix || part == "." || part == "..") return part;
+    std::string name = part;
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    if (name.empty()) return part.find('.') == std::string::npos ? std::string() : "..";
+    return plat::FoldCase(name);
 }
 
 struct NormalPath {
@@ -70,25 +84,26 @@ struct NormalPath {
     std::vector<std::string> parts;  // "." removed, ".." resolved (kept only at the start of a relative path)
 };
 
-NormalPath Normalize(const std::string& path) {
+NormalPath Normalize(const std::string& path, PathStyle style) {
     std::vector<std::string> raw;
     std::string rest = path;
-    for (size_t p; (p = LastSeparator(rest)) != std::string::npos;) {
+    for (size_t p; (p = LastSeparator(rest, style)) != std::string::npos;) {
         raw.push_back(rest.substr(p + 1));
         rest.erase(p);
     }
     raw.push_back(rest);
     NormalPath n;
     // raw holds the parts last to first; an empty first part means the path
-    // starts at a root, a first part with ":" is a drive.
+    // starts at a root; in Windows style a first part with ":" is a drive.
     n.absolute = raw.size() > 1 && raw.back().empty();
     size_t fixedRoot = 0;
     for (auto it = raw.rbegin(); it != raw.rend(); ++it) {
-        const std::string& part = *it;
+        const std::string part = CanonicalPart(*it, style);
         if (part.empty() || part == ".") continue;
-        if (n.parts.empty() && part.find(':') != std::string::npos && it == raw.rbegin()) {
+        if (style == PathStyle::kWindows && n.parts.empty() && part.find(':') != std::string::npos &&
+            it == raw.rbegin()) {
             n.absolute = true;
-            n.parts.push_back(plat::kPathsIgnoreCase ? plat::FoldCase(part) : part);
+            n.parts.push_back(part);
             fixedRoot = 1;
             continue;
         }
@@ -99,12 +114,14 @@ NormalPath Normalize(const std::string& path) {
                 n.parts.push_back(part);
             continue;  // ".." at a root stays at the root
         }
-        n.parts.push_back(plat::kPathsIgnoreCase ? plat::FoldCase(part) : part);
+        n.parts.push_back(part);
     }
     return n;
 }
 
 }  // namespace
+
+PathStyle NativePathStyle() { return plat::kPathSep == '\\' ? PathStyle::kWindows : PathStyle::kPosix; }
 
 void ReplaceExtension(std::string& path, const char* ext) {
     size_t dot = plat::FindLastChar(path, '.');
@@ -116,15 +133,16 @@ void ReplaceExtension(std::string& path, const char* ext) {
     }
 }
 
-void AddBackslash(std::string& path) {
+void AddBackslash(std::string& path, PathStyle style) {
     if (path.empty()) return;
-    if (plat::FindLastChar(path, plat::kPathSep) != path.size() - 1) path += plat::kPathSep;
+    const char sep = Separator(style);
+    if (plat::FindLastChar(path, sep) != path.size() - 1) path += sep;
 }
 
-std::string SidePathOf(const std::string& imagePath) {
+std::string SidePathOf(const std::string& imagePath, PathStyle style) {
     std::string side = imagePath;
     size_t dot = plat::FindLastChar(side, '.');
-    size_t sep = LastSeparator(side);
+    size_t sep = LastSeparator(side, style);
     if (dot != std::string::npos && (sep == std::string::npos || dot > sep))
         ReplaceExtension(side, "vprop");
     else
@@ -132,8 +150,11 @@ std::string SidePathOf(const std::string& imagePath) {
     return side;
 }
 
-bool PathInsideFolder(const std::string& path, const std::string& folder) {
-    NormalPath p = Normalize(path), f = Normalize(folder);
+bool PathInsideFolder(const std::string& path, const std::string& folder, PathStyle style) {
+    // The system reads a path up to its first NUL: what follows is not what
+    // it would open.
+    if (path.find('\0') != std::string::npos || folder.find('\0') != std::string::npos) return false;
+    NormalPath p = Normalize(path, style), f = Normalize(folder, style);
     if (p.absolute != f.absolute || p.parts.size() <= f.parts.size()) return false;
     for (size_t i = 0; i < f.parts.size(); ++i)
         if (p.parts[i] != f.parts[i]) return false;
@@ -142,35 +163,36 @@ bool PathInsideFolder(const std::string& path, const std::string& folder) {
     return true;
 }
 
-CFolderGate::CFolderGate(const std::string& folder) : m_folder(folder) {
+CFolderGate::CFolderGate(const std::string& folder, PathStyle style) : m_folder(folder), m_style(style) {
     if (folder.empty()) return;  // relative names: the full check decides
     std::string f = folder;
-    while (f.size() > 1 && LastSeparator(f) == f.size() - 1) f.pop_back();
+    while (f.size() > 1 && LastSeparator(f, style) == f.size() - 1) f.pop_back();
     m_prefix = f;
-    if (LastSeparator(m_prefix) != m_prefix.size() - 1) m_prefix += plat::kPathSep;
+    if (LastSeparator(m_prefix, style) != m_prefix.size() - 1) m_prefix += Separator(style);
 }
 
 bool CFolderGate::Contains(const std::string& path) const {
     if (!m_prefix.empty() && path.size() > m_prefix.size() && path.compare(0, m_prefix.size(), m_prefix) == 0) {
         // Any byte that could be a separator splits here; a false split only
-        // sends the path to the full check.
+        // sends the path to the full check, and so does any name that starts
+        // or ends with a dot or blank, and a NUL.
         bool plain = true, named = false;
         size_t start = m_prefix.size();
         for (size_t i = start; i <= path.size() && plain; ++i) {
-            if (i < path.size() && path[i] != '/' && path[i] != plat::kPathSep) continue;
+            if (i < path.size() && path[i] == '\0') plain = false;
+            if (i < path.size() && path[i] != '/' && path[i] != '\\') continue;
             size_t len = i - start;
-            if ((len == 1 && path[start] == '.') || (len == 2 && path[start] == '.' && path[start + 1] == '.'))
-                plain = false;
+            if (len > 0 && (path[start] == '.' || path[i - 1] == '.' || path[i - 1] == ' ')) plain = false;
             named = named || len > 0;
             start = i + 1;
         }
         if (plain && named) return true;
     }
-    return PathInsideFolder(path, m_folder);
+    return PathInsideFolder(path, m_folder, m_style);
 }
 
-bool SameFolder(const std::string& a, const std::string& b) {
-    NormalPath x = Normalize(a), y = Normalize(b);
+bool SameFolder(const std::string& a, const std::string& b, PathStyle style) {
+    NormalPath x = Normalize(a, style), y = Normalize(b, style);
     return x.absolute == y.absolute && x.parts == y.parts;
 }
 
@@ -195,6 +217,7 @@ std::string CLumoraEngine::GetExtFromType(const std::string& type) {
         const char* type;
         const char* ext;
     } kTable[] = {{"image/gif", "gif"}, {"image/jpeg", "jpg"}, {"image/tiff", "tif"}, {"image/x-png", "png"},
+                  {"image/png", "png"},  // the service's PNG type: "unknown" would hide the format from the host
                   {"image/bmp", "bmp"}, {"video/mpeg", "mpg"}};
     for (const auto& row : kTable)
         if (EqualsNoCase(type, row.type)) return row.ext;
@@ -218,6 +241,16 @@ std::string CLumoraEngine::GetExtFromType(const std::string& type) {
 
 namespace {
 
+// Whether an image path and the files the engine makes beside it (its side
+// file, its temporary download) all lie inside the image folder: checked
+// before any file is created under a name built from the service's data.
+bool StaysInside(const std::string& path, const std::string& folder) {
+    std::string temp = path;
+    ReplaceExtension(temp, "__t");
+    return PathInsideFolder(path, folder) && PathInsideFolder(SidePathOf(path), folder) &&
+           PathInsideFolder(temp, folder);
+}
+
 // The image folder and, for a non-empty purity, its purity sub-folder
 // (created, one level; an existing folder is fine), ending in a separator.
 std::string ItemFolder(const std::string& imgFolder, const CLumoraItem& item) {
@@ -238,16 +271,21 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
     if (item.Name.empty()) return BuildFallbackName(item, path);
 
     std::string name = item.Name;
-    for (char c : std::string("/\\&?<>|:*\"")) ReplaceCharWise(name, c, '-');
-    // A control character in a name would break the line-based cache list.
+    // Control characters first: a NUL among them would end the name early
+    // for the system and hide the separators behind it from the checks.
     ReplaceControls(name, '-');
+    for (char c : std::string("/\\&?<>|:*\"")) ReplaceCharWise(name, c, '-');
     if (plat::FindLastChar(name, '.') == std::string::npos) name += "." + GetExtFromType(item.FileType);
 
     path = ItemFolder(m_settings.ImgFolder, item) + name;
     // A device name "exists" and "opens" on Windows but is no file: it is
     // a name that cannot be created, on every build alike.
     const bool device = IsDeviceName(name);
-    if (!device && plat::PathExists(path)) {
+    if (!StaysInside(path, m_settings.ImgFolder)) {
+        BuildFallbackName(item, path);
+        LogMessage("BuildLocalName(): file name leaves the image folder %s, replaced by %s", name.c_str(),
+                   path.c_str());
+    } else if (!device && plat::PathExists(path)) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(), path.c_str());
     } else if (device || !CanCreateFile(path)) {

@@ -104,6 +104,82 @@ TEST(PathHelpers, PathInsideFolder) {
     }
 }
 
+// The rules that keep files inside the image folder, in both path styles:
+// each row gives the answer a POSIX system and Windows would give, and both
+// run on every build.
+TEST(PathRules, InsideTheFolderInBothStyles) {
+    using namespace std::string_literals;
+    struct Row {
+        std::string path, folder;
+        bool posix, windows;
+    } rows[] = {
+        {"/img/sfw/a.jpg", "/img", true, true},
+        {"/img/a.jpg", "/img/", true, true},
+        {"/img/sfw/../a.jpg", "/img", true, true},
+        {"/img/../etc/passwd", "/img", false, false},
+        {"/img", "/img", false, false},
+        {"/imgx/a.jpg", "/img", false, false},
+        {"C:\\img\\sfw\\a.jpg", "C:\\img", false, true},   // one odd name to POSIX
+        {"C:\\Img\\SFW\\a.jpg", "c:\\img", false, true},   // Windows ignores case
+        {"C:/img/sfw/a.jpg", "C:\\img", false, true},      // and takes "/" as well
+        {"D:\\img\\a.jpg", "C:\\img", false, false},
+        {"C:\\img\\..\\Windows\\x.dll", "C:\\img", false, false},
+        {"/IMG/a.jpg", "/img", false, true},
+        {"/img/sfw/a\\..\\..\\..\\x", "/img", true, false},  // "\" is a letter to POSIX
+        {"/img/sfw\\..\\..\\..\\evil.jpg", "/img", true, false},
+        {"/img/sfw. /a.jpg", "/img", true, true},
+        {"/img/.. /x", "/img", true, false},                // Windows drops the blank: ".."
+        {"/img/... /x", "/img", true, false},               // dots alone: taken as ".."
+        {"/img/.../x", "/img", true, false},
+        {"/img/sfw/.../x", "/img", true, true},
+        {"/img./x", "/img", false, true},                   // "img." is "img" to Windows
+        {"/img/a\0/../../x"s, "/img", false, false},         // a NUL is never inside
+        {"/img/sfw/a\0.jpg"s, "/img", false, false},
+        {"sfw/a.jpg", "", true, true},
+        {"..\\a.jpg", "", true, false},
+        {"a:\\b", "", true, false},                         // a drive to Windows
+    };
+    for (const Row& r : rows) {
+        for (PathStyle style : {PathStyle::kPosix, PathStyle::kWindows}) {
+            const bool expected = style == PathStyle::kPosix ? r.posix : r.windows;
+            const char* name = style == PathStyle::kPosix ? " (posix)" : " (windows)";
+            EXPECT_EQ(PathInsideFolder(r.path, r.folder, style), expected) << Show(r.path) << " in " << r.folder << name;
+            EXPECT_EQ(CFolderGate(r.folder, style).Contains(r.path), expected)
+                << "gate: " << Show(r.path) << " in " << r.folder << name;
+        }
+    }
+}
+
+TEST(PathRules, SidePathAndSeparatorInBothStyles) {
+    struct Row {
+        const char* image;
+        const char* posix;
+        const char* windows;
+    } rows[] = {
+        {"/f/sfw/abc.jpg", "/f/sfw/abc.vprop", "/f/sfw/abc.vprop"},
+        {"C:\\f.d\\sfw\\abc", "C:\\f.vprop", "C:\\f.d\\sfw\\abc.vprop"},  // the dot of a folder is no extension
+        {"/f.d/abc", "/f.d/abc.vprop", "/f.d/abc.vprop"},
+        {"C:\\f\\a.b.png", "C:\\f\\a.b.vprop", "C:\\f\\a.b.vprop"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(SidePathOf(r.image, PathStyle::kPosix), r.posix) << r.image;
+        EXPECT_EQ(SidePathOf(r.image, PathStyle::kWindows), r.windows) << r.image;
+    }
+    struct Sep {
+        const char* path;
+        const char* posix;
+        const char* windows;
+    } seps[] = {{"", "", ""}, {"a", "a/", "a\\"}, {"a/", "a/", "a/\\"}, {"a\\", "a\\/", "a\\"}};
+    for (const Sep& r : seps) {
+        std::string p = r.path, w = r.path;
+        AddBackslash(p, PathStyle::kPosix);
+        AddBackslash(w, PathStyle::kWindows);
+        EXPECT_EQ(p, r.posix) << r.path;
+        EXPECT_EQ(w, r.windows) << r.path;
+    }
+    EXPECT_EQ(NativePathStyle(), plat::kPathSep == '\\' ? PathStyle::kWindows : PathStyle::kPosix);
+}
+
 TEST(Naming, SafePurityFolder) {
     struct Row {
         const char* purity;
@@ -156,7 +232,8 @@ TEST_F(GetExtFromTypeTest, Table) {
         {"video/quicktime", "quicktime", false},
         {"Video/MP4", "MP4", false},
         {"audio/mpeg", "mp3", false},
-        {"image/png", "unknown", true},  // the plain PNG type is not in the table
+        {"image/png", "png", false},  // the service's PNG type
+        {"IMAGE/PNG", "png", false},
         {"image/jpg", "unknown", true},
         {"audio/mp3", "unknown", true},
         {"", "unknown", true},
@@ -209,6 +286,7 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
         {"abc", "image/gif", "sfw", "sfw", "abc.gif"},
         {"abc", "IMAGE/JPEG", "nsfw", "nsfw", "abc.jpg"},
         {"a/b\\c&d?e<f>g|h:i*j\"k.png", "image/png", "sketchy", "sketchy", "a-b-c-d-e-f-g-h-i-j-k.png"},
+        {"pic", "image/png", "sfw", "sfw", "pic.png"},
         {"clip", "video/mp4", "sfw", "sfw", "clip.mp4"},
         {"song", "audio/mpeg", "sfw", "sfw", "song.mp3"},
         {"pic.jpeg", "image/gif", "sfw", "sfw", "pic.jpeg"},  // a name with a dot keeps its own extension
@@ -237,11 +315,47 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
     EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"..-..-evil", "nsfw", "other", "sfw", "sketchy"}));
 }
 
+TEST_F(BuildLocalNameTest, HostileNamesStayInTheirFolder) {
+    // A NUL ends a name for the system while the string goes on: separators
+    // after it once survived the cleaning on Windows and the file landed
+    // outside the image folder. Control characters go first now, every
+    // helper reads the whole string, and a path that would leave the folder
+    // is never used.
+    using namespace std::string_literals;
+    struct Row {
+        std::string name;
+        const char* file;  // in the purity folder; null: the fallback name
+        const char* log;   // the BuildLocalName line, if any
+    } rows[] = {
+        {"a\0\\..\\..\\..\\evil.jpg"s, "a--..-..-..-evil.jpg", nullptr},
+        {"\0/../x.jpg"s, "--..-x.jpg", nullptr},
+        {"b\0.jpg\0\\..\\x"s, "b-.jpg--..-x", nullptr},
+        {"..", nullptr, "BuildLocalName(): file name leaves the image folder .., replaced by "},
+    };
+    for (const Row& r : rows) {
+        Log::Clear();
+        std::string path;
+        EXPECT_EQ(engine->BuildLocalName(Item(r.name, "image/jpeg", "sfw"), path), 1);
+        EXPECT_EQ(path, r.file ? In({"sfw", r.file}) : Fallback("sfw", 0, "jpg")) << Show(r.name);
+        EXPECT_TRUE(PathInsideFolder(path, folder)) << Show(path);
+        EXPECT_EQ(path.find('\0'), std::string::npos) << Show(path);
+        if (r.log)
+            EXPECT_TRUE(Log::Has(r.log + path)) << Log::Dump();
+        else
+            EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
+    }
+    // Nothing beside the image folder, and inside it only the purity folder.
+    const std::string parent = std::filesystem::path(folder).parent_path().string();
+    for (const std::string& n : FilesIn(parent)) EXPECT_EQ(n.find("evil"), std::string::npos) << n;
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"sfw"});
+    EXPECT_EQ(FilesIn(In({"sfw"})), std::vector<std::string>{});
+}
+
 TEST_F(BuildLocalNameTest, EmptyNameTakesFallbackWithoutLog) {
     std::string path;
     engine->BuildLocalName(Item("", "image/jpeg", "sfw"), path);
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
-    engine->BuildLocalName(Item("", "image/png", ""), path);
+    engine->BuildLocalName(Item("", "image/webp", ""), path);  // a type the table lacks
     EXPECT_EQ(path, Fallback("", 0, "unknown"));
     EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
 }
