@@ -104,6 +104,10 @@ public:
 
     CLumoraFeed() = default;
     CLumoraFeed(const CLumoraFeed& o) : MaxPhotos(o.MaxPhotos), Items(o.Items) { AssignFields(o); }
+    // A move takes everything, the pool included: an array that shifts its
+    // feeds (RemoveAt) moves each pool with its feed.
+    CLumoraFeed(CLumoraFeed&&) = default;
+    CLumoraFeed& operator=(CLumoraFeed&&) = default;
     // Assignment copies configuration and paging only: the target keeps its
     // own pool and MaxPhotos, so re-assigning a feed list keeps found items.
     CLumoraFeed& operator=(const CLumoraFeed& o) {

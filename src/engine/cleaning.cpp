@@ -6,14 +6,13 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/state_format.h"
+#include "platform/codepage.h"
 #include "engine/worker.h"
 #include "platform/fs.h"
 #include "common/host_callback.h"
 
 namespace {
-
-const char kListName[] = "vdt_vd_files.lst";
-const char kPagingName[] = "vdt_vd_paging.lst";
 
 std::string FileIn(const std::string& folder, const char* name) {
     std::string path = folder;
@@ -21,49 +20,30 @@ std::string FileIn(const std::string& folder, const char* name) {
     return path + name;
 }
 
-// Reads the first lines of a state file for the status rows: false when
-// the file is missing or its first line is not one of the headers given.
-class StatusReader {
-public:
-    explicit StatusReader(const std::string& path) : m_file(plat::OpenFile(path, "rb")) {}
-    ~StatusReader() {
-        if (m_file) std::fclose(m_file);
-    }
-    bool Open() const { return m_file != nullptr; }
-    // The next line without its line end; false at the end of the file.
-    bool Next(std::string* line) {
-        line->clear();
-        if (!m_file) return false;
-        int c;
-        bool any = false;
-        while ((c = std::fgetc(m_file)) != EOF) {
-            any = true;
-            if (c == '\n') break;
-            if (line->size() < 8191) line->push_back(static_cast<char>(c));
-        }
-        if (!line->empty() && line->back() == '\r') line->pop_back();
-        return any;
-    }
-    int NextNumber() {
-        std::string line;
-        return Next(&line) ? Number(line) : 0;
-    }
-    // A number line as strtol with base 0 reads it, held to the int range.
-    static int Number(const std::string& line) {
-        long v = std::strtol(line.c_str(), nullptr, 0);
-        return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
-    }
+// The first bytes of a file (the status rows need the first lines only; a
+// list of 100k records is megabytes).
+bool ReadHead(const std::string& path, size_t limit, std::string* bytes) {
+    bytes->clear();
+    FILE* f = plat::OpenFile(path, "rb");
+    if (!f) return false;
+    bytes->resize(limit);
+    bytes->resize(std::fread(&(*bytes)[0], 1, limit, f));
+    std::fclose(f);
+    return true;
+}
 
-private:
-    FILE* m_file;
-};
+// Whether two paths have the same property side file.
+bool SameSidePath(const std::string& a, const std::string& b) {
+    const std::string sa = SidePathOf(a), sb = SidePathOf(b);
+    return sa.size() == sb.size() && FoldPathCase(sa) == FoldPathCase(sb);
+}
 
 }  // namespace
 
 void CLumoraEngine::OnFileDisplayed(const char* path) {
     if (!path || !*path) return;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        MutexLock guard(m_shownLock);
         CFileList::iterator it = m_dispfiles.Find(path);
         if (it != m_dispfiles.end()) m_dispfiles.RemoveAt(it);
         m_dispfiles.AddTail(CFileData(path, std::string(), -1));
@@ -83,6 +63,12 @@ void CLumoraEngine::CleanDispFiles(int count) {
         CFileList::iterator it = m_lclfiles.Find(shown);
         if (it == m_lclfiles.end()) continue;  // not a file of this cache
         std::string path = it->Path;
+        // The removal is on disk before the file goes: a crash in between
+        // leaves a record the next start checks against the disk.
+        if (!RecordFileRemoving(*it)) {
+            LogMessage("CleanDispFiles: Unable to Remove %s, the removal can't be recorded", path.c_str());
+            continue;
+        }
         int error = 0;
         if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound) {
             m_lclfiles.RemoveAt(it);
@@ -95,19 +81,60 @@ void CLumoraEngine::CleanDispFiles(int count) {
 }
 
 int CLumoraEngine::DeleteLocalFile(const std::string& path, int* error) {
+    return DeleteImageAndSide(path, !SideFileShared(path), error);
+}
+
+int CLumoraEngine::DeleteImageAndSide(const std::string& path, bool withSide, int* error) {
     std::string side = SidePathOf(path);
-    if (plat::PathExists(side)) plat::DeleteFileAt(side);
+    if (withSide && plat::PathExists(side)) plat::DeleteFileAt(side);
     int err = 0;
     bool ok = plat::DeleteFileAt(path, &err);
     if (error) *error = ok ? 0 : err;
     return ok ? 1 : 0;
 }
 
+bool CLumoraEngine::SideFileShared(const std::string& path) const {
+    // Lists written by earlier builds may hold abc.jpg and abc.png: their
+    // one abc.vprop stays while either is cached.
+    for (const CFileData& d : m_lclfiles)
+        if (d.Path != path && SameSidePath(d.Path, path) && FoldPathCase(d.Path) != FoldPathCase(path)) return true;
+    return false;
+}
+
+bool CLumoraEngine::NameTaken(const std::string& path) const {
+    // An image path is free only when neither it nor its side file exists
+    // and no cached image shares that side file (abc.jpg and abc.png both
+    // have abc.vprop).
+    if (plat::PathExists(path) || plat::PathExists(SidePathOf(path))) return true;
+    for (const CFileData& d : m_lclfiles)
+        if (SameSidePath(d.Path, path)) return true;
+    return false;
+}
+
+bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
+    static const char* const kKnown[] = {"sfw", "sketchy", "nsfw", "other"};
+    const std::string folded = plat::FoldCase(name);
+    for (const char* k : kKnown)
+        if (folded == k) return true;
+    // Any other purity text the service sent became a folder of cached files.
+    std::string base = m_settings.ImgFolder;
+    AddBackslash(base);
+    const std::string prefix = FoldPathCase(base + name);
+    for (const CFileData& d : m_lclfiles) {
+        const std::string p = FoldPathCase(d.Path);
+        if (p.size() > prefix.size() + 1 && p.compare(0, prefix.size(), prefix) == 0 &&
+            (p[prefix.size()] == plat::kPathSep || p[prefix.size()] == '/'))
+            return true;
+    }
+    return false;
+}
+
 void CLumoraEngine::CleanLocalFiles() {
     for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
         std::string path = it->Path;
         int error = 0;
-        if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound) {
+        // Every record goes: a side file shared by two of them goes too.
+        if (DeleteImageAndSide(path, true, &error) || error == plat::kErrFileNotFound) {
             it = m_lclfiles.RemoveAt(it);
             LogMessage("CleanLocalFiles: Removed %s", path.c_str());
             m_dirty = 1;
@@ -118,27 +145,53 @@ void CLumoraEngine::CleanLocalFiles() {
     }
 }
 
-void CLumoraEngine::ClearCache(const std::string& folder) {
+void CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     if (folder.empty()) return;
-    // Held for the whole clean: a pass on the worker thread waits, and one
-    // that released the lock for a transfer sees the generation change.
-    std::lock_guard<std::recursive_mutex> guard(m_data);
     ++m_generation;
 
     // m_lclfiles always mirrors the image folder's list. Cleaning another
     // folder (the Local Cache dialog shows a folder typed but not yet
     // confirmed) must not put that folder's records in its place: the next
     // write would then drop the image folder's list and orphan its files.
-    const bool otherFolder = !SameFolder(folder, m_settings.ImgFolder);
+    const bool otherFolder = !IsImageFolder(folder);
     CFileList kept;
     int keptDirty = m_dirty, keptNotified = m_notified;
     if (otherFolder) std::swap(kept, m_lclfiles);
+    auto restore = [&]() {
+        if (!otherFolder) return;
+        std::swap(kept, m_lclfiles);
+        m_dirty = keptDirty;
+        m_notified = keptNotified;
+    };
 
-    // Records the worker added since its last write exist only in memory; a
-    // re-read from disk would drop them and orphan their files. While the
-    // list is dirty, memory is the newer (and complete) copy: clean that.
-    if (otherFolder || !m_dirty) ReadLocalFileList(folder.c_str());
-    CleanLocalFiles();
+    // A list that cannot be read is not replaced by an empty one. While the
+    // image folder's list is dirty, memory is the newer (and complete)
+    // copy: clean that.
+    bool known;
+    if (otherFolder)
+        known = ReadListFrom(folder);
+    else
+        known = FileListReady() && (m_dirty || ReadListFrom(folder));
+    if (!known) {
+        LogMessage("ClearCache: the list in %s can't be read, nothing deleted", folder.c_str());
+        restore();
+        return;
+    }
+
+    // Every removal is on disk before the first file goes (one flush for
+    // all): a crash halfway leaves records the next start checks.
+    bool recorded = true;
+    if (!m_lclfiles.IsEmpty()) {
+        std::string entries;
+        for (const CFileData& d : m_lclfiles)
+            if (statefmt::FitsList(d)) entries += statefmt::EncodeJournalRecord('-', d);
+        int error = 0;
+        recorded = AppendJournalTo(folder, entries, &error);
+        if (!recorded)
+            LogMessage("ClearCache: can't record the removals in %s, error %d; nothing deleted", folder.c_str(),
+                       error);
+    }
+    if (recorded) CleanLocalFiles();
     for (CLumoraFeed& feed : m_feeds) {
         feed.Items.RemoveAll();
         feed.Seed.clear();
@@ -147,13 +200,11 @@ void CLumoraEngine::ClearCache(const std::string& folder) {
     }
     m_ids.clear();
     m_lastTm = COleDateTime();
-    WriteLocalFileList(folder.c_str());
-    plat::DeleteFileAt(FileIn(folder, kPagingName));
+    if (!WriteListTo(folder, true) && !otherFolder) m_list.mustWrite = true;
+    plat::DeleteFileAt(FileIn(folder, statefmt::kPagingName));
 
     if (otherFolder) {
-        std::swap(kept, m_lclfiles);
-        m_dirty = keptDirty;
-        m_notified = keptNotified;
+        restore();
         // The pools are empty now; the ids of the files still cached stay
         // known so they are not fetched a second time.
         RebuildIdMap();
@@ -163,17 +214,11 @@ void CLumoraEngine::ClearCache(const std::string& folder) {
 void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::string>& names,
                                    std::vector<std::string>& values) {
     // Reads only the two files (no engine data), so it takes no lock.
-    std::string line;
+    std::string bytes;
     int count = 0, found = 0;
-    {
-        StatusReader list(FileIn(folder, kListName));
-        if (!list.Open() || !list.Next(&line)) return;
-        if (line != "[Veduta Lumora List]" && line != "[Veduta Lumora List v2]" && line != "[Veduta Lumora List v3]")
-            return;
-        count = list.NextNumber();
-        found = list.NextNumber();
-        list.Next(&line);
-    }
+    if (!ReadHead(FileIn(folder, statefmt::kListName), 4 * statefmt::kListLineMax, &bytes) ||
+        !statefmt::DecodeListCounts(bytes.data(), bytes.size(), &count, &found))
+        return;
     names.push_back("Cached Files:");
     values.push_back(std::to_string(count));
     if (found > 0) {
@@ -181,19 +226,17 @@ void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::s
         values.push_back(std::to_string(found));
     }
 
-    StatusReader paging(FileIn(folder, kPagingName));
-    if (!paging.Open() || !paging.Next(&line) || line != "[Lumora Paging v1]") return;
-    int stored = paging.NextNumber();
+    if (!ReadHead(FileIn(folder, statefmt::kPagingName), 16 << 20, &bytes)) return;
+    statefmt::DecodedPaging paging;
+    statefmt::DecodePaging(bytes.data(), bytes.size(), &paging);
+    if (!paging.ok) return;
     names.push_back("Feeds Status:");
     values.push_back(std::string());
-    std::string seed, page, lastPage;
-    for (int k = 0; k < stored; ++k) {
-        if (!paging.Next(&seed) || !paging.Next(&page) || !paging.Next(&lastPage)) break;
-        int last = StatusReader::Number(lastPage);
-        if (last == 0) continue;
+    for (const statefmt::PagingEntry& e : paging.entries) {
+        if (e.lastPage == 0) continue;
         names.push_back("Current Page:");
-        values.push_back(std::to_string(StatusReader::Number(page)));
+        values.push_back(std::to_string(e.page));
         names.push_back("Last Page:");
-        values.push_back(std::to_string(last));
+        values.push_back(std::to_string(e.lastPage));
     }
 }

@@ -47,6 +47,16 @@ bool IsDeviceName(const std::string& name) {
     return false;
 }
 
+// Extensions the plug-in's own files use beside an image.
+bool HasReservedExtension(const std::string& name) {
+    size_t dot = plat::FindLastChar(name, '.');
+    if (dot == std::string::npos) return false;
+    std::string ext = name.substr(dot + 1);
+    return EqualsNoCase(ext, "vprop") || EqualsNoCase(ext, "__t");
+}
+
+const int kFallbackCandidates = 100000;
+
 bool CanCreateFile(const std::string& path) {
     FILE* f = plat::OpenFile(path, "wb");
     if (!f) return false;
@@ -275,7 +285,10 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
     // for the system and hide the separators behind it from the checks.
     ReplaceControls(name, '-');
     for (char c : std::string("/\\&?<>|:*\"")) ReplaceCharWise(name, c, '-');
-    if (plat::FindLastChar(name, '.') == std::string::npos) name += "." + GetExtFromType(item.FileType);
+    // A name with the side file's or the transfer's extension would share a
+    // file with its own side file or temporary file: it gets one of its own.
+    if (plat::FindLastChar(name, '.') == std::string::npos || HasReservedExtension(name))
+        name += "." + GetExtFromType(item.FileType);
 
     path = ItemFolder(m_settings.ImgFolder, item) + name;
     // A device name "exists" and "opens" on Windows but is no file: it is
@@ -285,7 +298,7 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): file name leaves the image folder %s, replaced by %s", name.c_str(),
                    path.c_str());
-    } else if (!device && plat::PathExists(path)) {
+    } else if (!device && NameTaken(path)) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(), path.c_str());
     } else if (device || !CanCreateFile(path)) {
@@ -302,10 +315,14 @@ int CLumoraEngine::BuildFallbackName(const CLumoraItem& item, std::string& path)
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%03d%02d%02d%02d", now.dayOfYear, now.hour, now.minute, now.second);
     std::vector<char> buf(folder.size() + ext.size() + 64);
-    for (int i = 0; i <= 999; ++i) {
+    // The counter goes on past 999 rather than reuse a name: the file there
+    // belongs to another record (or to the user).
+    for (int i = 0; i < kFallbackCandidates; ++i) {
         std::snprintf(buf.data(), buf.size(), "%si%s%02d.%s", folder.c_str(), stamp, i, ext.c_str());
         path = buf.data();
-        if (!plat::PathExists(path)) break;  // after 999 the last candidate is used as it is
+        if (!NameTaken(path)) return 1;
     }
-    return 1;
+    LogMessage("BuildFallbackName: no free name in %s", folder.c_str());
+    path.clear();
+    return 0;
 }

@@ -1,140 +1,36 @@
 // The two run-state files of an image folder: the cache list
-// "vdt_vd_files.lst" and the paging state "vdt_vd_paging.lst".
+// "vdt_vd_files.lst" and the paging state "vdt_vd_paging.lst", and the
+// journal "vdt_vd_files.jnl" that keeps the list's changes durable between
+// full writes. The bytes are state_format's; this file does the file work.
 //
-// Both are written whole to a "__t" file beside them, flushed, and then moved
-// over the old file, so a crash or a full disk leaves the previous list
-// rather than a cut one (a lost list would orphan every cached file).
-// Lines end with CR LF on every build; readers take LF or CR LF.
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
+// Nothing on disk may be forgotten: the list and the paging state are
+// written whole to a "__t" file beside them, flushed, and then moved over
+// the old file; every download and deletion is in the journal, flushed,
+// before the file operation it announces; a list that cannot be read is
+// read again before anything replaces it, and a damaged one is kept aside.
+#include <cstdio>
+#include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/line_text.h"
+#include "engine/state_format.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
 #include "common/host_callback.h"
 
+using statefmt::kJournalName;
+using statefmt::kListName;
+using statefmt::kPagingName;
+
 namespace {
 
-const char kListName[] = "vdt_vd_files.lst";
-const char kPagingName[] = "vdt_vd_paging.lst";
-const char kListHeader1[] = "[Veduta Lumora List]";
-const char kListHeader2[] = "[Veduta Lumora List v2]";
-const char kListHeader3[] = "[Veduta Lumora List v3]";
-const char kPagingHeader[] = "[Lumora Paging v1]";
-
-// Line limits of the two files (a path, id or seed is far shorter).
-const size_t kListLineMax = 8192;
-const size_t kPagingLineMax = 1024;
-
-// Reads a file line by line. A line longer than the limit is cut to
-// limit - 1 bytes and flagged, and the rest of it up to its line feed is
-// skipped: the lines after it stay in step (a fixed-size line buffer would
-// otherwise hand the rest out as the next lines and shift every record).
-class LineReader {
-public:
-    LineReader(FILE* f, size_t limit) : m_file(f), m_limit(limit), m_buf(65536) {}
-
-    // The next line without its LF (and a CR before it); false at the end
-    // of the file or on a read error.
-    bool Next(std::string* line, bool* cut = nullptr) {
-        line->clear();
-        bool tooLong = false, any = false;
-        for (;;) {
-            if (m_pos == m_len && !Fill()) break;
-            any = true;
-            const char* start = m_buf.data() + m_pos;
-            const char* lf = static_cast<const char*>(std::memchr(start, '\n', m_len - m_pos));
-            size_t n = lf ? static_cast<size_t>(lf - start) : m_len - m_pos;
-            size_t room = m_limit - 1 > line->size() ? m_limit - 1 - line->size() : 0;
-            if (n > room) tooLong = true;
-            line->append(start, n < room ? n : room);
-            m_pos += n;
-            if (lf) {
-                ++m_pos;
-                break;
-            }
-        }
-        if (!any) return false;
-        if (!line->empty() && line->back() == '\r') line->pop_back();
-        if (cut) *cut = tooLong;
-        return true;
-    }
-
-private:
-    bool Fill() {
-        if (m_eof) return false;
-        m_len = std::fread(m_buf.data(), 1, m_buf.size(), m_file);
-        m_pos = 0;
-        if (m_len == 0) m_eof = true;
-        return m_len > 0;
-    }
-
-    FILE* m_file;
-    size_t m_limit;
-    std::vector<char> m_buf;  // on the heap: the worker's stack stays small
-    size_t m_pos = 0, m_len = 0;
-    bool m_eof = false;
-};
-
-// A number line as strtol with base 0 reads it, held to the int range.
-int ParseNumber(const std::string& line) {
-    long v = std::strtol(line.c_str(), nullptr, 0);
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
-}
-
-// A text fit for a log line (control characters shown as "?").
-std::string Printable(const std::string& s) {
-    std::string out(s);
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
-
-// Whether a text can be one line of a state file that reads back unchanged.
-bool FitsLine(const std::string& s, size_t limit) { return s.size() < limit && !HasControl(s); }
-
-void AppendNumberLine(std::string& out, long long n) {
-    out += std::to_string(n);
-    out += "\r\n";
-}
-
-void AppendLine(std::string& out, const std::string& text) {
-    out += text;
-    out += "\r\n";
-}
-
-// Writes bytes to path through a temporary file moved over it; on any
-// failure the old file stays as it was and one line names the reason.
-bool ReplaceFileContents(const std::string& path, const std::string& bytes, const char* who) {
-    std::string temp = path;
-    ReplaceExtension(temp, "__t");
-    FILE* f = plat::OpenFile(temp, "wb");
-    if (!f) {
-        LogMessage("%s: can't create file %s", who, path.c_str());
-        return false;
-    }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = plat::FlushClose(f) && ok;
-    if (!ok) {
-        plat::DeleteFileAt(temp);
-        LogMessage("%s: can't write file %s", who, path.c_str());
-        return false;
-    }
-    int error = 0;
-    if (!plat::MoveReplace(temp, path, &error)) {
-        plat::DeleteFileAt(temp);
-        LogMessage("%s: can't replace file %s, error %d", who, path.c_str(), error);
-        return false;
-    }
-    return true;
-}
+// A free-space floor of the larger of 1 GB and 5 % of the drive.
+const uint64_t kFloorBytes = 1024ull * 1024 * 1024;
+const int kFloorPercent = 5;
+const int kKeptAsideMax = 9;  // damaged lists kept: vdt_vd_files.bad1 .. bad9
 
 std::string FolderOf(const char* folder, const CLumoraSettings& settings) {
     return (folder && *folder) ? std::string(folder) : settings.ImgFolder;
@@ -145,164 +41,415 @@ std::string FileIn(const std::string& folder, const char* name) {
     return path + name;
 }
 
-}  // namespace
-
-void CLumoraEngine::WriteLocalFileList(const char* folder) {
-    std::string path = FileIn(FolderOf(folder, m_settings), kListName);
-
-    std::string body;
-    int written = 0;
-    for (const CFileData& d : m_lclfiles) {
-        // Ids and paths come from the service; one with a line break would
-        // shift every record after it, so such a record is left out.
-        if (!FitsLine(d.Id, kListLineMax) || !FitsLine(d.Path, kListLineMax)) {
-            LogMessage("WriteLocalFileList: record not written, bad id or path %s %s", Printable(d.Id).c_str(),
-                       Printable(d.Path).c_str());
-            continue;
-        }
-        AppendLine(body, d.Id);
-        AppendLine(body, d.Path);
-        AppendNumberLine(body, d.FeedIndex);
-        ++written;
-    }
-
-    std::string out;
-    out.reserve(body.size() + 128);
-    AppendLine(out, kListHeader3);
-    AppendNumberLine(out, written);
-    AppendNumberLine(out, 0);
-    AppendLine(out, plat::OleDateToText(m_lastTm.m_valid ? m_lastTm.m_dt : kOleDate2000));
-    out += body;
-    ReplaceFileContents(path, out, "WriteLocalFileList");
+// Reads a whole file; false with the platform's error code when it cannot.
+bool ReadWholeFile(const std::string& path, std::string* bytes, int* error) {
+    bytes->clear();
+    *error = 0;
+    FILE* f = plat::OpenFileChecked(path, "rb", error);
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (!ok) *error = 30;  // ERROR_READ_FAULT
+    return ok;
 }
 
-void CLumoraEngine::ReadLocalFileList(const char* folder) {
+// Writes bytes to path through a temporary file moved over it; on any
+// failure the old file stays as it was and one line names the reason.
+bool ReplaceFileContents(const std::string& path, const std::string& bytes, const char* who) {
+    std::string temp = path;
+    ReplaceExtension(temp, "__t");
+    int error = 0;
+    FILE* f = plat::OpenFileChecked(temp, "wb", &error);
+    if (!f) {
+        LogMessage("%s: can't create file %s", who, path.c_str());
+        return false;
+    }
+    bool ok = plat::WriteAll(f, bytes.data(), bytes.size());
+    ok = plat::FlushClose(f) && ok;
+    if (!ok) {
+        plat::DeleteFileAt(temp);
+        LogMessage("%s: can't write file %s", who, path.c_str());
+        return false;
+    }
+    if (!plat::MoveReplace(temp, path, &error)) {
+        plat::DeleteFileAt(temp);
+        LogMessage("%s: can't replace file %s, error %d", who, path.c_str(), error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Appends bytes to the journal of a folder (with its header when the file
+// is new) and flushes them to the device.
+bool CLumoraEngine::AppendJournalTo(const std::string& folder, const std::string& bytes, int* error) {
+    const std::string path = FileIn(folder, kJournalName);
+    FILE* f = plat::OpenFileChecked(path, "ab", error);
+    if (!f) return false;
+    std::fseek(f, 0, SEEK_END);
+    const bool fresh = std::ftell(f) == 0;
+    bool ok = true;
+    if (fresh) {
+        const std::string head = statefmt::EncodeJournalHeader();
+        ok = plat::WriteAll(f, head.data(), head.size());
+    }
+    ok = ok && plat::WriteAll(f, bytes.data(), bytes.size());
+    ok = plat::FlushClose(f) && ok;
+    if (!ok && *error == 0) *error = 112;  // ERROR_DISK_FULL, the usual reason
+    return ok;
+}
+
+namespace {
+
+// The first free name for a damaged list kept aside (the last one when all
+// are taken).
+std::string AsideName(const std::string& folder) {
+    std::string path;
+    for (int k = 1; k <= kKeptAsideMax; ++k) {
+        path = FileIn(folder, ("vdt_vd_files.bad" + std::to_string(k)).c_str());
+        if (!plat::PathExists(path)) break;
+    }
+    return path;
+}
+
+std::string Bytes(uint64_t n) {
+    return std::to_string(n / (1024 * 1024)) + " MB";
+}
+
+}  // namespace
+
+// ---- reading ------------------------------------------------------------------------
+
+bool CLumoraEngine::IsImageFolder(const std::string& dir) const {
+    return dir == m_settings.ImgFolder || SameFolder(dir, m_settings.ImgFolder);
+}
+
+void CLumoraEngine::ReadLocalFileList(const char* folder) { ReadListFrom(FolderOf(folder, m_settings)); }
+
+bool CLumoraEngine::ReadListFrom(const std::string& dir) {
     m_dirty = 0;
     m_lclfiles.RemoveAll();
-
-    std::string dir = FolderOf(folder, m_settings);
-    std::string path = FileIn(dir, kListName);
-    FILE* f = plat::OpenFile(path, "rb");
-    if (!f) {
+    const bool imageFolder = IsImageFolder(dir);
+    if (imageFolder) {
+        m_list.folder = dir;
+        m_list.status = CListState::kUnreadable;
+        m_list.journalEntries = 0;
+        m_list.mustWrite = false;
+    }
+    const std::string path = FileIn(dir, kListName);
+    const CFolderGate gate(dir);
+    std::string bytes;
+    int error = 0;
+    if (!ReadWholeFile(path, &bytes, &error)) {
+        // Only a list that is not there is an empty one. A folder that is
+        // missing (a drive not mounted yet) or a list another program holds
+        // is read again before anything is written there.
+        const bool folderThere = dir.empty() || plat::PathExists(dir);
+        if (error != plat::kErrFileNotFound || !folderThere) {
+            if (!imageFolder || error != m_list.lastReadError)
+                LogMessage("ReadLocalFileList: can't read %s, error %d; not replaced, read again before a write",
+                           path.c_str(), error);
+            if (imageFolder) m_list.lastReadError = error;
+            return false;
+        }
         LogMessage("ReadLocalFileList: file list not found");
-        return;
+        // A journal without a list: a crash before the first full write.
+        if (ReplayJournal(dir, gate) > 0) {
+            m_dirty = 1;
+            m_notified = m_lclfiles.GetCount() > 4 ? 1 : 0;
+            RebuildIdMap();
+        }
+        return MarkListRead(imageFolder);
     }
-    LineReader in(f, kListLineMax);
-    std::string line;
-    int version = 0;
-    if (in.Next(&line)) {
-        if (line == kListHeader1) version = 1;
-        else if (line == kListHeader2) version = 2;
-        else if (line == kListHeader3) version = 3;
-    }
-    if (version == 0) {
-        std::fclose(f);
+
+    statefmt::DecodedList list;
+    statefmt::DecodeList(bytes.data(), bytes.size(), gate, &list);
+    if (list.version == 0) {
         LogMessage("ReadLocalFileList: wrong file header");
-        return;
+        if (!bytes.empty()) {
+            // Not a list this build can read: keep its bytes, and take what
+            // looks like records from them.
+            const std::string aside = AsideName(dir);
+            if (!plat::MoveReplace(path, aside, &error)) {
+                LogMessage("ReadLocalFileList: can't keep the damaged list aside, error %d; not replaced", error);
+                return false;
+            }
+            for (CFileData& d : statefmt::SalvageList(bytes.data(), bytes.size(), gate))
+                m_lclfiles.AddTail(std::move(d));
+            LogMessage("ReadLocalFileList: damaged list kept as %s, %d records recovered", aside.c_str(),
+                       m_lclfiles.GetCount());
+            // Written again (without the damage) at the next save.
+            m_list.mustWrite = imageFolder;
+        }
+        if (ReplayJournal(dir, gate) > 0) m_dirty = 1;
+        if (!m_lclfiles.IsEmpty()) {
+            m_notified = m_lclfiles.GetCount() > 4 ? 1 : 0;
+            RebuildIdMap();
+        }
+        return MarkListRead(imageFolder);
     }
 
-    long long count = in.Next(&line) ? ParseNumber(line) : 0;
-    int blocks = in.Next(&line) ? ParseNumber(line) : 0;
-
+    for (const std::string& line : list.dropped) LogMessage("ReadLocalFileList: %s", line.c_str());
     // An empty, missing or unreadable time means "never".
     m_lastTm = COleDateTime();
     double when = 0;
-    if (in.Next(&line) && !line.empty() && plat::TextToOleDate(line, &when)) m_lastTm.m_dt = when;
+    if (!list.timeText.empty() && plat::TextToOleDate(list.timeText, &when)) m_lastTm.m_dt = when;
+    m_lclfiles.Reserve(list.records.size());
+    for (CFileData& d : list.records) m_lclfiles.AddTail(std::move(d));
 
-    // A negative count reads to the end of the file.
-    // A sane count sizes the index up front; a huge or negative one is no
-    // promise of what follows.
-    if (count > 0 && count <= 10000000) m_lclfiles.Reserve(static_cast<size_t>(count));
-    const CFolderGate gate(dir);
-    std::string id, filePath, index;
-    while (count != 0) {
-        --count;
-        bool cutId = false, cutPath = false;
-        if (!in.Next(&id, &cutId) || !in.Next(&filePath, &cutPath)) break;
-        int feedIndex = -1;
-        if (version >= 2) {
-            if (!in.Next(&index)) break;
-            feedIndex = ParseNumber(index);
+    if (!list.damage.empty()) {
+        // Readable, but not as it was written: a copy of the bytes stays for
+        // whoever wants to look, and records out of step are searched for.
+        const std::string aside = AsideName(dir);
+        if (ReplaceFileContents(aside, bytes, "ReadLocalFileList")) {
+            LogMessage("ReadLocalFileList: damaged list (%s) copied to %s", list.damage.c_str(), aside.c_str());
+            m_list.mustWrite = imageFolder;
         }
-        if (id.empty()) continue;
-        if (cutId || cutPath || HasControl(id) || HasControl(filePath)) {
-            LogMessage("ReadLocalFileList: bad record dropped %s %s", Printable(id).c_str(),
-                       Printable(filePath).c_str());
-            continue;
-        }
-        // Whatever the list says, the engine deletes nothing outside the
-        // folder the list belongs to.
-        if (!gate.Contains(filePath)) {
-            LogMessage("ReadLocalFileList: record outside the folder dropped %s", filePath.c_str());
-            continue;
-        }
-        m_lclfiles.AddTail(CFileData(std::move(filePath), std::move(id), feedIndex));
-    }
-    if (version == 2) {
-        for (int b = 0; b < blocks; ++b) {
-            bool more = true;
-            for (int k = 0; k < 8 && more; ++k) more = in.Next(&line);
-            if (!more) break;
+        if (!list.dropped.empty()) {
+            int found = 0;
+            for (CFileData& d : statefmt::SalvageList(bytes.data(), bytes.size(), gate)) {
+                if (m_lclfiles.Find(d.Path) != m_lclfiles.end()) continue;
+                m_lclfiles.AddTail(std::move(d));
+                ++found;
+            }
+            if (found > 0) LogMessage("ReadLocalFileList: %d records recovered", found);
         }
     }
-    std::fclose(f);
+    if (ReplayJournal(dir, gate) > 0) m_dirty = 1;
 
     m_notified = m_lclfiles.GetCount() > 4 ? 1 : 0;
     RebuildIdMap();
-    ReadPagingState(folder);
-    LogMessage("ReadLocalFileList: file list loaded (%d local, v%d)", m_lclfiles.GetCount(), version);
+    ReadPagingState(dir.c_str());
+    LogMessage("ReadLocalFileList: file list loaded (%d local, v%d)", m_lclfiles.GetCount(), list.version);
+    if (imageFolder) m_list.writtenTm = m_lastTm.m_dt;
+    return MarkListRead(imageFolder);
 }
 
-void CLumoraEngine::WritePagingState(const char* folder) {
-    std::string path = FileIn(FolderOf(folder, m_settings), kPagingName);
-    std::string out;
-    AppendLine(out, kPagingHeader);
-    AppendNumberLine(out, m_feeds.GetSize());
-    for (const CLumoraFeed& feed : m_feeds) {
-        // A seed is the service's text: without control characters it
-        // stays one line.
-        AppendLine(out, WithoutControls(feed.Seed));
-        AppendNumberLine(out, feed.Page);
-        AppendNumberLine(out, feed.LastPage);
+bool CLumoraEngine::MarkListRead(bool imageFolder) {
+    if (imageFolder) {
+        m_list.status = CListState::kRead;
+        m_list.lastReadError = 0;
     }
-    ReplaceFileContents(path, out, "WritePagingState");
+    return true;
+}
+
+int CLumoraEngine::ReplayJournal(const std::string& dir, const CFolderGate& gate) {
+    const std::string path = FileIn(dir, kJournalName);
+    std::string bytes;
+    int error = 0;
+    if (!ReadWholeFile(path, &bytes, &error)) return 0;
+    std::vector<statefmt::JournalEntry> entries;
+    bool stopped = false;
+    if (!statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &stopped)) {
+        LogMessage("ReadLocalFileList: journal %s has a wrong header, ignored", path.c_str());
+        return 0;
+    }
+    if (stopped) LogMessage("ReadLocalFileList: journal %s ends in a cut entry, read up to it", path.c_str());
+
+    // Each path the journal names: the last record of it. Whether it is in
+    // the cache is the disk's answer, not the journal's: the journal is
+    // written before the rename or the deletion it announces.
+    std::unordered_map<std::string, size_t> last;
+    std::vector<size_t> order;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const CFileData& r = entries[k].record;
+        if (!gate.Contains(r.Path)) continue;
+        auto ins = last.emplace(FoldPathCase(r.Path), k);
+        if (ins.second)
+            order.push_back(k);
+        else
+            ins.first->second = k;
+    }
+    int changed = 0;
+    for (size_t first : order) {
+        const CFileData& r = entries[last[FoldPathCase(entries[first].record.Path)]].record;
+        const bool there = plat::PathExists(r.Path);
+        CFileList::iterator it = m_lclfiles.Find(r.Path);
+        if (there && it == m_lclfiles.end()) {
+            m_lclfiles.AddTail(r);
+            ++changed;
+        } else if (!there) {
+            for (; it != m_lclfiles.end(); it = m_lclfiles.Find(r.Path)) {
+                m_lclfiles.RemoveAt(it);
+                ++changed;
+            }
+        }
+    }
+    if (IsImageFolder(dir)) m_list.journalEntries = static_cast<int>(entries.size());
+    LogMessage("ReadLocalFileList: journal replayed (%d entries, %d changes)", static_cast<int>(entries.size()),
+               changed);
+    return static_cast<int>(entries.size());
+}
+
+// ---- the image folder's list in memory ----------------------------------------------------
+
+bool CLumoraEngine::FileListReady() {
+    const std::string& dir = m_settings.ImgFolder;
+    if (m_list.status != CListState::kNotRead && !SameFolder(m_list.folder, dir)) {
+        // The image folder changed: the old folder keeps its own list (all
+        // of it is on disk there, in the list or its journal), and the new
+        // one starts from its own.
+        if (m_list.status == CListState::kRead && (m_dirty || m_list.mustWrite)) {
+            const std::string old = m_list.folder;
+            if (WriteListTo(old, true)) m_dirty = 0;
+        }
+        LogMessage("ReadLocalFileList: image folder changed to %s", dir.c_str());
+        ++m_generation;  // a transfer under way belongs to the old folder
+        ReadListFrom(dir);
+    } else if (m_list.status == CListState::kUnreadable) {
+        ReadListFrom(dir);
+    }
+    return m_list.status != CListState::kUnreadable;
+}
+
+bool CLumoraEngine::RecordInJournal(char op, const CFileData& record) {
+    if (!statefmt::FitsList(record)) {
+        LogMessage("m_lclfiles: record can't be stored, %s %s", statefmt::Printable(record.Id).c_str(),
+                   statefmt::Printable(record.Path).c_str());
+        return false;
+    }
+    if (!FileListReady()) return false;
+    const std::string dir = m_list.status == CListState::kNotRead ? m_settings.ImgFolder : m_list.folder;
+    if (!PathInsideFolder(record.Path, dir)) return false;
+    int error = 0;
+    if (!AppendJournalTo(dir, statefmt::EncodeJournalRecord(op, record), &error)) {
+        LogMessage("m_lclfiles: can't record %s in the journal, error %d", record.Path.c_str(), error);
+        return false;
+    }
+    ++m_list.journalEntries;
+    return true;
+}
+
+bool CLumoraEngine::RecordFileAdding(const CFileData& record) { return RecordInJournal('+', record); }
+
+void CLumoraEngine::RecordFileGone(const CFileData& record) { RecordInJournal('-', record); }
+
+bool CLumoraEngine::RecordFileRemoving(const CFileData& record) { return RecordInJournal('-', record); }
+
+// ---- writing ------------------------------------------------------------------------------
+
+bool CLumoraEngine::WriteLocalFileList(const char* folder) {
+    const std::string dir = FolderOf(folder, m_settings);
+    if (IsImageFolder(dir) && !FileListReady()) {
+        LogMessage("WriteLocalFileList: the list in %s could not be read; not replaced", dir.c_str());
+        return false;
+    }
+    // Memory holds this folder's list and journal: the write makes the
+    // journal obsolete.
+    const bool own = m_list.status == CListState::kNotRead ? IsImageFolder(dir)
+                                                           : m_list.status == CListState::kRead &&
+                                                                 SameFolder(dir, m_list.folder);
+    return WriteListTo(dir, own);
+}
+
+bool CLumoraEngine::WriteListTo(const std::string& dir, bool foldJournal) {
+    const std::string path = FileIn(dir, kListName);
+    bool ok = false;
+    try {
+        std::vector<const CFileData*> skipped;
+        const std::string bytes = statefmt::EncodeList(
+            m_lclfiles, plat::OleDateToText(m_lastTm.m_valid ? m_lastTm.m_dt : kOleDate2000), &skipped);
+        // Ids and paths come from the service; one with a line break would
+        // shift every record after it, so such a record is left out.
+        for (const CFileData* d : skipped)
+            LogMessage("WriteLocalFileList: record not written, bad id or path %s %s",
+                       statefmt::Printable(d->Id).c_str(), statefmt::Printable(d->Path).c_str());
+        ok = ReplaceFileContents(path, bytes, "WriteLocalFileList");
+    } catch (const std::bad_alloc&) {
+        LogMessage("WriteLocalFileList: out of memory, %s not written", path.c_str());
+        return false;
+    }
+    if (!ok || !foldJournal) return ok;
+    // Everything the journal held is in the list now.
+    plat::DeleteFileAt(FileIn(dir, kJournalName));
+    if (m_list.status != CListState::kUnreadable && (m_list.status == CListState::kNotRead
+                                                         ? IsImageFolder(dir)
+                                                         : SameFolder(dir, m_list.folder))) {
+        m_list.journalEntries = 0;
+        m_list.mustWrite = false;
+        m_list.writtenTm = m_lastTm.m_dt;
+    }
+    return true;
+}
+
+bool CLumoraEngine::SaveFileList(ListSave how) {
+    const bool timeChanged = m_lastTm.m_dt != m_list.writtenTm;
+    const bool changed = m_dirty || m_list.mustWrite || timeChanged;
+    const int count = m_lclfiles.GetCount();
+    bool due;
+    switch (how) {
+        case ListSave::kNow: due = changed; break;
+        case ListSave::kPassEnd: due = count <= kSmallFileList || (changed && FullWriteDue()); break;
+        default: due = changed && (count <= kSmallFileList || FullWriteDue()); break;
+    }
+    if (!due) return true;
+    if (!WriteLocalFileList()) return false;
+    m_dirty = 0;
+    return true;
+}
+
+bool CLumoraEngine::FullWriteDue() const {
+    return m_list.mustWrite || m_lastTm.m_dt != m_list.writtenTm || m_list.status == CListState::kNotRead ||
+           m_list.journalEntries == 0 || m_list.journalEntries >= m_lclfiles.GetCount() / 16;
+}
+
+// ---- paging ---------------------------------------------------------------------------------
+
+void CLumoraEngine::WritePagingState(const char* folder) {
+    ReplaceFileContents(FileIn(FolderOf(folder, m_settings), kPagingName), statefmt::EncodePaging(m_feeds),
+                        "WritePagingState");
 }
 
 void CLumoraEngine::ReadPagingState(const char* folder) {
-    std::string path = FileIn(FolderOf(folder, m_settings), kPagingName);
-    FILE* f = plat::OpenFile(path, "rb");
-    if (!f) {
+    std::string bytes;
+    int error = 0;
+    if (!ReadWholeFile(FileIn(FolderOf(folder, m_settings), kPagingName), &bytes, &error)) {
         LogMessage("ReadPagingState: file not found");
         return;
     }
-    LineReader in(f, kPagingLineMax);
-    std::string line;
-    if (!in.Next(&line) || line != kPagingHeader) {
-        std::fclose(f);
+    statefmt::DecodedPaging paging;
+    statefmt::DecodePaging(bytes.data(), bytes.size(), &paging);
+    if (!paging.ok) {
         LogMessage("ReadPagingState: wrong header");
         return;
     }
-    int stored = in.Next(&line) ? ParseNumber(line) : 0;
-    int feeds = m_feeds.GetSize();
-    int m = stored < feeds ? stored : feeds;
+    int m = paging.stored < m_feeds.GetSize() ? paging.stored : m_feeds.GetSize();
     if (m < 0) m = 0;
-
-    std::string seed, page, lastPage;
-    for (int k = 0; k < stored; ++k) {
-        bool cut = false;
-        if (!in.Next(&seed, &cut) || !in.Next(&page) || !in.Next(&lastPage)) break;
-        if (k >= m) continue;
+    for (int k = 0; k < m && k < static_cast<int>(paging.entries.size()); ++k) {
         CLumoraFeed& feed = m_feeds[k];
-        // A seed that does not fit its line is no seed the service gave:
-        // an empty one asks for a new order.
-        feed.Seed = cut ? std::string() : WithoutControls(seed);
-        feed.Page = ParseNumber(page);
-        feed.LastPage = ParseNumber(lastPage);
+        feed.Seed = paging.entries[k].seed;
+        feed.Page = paging.entries[k].page;
+        feed.LastPage = paging.entries[k].lastPage;
         LogMessage("ReadPagingState: %d current page = %d", k, feed.Page);
     }
-    std::fclose(f);
     LogMessage("ReadPagingState: loaded (%d feeds)", m);
 }
+
+// ---- free space -------------------------------------------------------------------------------
+
+bool CLumoraEngine::DiskHasRoom() {
+    uint64_t available = 0, total = 0;
+    int error = 0;
+    // A drive that cannot tell is no reason to stop.
+    if (!plat::FreeSpace(m_settings.ImgFolder, &available, &total, &error)) return true;
+    uint64_t floor = total / 100 * kFloorPercent;
+    if (floor < kFloorBytes) floor = kFloorBytes;
+    const bool room = available >= floor;
+    if (room == !m_list.lowSpace) return room;
+    m_list.lowSpace = !room;
+    if (room)
+        LogMessage("DownloadImages: free space %s again, downloads go on", Bytes(available).c_str());
+    else
+        LogMessage("DownloadImages: only %s free on the drive of %s (floor %s), no new downloads",
+                   Bytes(available).c_str(), m_settings.ImgFolder.c_str(), Bytes(floor).c_str());
+    return room;
+}
+
+// ---- stale temporary files ------------------------------------------------------------------------
 
 void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
     std::string dir = FolderOf(folder, m_settings);
@@ -312,13 +459,12 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
     auto isTemp = [](const std::string& name) {
         return name.size() > 4 && plat::FoldCase(name.substr(name.size() - 4)) == ".__t";
     };
-    auto clean = [&](const std::string& where, bool descend) {
-        std::vector<plat::FolderEntry> entries;
-        if (!plat::ListFolder(where, &entries)) return entries;
+    auto clean = [&](const std::string& where, std::vector<plat::FolderEntry>* entries) {
+        if (!plat::ListFolder(where, entries)) return;
         std::string base = where;
         AddBackslash(base);
-        for (const plat::FolderEntry& e : entries) {
-            if (e.isFolder || !isTemp(e.name)) continue;
+        for (const plat::FolderEntry& e : *entries) {
+            if (e.isFolder || e.isLink || !isTemp(e.name)) continue;
             int error = 0;
             if (plat::DeleteFileAt(base + e.name, &error))
                 LogMessage("RemoveStaleTempFiles: removed %s%s", base.c_str(), e.name.c_str());
@@ -326,11 +472,16 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
                 LogMessage("RemoveStaleTempFiles: Unable to Remove %s%s, error %d", base.c_str(), e.name.c_str(),
                            error);
         }
-        if (!descend) entries.clear();
-        return entries;
     };
+    std::vector<plat::FolderEntry> top, inner;
+    clean(dir, &top);
     std::string base = dir;
     AddBackslash(base);
-    for (const plat::FolderEntry& e : clean(dir, true))
-        if (e.isFolder) clean(base + e.name, false);
+    // Only the folders this plug-in makes (a purity folder), and never
+    // through a link or junction to somewhere else.
+    for (const plat::FolderEntry& e : top) {
+        if (!e.isFolder || e.isLink || !IsPurityFolderName(e.name)) continue;
+        inner.clear();
+        clean(base + e.name, &inner);
+    }
 }

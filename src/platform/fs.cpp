@@ -19,4 +19,19 @@ const FileOps* SetFileOpsForTest(const FileOps* ops) {
     return previous ? previous : &RealFileOps();
 }
 
+FILE* OpenFileChecked(const std::string& path, const char* mode, int* error) {
+    const FileOps& ops = Files();
+    return (ops.openChecked ? ops.openChecked : RealFileOps().openChecked)(path, mode, error);
+}
+
+bool WriteAll(FILE* f, const void* data, size_t size) {
+    const FileOps& ops = Files();
+    return (ops.write ? ops.write : RealFileOps().write)(f, data, size);
+}
+
+bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
+    const FileOps& ops = Files();
+    return (ops.freeSpace ? ops.freeSpace : RealFileOps().freeSpace)(path, available, total, error);
+}
+
 }  // namespace plat

@@ -4,6 +4,7 @@
 // inject failures (the Nth rename, a full disk, a locked file).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,6 +28,13 @@ struct FileOps {
     FILE* (*open)(const std::string& path, const char* mode);
     // Flushes buffers to the device before a rename makes the file current.
     bool (*flushClose)(FILE* f);
+    // Added after the first six; a table that leaves them null gets the real
+    // ones. open with the platform's error code when it fails.
+    FILE* (*openChecked)(const std::string& path, const char* mode, int* error);
+    // Writes all of the bytes; false when the device took less (a full disk).
+    bool (*write)(FILE* f, const void* data, size_t size);
+    // Bytes free for this user and the size of the drive that holds path.
+    bool (*freeSpace)(const std::string& path, uint64_t* available, uint64_t* total, int* error);
 };
 
 const FileOps& Files();
@@ -42,12 +50,16 @@ inline bool MoveReplace(const std::string& a, const std::string& b, int* e = nul
 }
 inline FILE* OpenFile(const std::string& p, const char* mode) { return Files().open(p, mode); }
 inline bool FlushClose(FILE* f) { return Files().flushClose(f); }
+FILE* OpenFileChecked(const std::string& path, const char* mode, int* error);
+bool WriteAll(FILE* f, const void* data, size_t size);
+bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error);
 
 // Names of the entries of a folder ("." and ".." left out); false when the
 // folder cannot be listed.
 struct FolderEntry {
     std::string name;
     bool isFolder;
+    bool isLink;  // a symbolic link, junction or other reparse point: never followed
 };
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
 

@@ -410,13 +410,16 @@ TEST_F(BuildLocalNameTest, FallbackCounterTakesFirstFreeSlot) {
     }
 }
 
-TEST_F(BuildLocalNameTest, FallbackCounterStopsAfter999) {
+TEST_F(BuildLocalNameTest, FallbackNeverReusesATakenName) {
     FaultyFiles faults;
     faults.existsOverride = [](const std::string&) { return true; };  // every candidate taken
     FaultScope scope(faults);
-    std::string path;
-    engine->BuildFallbackName(Item("", "image/gif"), path);
-    EXPECT_EQ(path, Fallback("sfw", 999, "gif"));
+    std::string path = "before";
+    // Candidate 999 is not taken as it is: the file there belongs to another
+    // record or to the user. With every name taken there is none to give.
+    EXPECT_EQ(engine->BuildFallbackName(Item("", "image/gif"), path), 0);
+    EXPECT_EQ(path, "");
+    EXPECT_TRUE(Log::Has("BuildFallbackName: no free name in " + In({"sfw"}) + Sep())) << Log::Dump();
 }
 
 TEST_F(BuildLocalNameTest, StampFollowsTheLocalTime) {

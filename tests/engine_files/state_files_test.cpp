@@ -117,9 +117,14 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
          Crlf("[Veduta Lumora List v3]\n 0x2\n0\n" + date + "\nA\n" + a + "\n010\nB\n" + b + "\n+7x\n"),
          {{"A", a, 8}, {"B", b, 7}}, 3},
         {"count without digits is 0", Crlf("[Veduta Lumora List v3]\nmany\n0\n" + date + "\nA\n" + a + "\n1\n"), {}, 3},
-        {"header differing in case", Crlf("[Veduta Lumora list v3]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"), {}, 0},
-        {"header with trailing blank", Crlf("[Veduta Lumora List v3] \n1\n0\n" + date + "\nA\n" + a + "\n1\n"), {}, 0},
-        {"unknown version", Crlf("[Veduta Lumora List v4]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"), {}, 0},
+        // A list with a wrong header is kept aside, and what looks like records
+        // in it is recovered (replacing it by an empty one would orphan them).
+        {"header differing in case", Crlf("[Veduta Lumora list v3]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {{"A", a, 1}}, 0},
+        {"header with trailing blank", Crlf("[Veduta Lumora List v3] \n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {{"A", a, 1}}, 0},
+        {"unknown version", Crlf("[Veduta Lumora List v4]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"), {{"A", a, 1}},
+         0},
         {"empty file", "", {}, 0},
     };
     for (const Row& r : rows) {
@@ -135,8 +140,19 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
             EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (" + std::to_string(r.records.size()) +
                                  " local, v" + std::to_string(r.version) + ")"))
                 << Log::Dump();
-        } else {
+        } else if (r.bytes.empty()) {
             EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: wrong file header"});
+            EXPECT_TRUE(FileExists(ListPath()));  // nothing there to keep
+        } else {
+            std::vector<std::string> lines = Log::Get();
+            ASSERT_EQ(lines.size(), 2u) << Log::Dump();
+            EXPECT_EQ(lines[0], "ReadLocalFileList: wrong file header");
+            const std::string kept = "ReadLocalFileList: damaged list kept as ";
+            ASSERT_EQ(lines[1].compare(0, kept.size(), kept), 0) << lines[1];
+            const std::string aside = lines[1].substr(kept.size(), lines[1].find(", ") - kept.size());
+            EXPECT_EQ(lines[1], kept + aside + ", " + std::to_string(r.records.size()) + " records recovered");
+            EXPECT_EQ(ReadBytes(aside), r.bytes);
+            EXPECT_FALSE(FileExists(ListPath()));
         }
     }
 }
@@ -202,12 +218,15 @@ TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     EXPECT_EQ(engine->m_feeds[0].Page, 0);
     EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: file list not found"});
 
-    // A wrong header is treated the same way.
+    // A wrong header is treated the same way, and the file is kept aside.
     WriteBytes(ListPath(), "garbage\r\n");
     Log::Clear();
     engine->ReadLocalFileList();
     EXPECT_EQ(engine->m_feeds[0].Page, 0);
-    EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: wrong file header"});
+    EXPECT_EQ(Log::Get(), (std::vector<std::string>{"ReadLocalFileList: wrong file header",
+                                                    "ReadLocalFileList: damaged list kept as " +
+                                                        In({"vdt_vd_files.bad1"}) + ", 0 records recovered"}));
+    EXPECT_EQ(ReadBytes(In({"vdt_vd_files.bad1"})), "garbage\r\n");
 }
 
 TEST_F(StateFilesTest, ReadRebuildsIdsFromRecordsAndPools) {

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -79,6 +80,22 @@ bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error)
 
 FILE* OpenImpl(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+FILE* OpenCheckedImpl(const std::string& path, const char* mode, int* error) {
+    FILE* f = std::fopen(path.c_str(), mode);
+    if (!f && error) *error = MapErrno(errno, path);
+    return f;
+}
+
+bool WriteImpl(FILE* f, const void* data, size_t size) { return size == 0 || std::fwrite(data, 1, size, f) == size; }
+
+bool FreeSpaceImpl(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
+    struct statvfs st;
+    if (::statvfs(path.empty() ? "." : path.c_str(), &st) != 0) return Fail(error, MapErrno(errno, path));
+    *available = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    *total = static_cast<uint64_t>(st.f_blocks) * st.f_frsize;
+    return true;
+}
+
 bool FlushCloseImpl(FILE* f) {
     if (!f) return false;
     bool ok = std::fflush(f) == 0;
@@ -87,7 +104,8 @@ bool FlushCloseImpl(FILE* f) {
     return ok;
 }
 
-const FileOps kReal = {Exists, CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl, FlushCloseImpl};
+const FileOps kReal = {Exists,         CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl,
+                       FlushCloseImpl, OpenCheckedImpl,  WriteImpl,      FreeSpaceImpl};
 
 }  // namespace
 
@@ -102,8 +120,8 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
         struct stat st;
-        bool isFolder = ::lstat((base + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        entries->push_back(FolderEntry{name, isFolder});
+        const bool known = ::lstat((base + name).c_str(), &st) == 0;
+        entries->push_back(FolderEntry{name, known && S_ISDIR(st.st_mode), known && S_ISLNK(st.st_mode)});
     }
     ::closedir(d);
     return true;

@@ -48,6 +48,29 @@ bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error)
 
 FILE* OpenImpl(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+// The runtime keeps the system's error code of a failed open in _doserrno:
+// a held file gives 32, a missing folder 3.
+FILE* OpenCheckedImpl(const std::string& path, const char* mode, int* error) {
+    SetLastError(0);
+    _doserrno = 0;
+    FILE* f = std::fopen(path.c_str(), mode);
+    if (!f && error) {
+        unsigned long err = _doserrno ? _doserrno : GetLastError();
+        *error = err ? static_cast<int>(err) : kErrAccessDenied;
+    }
+    return f;
+}
+
+bool WriteImpl(FILE* f, const void* data, size_t size) { return size == 0 || std::fwrite(data, 1, size, f) == size; }
+
+bool FreeSpaceImpl(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
+    ULARGE_INTEGER avail, all;
+    if (!GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &avail, &all, nullptr)) return Fail(error);
+    *available = avail.QuadPart;
+    *total = all.QuadPart;
+    return true;
+}
+
 bool FlushCloseImpl(FILE* f) {
     if (!f) return false;
     bool ok = std::fflush(f) == 0;
@@ -57,7 +80,8 @@ bool FlushCloseImpl(FILE* f) {
     return ok;
 }
 
-const FileOps kReal = {Exists, CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl, FlushCloseImpl};
+const FileOps kReal = {Exists,         CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl,
+                       FlushCloseImpl, OpenCheckedImpl,  WriteImpl,      FreeSpaceImpl};
 
 }  // namespace
 
@@ -73,7 +97,8 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     do {
         std::string name = fd.cFileName;
         if (name == "." || name == "..") continue;
-        entries->push_back(FolderEntry{name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        entries->push_back(FolderEntry{name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                                       (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while (FindNextFileA(h, &fd));
     FindClose(h);
     return true;

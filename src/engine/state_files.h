@@ -1,0 +1,35 @@
+// What the engine knows about the cache list on disk: whose folder's list is
+// in memory, whether it could be read, how long its journal is, and whether
+// downloads wait for free space. Members of CLumoraEngine (m_list).
+#pragma once
+
+#include <string>
+
+#include "platform/datetime.h"
+
+// When SaveFileList writes the whole list.
+enum class ListSave {
+    kIfChanged,  // memory differs from the list and a full write is due (small list, long journal, ...)
+    kPassEnd,    // as kIfChanged, and a small list is written even when unchanged (end of a refresh pass)
+    kNow,        // memory differs from the list: write it now (worker exit, before a restart)
+};
+
+struct CListState {
+    enum Status {
+        kNotRead,     // no read asked for yet: memory is what callers put there
+        kRead,        // the list of 'folder' is in memory (a missing list is an empty one)
+        kUnreadable,  // the list of 'folder' exists but could not be read: never replaced, read again first
+    };
+    Status status = kNotRead;
+    std::string folder;        // the folder of the list in memory (kRead, kUnreadable)
+    int journalEntries = 0;    // entries in that folder's journal
+    bool mustWrite = false;    // memory holds a change the journal does not
+    double writtenTm = kOleDate2000;  // m_lastTm as the list on disk has it
+    int lastReadError = 0;     // the read error last logged (logged once)
+    bool lowSpace = false;     // downloads wait for free space (logged once)
+};
+
+// Lists of at most this many records are written whole whenever they change,
+// as they always were; longer ones leave their changes in the journal until
+// it holds a sixteenth of the records.
+const int kSmallFileList = 2000;

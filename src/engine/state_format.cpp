@@ -1,0 +1,304 @@
+// Encoders and decoders of the run-state files (see state_format.h).
+#include "engine/state_format.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_set>
+
+#include "engine/engine.h"
+#include "engine/line_text.h"
+
+namespace statefmt {
+
+const char kListName[] = "vdt_vd_files.lst";
+const char kPagingName[] = "vdt_vd_paging.lst";
+const char kJournalName[] = "vdt_vd_files.jnl";
+const char kPagingHeader[] = "[Lumora Paging v1]";
+
+namespace {
+
+const char* const kListHeaders[] = {"[Veduta Lumora List]", "[Veduta Lumora List v2]", "[Veduta Lumora List v3]"};
+const char kJournalHeader[] = "[Lumora Journal v1]";
+
+void AppendLine(std::string& out, const std::string& text) {
+    out += text;
+    out += "\r\n";
+}
+
+void AppendNumberLine(std::string& out, long long n) {
+    out += std::to_string(n);
+    out += "\r\n";
+}
+
+// Splits a line at its tabs.
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = line.find('\t', start);
+        out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) return out;
+        start = tab + 1;
+    }
+}
+
+}  // namespace
+
+const char* ListHeader(int version) { return version >= 1 && version <= 3 ? kListHeaders[version - 1] : ""; }
+
+int ListVersionOf(const std::string& line) {
+    for (int v = 1; v <= 3; ++v)
+        if (line == kListHeaders[v - 1]) return v;
+    return 0;
+}
+
+bool FitsLine(const std::string& text, size_t limit) {
+    // The reader keeps limit - 1 bytes of a line, and the CR is one of them.
+    return text.size() + 2 <= limit && !HasControl(text);
+}
+
+bool FitsList(const CFileData& record) {
+    return !record.Id.empty() && FitsLine(record.Id, kListLineMax) && FitsLine(record.Path, kListLineMax);
+}
+
+int ParseNumber(const std::string& line) {
+    long v = std::strtol(line.c_str(), nullptr, 0);
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+bool IsWrittenNumber(const std::string& line) {
+    size_t i = line.size() > 1 && line[0] == '-' ? 1 : 0;
+    if (i == line.size() || line.size() > 11) return false;
+    for (; i < line.size(); ++i)
+        if (line[i] < '0' || line[i] > '9') return false;
+    return true;
+}
+
+std::string Printable(const std::string& text) {
+    std::string out(text);
+    for (char& c : out)
+        if (IsControlChar(static_cast<unsigned char>(c))) c = '?';
+    return out;
+}
+
+bool LineSplitter::Next(std::string* line, bool* cut) {
+    line->clear();
+    if (m_pos >= m_size) return false;
+    const char* start = m_data + m_pos;
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', m_size - m_pos));
+    size_t n = lf ? static_cast<size_t>(lf - start) : m_size - m_pos;
+    m_pos += n + (lf ? 1 : 0);
+    m_lastLf = lf != nullptr;
+    const bool tooLong = n > m_limit - 1;
+    line->assign(start, tooLong ? m_limit - 1 : n);
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (cut) *cut = tooLong;
+    return true;
+}
+
+// ---- cache list -------------------------------------------------------------------
+
+void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out) {
+    *out = DecodedList();
+    LineSplitter in(data, size, kListLineMax);
+    std::string line;
+    if (in.Next(&line)) out->version = ListVersionOf(line);
+    if (out->version == 0) return;
+
+    long long count = in.Next(&line) ? ParseNumber(line) : 0;
+    const int blocks = in.Next(&line) ? ParseNumber(line) : 0;
+    if (in.Next(&line)) out->timeText = line;
+
+    // A sane count sizes the vector up front; a huge or negative one is no
+    // promise of what follows.
+    if (count > 0 && count <= 10000000) out->records.reserve(static_cast<size_t>(count));
+    // A negative count reads to the end of the file.
+    const long long promised = count;
+    long long read = 0;
+    bool misaligned = false;
+    std::string id, path, index;
+    while (count != 0) {
+        --count;
+        bool cutId = false, cutPath = false;
+        if (!in.Next(&id, &cutId) || !in.Next(&path, &cutPath)) break;
+        int feedIndex = -1;
+        if (out->version >= 2) {
+            if (!in.Next(&index)) break;
+            feedIndex = ParseNumber(index);
+        }
+        ++read;
+        if (id.empty()) continue;
+        if (cutId || cutPath || HasControl(id) || HasControl(path)) {
+            out->dropped.push_back("bad record dropped " + Printable(id) + " " + Printable(path));
+            misaligned = true;
+            continue;
+        }
+        if (!gate.Contains(path)) {
+            out->dropped.push_back("record outside the folder dropped " + path);
+            misaligned = true;
+            continue;
+        }
+        out->records.push_back(CFileData(std::move(path), std::move(id), feedIndex));
+    }
+    if (out->version == 2) {
+        for (int b = 0; b < blocks; ++b) {
+            bool more = true;
+            for (int k = 0; k < 8 && more; ++k) more = in.Next(&line);
+            if (!more) break;
+        }
+    }
+    if (misaligned) out->damage = "records out of step or not of this folder";
+    else if (promised > 0 && read < promised) out->damage = "the file ends before its records do";
+    else if (size > 0 && data[size - 1] != '\n') out->damage = "the last line is cut";
+}
+
+std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate) {
+    std::vector<std::string> lines;
+    std::vector<bool> usable;
+    LineSplitter in(data, size, kListLineMax);
+    std::string line;
+    bool cut = false;
+    while (in.Next(&line, &cut)) {
+        // A line cut by the end of the file may be a path cut short.
+        const bool whole = !cut && in.LastHadLineFeed() && !HasControl(line);
+        lines.push_back(line);
+        usable.push_back(whole);
+    }
+    std::vector<CFileData> out;
+    std::unordered_set<std::string> seen;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& path = lines[i];
+        if (!usable[i] || !usable[i - 1] || path.empty() || lines[i - 1].empty()) continue;
+        if (IsWrittenNumber(lines[i - 1]) || !gate.Contains(path)) continue;
+        if (!seen.insert(FoldPathCase(path)).second) continue;
+        int feed = -1;
+        if (i + 1 < lines.size() && usable[i + 1] && IsWrittenNumber(lines[i + 1])) feed = ParseNumber(lines[i + 1]);
+        out.push_back(CFileData(path, lines[i - 1], feed));
+    }
+    return out;
+}
+
+std::string EncodeList(const CFileList& records, const std::string& timeText,
+                       std::vector<const CFileData*>* skipped) {
+    std::string body;
+    int written = 0;
+    for (const CFileData& d : records) {
+        if (!FitsList(d)) {
+            if (skipped) skipped->push_back(&d);
+            continue;
+        }
+        body.reserve(body.size() + d.Id.size() + d.Path.size() + 16);
+        AppendLine(body, d.Id);
+        AppendLine(body, d.Path);
+        AppendNumberLine(body, d.FeedIndex);
+        ++written;
+    }
+    std::string out;
+    out.reserve(body.size() + 128);
+    AppendLine(out, ListHeader(3));
+    AppendNumberLine(out, written);
+    AppendNumberLine(out, 0);
+    AppendLine(out, timeText);
+    out += body;
+    return out;
+}
+
+bool DecodeListCounts(const char* data, size_t size, int* count, int* found) {
+    LineSplitter in(data, size, kListLineMax);
+    std::string line;
+    if (!in.Next(&line) || ListVersionOf(line) == 0) return false;
+    *count = in.Next(&line) ? ParseNumber(line) : 0;
+    *found = in.Next(&line) ? ParseNumber(line) : 0;
+    return true;
+}
+
+// ---- journal -------------------------------------------------------------------------
+
+std::string EncodeJournalHeader() { return std::string(kJournalHeader) + "\r\n"; }
+
+std::string EncodeJournalRecord(char op, const CFileData& record) {
+    std::string out(1, op);
+    out += '\t';
+    out += record.Id;
+    out += '\t';
+    out += record.Path;
+    out += '\t';
+    out += std::to_string(record.FeedIndex);
+    out += "\r\n";
+    return out;
+}
+
+std::string EncodeJournalTime(const std::string& timeText) { return "T\t" + timeText + "\r\n"; }
+
+bool DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, bool* stopped) {
+    entries->clear();
+    *stopped = false;
+    LineSplitter in(data, size, 2 * kListLineMax + 64);
+    std::string line;
+    bool cut = false;
+    if (!in.Next(&line) || line != kJournalHeader) return false;
+    while (in.Next(&line, &cut)) {
+        // A line without its line feed is a write a crash cut short.
+        bool whole = !cut && in.LastHadLineFeed();
+        JournalEntry e;
+        std::vector<std::string> f = Fields(line);
+        if (whole && f.size() == 2 && f[0] == "T" && !HasControl(f[1])) {
+            e.op = 'T';
+            e.timeText = f[1];
+        } else if (whole && f.size() == 4 && (f[0] == "+" || f[0] == "-") && IsWrittenNumber(f[3])) {
+            e.op = f[0][0];
+            e.record = CFileData(f[2], f[1], ParseNumber(f[3]));
+            whole = FitsList(e.record);
+        } else {
+            whole = false;
+        }
+        if (!whole) {
+            *stopped = true;
+            break;
+        }
+        entries->push_back(std::move(e));
+    }
+    return true;
+}
+
+// ---- paging state ----------------------------------------------------------------------
+
+void DecodePaging(const char* data, size_t size, DecodedPaging* out) {
+    *out = DecodedPaging();
+    LineSplitter in(data, size, kPagingLineMax);
+    std::string line;
+    if (!in.Next(&line) || line != kPagingHeader) return;
+    out->ok = true;
+    out->stored = in.Next(&line) ? ParseNumber(line) : 0;
+    std::string seed, page, lastPage;
+    for (int k = 0; k < out->stored; ++k) {
+        bool cut = false;
+        if (!in.Next(&seed, &cut) || !in.Next(&page) || !in.Next(&lastPage)) break;
+        PagingEntry e;
+        // A seed that does not fit its line is no seed the service gave: an
+        // empty one asks for a new order.
+        e.seed = cut ? std::string() : WithoutControls(seed);
+        e.page = ParseNumber(page);
+        e.lastPage = ParseNumber(lastPage);
+        out->entries.push_back(std::move(e));
+    }
+}
+
+std::string EncodePaging(const CFeedArray& feeds) {
+    std::string out;
+    AppendLine(out, kPagingHeader);
+    AppendNumberLine(out, feeds.GetSize());
+    for (const CLumoraFeed& feed : feeds) {
+        // A seed is the service's text: without control characters it stays
+        // one line.
+        AppendLine(out, WithoutControls(feed.Seed));
+        AppendNumberLine(out, feed.Page);
+        AppendNumberLine(out, feed.LastPage);
+    }
+    return out;
+}
+
+}  // namespace statefmt

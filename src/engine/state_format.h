@@ -1,0 +1,139 @@
+// The bytes of the run-state files of an image folder, and nothing else:
+// encoders and decoders of the cache list (versions 1 to 3, version 3
+// written), its journal, and the paging state. No file access here; the
+// engine (state_files.cpp) and the status rows (cleaning.cpp) read and write
+// the files and hand the bytes to these functions.
+//
+// Lines end with CR LF when written; readers take LF or CR LF.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/records.h"
+
+class CFolderGate;
+
+namespace statefmt {
+
+extern const char kListName[];     // "vdt_vd_files.lst"
+extern const char kPagingName[];   // "vdt_vd_paging.lst"
+extern const char kJournalName[];  // "vdt_vd_files.jnl": changes since the list was last written
+extern const char kPagingHeader[];
+
+// Line limits: a reader holds at most limit - 1 bytes of a line, its CR
+// included (a path, id or seed is far shorter).
+const size_t kListLineMax = 8192;
+const size_t kPagingLineMax = 1024;
+
+// The header line of a cache list version (1, 2, 3), and the version a
+// header line names (0: none; the comparison is exact, case included).
+const char* ListHeader(int version);
+int ListVersionOf(const std::string& line);
+
+// Whether a text can be one line of a file with this limit and read back
+// unchanged: no control character, and short enough with its CR.
+bool FitsLine(const std::string& text, size_t limit);
+// Whether a record can be written to the cache list (and its journal) and
+// read back as it is.
+bool FitsList(const CFileData& record);
+
+// A number line as strtol with base 0 reads it, held to the int range.
+int ParseNumber(const std::string& line);
+// Whether a line is a number as the writer writes it ("-12", "0").
+bool IsWrittenNumber(const std::string& line);
+
+// A text fit for a log line (control characters shown as "?").
+std::string Printable(const std::string& text);
+
+// Splits bytes into lines. A line longer than the limit is cut to limit - 1
+// bytes and flagged, and the rest of it up to its line feed is skipped, so
+// the lines after it stay in step.
+class LineSplitter {
+public:
+    LineSplitter(const char* data, size_t size, size_t limit) : m_data(data), m_size(size), m_limit(limit) {}
+    // The next line without its LF (and a CR before it); false at the end.
+    bool Next(std::string* line, bool* cut = nullptr);
+    // Whether the last line returned ended with a line feed.
+    bool LastHadLineFeed() const { return m_lastLf; }
+    bool AtEnd() const { return m_pos >= m_size; }
+
+private:
+    const char* m_data;
+    size_t m_size;
+    size_t m_limit;
+    size_t m_pos = 0;
+    bool m_lastLf = false;
+};
+
+// ---- cache list ---------------------------------------------------------------
+// Records are checked against the folder the list lies in: a record naming a
+// path outside it is dropped (whatever the list says, the engine deletes
+// nothing outside its folder).
+struct DecodedList {
+    int version = 0;       // 0: no header of a cache list
+    std::string timeText;  // line 4 (empty when missing)
+    std::vector<CFileData> records;
+    std::vector<std::string> dropped;  // log texts of records left out
+    // Signs of damage (beyond what the format allows): a record line that is
+    // not a record, lines cut short, fewer records than the count says. Empty
+    // when none.
+    std::string damage;
+};
+void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out);
+
+// Records found in the bytes of a damaged list (a wrong header, lines of
+// garbage, records out of step): every group of an id line, a path line
+// inside the folder and a number line, in file order; a path line followed
+// by something else gets feed -1. Each path at most once.
+std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate);
+
+// The version 3 list of the records that fit (FitsList); the others are
+// handed back in *skipped (may be null).
+std::string EncodeList(const CFileList& records, const std::string& timeText,
+                       std::vector<const CFileData*>* skipped);
+
+// The first lines of a cache list, for the status rows: false when the bytes
+// do not start with a cache list header.
+bool DecodeListCounts(const char* data, size_t size, int* count, int* found);
+
+// ---- journal --------------------------------------------------------------------
+// An append-only file beside the list: each line one change made since the
+// list was last written. A reader replays it over the list; the next full
+// write of the list makes it obsolete and deletes it.
+//   "[Lumora Journal v1]"   header
+//   "+\tid\tpath\tfeed"     a file is (about to be) in the cache
+//   "-\tid\tpath\tfeed"     a file is (about to be) deleted
+//   "T\ttime text"          the time of the last completed refresh
+// A record is written before the file operation it announces: the reader
+// asks the disk whether the file is there, so a crash between the two
+// leaves neither an orphan nor a ghost.
+struct JournalEntry {
+    char op = 0;  // '+', '-' or 'T'
+    CFileData record;
+    std::string timeText;
+};
+std::string EncodeJournalHeader();
+std::string EncodeJournalRecord(char op, const CFileData& record);
+std::string EncodeJournalTime(const std::string& timeText);
+// Entries up to the first line that is not a whole entry (a write cut by a
+// crash ends the journal there). False when the header is wrong; *stopped
+// tells whether lines were left unread.
+bool DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, bool* stopped);
+
+// ---- paging state ------------------------------------------------------------------
+struct PagingEntry {
+    std::string seed;  // empty when the line was too long for a seed
+    int page = 0;
+    int lastPage = 0;
+};
+struct DecodedPaging {
+    bool ok = false;  // the header was right
+    int stored = 0;   // the count line
+    std::vector<PagingEntry> entries;  // whole entries, at most 'stored'
+};
+void DecodePaging(const char* data, size_t size, DecodedPaging* out);
+std::string EncodePaging(const CFeedArray& feeds);
+
+}  // namespace statefmt

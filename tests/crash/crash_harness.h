@@ -1,0 +1,306 @@
+// Shared pieces of the fault-injection loop and the crash tests: a table of
+// file operations that fails (or ends the process at) its Nth call, a small
+// run of the engine over an image folder, and the check that disk and list
+// agree (every image file is in the list, every record's file exists, no
+// temporary file is left).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "common/log_capture.h"
+#include "common/test_folder.h"
+#include "engine/engine.h"
+#include "engine/state_format.h"
+#include "platform/datetime.h"
+#include "platform/fs.h"
+
+namespace crash {
+
+// ---- file operations that fail or end the process at call N ----------------------
+// Every call that can change or read a file counts (exists and the free-space
+// query are questions, not operations, and are not failed).
+struct Injector {
+    static inline std::atomic<int> calls{0};
+    static inline int failAt = 0;   // this call fails (0: none)
+    static inline int crashAt = 0;  // the process ends at this call (0: none)
+    static inline bool fired = false;
+
+    static void Arm(int fail, int crash) {
+        calls = 0;
+        failAt = fail;
+        crashAt = crash;
+        fired = false;
+    }
+    // Ends the process as a kill does: no destructors, no buffers flushed.
+    [[noreturn]] static void Die() {
+#ifdef _WIN32
+        TerminateProcess(GetCurrentProcess(), 77);
+#endif
+        _exit(77);
+    }
+    // True when this call must fail; never returns when it must crash.
+    static bool Trip() {
+        const int n = ++calls;
+        if (n == crashAt) Die();
+        if (n == failAt) {
+            fired = true;
+            return true;
+        }
+        return false;
+    }
+    static const plat::FileOps& Table() {
+        static plat::FileOps ops = [] {
+            plat::FileOps t = plat::RealFileOps();
+            t.createFolder = [](const std::string& p, int* e) {
+                if (Trip()) return Fail(e, plat::kErrAccessDenied);
+                return plat::RealFileOps().createFolder(p, e);
+            };
+            t.deleteFile = [](const std::string& p, int* e) {
+                if (Trip()) return Fail(e, plat::kErrSharingViolation);
+                return plat::RealFileOps().deleteFile(p, e);
+            };
+            t.moveReplace = [](const std::string& a, const std::string& b, int* e) {
+                if (Trip()) return Fail(e, plat::kErrAccessDenied);
+                return plat::RealFileOps().moveReplace(a, b, e);
+            };
+            t.open = [](const std::string& p, const char* mode) -> FILE* {
+                if (Trip()) return nullptr;
+                return plat::RealFileOps().open(p, mode);
+            };
+            t.openChecked = [](const std::string& p, const char* mode, int* e) -> FILE* {
+                if (Trip()) {
+                    if (e) *e = plat::kErrSharingViolation;
+                    return nullptr;
+                }
+                return plat::RealFileOps().openChecked(p, mode, e);
+            };
+            t.write = [](FILE* f, const void* data, size_t size) -> bool {
+                const int n = ++calls;
+                if (n == crashAt || n == failAt) {
+                    // Half of it reaches the file, as when the disk fills
+                    // up or the process dies in the middle.
+                    plat::RealFileOps().write(f, data, size / 2);
+                    std::fflush(f);
+                    if (n == crashAt) Die();
+                    fired = true;
+                    return false;
+                }
+                return plat::RealFileOps().write(f, data, size);
+            };
+            t.flushClose = [](FILE* f) -> bool {
+                if (Trip()) {
+                    std::fclose(f);
+                    return false;
+                }
+                return plat::RealFileOps().flushClose(f);
+            };
+            return t;
+        }();
+        return ops;
+    }
+
+private:
+    static bool Fail(int* e, int code) {
+        if (e) *e = code;
+        return false;
+    }
+};
+
+class InjectorScope {
+public:
+    InjectorScope(int failAt, int crashAt) {
+        Injector::Arm(failAt, crashAt);
+        plat::SetFileOpsForTest(&Injector::Table());
+    }
+    ~InjectorScope() {
+        plat::SetFileOpsForTest(nullptr);
+        Injector::Arm(0, 0);
+    }
+};
+
+// ---- a clock that stands still ------------------------------------------------------
+class StillClock : public Clock {
+public:
+    uint32_t TickCount() override { return 1000; }
+    void Sleep(uint32_t) override {}
+    bool Wait(WakeEvent& ev, uint32_t) override { return ev.TryTake(); }
+    double LocalNow() override { return MakeOleDate(2026, 12, 9, 15, 30, 45); }
+};
+
+// A transfer that writes a small image through the file operations table.
+class Downloader : public CLumoraApi {
+public:
+    int DownloadImage(const std::string&, const std::string& file) override {
+        FILE* f = plat::OpenFile(file, "wb");
+        if (!f) return -1;
+        static const char kBytes[] = "\xFF\xD8\xFF\xE0 a small image";
+        bool ok = plat::WriteAll(f, kBytes, sizeof kBytes - 1);
+        ok = plat::FlushClose(f) && ok;
+        if (!ok) {
+            plat::DeleteFileAt(file);
+            return -1;
+        }
+        return 0;
+    }
+};
+
+// ---- an engine over an image folder ----------------------------------------------------
+struct Rig {
+    CLumoraSettings settings;
+    std::atomic<int32_t> closing{0};
+    std::atomic<int32_t> hosttype{0};
+    StillClock clock;
+    Downloader client;
+    std::unique_ptr<CLumoraEngine> engine;
+    std::string home;  // the image folder it started with
+
+    explicit Rig(const std::string& folder, int maxLocal = 3) : home(folder) {
+        settings.Enabled = 1;
+        settings.ImgFolder = folder;
+        settings.MaxLocal = maxLocal;
+        settings.VpropTitle = 1;
+        engine.reset(new CLumoraEngine(settings, closing, hosttype));
+        engine->m_clock = &clock;
+        engine->m_client = &client;
+    }
+    // One feed whose pool holds items named tag0.jpg, tag1.jpg, ...
+    void AddFeed(const std::string& tag, int items) {
+        CLumoraFeed feed;
+        feed.Query = tag;
+        feed.Page = 1;
+        feed.LastPage = 1;
+        for (int i = 0; i < items; ++i) {
+            CLumoraItem item;
+            item.Id = tag + std::to_string(i);
+            item.Name = tag + std::to_string(i) + ".jpg";
+            item.Url = "http://images.invalid/" + item.Name;
+            item.FileType = "image/jpeg";
+            item.Purity = i % 2 ? "sketchy" : "sfw";
+            feed.Items.Add(item);
+        }
+        engine->m_feeds.Add(feed);
+    }
+    // What the worker does when it starts.
+    void Start() {
+        engine->RemoveStaleTempFiles();
+        engine->ReadLocalFileList();
+    }
+    int Download() {
+        uint32_t interval = 2000;
+        return engine->DownloadImages(&interval);
+    }
+    // The host shows the oldest cached file.
+    void ShowOldest() {
+        if (!engine->m_lclfiles.IsEmpty()) engine->OnFileDisplayed(engine->m_lclfiles.GetHead().Path.c_str());
+    }
+    std::set<std::string> Records() const {
+        std::set<std::string> out;
+        for (const CFileData& d : engine->m_lclfiles) out.insert(d.Path);
+        return out;
+    }
+};
+
+// ---- what the disk holds ----------------------------------------------------------------
+inline bool EndsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+struct DiskState {
+    std::set<std::string> images;  // image files in the folder and its sub-folders (one level)
+    std::vector<std::string> temps;
+};
+
+inline DiskState ReadDisk(const std::string& folder) {
+    namespace fs = std::filesystem;
+    DiskState out;
+    std::error_code ec;
+    auto look = [&](const fs::path& dir, bool descend) {
+        for (const auto& e : fs::directory_iterator(dir, ec)) {
+            const std::string name = e.path().filename().string();
+            if (e.is_directory()) {
+                if (descend) {
+                    for (const auto& inner : fs::directory_iterator(e.path(), ec)) {
+                        const std::string n = inner.path().filename().string();
+                        if (EndsWith(n, ".__t")) out.temps.push_back(inner.path().string());
+                        else if (!EndsWith(n, ".vprop")) out.images.insert(inner.path().string());
+                    }
+                }
+                continue;
+            }
+            if (EndsWith(name, ".__t")) out.temps.push_back(e.path().string());
+            else if (name.compare(0, 7, "vdt_vd_") != 0 && !EndsWith(name, ".vprop")) out.images.insert(e.path().string());
+        }
+    };
+    look(fs::path(folder), true);
+    return out;
+}
+
+inline std::string Describe(const std::set<std::string>& s) {
+    std::string out;
+    for (const std::string& p : s) out += "  " + p + "\n";
+    return out;
+}
+
+// The records a fresh start of the engine finds in folder (after its
+// clean-up of stale temporary files).
+inline std::set<std::string> RecordsAfterRestart(const std::string& folder) {
+    Rig fresh(folder);
+    fresh.Start();
+    return fresh.Records();
+}
+
+// Reads the list file alone: its header must be a version 3 header and its
+// record count must match its records.
+inline ::testing::AssertionResult ListFileIsWhole(const std::string& folder) {
+    std::string path = folder;
+    AddBackslash(path);
+    path += statefmt::kListName;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return ::testing::AssertionSuccess();  // no list yet is a whole (empty) one
+    std::string bytes;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    std::fclose(f);
+    statefmt::DecodedList list;
+    statefmt::DecodeList(bytes.data(), bytes.size(), CFolderGate(folder), &list);
+    if (list.version != 3) return ::testing::AssertionFailure() << "list header: " << bytes.substr(0, 40);
+    if (!list.damage.empty()) return ::testing::AssertionFailure() << "damaged list: " << list.damage;
+    return ::testing::AssertionSuccess();
+}
+
+// Every image file on disk is named by the list (and its journal), every
+// record's file exists, and no temporary file survived a start.
+inline ::testing::AssertionResult DiskAgreesWithList(const std::string& folder) {
+    const std::set<std::string> records = RecordsAfterRestart(folder);
+    const DiskState disk = ReadDisk(folder);
+    std::set<std::string> orphans, ghosts;
+    std::set_difference(disk.images.begin(), disk.images.end(), records.begin(), records.end(),
+                        std::inserter(orphans, orphans.end()));
+    std::set_difference(records.begin(), records.end(), disk.images.begin(), disk.images.end(),
+                        std::inserter(ghosts, ghosts.end()));
+    if (orphans.empty() && ghosts.empty() && disk.temps.empty()) return ::testing::AssertionSuccess();
+    ::testing::AssertionResult r = ::testing::AssertionFailure();
+    if (!orphans.empty()) r << "orphans (on disk, not listed):\n" << Describe(orphans);
+    if (!ghosts.empty()) r << "ghosts (listed, not on disk):\n" << Describe(ghosts);
+    for (const std::string& t : disk.temps) r << "temporary file left: " << t << "\n";
+    return r;
+}
+
+}  // namespace crash

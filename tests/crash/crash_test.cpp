@@ -1,0 +1,145 @@
+// Every crash point: a child process runs the engine over an image folder
+// (downloads, renames, side files, journal entries, evictions, a cache clean,
+// list and paging writes) and is ended without any clean-up at its Nth file
+// operation, for every N of the run; a write it dies in leaves half of its
+// bytes. Then the engine starts again on the same folder: every image file
+// is in the list, every record's file exists, no temporary file is left, and
+// a whole run afterwards leaves a whole list.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "crash/crash_harness.h"
+
+namespace crash {
+namespace {
+
+const char kFolderVar[] = "LUMORA_CRASH_FOLDER";
+const char kCrashAtVar[] = "LUMORA_CRASH_AT";
+
+// An earlier run left two cached files and their list.
+void EarlierRun(const std::string& folder) {
+    Rig rig(folder);
+    rig.AddFeed("p", 2);
+    rig.Start();
+    rig.Download();
+    rig.Download();
+    rig.engine->SaveFileList(ListSave::kNow);
+}
+
+void Refill(Rig& rig, const std::string& tag, int items) {
+    Rig filler(rig.home);
+    filler.AddFeed(tag, items);
+    for (const CLumoraItem& item : filler.engine->m_feeds[0].Items) rig.engine->m_feeds[0].Items.Add(item);
+}
+
+// The run that a crash interrupts.
+void TheRun(const std::string& folder) {
+    Rig rig(folder);
+    rig.AddFeed("k", 6);
+    rig.Start();
+    for (int i = 0; i < 5; ++i) {
+        rig.Download();
+        rig.ShowOldest();
+    }
+    rig.engine->WritePagingState();
+    rig.engine->ClearCache(folder);
+    Refill(rig, "m", 2);
+    rig.Download();
+    rig.Download();
+    rig.engine->SaveFileList(ListSave::kNow);
+}
+
+// Runs TheRun in a child process that ends at file operation crashAt;
+// returns its exit code (77 when it was ended there).
+int RunChild(const std::string& folder, int crashAt) {
+#ifdef _WIN32
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    _putenv_s(kFolderVar, folder.c_str());
+    _putenv_s(kCrashAtVar, std::to_string(crashAt).c_str());
+    const std::string quoted = std::string("\"") + exe + "\"";
+    intptr_t rc = _spawnl(_P_WAIT, exe, quoted.c_str(), "--gtest_filter=CrashChild.Run", nullptr);
+    _putenv_s(kFolderVar, "");
+    return static_cast<int>(rc);
+#else
+    pid_t pid = fork();
+    if (pid == 0) {
+        {
+            InjectorScope ends(0, crashAt);
+            TheRun(folder);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+}
+
+// The child's side on Windows (started by RunChild with the two variables).
+TEST(CrashChild, Run) {
+    const char* folder = std::getenv(kFolderVar);
+    const char* at = std::getenv(kCrashAtVar);
+    if (!folder || !*folder || !at) GTEST_SKIP() << "runs only as the child of the crash test";
+    {
+        InjectorScope ends(0, std::atoi(at));
+        TheRun(folder);
+    }
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+TEST(Crash, EveryFileOperationOfARun) {
+    LogCapture::Install();
+    // How many file operations the run makes.
+    int total = 0;
+    {
+        const std::string folder = TestFolder("lumora_crash_");
+        EarlierRun(folder);
+        {
+            InjectorScope count(0, 0);
+            TheRun(folder);
+            total = Injector::calls;
+        }
+        EXPECT_TRUE(DiskAgreesWithList(folder));
+        std::error_code ec;
+        std::filesystem::remove_all(std::filesystem::path(folder), ec);
+    }
+    ASSERT_GT(total, 50) << "the run makes too few file operations to be a test";
+
+    int tried = 0, survived = 0;
+    for (int n = 1; n <= total; ++n) {
+        SCOPED_TRACE("ended at file operation " + std::to_string(n) + " of " + std::to_string(total));
+        const std::string folder = TestFolder("lumora_crash_");
+        EarlierRun(folder);
+        const int rc = RunChild(folder, n);
+        ++tried;
+        EXPECT_EQ(rc, 77) << "the child was not ended where it should have been";
+        ::testing::AssertionResult afterCrash = DiskAgreesWithList(folder);
+        EXPECT_TRUE(afterCrash);
+        EXPECT_TRUE(ListFileIsWhole(folder));
+        // A whole run on the same folder afterwards.
+        TheRun(folder);
+        ::testing::AssertionResult afterRun = DiskAgreesWithList(folder);
+        EXPECT_TRUE(afterRun);
+        if (rc == 77 && afterCrash && afterRun) ++survived;
+        std::error_code ec;
+        if (afterCrash && afterRun) std::filesystem::remove_all(std::filesystem::path(folder), ec);
+    }
+    std::printf("[ crash ] crash points tried: %d, survived: %d\n", tried, survived);
+    EXPECT_EQ(survived, tried);
+    LogCapture::Uninstall();
+}
+
+}  // namespace
+}  // namespace crash

@@ -1,0 +1,168 @@
+// Every failing file operation, one at a time: for each operation that
+// changes the state of an image folder, the Nth call of the file-operations
+// table fails, for N = 1, 2, ... until no call fails any more. After each
+// run the list on disk is whole (the old or the new one), memory and disk
+// agree, and after a restart no file is an orphan or a ghost and no
+// temporary file is left.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "crash/crash_harness.h"
+
+namespace crash {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+std::string In(const std::string& folder, const std::string& name) {
+    std::string p = folder;
+    AddBackslash(p);
+    return p + name;
+}
+
+// Failures reported so far in the running test.
+int Failures() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+}
+
+struct Operation {
+    const char* what;
+    // Brings the folder to the state before the operation (no faults).
+    std::function<void(Rig&)> prepare;
+    // The operation under test.
+    std::function<void(Rig&)> run;
+};
+
+// A cache of three files from an earlier run, written as a list.
+void EarlierRun(Rig& rig) {
+    rig.AddFeed("c", 6);
+    rig.Start();
+    for (int i = 0; i < 3; ++i) rig.Download();
+    rig.engine->SaveFileList(ListSave::kNow);
+}
+
+const Operation kOperations[] = {
+    {"recording a download", [](Rig& rig) { EarlierRun(rig); rig.engine->m_settings.MaxLocal = 10; },
+     [](Rig& rig) { rig.Download(); }},
+    {"an eviction",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         rig.ShowOldest();
+     },
+     [](Rig& rig) {
+         std::lock_guard<Mutex> data(rig.engine->StateLockForTest());
+         std::lock_guard<Mutex> shown(rig.engine->ShownLockForTest());
+         rig.engine->CleanDispFiles(1);
+     }},
+    {"a download that evicts first",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         rig.ShowOldest();
+     },
+     [](Rig& rig) { rig.Download(); }},
+    {"a list write", [](Rig& rig) { EarlierRun(rig); rig.engine->m_settings.MaxLocal = 10; rig.Download(); },
+     [](Rig& rig) { rig.engine->SaveFileList(ListSave::kNow); }},
+    {"a paging write", [](Rig& rig) { EarlierRun(rig); rig.engine->WritePagingState(); rig.engine->m_feeds[0].Page = 7; },
+     [](Rig& rig) { rig.engine->WritePagingState(); }},
+    {"ClearCache", [](Rig& rig) { EarlierRun(rig); rig.engine->WritePagingState(); },
+     [](Rig& rig) { rig.engine->ClearCache(rig.settings.ImgFolder); }},
+    {"the stale-temp clean-up",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         std::FILE* f = std::fopen(In(rig.settings.ImgFolder, "sfw").append(1, plat::kPathSep).append("x.__t").c_str(), "wb");
+         if (f) std::fclose(f);
+         f = std::fopen(In(rig.settings.ImgFolder, "vdt_vd_files.__t").c_str(), "wb");
+         if (f) std::fclose(f);
+     },
+     [](Rig& rig) { rig.engine->RemoveStaleTempFiles(); }},
+    {"a folder change",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         // The other folder has a cache of its own.
+         std::string other = rig.settings.ImgFolder + "_b";
+         std::error_code ec;
+         std::filesystem::remove_all(std::filesystem::path(other), ec);
+         std::filesystem::create_directories(std::filesystem::path(other));
+         Rig second(other);
+         EarlierRun(second);
+     },
+     [](Rig& rig) {
+         rig.settings.ImgFolder = rig.home + "_b";
+         rig.engine->FileListReady();
+         rig.Download();
+     }},
+};
+
+TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
+    LogCapture::Install();
+    int tried = 0;
+    for (const Operation& op : kOperations) {
+        SCOPED_TRACE(op.what);
+        const int failuresBefore = Failures();
+        int n = 1;
+        for (;; ++n) {
+            SCOPED_TRACE("failing call " + std::to_string(n));
+            const std::string folder = TestFolder("lumora_fault_");
+            std::string list = In(folder, statefmt::kListName), paging = In(folder, statefmt::kPagingName);
+            Rig rig(folder);
+            op.prepare(rig);
+            const std::string listBefore = ReadAll(list), pagingBefore = ReadAll(paging);
+            bool fired;
+            {
+                InjectorScope faults(n, 0);
+                op.run(rig);
+                fired = Injector::fired;
+            }
+            // The list on disk is the old one or a whole new one; so is the
+            // paging state.
+            const std::string listAfter = ReadAll(list);
+            if (listAfter != listBefore) {
+                EXPECT_TRUE(ListFileIsWhole(folder));
+            }
+            const std::string pagingAfter = ReadAll(paging);
+            if (pagingAfter != pagingBefore && !pagingAfter.empty()) {
+                EXPECT_EQ(pagingAfter.compare(0, 18, "[Lumora Paging v1]"), 0);
+            }
+            // Memory and disk agree: a restart finds what memory holds, and
+            // the files on disk are the records.
+            const std::string current = rig.engine->m_settings.ImgFolder;
+            if (rig.engine->FileListReady()) {
+                EXPECT_EQ(Describe(RecordsAfterRestart(current)), Describe(rig.Records()));
+            }
+            EXPECT_TRUE(DiskAgreesWithList(current));
+            if (current != folder) {
+                EXPECT_TRUE(DiskAgreesWithList(folder));
+            }
+            // And once the fault is gone, the same operation goes through.
+            op.run(rig);
+            EXPECT_TRUE(DiskAgreesWithList(current));
+            ++tried;
+            std::error_code ec;
+            const bool failed = Failures() != failuresBefore;
+            if (!failed) {
+                std::filesystem::remove_all(std::filesystem::path(folder), ec);
+                std::filesystem::remove_all(std::filesystem::path(folder + "_b"), ec);
+            }
+            if (!fired || failed) break;
+        }
+        if (Failures() == failuresBefore) {
+            EXPECT_GT(n, 2) << "the operation made fewer than two file calls";
+        }
+        std::printf("[ fault loop ] %s: %d failing calls tried\n", op.what, n - 1);
+    }
+    std::printf("[ fault loop ] %d runs in all\n", tried);
+    LogCapture::Uninstall();
+}
+
+}  // namespace
+}  // namespace crash

@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""The stand-in host is killed (SIGKILL) at many points of a run and run again on the same folder.
+
+After each kill and a clean run that follows it: every image file in the image folder and its purity
+folders is in the cache list, every record's file exists, no "__t" file is left and the journal has
+been folded into the list. Prints the kill points tried and survived.
+
+Run by CTest with the stand-in service fixture:
+  test_host_kill.py --host VDTHOST --module MODULE [--wine] [--points N]
+The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+STATE_FILES = ("vdt_vd_files.lst", "vdt_vd_paging.lst", "vdt_vd_files.jnl")
+
+
+def service_url():
+    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
+        return f.read().strip()
+
+
+def reset_service():
+    req = urllib.request.Request(service_url() + "/_control/reset", data=b"", method="POST")
+    with urllib.request.urlopen(req, timeout=10) as r:
+        r.read()
+
+
+class Run:
+    def __init__(self, args, folder):
+        self.args = args
+        self.folder = folder
+        self.ini = os.path.join(os.path.dirname(folder), "host.ini")
+        lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + self.host_path(folder), "VpropTitle=1",
+                 "VpropDescr=1", "MaxLocal=4", "nFeeds=2",
+                 "Feed0_Type=0", "Feed0_Purity=110", "Feed0_Sorting=1",
+                 "Feed1_Type=1", "Feed1_Username=demo", "Feed1_CollId=42", "Feed1_Purity=110"]
+        with open(self.ini, "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def host_path(self, path):
+        return "Z:" + path.replace("/", "\\") if self.args.wine else path
+
+    def local(self, path):
+        if self.args.wine:
+            assert path[:2].upper() == "Z:", path
+            return path[2:].replace("\\", "/")
+        return path
+
+    def start(self, seconds):
+        cmd = [self.args.host, "--module", self.host_path(self.args.module), "--settings", self.host_path(self.ini),
+               "run", "--seconds", str(seconds), "--show-every", "0.4"]
+        if self.args.wine:
+            cmd = ["wine"] + cmd
+        env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
+        return subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def read_list(self):
+        """The records of the cache list file: a list of paths (as this machine sees them)."""
+        with open(os.path.join(self.folder, "vdt_vd_files.lst"), "rb") as f:
+            lines = f.read().decode("latin-1").split("\n")
+        lines = [l[:-1] if l.endswith("\r") else l for l in lines]
+        if lines[0] != "[Veduta Lumora List v3]":
+            raise AssertionError("list header: %r" % lines[0])
+        count = int(lines[1])
+        return [self.local(lines[5 + 3 * k]) for k in range(count)]
+
+    def disk(self):
+        images, temps = set(), []
+        for name in os.listdir(self.folder):
+            path = os.path.join(self.folder, name)
+            if os.path.isdir(path):
+                for inner in os.listdir(path):
+                    p = os.path.join(path, inner)
+                    if inner.endswith(".__t"):
+                        temps.append(p)
+                    elif not inner.endswith(".vprop"):
+                        images.add(p)
+            elif name.endswith(".__t"):
+                temps.append(path)
+            elif name not in STATE_FILES and not name.startswith("vdt_vd_files.bad") and not name.endswith(".vprop"):
+                images.add(path)
+        return images, temps
+
+    def problems(self):
+        records = set(self.read_list())
+        images, temps = self.disk()
+        out = ["orphan (not listed): " + p for p in sorted(images - records)]
+        out += ["ghost (listed, missing): " + p for p in sorted(records - images)]
+        out += ["temporary file left: " + p for p in temps]
+        if os.path.exists(os.path.join(self.folder, "vdt_vd_files.jnl")):
+            out.append("journal not folded in after a clean stop")
+        return out
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--host", required=True)
+    p.add_argument("--module", required=True)
+    p.add_argument("--wine", action="store_true")
+    p.add_argument("--points", type=int, default=0, help="kill points (default: 14 natively, 6 under wine)")
+    p.add_argument("--keep", action="store_true")
+    args = p.parse_args()
+    points = args.points or (6 if args.wine else 14)
+    # Under wine the module needs about a second before its first download.
+    first, last = (1.5, 7.0) if args.wine else (0.3, 5.0)
+    step = (last - first) / max(points - 1, 1)
+
+    root = tempfile.mkdtemp(prefix="lumora_kill_")
+    folder = os.path.join(root, "images")
+    os.mkdir(folder)
+    run = Run(args, folder)
+    reset_service()
+    tried = survived = 0
+    failures = []
+    for k in range(points):
+        when = first + k * step
+        proc = run.start(30)
+        time.sleep(when)
+        proc.kill()
+        out = proc.communicate()[0].decode("utf-8", "replace")
+        tried += 1
+        # Start again on the same folder; a clean stop writes the list.
+        again = run.start(2.5 if not args.wine else 4)
+        log = again.communicate(timeout=120)[0].decode("utf-8", "replace")
+        try:
+            problems = run.problems()
+        except (OSError, AssertionError, ValueError, IndexError) as e:
+            problems = ["list unreadable: %s" % e]
+        if again.returncode != 0:
+            problems.append("the second run ended with %d" % again.returncode)
+        if problems:
+            failures.append("kill after %.2f s:\n  %s\n--- killed run ---\n%s\n--- next run ---\n%s" % (
+                when, "\n  ".join(problems), out[-3000:], log[-3000:]))
+        else:
+            survived += 1
+    images, _ = run.disk()
+    print("kill points tried: %d, survived: %d (%d images in the folder at the end)" % (tried, survived, len(images)))
+    if args.keep or failures:
+        print("folder kept:", root)
+    else:
+        shutil.rmtree(root, ignore_errors=True)
+    for f in failures:
+        print(f)
+    return 0 if not failures and images else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
