@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/env.h"
 #include "platform/http.h"
+#include "platform/read_window.h"
 
 namespace plat {
 
@@ -105,14 +107,7 @@ public:
         // them: each call into the stack costs far more than a copy.
         if (m_pos == m_filled) {
             m_pos = m_filled = 0;
-            // Ask only for what has arrived: a full-block read would wait for
-            // the whole block, and a slow answer would keep the caller from
-            // seeing its stop flag until the transfer ends.
-            DWORD avail = 0;
-            if (!InternetQueryDataAvailable(m_request, &avail, 0, 0)) ThrowLastError();
-            DWORD want = avail == 0 ? 1 : std::min<DWORD>(avail, sizeof m_block);
-            DWORD got = 0;
-            if (!InternetReadFile(m_request, m_block, want, &got)) ThrowLastError();
+            DWORD got = FillBlock();
             m_received += got;
             if (got == 0) {
                 if (m_announced >= 0 && m_received < m_announced)
@@ -128,6 +123,43 @@ public:
     }
 
 private:
+    // One read from the stack into m_block; 0 at the end of the body. A read
+    // blocks until all it asked for has arrived, and wine does not end it
+    // when Cancel closes the handle, so its size decides how long a stop can
+    // wait: see ReadWindow.
+    DWORD FillBlock() {
+        DWORD got = 0;
+        DWORD blind = m_mode == ReadMode::kBlock ? ReadWindow::kMax
+                      : m_mode == ReadMode::kAdaptive ? m_window.Blind()
+                                                       : 0;
+        if (blind != 0) {
+            uint64_t t0 = Micros();
+            if (!InternetReadFile(m_request, m_block, blind, &got)) ThrowLastError();
+            m_window.AfterBlind(blind, got, Micros() - t0);
+            return got;
+        }
+        // Ask what has arrived (this waits for the first byte of it) and read
+        // only that.
+        uint64_t t0 = Micros();
+        DWORD avail = 0;
+        if (!InternetQueryDataAvailable(m_request, &avail, 0, 0)) ThrowLastError();
+        m_window.AfterQueried(avail, Micros() - t0);
+        DWORD want = avail == 0 ? 1 : std::min<DWORD>(avail, sizeof m_block);
+        if (!InternetReadFile(m_request, m_block, want, &got)) ThrowLastError();
+        return got;
+    }
+
+    static uint64_t Micros() {
+        static const LONGLONG frequency = [] {
+            LARGE_INTEGER f;
+            QueryPerformanceFrequency(&f);
+            return f.QuadPart > 0 ? f.QuadPart : 1;
+        }();
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<uint64_t>(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
+    }
+
     bool OpenRequest() {
         // Certificate errors are never ignored: no INTERNET_FLAG_IGNORE_CERT_* here.
         DWORD flags = kFlags | (m_req.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
@@ -171,7 +203,9 @@ private:
     std::atomic<HINTERNET> m_connection{nullptr};
     std::atomic<HINTERNET> m_request{nullptr};
     std::atomic<bool> m_cancelled{false};
-    char m_block[256 * 1024];
+    char m_block[ReadWindow::kMax];
+    const ReadMode m_mode = ReadModeFromName(GetEnvVar("LUMORA_WININET_READ").c_str());
+    ReadWindow m_window;
     DWORD m_pos = 0, m_filled = 0;
     long long m_announced = -1;
     long long m_received = 0;
