@@ -87,11 +87,9 @@ class NulInFileName(unittest.TestCase):
         first = fetch_json(SEARCH)["data"]
         # Each hostile name rides on a real image address (in its query), so
         # the transfer itself succeeds and the name alone decides the path.
-        hostile = {
-            "data.0.path": first[0]["path"] + "?n=/a\u0000\\..\\..\\..\\evil0.jpg",
-            "data.1.path": first[1]["path"] + "?n=/b\u0000/..\\..\\..\\evil1.jpg",
-            "data.2.path": first[2]["path"] + "?n=/\u0000\\..\\..\\..\\evil2",
-        }
+        # Every element of the page carries one: whichever is picked is hostile.
+        tails = ["a\u0000\\..\\..\\..\\evil%d.jpg", "b\u0000/..\\..\\..\\evil%d.jpg", "\u0000\\..\\..\\..\\evil%d"]
+        hostile = {"data.%d.path" % i: el["path"] + "?n=/" + tails[i % 3] % i for i, el in enumerate(first)}
         control("POST", "faults", [{"match": "/api/v1/search", "kind": "wrong_types", "set": hostile}])
         work = tempfile.mkdtemp(prefix="lumora_hostile_", dir=os.getcwd())
         try:
