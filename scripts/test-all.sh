@@ -3,6 +3,8 @@
 # installs what is missing, builds native (plain, ASan+UBSan, TSan) and the
 # 32-bit Windows module, and runs all tests (the Windows ones under wine).
 # Usage: scripts/test-all.sh [--quick]   (--quick: plain native + Windows only)
+# Stages: bootstrap, format, stand-in service, native, Windows (wine), clang
+# (thread-safety analysis), ASan+UBSan, TSan, fuzzers (a short run of each).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -29,15 +31,26 @@ run_preset() {  # preset, extra ctest args...
 stage "bootstrap"
 bash scripts/bootstrap.sh build/win/wineprefix
 
+stage "format"
+bash scripts/check-format.sh || failed+=("format")
+
 stage "stand-in service tests"
 python3 -m unittest discover -s tools -p 'test_*.py' || failed+=("service")
 
 run_preset native
 run_preset win
 if [ $QUICK = 0 ]; then
+  # clang's thread-safety analysis runs as part of this build (warnings are errors);
+  # its tests are the same as the plain native ones, so only the fast in-process ones run.
+  run_preset native-clang -L "engine|service" -E "host_page|e2e"
   run_preset native-asan
   # Races show in the threaded gtest programs; the python-driven runs add nothing there but time.
   run_preset native-tsan -E "e2e_engine|host_contract|service_host_page"
+fi
+
+if [ $QUICK = 0 ]; then
+  stage "fuzzers"
+  bash scripts/fuzz.sh "${LUMORA_FUZZ_SECONDS:-15}" || failed+=("fuzz")
 fi
 
 echo
