@@ -21,6 +21,11 @@ add_test(NAME service_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/service-ctl.sh st
 set_tests_properties(service_start PROPERTIES FIXTURES_SETUP service)
 set_tests_properties(service_stop PROPERTIES FIXTURES_CLEANUP service)
 
+# The one host stand-in of the in-process tests.
+add_library(lumora_test_host STATIC ${CMAKE_SOURCE_DIR}/tests/common/test_host.cpp)
+target_link_libraries(lumora_test_host PUBLIC lumora_common)
+target_include_directories(lumora_test_host PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+
 # lumora_test(NAME ... SOURCES ... [LINK layer target] [SERVICE] [LABELS ...])
 # LINK names the lowest layer the test needs (default: the whole plug-in); the
 # test then sees only that layer's headers and those below.
@@ -30,7 +35,7 @@ function(lumora_test)
     set(T_LINK lumora_core)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LINK} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LINK} lumora_test_host GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS "${T_LABELS}")

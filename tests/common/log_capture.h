@@ -1,4 +1,4 @@
-// Captures the plug-in's log lines by standing in for the host's callback.
+// The plug-in's log lines as the test host (common/test_host.h) received them.
 // A line handed over with a prefix other than the plug-in's is kept with
 // "WRONG PREFIX: " in front, so a test comparing lines sees it.
 #pragma once
@@ -8,26 +8,18 @@
 #include <vector>
 
 #include "common/host_callback.h"
+#include "common/test_host.h"
 
 class LogCapture {
 public:
     LogCapture() { Install(); }
     ~LogCapture() { Uninstall(); }
 
-    static void Install() {
-        Clear();
-        HostCallbackSlot().store(&LogCapture::Callback);
-    }
-    static void Uninstall() { HostCallbackSlot().store(nullptr); }
+    static void Install() { InstallTestHost(); }
+    static void Uninstall() { RemoveTestHost(); }
 
-    static std::vector<std::string> Get() {
-        std::lock_guard<std::mutex> g(Mutex());
-        return Lines();
-    }
-    static void Clear() {
-        std::lock_guard<std::mutex> g(Mutex());
-        Lines().clear();
-    }
+    static std::vector<std::string> Get() { return CurrentTestHost().LogTexts(); }
+    static void Clear() { CurrentTestHost().ClearLogs(); }
     // Lines that begin with prefix.
     static std::vector<std::string> Starting(const std::string& prefix) {
         std::vector<std::string> out;
@@ -52,22 +44,4 @@ public:
         return s;
     }
 
-private:
-    static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
-        if (code == PHC_LOG && second) {
-            std::lock_guard<std::mutex> g(Mutex());
-            const char* prefix = reinterpret_cast<const char*>(first);
-            std::string text = reinterpret_cast<const char*>(second);
-            Lines().push_back(std::string(prefix ? prefix : "") == kLogPrefix ? text : "WRONG PREFIX: " + text);
-        }
-        return 0;
-    }
-    static std::vector<std::string>& Lines() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    static std::mutex& Mutex() {
-        static std::mutex m;
-        return m;
-    }
 };

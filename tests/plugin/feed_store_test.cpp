@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "plugin/fake_host.h"
+#include "common/test_host.h"
 
 namespace {
 

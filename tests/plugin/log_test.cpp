@@ -5,7 +5,7 @@
 #include <string>
 
 #include "plugin/app.h"
-#include "plugin/fake_host.h"
+#include "common/test_host.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 # setting records, the feed list in the store, the registry, and the message
 # table (both builds; wine runs the Windows one).
 lumora_test(NAME plugin_tests SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/fake_host.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/registry_env.cpp
   ${CMAKE_CURRENT_LIST_DIR}/records_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feeds_equal_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/log_test.cpp

@@ -1,38 +1,18 @@
-#include "plugin/fake_host.h"
-
-#include <gtest/gtest.h>
+#include "common/test_host.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-
-#include "platform/env.h"
-#include "plugin/app.h"
 
 namespace {
 
-// Run by hand, the native registry stand-in would otherwise use the user's
-// own file; CTest names one for the test, and this names one when it did not.
-class RegistryFileEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        if (plat::GetEnvVar("LUMORA_REGISTRY_FILE").empty())
-            plat::SetEnvVar(
-                "LUMORA_REGISTRY_FILE",
-                (std::filesystem::temp_directory_path() / "lumora_plugin_tests_registry.ini").string());
-    }
-};
-::testing::Environment* const g_registryEnv =
-    ::testing::AddGlobalTestEnvironment(new RegistryFileEnvironment);
-
-FakeHost g_host;
+TestHost g_host;
 
 std::string Text(HostWord w) {
     const char* s = reinterpret_cast<const char*>(w);
     return s ? s : "";
 }
 
-void Read(SettingRecord* r, FakeHost::SettingCall& call) {
+void Read(SettingRecord* r, TestHost::SettingCall& call) {
     auto it = g_host.store.find(call.section + "/" + call.key);
     bool found = it != g_host.store.end();
     if (r->w[SR_TYPE] == SR_TYPE_INT) {
@@ -44,7 +24,7 @@ void Read(SettingRecord* r, FakeHost::SettingCall& call) {
     call.bufferClean = buf && buf[0] == 0 && buf[1023] == 0;
     std::string value = found ? it->second : Text(r->w[SR_DEFAULT]);
     switch (g_host.answer) {
-        case FakeHost::kFill: {
+        case TestHost::kFill: {
             size_t n = value.size() < static_cast<size_t>(r->w[SR_CAPACITY])
                            ? value.size()
                            : static_cast<size_t>(r->w[SR_CAPACITY]);
@@ -52,14 +32,14 @@ void Read(SettingRecord* r, FakeHost::SettingCall& call) {
             buf[n] = 0;
             break;
         }
-        case FakeHost::kPointOwn:
+        case TestHost::kPointOwn:
             g_host.ownText = value;
             r->w[SR_VALUE] = reinterpret_cast<HostWord>(g_host.ownText.c_str());
             break;
-        case FakeHost::kNullPointer:
+        case TestHost::kNullPointer:
             r->w[SR_VALUE] = 0;
             break;
-        case FakeHost::kOverfill:
+        case TestHost::kOverfill:
             std::memset(buf, 'x', 1024);
             break;  // a careless host: no terminator
     }
@@ -67,16 +47,22 @@ void Read(SettingRecord* r, FakeHost::SettingCall& call) {
 
 int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
     switch (code) {
-        case PHC_LOG:
-            g_host.logs.emplace_back(Text(first), Text(second));
+        case PHC_LOG: {
+            std::string text = Text(second);
+            if (g_host.onLog) g_host.onLog(text);
+            std::lock_guard<std::mutex> g(g_host.mutex);
+            g_host.logs.emplace_back(Text(first), text);
             return g_host.logResult;
-        case PHC_NOTIFY:
+        }
+        case PHC_NOTIFY: {
+            std::lock_guard<std::mutex> g(g_host.mutex);
             g_host.notifies.emplace_back(first, second);
             return 0;
+        }
         case PHC_READSETTING:
         case PHC_WRITESETTING: {
             SettingRecord* r = reinterpret_cast<SettingRecord*>(first);
-            FakeHost::SettingCall call;
+            TestHost::SettingCall call;
             call.code = code;
             call.second = second;
             call.rec = *r;
@@ -103,22 +89,56 @@ int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) 
 
 }  // namespace
 
-std::vector<std::string> FakeHost::WrittenKeys() const {
+std::vector<std::string> TestHost::WrittenKeys() const {
     std::vector<std::string> keys;
     for (const SettingCall& c : writes) keys.push_back(c.section + "/" + c.key);
     return keys;
 }
 
-FakeHost& InstallFakeHost() {
-    g_host = FakeHost();
-    theApp().m_callback = &Callback;
+std::vector<std::string> TestHost::LogTexts() {
+    std::lock_guard<std::mutex> g(mutex);
+    std::vector<std::string> out;
+    for (const auto& l : logs) out.push_back(l.first == kLogPrefix ? l.second : "WRONG PREFIX: " + l.second);
+    return out;
+}
+
+std::vector<std::pair<HostWord, HostWord>> TestHost::Notifies() {
+    std::lock_guard<std::mutex> g(mutex);
+    return notifies;
+}
+
+void TestHost::ClearLogs() {
+    std::lock_guard<std::mutex> g(mutex);
+    logs.clear();
+    notifies.clear();
+}
+
+TestHost& InstallTestHost() {
+    HostCallbackSlot().store(nullptr);
+    {
+        std::lock_guard<std::mutex> g(g_host.mutex);
+        g_host.logs.clear();
+        g_host.notifies.clear();
+    }
+    g_host.reads.clear();
+    g_host.writes.clear();
+    g_host.store.clear();
+    g_host.answer = TestHost::kFill;
+    g_host.ownText.clear();
+    g_host.logResult = 1;
+    g_host.onLog = nullptr;
+    HostCallbackSlot().store(&Callback);
     return g_host;
 }
 
-void RemoveFakeHost() {
-    theApp().m_callback = nullptr;
+TestHost& CurrentTestHost() {
+    return g_host;
 }
 
-PlugInHostCallback FakeHostCallback() {
+void RemoveTestHost() {
+    HostCallbackSlot().store(nullptr);
+}
+
+PlugInHostCallback TestHostCallback() {
     return &Callback;
 }
