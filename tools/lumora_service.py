@@ -423,7 +423,7 @@ class Reply:
 # Fault rules
 # ---------------------------------------------------------------------------
 
-FAULT_KINDS = ("status", "empty", "invalid_json", "wrong_types", "slow", "drop", "short_image", "html200")
+FAULT_KINDS = ("status", "empty", "invalid_json", "wrong_types", "slow", "drop", "short_image", "html200", "image")
 _RULE_KEYS = {"match", "count", "kind", "status", "headers", "body", "delay_ms", "chunk_delay_ms",
               "chunk_bytes", "bytes", "missing", "set"}
 
@@ -504,10 +504,12 @@ def _wrong_types(doc, overrides):
     return doc
 
 
-def apply_fault(rule, path, normal):
+def apply_fault(rule, path, normal, jpeg=b""):
     """The reply a matched rule gives; `normal` builds the ordinary one."""
     kind = rule.kind
-    if kind == "status":
+    if kind == "image":
+        reply = Reply(rule.status or 200, jpeg, "image/jpeg")
+    elif kind == "status":
         status = rule.status or 500
         reply = Reply.too_many(60) if status == 429 else Reply.error(status, path)
     elif kind == "html200":
@@ -904,7 +906,7 @@ class Handler(BaseHTTPRequestHandler):
         rule = state.take_fault(self.path)
         try:
             if rule is not None:
-                reply = apply_fault(rule, split.path, normal)
+                reply = apply_fault(rule, split.path, normal, self.server.api.cat.images["image/jpeg"][0])
             else:
                 retry = state.rate_check() if split.path.startswith("/api/") else None
                 reply = Reply.too_many(retry) if retry else normal()

@@ -592,6 +592,8 @@ class FaultTest(ServiceTest):
             ({"kind": "wrong_types", "set": {"data.0.id": {"x": 1}}}, search, lambda r: self.assertEqual(
                 (lambda d: (d["data"][0]["id"], type(d["meta"]["last_page"])))(json.loads(r.body)), ({"x": 1}, int))),
             ({"kind": "html200"}, self.image, lambda r: self.assertTrue(r.status == 200 and is_html(r))),
+            ({"kind": "image"}, search, lambda r: self.assertEqual(
+                (r.status, r.headers["Content-Type"], check_jpeg(r.body) is not None), (200, "image/jpeg", True))),
             ({"kind": "drop"}, search, lambda r: self.assertEqual(
                 (r.outcome, r.body), ("incomplete", normal_search[:len(normal_search) // 2]))),
             ({"kind": "drop", "bytes": 100}, self.image, lambda r: self.assertEqual(

@@ -88,9 +88,12 @@ class NulInFileName(unittest.TestCase):
         # Each hostile name rides on a real image address (in its query), so
         # the transfer itself succeeds and the name alone decides the path.
         # Every element of the page carries one: whichever is picked is hostile.
-        tails = ["a\u0000\\..\\..\\..\\evil%d.jpg", "b\u0000/..\\..\\..\\evil%d.jpg", "\u0000\\..\\..\\..\\evil%d"]
-        hostile = {"data.%d.path" % i: el["path"] + "?n=/" + tails[i % 3] % i for i, el in enumerate(first)}
-        control("POST", "faults", [{"match": "/api/v1/search", "kind": "wrong_types", "set": hostile}])
+        tails = ["a\u0000\\..\\..\\..\\evil%d.jpg", "\u0000\\..\\..\\..\\evil%d"]
+        hostile = {"data.%d.path" % i: el["path"] + "?n=/" + tails[i % 2] % i for i, el in enumerate(first)}
+        # An HTTP stack may fold the "\\..\\.." of such an address before it
+        # sends it; whatever arrives with "evil" in it is answered with an image.
+        control("POST", "faults", [{"match": "/api/v1/search", "kind": "wrong_types", "set": hostile},
+                                   {"match": "^/.*evil", "kind": "image"}])
         work = tempfile.mkdtemp(prefix="lumora_hostile_", dir=os.getcwd())
         try:
             # Three ".." from the purity folder lead to "outer", beside "images".
@@ -114,9 +117,13 @@ class NulInFileName(unittest.TestCase):
                 self.assertNotIn("\\", name[len("sfw") + 1:], images)
             self.assertTrue([p for p in images if "evil" in p], (images, out))
             seen = [l for l in lines if "evil" in l and "DownloadImage(), " in l and " -> " in l]
+            self.assertTrue(seen, out)
             for line in seen:
                 target = line.split(" -> ", 1)[1]
-                self.assertNotIn("\\..", target.replace(host_path(folder), "", 1), line)
+                self.assertTrue(target.startswith(host_path(folder)), line)
+                parts = target[len(host_path(folder)):].replace("\\", "/").split("/")
+                self.assertNotIn("..", parts, line)
+                self.assertNotIn("\0", target, line)
         finally:
             shutil.rmtree(work, ignore_errors=True)
             control("POST", "reset", {})
