@@ -89,14 +89,19 @@ fi
 
 TOOLCHAIN="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-i686.cmake"
 step "cross: jsoncpp static build"
-if [ ! -f "$CROSS/lib/libjsoncpp.a" ]; then
+# Built for size, one section per function: the module links it statically
+# and drops what it does not call (the stamp marks a build made that way).
+JSONCPP_STAMP="$CROSS/lib/.jsoncpp-minsize"
+if [ ! -f "$CROSS/lib/libjsoncpp.a" ] || [ ! -f "$JSONCPP_STAMP" ]; then
   rm -rf "$DEPS/build/jsoncpp" && mkdir -p "$DEPS/build/jsoncpp" || fail
   tar -xf "$(ls "$DEPS"/src/libjsoncpp_*.orig.tar.* | head -1)" -C "$DEPS/build/jsoncpp" --strip-components=1 || fail "unpack"
   cmake -S "$DEPS/build/jsoncpp" -B "$DEPS/build/jsoncpp/b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$CROSS" -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
+    -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-Os -DNDEBUG" "-DCMAKE_CXX_FLAGS=-ffunction-sections -fdata-sections" \
+    -DCMAKE_INSTALL_PREFIX="$CROSS" -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
     -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
     -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF >/dev/null || fail "configure"
   cmake --build "$DEPS/build/jsoncpp/b" --target install >/dev/null || fail "build"
+  touch "$JSONCPP_STAMP"
 fi
 
 step "cross: googletest static build"

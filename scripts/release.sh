@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows module and its help file and packs them for users:
 #   scripts/release.sh            -> dist/lumora-<version>.zip
+#                                    dist/lumora-<version>.dbg (symbols, not shipped)
 # LUMORA_RELEASE_BUILD_DIR picks the build folder (default build/win, the
 # "win" preset); it is configured and built there when needed.
 set -euo pipefail
@@ -17,9 +18,19 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j2 --target lumora lumora_help
 
-for f in "$build/lumora.vpl" "$build/Lumora.chm"; do
+for f in "$build/lumora.vpl" "$build/lumora.dbg" "$build/Lumora.chm"; do
   [ -s "$f" ] || { echo "release: $f was not built" >&2; exit 1; }
 done
+# What users get carries no debug sections and stays small; the symbols stay
+# with us, in the file the module's debug link names.
+if i686-w64-mingw32-objdump -h "$build/lumora.vpl" | awk '{print $2}' | grep -q '^\.debug'; then
+  echo "release: lumora.vpl carries debug sections" >&2; exit 1
+fi
+i686-w64-mingw32-objdump -s -j .gnu_debuglink "$build/lumora.vpl" | grep -q 'lumora\.dbg' ||
+  { echo "release: lumora.vpl does not name lumora.dbg" >&2; exit 1; }
+size=$(stat -c %s "$build/lumora.vpl")
+max=1500000
+[ "$size" -le "$max" ] || { echo "release: lumora.vpl is $size bytes, more than $max" >&2; exit 1; }
 
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
@@ -51,5 +62,7 @@ TEXT
 mkdir -p dist
 rm -f "dist/$name.zip"
 (cd "$stage/$name" && zip -q -X "$root/dist/$name.zip" lumora.vpl Lumora.chm INSTALL.txt)
-echo "dist/$name.zip"
+cp "$build/lumora.dbg" "dist/$name.dbg"
+echo "dist/$name.zip (lumora.vpl: $size bytes)"
+echo "dist/$name.dbg (symbols for crash addresses: i686-w64-mingw32-addr2line -f -e dist/$name.dbg ADDRESS)"
 unzip -l "dist/$name.zip"
