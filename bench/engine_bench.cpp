@@ -1,15 +1,18 @@
 // Engine costs at the scale of a big cache: 100k cached records over 10
 // feeds and 100k shown-file reports. Each pass decision must stay far below
 // a millisecond (per-feed counts and a path index, no list walks); reading
-// and writing the cache list is compared with a raw read/write of the same
-// bytes in the same run.
+// and writing the cache list, at 100k and 1M records, is compared with a raw
+// read/write of the same bytes (and a raw read plus a line split) in the
+// same run.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/engine.h"
@@ -21,16 +24,16 @@ constexpr int kFeeds = 10;
 constexpr int kRecords = 100000;
 constexpr int kPerFeed = kRecords / kFeeds;
 
-std::string Folder() {
-    static std::string folder = [] {
-        auto p = std::filesystem::temp_directory_path() / "lumora_engine_bench";
-        std::filesystem::create_directories(p);
-        return p.string();
-    }();
-    return folder;
+// One image folder per list size, so the lists of both sizes stay apart.
+std::string Folder(int records = kRecords) {
+    auto p = std::filesystem::temp_directory_path() / ("lumora_engine_bench_" + std::to_string(records));
+    std::filesystem::create_directories(p);
+    return p.string();
 }
 
-std::string PathOf(int i) { return Folder() + "/sfw/lumora-" + std::to_string(1000000 + i) + ".jpg"; }
+std::string PathOf(int i, int records = kRecords) {
+    return Folder(records) + "/sfw/lumora-" + std::to_string(1000000 + i) + ".jpg";
+}
 std::string IdOf(int i) { return "w" + std::to_string(1000000 + i); }
 
 // The passes must not touch the disk or the network here: transfers answer
@@ -65,8 +68,8 @@ struct Fixture {
     NoSleep clock;
     CLumoraEngine engine{settings, closing, hosttype};
 
-    explicit Fixture(int maxLocal) {
-        settings.ImgFolder = Folder();
+    explicit Fixture(int maxLocal, int records = kRecords, bool shown = true) {
+        settings.ImgFolder = Folder(records);
         settings.MaxLocal = maxLocal;
         engine.m_client = &client;
         engine.m_clock = &clock;
@@ -86,8 +89,9 @@ struct Fixture {
             }
             engine.m_feeds.Add(feed);
         }
-        for (int i = 0; i < kRecords; ++i) engine.m_lclfiles.AddTail(CFileData(PathOf(i), IdOf(i), i % kFeeds));
-        for (int i = 0; i < kRecords; ++i) engine.m_dispfiles.AddTail(CFileData(PathOf(i), "", -1));
+        for (int i = 0; i < records; ++i)
+            engine.m_lclfiles.AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
+        for (int i = 0; shown && i < records; ++i) engine.m_dispfiles.AddTail(CFileData(PathOf(i, records), "", -1));
         engine.RebuildIdMap();
     }
 };
@@ -190,18 +194,31 @@ void BM_EvictOne(benchmark::State& state) {
 BENCHMARK(BM_EvictOne)->Unit(benchmark::kMicrosecond);
 
 // ---- the cache list against raw I/O of the same bytes ---------------------------------
-std::string ListPath() { return Folder() + "/vdt_vd_files.lst"; }
+// Each runs at 100k and 1M records (the argument); the list file of that size
+// is written first where a benchmark needs it.
+std::string ListPath(int records) { return Folder(records) + "/vdt_vd_files.lst"; }
+
+// Written once per run, so a list left by an older build is never measured.
+void EnsureList(int records) {
+    static std::set<int> written;
+    if (!written.insert(records).second) return;
+    Fixture fx(records, records, false);
+    fx.engine.WriteLocalFileList();
+}
 
 void BM_WriteLocalFileList(benchmark::State& state) {
-    Fixture fx(kPerFeed);
+    const int records = static_cast<int>(state.range(0));
+    Fixture fx(records, records, false);
     for (auto _ : state) fx.engine.WriteLocalFileList();
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(std::filesystem::file_size(ListPath())));
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<int64_t>(std::filesystem::file_size(ListPath(records))));
 }
-BENCHMARK(BM_WriteLocalFileList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteLocalFileList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
-std::vector<char> ListBytes() {
-    std::vector<char> bytes(std::filesystem::file_size(ListPath()));
-    FILE* f = std::fopen(ListPath().c_str(), "rb");
+std::vector<char> ListBytes(int records) {
+    EnsureList(records);
+    std::vector<char> bytes(std::filesystem::file_size(ListPath(records)));
+    FILE* f = std::fopen(ListPath(records).c_str(), "rb");
     size_t got = f ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
     if (f) std::fclose(f);
     bytes.resize(got);
@@ -211,8 +228,9 @@ std::vector<char> ListBytes() {
 // Raw write with the same durability as the list writer: a temporary file,
 // flushed to the device, moved over the old one.
 void BM_RawWriteSameBytes(benchmark::State& state) {
-    std::vector<char> bytes = ListBytes();
-    const std::string tmp = Folder() + "/raw.tmp", target = Folder() + "/raw.bin";
+    const int records = static_cast<int>(state.range(0));
+    std::vector<char> bytes = ListBytes(records);
+    const std::string tmp = Folder(records) + "/raw.tmp", target = Folder(records) + "/raw.bin";
     for (auto _ : state) {
         FILE* f = plat::OpenFile(tmp, "wb");
         std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -221,30 +239,61 @@ void BM_RawWriteSameBytes(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
-BENCHMARK(BM_RawWriteSameBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawWriteSameBytes)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 void BM_ReadLocalFileList(benchmark::State& state) {
-    Fixture fx(kPerFeed);
-    fx.engine.WriteLocalFileList();
+    const int records = static_cast<int>(state.range(0));
+    EnsureList(records);
+    Fixture fx(records, 0, false);
+    fx.settings.ImgFolder = Folder(records);
     for (auto _ : state) fx.engine.ReadLocalFileList();
     state.counters["records"] = fx.engine.m_lclfiles.GetCount();
 }
-BENCHMARK(BM_ReadLocalFileList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadLocalFileList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 void BM_RawReadSameBytes(benchmark::State& state) {
-    std::vector<char> bytes(std::filesystem::file_size(ListPath()));
+    const int records = static_cast<int>(state.range(0));
+    EnsureList(records);
+    std::vector<char> bytes(std::filesystem::file_size(ListPath(records)));
     for (auto _ : state) {
-        FILE* f = plat::OpenFile(ListPath(), "rb");
+        FILE* f = plat::OpenFile(ListPath(records), "rb");
         benchmark::DoNotOptimize(std::fread(bytes.data(), 1, bytes.size(), f));
         std::fclose(f);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
-BENCHMARK(BM_RawReadSameBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawReadSameBytes)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The least a reader of a line-based file does: read the bytes and find the
+// lines (views into the buffer, nothing copied).
+void BM_RawReadAndSplitLines(benchmark::State& state) {
+    const int records = static_cast<int>(state.range(0));
+    EnsureList(records);
+    std::vector<char> bytes(std::filesystem::file_size(ListPath(records)));
+    std::vector<std::string_view> lines;
+    for (auto _ : state) {
+        FILE* f = plat::OpenFile(ListPath(records), "rb");
+        size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        lines.clear();
+        size_t start = 0;
+        for (size_t i = 0; i < got; ++i) {
+            if (bytes[i] != '\n') continue;
+            size_t end = i > start && bytes[i - 1] == '\r' ? i - 1 : i;
+            lines.emplace_back(bytes.data() + start, end - start);
+            start = i + 1;
+        }
+        benchmark::DoNotOptimize(lines.data());
+    }
+    state.counters["lines"] = static_cast<double>(lines.size());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_RawReadAndSplitLines)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 // Heap bytes per cached record: the record in m_lclfiles (list node, path
 // index entry, per-feed count) plus its id in m_ids.
 void BM_MemoryPerCachedRecord(benchmark::State& state) {
+    const int records = static_cast<int>(state.range(0));
     for (auto _ : state) {
         CLumoraSettings settings;
         std::atomic<int32_t> closing{0}, hosttype{0};
@@ -252,17 +301,17 @@ void BM_MemoryPerCachedRecord(benchmark::State& state) {
         {
             CLumoraEngine engine(settings, closing, hosttype);
             const size_t empty = mallinfo2().uordblks;
-            for (int i = 0; i < kRecords; ++i) engine.m_lclfiles.AddTail(CFileData(PathOf(i), IdOf(i), i % kFeeds));
+            for (int i = 0; i < records; ++i)
+                engine.m_lclfiles.AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
             engine.RebuildIdMap();
             const size_t full = mallinfo2().uordblks;
-            state.counters["bytes_per_record"] = static_cast<double>(full - empty) / kRecords;
-            state.counters["path_and_id_chars"] =
-                static_cast<double>(PathOf(0).size() + IdOf(0).size());
+            state.counters["bytes_per_record"] = static_cast<double>(full - empty) / records;
+            state.counters["path_and_id_chars"] = static_cast<double>(PathOf(0, records).size() + IdOf(0).size());
         }
         benchmark::DoNotOptimize(before);
     }
 }
-BENCHMARK(BM_MemoryPerCachedRecord)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryPerCachedRecord)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
