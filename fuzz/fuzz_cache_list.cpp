@@ -1,26 +1,17 @@
-// The cache list, any version and any damage: every record read lies inside
-// the folder and has an id without control characters, and the list written
-// from what was read reads back equal.
+// The cache list, any version and any damage: every record
+// read or salvaged lies inside the folder and has an id without control
+// characters, and the list written from what was read reads back equal.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
+#include "engine/state_format.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/state_box.h"
 
 namespace {
 
-struct Rec {
-    std::string id, path;
-    int feed;
-    bool operator==(const Rec& o) const { return id == o.id && path == o.path && feed == o.feed; }
-};
-
-std::vector<Rec> Records(const CLumoraEngine& e) {
-    std::vector<Rec> out;
-    for (const CFileData& d : e.m_lclfiles) out.push_back(Rec{d.Id, d.Path, d.FeedIndex});
-    return out;
-}
+const char kFolder[] = "/img";  // the seeds name it as well
 
 bool HasControlChar(const std::string& s) {
     for (unsigned char c : s)
@@ -28,31 +19,47 @@ bool HasControlChar(const std::string& s) {
     return false;
 }
 
+void CheckRecord(const CFileData& r, const CFolderGate& gate) {
+    FUZZ_CHECK(!r.Id.empty() && !HasControlChar(r.Id), FuzzShow(r.Id));
+    FUZZ_CHECK(!HasControlChar(r.Path), FuzzShow(r.Path));
+    FUZZ_CHECK(gate.Contains(r.Path) && PathInsideFolder(r.Path, kFolder), "outside: " + FuzzShow(r.Path));
+}
+
+bool SameRecord(const CFileData& a, const CFileData& b) {
+    return a.Id == b.Id && a.Path == b.Path && a.FeedIndex == b.FeedIndex;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static StateBox box("lumora_fuzz_list");
-    std::string text(reinterpret_cast<const char*>(data), size);
-    // "/img" in the seeds stands for the folder the list belongs to.
-    for (size_t p; (p = text.find("/img")) != std::string::npos;) text.replace(p, 4, box.Folder());
-    box.Remove("vdt_vd_paging.lst");
-    box.Write("vdt_vd_files.lst", text);
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const CFolderGate gate(kFolder);
 
-    box.Reset();
-    box.engine->ReadLocalFileList();
-    const std::vector<Rec> first = Records(*box.engine);
-    const double firstTime = box.engine->m_lastTm.m_dt;
-    for (const Rec& r : first) {
-        FUZZ_CHECK(!r.id.empty() && !HasControlChar(r.id), FuzzShow(r.id));
-        FUZZ_CHECK(!HasControlChar(r.path), FuzzShow(r.path));
-        FUZZ_CHECK(PathInsideFolder(r.path, box.Folder()), "outside: " + FuzzShow(r.path));
+    statefmt::DecodedList first;
+    statefmt::DecodeList(bytes, size, gate, &first);
+    for (const CFileData& r : first.records) CheckRecord(r, gate);
+    for (const CFileData& r : statefmt::SalvageList(bytes, size, gate)) CheckRecord(r, gate);
+
+    // Written from what was read, the list reads back the same.
+    CFileList list;
+    for (const CFileData& r : first.records) list.AddTail(r);
+    std::vector<const CFileData*> skipped;
+    const std::string text = statefmt::EncodeList(list, first.timeText, &skipped);
+    statefmt::DecodedList again;
+    statefmt::DecodeList(text.data(), text.size(), gate, &again);
+    FUZZ_CHECK(again.version == 3, std::to_string(again.version));
+    FUZZ_CHECK(again.damage.empty(), again.damage);
+    FUZZ_CHECK(again.records.size() + skipped.size() == first.records.size(), "records lost on the way");
+    size_t k = 0;
+    for (const CFileData& r : first.records) {
+        bool wasSkipped = false;
+        for (const CFileData* s : skipped) wasSkipped = wasSkipped || s->Path == r.Path;
+        if (wasSkipped) continue;
+        FUZZ_CHECK(k < again.records.size() && SameRecord(again.records[k], r), FuzzShow(r.Id) + " " + FuzzShow(r.Path));
+        ++k;
     }
+    if (statefmt::FitsLine(first.timeText, statefmt::kListLineMax))
+        FUZZ_CHECK(again.timeText == first.timeText, FuzzShow(first.timeText));
 
-    box.engine->WriteLocalFileList();
-    box.Reset();
-    box.engine->ReadLocalFileList();
-    FUZZ_CHECK(Records(*box.engine) == first, "the list written from what was read reads back different");
-    FUZZ_CHECK(box.engine->m_lastTm.m_dt == firstTime || (firstTime == 0 && box.engine->m_lastTm.m_dt == 0),
-               std::to_string(firstTime) + " read back as " + std::to_string(box.engine->m_lastTm.m_dt));
     return 0;
 }

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     item.FileType = type;
     item.Purity = purity;
     std::string path;
-    box.engine->BuildLocalName(item, path);
+    box.engine->BuildLocalName(item, path);  // one thread: the engine's lock is not needed
 
     const std::string folderText = box.images.string();
     FUZZ_CHECK(PathInsideFolder(path, folderText), FuzzShow(path));

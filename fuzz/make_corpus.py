@@ -103,9 +103,11 @@ def state_files(outdir):
     for name, text in (("v1", v1), ("v2", v2), ("v3", v3), ("v3-lf", v3.replace("\r\n", "\n")),
                        ("v3-negative", v3.replace("\r\n3\r\n", "\r\n-1\r\n", 1)),
                        ("v3-outside", v3.replace("/img/legacy.jpg", "/img/../etc/passwd"))):
-        # The fuzz target puts the records into a folder of its own: "/img"
-        # stands for it and is replaced there.
+        # "/img" is the folder the fuzz target reads the list for.
         put(outdir, "fuzz_cache_list", name, text)
+    journal = ("[Lumora Journal v1]\r\n+\t94x38z\t/img/sfw/a.jpg\t0\t00000000\r\n"
+               "-\tk7q1\t/img/nsfw/b.png\t2\t00000000\r\n+\tcut\t/img/c")
+    put(outdir, "fuzz_cache_list", "journal", journal)
     paging = "[Lumora Paging v1]\r\n3\r\nabc123\r\n2\r\n12\r\n\r\n1\r\n0\r\nzz9\r\n7\r\n7\r\n"
     put(outdir, "fuzz_paging", "three", paging)
     put(outdir, "fuzz_paging", "lf", paging.replace("\r\n", "\n"))

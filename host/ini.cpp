@@ -147,11 +147,14 @@ bool IniFile::Save() const {
     std::string tmp = m_path + ".tmp";
     FILE* f = fopen(tmp.c_str(), "wb");
     if (!f) return false;
-    bool ok = true;
+    // Whole strings, not C strings: a NUL inside a line must not cut off
+    // the rest of it, or every write of a setting would lose data.
+    std::string text;
     for (const Section& s : m_sections) {
-        if (s.header) ok = ok && fprintf(f, "[%s]\r\n", s.name.c_str()) >= 0;
-        for (const Line& l : s.lines) ok = ok && fprintf(f, "%s\r\n", l.text.c_str()) >= 0;
+        if (s.header) text += "[" + s.name + "]\r\n";
+        for (const Line& l : s.lines) text += l.text + "\r\n";
     }
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (fflush(f) == 0) && ok;
     ok = (fclose(f) == 0) && ok;
     if (!ok || !HostReplaceFile(tmp, m_path)) {
