@@ -129,7 +129,7 @@ bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
     return false;
 }
 
-void CLumoraEngine::CleanLocalFiles() {
+void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
     for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
         std::string path = it->Path;
         int error = 0;
@@ -138,15 +138,21 @@ void CLumoraEngine::CleanLocalFiles() {
             it = m_lclfiles.RemoveAt(it);
             LogMessage("CleanLocalFiles: Removed %s", path.c_str());
             m_dirty = 1;
+            if (result) ++result->deleted;
         } else {
             LogMessage("CleanLocalFiles: Unable to Remove %s, error %d", path.c_str(), error);
+            if (result && result->failed++ == 0) {
+                result->firstFailed = path;
+                result->firstError = error;
+            }
             ++it;
         }
     }
 }
 
-void CLumoraEngine::ClearCacheLocked(const std::string& folder) {
-    if (folder.empty()) return;
+ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
+    ClearCacheResult result;
+    if (folder.empty()) return result;
     ++m_generation;
 
     // m_lclfiles always mirrors the image folder's list. Cleaning another
@@ -157,12 +163,6 @@ void CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     CFileList kept;
     int keptDirty = m_dirty, keptNotified = m_notified;
     if (otherFolder) std::swap(kept, m_lclfiles);
-    auto restore = [&]() {
-        if (!otherFolder) return;
-        std::swap(kept, m_lclfiles);
-        m_dirty = keptDirty;
-        m_notified = keptNotified;
-    };
 
     // A list that cannot be read is not replaced by an empty one. While the
     // image folder's list is dirty, memory is the newer (and complete)
@@ -174,8 +174,14 @@ void CLumoraEngine::ClearCacheLocked(const std::string& folder) {
         known = FileListReady() && (m_dirty || ReadListFrom(folder));
     if (!known) {
         LogMessage("ClearCache: the list in %s can't be read, nothing deleted", folder.c_str());
-        restore();
-        return;
+        if (otherFolder) {
+            std::swap(kept, m_lclfiles);
+            m_dirty = keptDirty;
+            m_notified = keptNotified;
+        }
+        result.listUnusable = true;
+        result.firstFailed = FileIn(folder, statefmt::kListName);
+        return result;
     }
 
     // Every removal is on disk before the first file goes (one flush for
@@ -187,11 +193,15 @@ void CLumoraEngine::ClearCacheLocked(const std::string& folder) {
             if (statefmt::FitsList(d)) entries += statefmt::EncodeJournalRecord('-', d);
         int error = 0;
         recorded = AppendJournalTo(folder, entries, &error);
-        if (!recorded)
+        if (!recorded) {
             LogMessage("ClearCache: can't record the removals in %s, error %d; nothing deleted", folder.c_str(),
                        error);
+            result.listUnusable = true;
+            result.firstFailed = folder;
+            result.firstError = error;
+        }
     }
-    if (recorded) CleanLocalFiles();
+    if (recorded) CleanLocalFiles(&result);
     for (CLumoraFeed& feed : m_feeds) {
         feed.Items.RemoveAll();
         feed.Seed.clear();
@@ -204,11 +214,14 @@ void CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     plat::DeleteFileAt(FileIn(folder, statefmt::kPagingName));
 
     if (otherFolder) {
-        restore();
+        std::swap(kept, m_lclfiles);
+        m_dirty = keptDirty;
+        m_notified = keptNotified;
         // The pools are empty now; the ids of the files still cached stay
         // known so they are not fetched a second time.
         RebuildIdMap();
     }
+    return result;
 }
 
 void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::string>& names,

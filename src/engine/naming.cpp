@@ -57,6 +57,16 @@ bool HasReservedExtension(const std::string& name) {
 
 const int kFallbackCandidates = 100000;
 
+// The creation test uses the name the transfer will write (the same name
+// with the "__t" extension): a crash between creating and deleting the test
+// file then leaves a temporary file, removed at the next start, and never an
+// empty image that no list names.
+std::string TempPathOf(const std::string& path) {
+    std::string temp = path;
+    ReplaceExtension(temp, "__t");
+    return temp;
+}
+
 bool CanCreateFile(const std::string& path) {
     FILE* f = plat::OpenFile(path, "wb");
     if (!f) return false;
@@ -301,7 +311,7 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
     } else if (!device && NameTaken(path)) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(), path.c_str());
-    } else if (device || !CanCreateFile(path)) {
+    } else if (device || !CanCreateFile(TempPathOf(path))) {
         BuildFallbackName(item, path);
         LogMessage("BuildLocalName(): File name can't be create %s, replaced by %s", name.c_str(), path.c_str());
     }

@@ -128,7 +128,9 @@ bool CLumoraEngine::IsImageFolder(const std::string& dir) const {
     return dir == m_settings.ImgFolder || SameFolder(dir, m_settings.ImgFolder);
 }
 
-void CLumoraEngine::ReadLocalFileList(const char* folder) { ReadListFrom(FolderOf(folder, m_settings)); }
+void CLumoraEngine::ReadLocalFileList(const char* folder) {
+    ReadListFrom(FolderOf(folder, m_settings));
+}
 
 bool CLumoraEngine::ReadListFrom(const std::string& dir) {
     m_dirty = 0;
@@ -151,8 +153,9 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
         const bool folderThere = dir.empty() || plat::PathExists(dir);
         if (error != plat::kErrFileNotFound || !folderThere) {
             if (!imageFolder || error != m_list.lastReadError)
-                LogMessage("ReadLocalFileList: can't read %s, error %d; not replaced, read again before a write",
-                           path.c_str(), error);
+                LogMessage(
+                    "ReadLocalFileList: can't read %s, error %d; not replaced, read again before a write",
+                    path.c_str(), error);
             if (imageFolder) m_list.lastReadError = error;
             return false;
         }
@@ -175,7 +178,8 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
             // looks like records from them.
             const std::string aside = AsideName(dir);
             if (!plat::MoveReplace(path, aside, &error)) {
-                LogMessage("ReadLocalFileList: can't keep the damaged list aside, error %d; not replaced", error);
+                LogMessage("ReadLocalFileList: can't keep the damaged list aside, error %d; not replaced",
+                           error);
                 return false;
             }
             for (CFileData& d : statefmt::SalvageList(bytes.data(), bytes.size(), gate))
@@ -206,7 +210,8 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
         // whoever wants to look, and records out of step are searched for.
         const std::string aside = AsideName(dir);
         if (ReplaceFileContents(aside, bytes, "ReadLocalFileList")) {
-            LogMessage("ReadLocalFileList: damaged list (%s) copied to %s", list.damage.c_str(), aside.c_str());
+            LogMessage("ReadLocalFileList: damaged list (%s) copied to %s", list.damage.c_str(),
+                       aside.c_str());
             m_list.mustWrite = imageFolder;
         }
         if (!list.dropped.empty()) {
@@ -243,12 +248,10 @@ int CLumoraEngine::ReplayJournal(const std::string& dir, const CFolderGate& gate
     int error = 0;
     if (!ReadWholeFile(path, &bytes, &error)) return 0;
     std::vector<statefmt::JournalEntry> entries;
-    bool stopped = false;
-    if (!statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &stopped)) {
-        LogMessage("ReadLocalFileList: journal %s has a wrong header, ignored", path.c_str());
-        return 0;
-    }
-    if (stopped) LogMessage("ReadLocalFileList: journal %s ends in a cut entry, read up to it", path.c_str());
+    int skipped = 0;
+    statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &skipped);
+    if (skipped > 0)
+        LogMessage("ReadLocalFileList: journal %s, %d cut entries left out", path.c_str(), skipped);
 
     // Each path the journal names: the last record of it. Whether it is in
     // the cache is the disk's answer, not the journal's: the journal is
@@ -280,8 +283,8 @@ int CLumoraEngine::ReplayJournal(const std::string& dir, const CFolderGate& gate
         }
     }
     if (IsImageFolder(dir)) m_list.journalEntries = static_cast<int>(entries.size());
-    LogMessage("ReadLocalFileList: journal replayed (%d entries, %d changes)", static_cast<int>(entries.size()),
-               changed);
+    LogMessage("ReadLocalFileList: journal replayed (%d entries, %d changes)",
+               static_cast<int>(entries.size()), changed);
     return static_cast<int>(entries.size());
 }
 
@@ -324,11 +327,17 @@ bool CLumoraEngine::RecordInJournal(char op, const CFileData& record) {
     return true;
 }
 
-bool CLumoraEngine::RecordFileAdding(const CFileData& record) { return RecordInJournal('+', record); }
+bool CLumoraEngine::RecordFileAdding(const CFileData& record) {
+    return RecordInJournal('+', record);
+}
 
-void CLumoraEngine::RecordFileGone(const CFileData& record) { RecordInJournal('-', record); }
+void CLumoraEngine::RecordFileGone(const CFileData& record) {
+    RecordInJournal('-', record);
+}
 
-bool CLumoraEngine::RecordFileRemoving(const CFileData& record) { return RecordInJournal('-', record); }
+bool CLumoraEngine::RecordFileRemoving(const CFileData& record) {
+    return RecordInJournal('-', record);
+}
 
 // ---- writing ------------------------------------------------------------------------------
 
@@ -340,9 +349,9 @@ bool CLumoraEngine::WriteLocalFileList(const char* folder) {
     }
     // Memory holds this folder's list and journal: the write makes the
     // journal obsolete.
-    const bool own = m_list.status == CListState::kNotRead ? IsImageFolder(dir)
-                                                           : m_list.status == CListState::kRead &&
-                                                                 SameFolder(dir, m_list.folder);
+    const bool own = m_list.status == CListState::kNotRead
+                         ? IsImageFolder(dir)
+                         : m_list.status == CListState::kRead && SameFolder(dir, m_list.folder);
     return WriteListTo(dir, own);
 }
 
@@ -366,9 +375,8 @@ bool CLumoraEngine::WriteListTo(const std::string& dir, bool foldJournal) {
     if (!ok || !foldJournal) return ok;
     // Everything the journal held is in the list now.
     plat::DeleteFileAt(FileIn(dir, kJournalName));
-    if (m_list.status != CListState::kUnreadable && (m_list.status == CListState::kNotRead
-                                                         ? IsImageFolder(dir)
-                                                         : SameFolder(dir, m_list.folder))) {
+    if (m_list.status != CListState::kUnreadable &&
+        (m_list.status == CListState::kNotRead ? IsImageFolder(dir) : SameFolder(dir, m_list.folder))) {
         m_list.journalEntries = 0;
         m_list.mustWrite = false;
         m_list.writtenTm = m_lastTm.m_dt;
@@ -382,9 +390,17 @@ bool CLumoraEngine::SaveFileList(ListSave how) {
     const int count = m_lclfiles.GetCount();
     bool due;
     switch (how) {
-        case ListSave::kNow: due = changed; break;
-        case ListSave::kPassEnd: due = count <= kSmallFileList || (changed && FullWriteDue()); break;
-        default: due = changed && (count <= kSmallFileList || FullWriteDue()); break;
+        case ListSave::kNow:
+            due = changed;
+            break;
+        case ListSave::kPassEnd:
+            // A list that went missing (deleted by hand) is written again.
+            due = (changed && (count <= kSmallFileList || FullWriteDue())) ||
+                  !plat::PathExists(FileIn(m_settings.ImgFolder, kListName));
+            break;
+        default:
+            due = changed && (count <= kSmallFileList || FullWriteDue());
+            break;
     }
     if (!due) return true;
     if (!WriteLocalFileList()) return false;
@@ -469,8 +485,8 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
             if (plat::DeleteFileAt(base + e.name, &error))
                 LogMessage("RemoveStaleTempFiles: removed %s%s", base.c_str(), e.name.c_str());
             else
-                LogMessage("RemoveStaleTempFiles: Unable to Remove %s%s, error %d", base.c_str(), e.name.c_str(),
-                           error);
+                LogMessage("RemoveStaleTempFiles: Unable to Remove %s%s, error %d", base.c_str(),
+                           e.name.c_str(), error);
         }
     };
     std::vector<plat::FolderEntry> top, inner;

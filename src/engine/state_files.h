@@ -10,7 +10,7 @@
 // When SaveFileList writes the whole list.
 enum class ListSave {
     kIfChanged,  // memory differs from the list and a full write is due (small list, long journal, ...)
-    kPassEnd,    // as kIfChanged, and a small list is written even when unchanged (end of a refresh pass)
+    kPassEnd,    // as kIfChanged, and a list that went missing is written again (end of a refresh pass)
     kNow,        // memory differs from the list: write it now (worker exit, before a restart)
 };
 
@@ -21,12 +21,12 @@ struct CListState {
         kUnreadable,  // the list of 'folder' exists but could not be read: never replaced, read again first
     };
     Status status = kNotRead;
-    std::string folder;        // the folder of the list in memory (kRead, kUnreadable)
-    int journalEntries = 0;    // entries in that folder's journal
-    bool mustWrite = false;    // memory holds a change the journal does not
+    std::string folder;               // the folder of the list in memory (kRead, kUnreadable)
+    int journalEntries = 0;           // entries in that folder's journal
+    bool mustWrite = false;           // memory holds a change the journal does not
     double writtenTm = kOleDate2000;  // m_lastTm as the list on disk has it
-    int lastReadError = 0;     // the read error last logged (logged once)
-    bool lowSpace = false;     // downloads wait for free space (logged once)
+    int lastReadError = 0;            // the read error last logged (logged once)
+    bool lowSpace = false;            // downloads wait for free space (logged once)
 };
 
 // Lists of at most this many records are written whole whenever they change,

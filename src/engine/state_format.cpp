@@ -2,6 +2,8 @@
 #include "engine/state_format.h"
 
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_set>
@@ -18,7 +20,8 @@ const char kPagingHeader[] = "[Lumora Paging v1]";
 
 namespace {
 
-const char* const kListHeaders[] = {"[Veduta Lumora List]", "[Veduta Lumora List v2]", "[Veduta Lumora List v3]"};
+const char* const kListHeaders[] = {"[Veduta Lumora List]", "[Veduta Lumora List v2]",
+                                    "[Veduta Lumora List v3]"};
 const char kJournalHeader[] = "[Lumora Journal v1]";
 
 void AppendLine(std::string& out, const std::string& text) {
@@ -45,7 +48,9 @@ std::vector<std::string> Fields(const std::string& line) {
 
 }  // namespace
 
-const char* ListHeader(int version) { return version >= 1 && version <= 3 ? kListHeaders[version - 1] : ""; }
+const char* ListHeader(int version) {
+    return version >= 1 && version <= 3 ? kListHeaders[version - 1] : "";
+}
 
 int ListVersionOf(const std::string& line) {
     for (int v = 1; v <= 3; ++v)
@@ -150,9 +155,12 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
             if (!more) break;
         }
     }
-    if (misaligned) out->damage = "records out of step or not of this folder";
-    else if (promised > 0 && read < promised) out->damage = "the file ends before its records do";
-    else if (size > 0 && data[size - 1] != '\n') out->damage = "the last line is cut";
+    if (misaligned)
+        out->damage = "records out of step or not of this folder";
+    else if (promised > 0 && read < promised)
+        out->damage = "the file ends before its records do";
+    else if (size > 0 && data[size - 1] != '\n')
+        out->damage = "the last line is cut";
 }
 
 std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate) {
@@ -175,7 +183,8 @@ std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderG
         if (IsWrittenNumber(lines[i - 1]) || !gate.Contains(path)) continue;
         if (!seen.insert(FoldPathCase(path)).second) continue;
         int feed = -1;
-        if (i + 1 < lines.size() && usable[i + 1] && IsWrittenNumber(lines[i + 1])) feed = ParseNumber(lines[i + 1]);
+        if (i + 1 < lines.size() && usable[i + 1] && IsWrittenNumber(lines[i + 1]))
+            feed = ParseNumber(lines[i + 1]);
         out.push_back(CFileData(path, lines[i - 1], feed));
     }
     return out;
@@ -217,51 +226,68 @@ bool DecodeListCounts(const char* data, size_t size, int* count, int* found) {
 
 // ---- journal -------------------------------------------------------------------------
 
-std::string EncodeJournalHeader() { return std::string(kJournalHeader) + "\r\n"; }
-
-std::string EncodeJournalRecord(char op, const CFileData& record) {
-    std::string out(1, op);
-    out += '\t';
-    out += record.Id;
-    out += '\t';
-    out += record.Path;
-    out += '\t';
-    out += std::to_string(record.FeedIndex);
-    out += "\r\n";
-    return out;
+std::string EncodeJournalHeader() {
+    return std::string(kJournalHeader) + "\r\n";
 }
 
-std::string EncodeJournalTime(const std::string& timeText) { return "T\t" + timeText + "\r\n"; }
+namespace {
+// FNV-1a of an entry's text, as 8 hex digits: a line cut short or run into
+// by the next write does not pass for an entry.
+std::string Check(const std::string& text) {
+    uint32_t h = 2166136261u;
+    for (unsigned char c : text) h = (h ^ c) * 16777619u;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", h);
+    return hex;
+}
+}  // namespace
 
-bool DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, bool* stopped) {
+std::string EncodeJournalRecord(char op, const CFileData& record) {
+    std::string line(1, op);
+    line += '\t';
+    line += record.Id;
+    line += '\t';
+    line += record.Path;
+    line += '\t';
+    line += std::to_string(record.FeedIndex);
+    // Each entry starts on a line of its own, even after a write that a
+    // full disk or a crash cut short.
+    return "\r\n" + line + "\t" + Check(line) + "\r\n";
+}
+
+void DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, int* skipped) {
     entries->clear();
-    *stopped = false;
+    *skipped = 0;
     LineSplitter in(data, size, 2 * kListLineMax + 64);
     std::string line;
     bool cut = false;
-    if (!in.Next(&line) || line != kJournalHeader) return false;
+    bool first = true;
     while (in.Next(&line, &cut)) {
-        // A line without its line feed is a write a crash cut short.
-        bool whole = !cut && in.LastHadLineFeed();
-        JournalEntry e;
+        // The header, or a header a crash cut short: the entries after it
+        // carry their own checks.
+        if (first) {
+            first = false;
+            if (line != kJournalHeader) ++*skipped;
+            continue;
+        }
+        if (line.empty()) continue;
+        // A line without its line feed, or whose check does not match, is a
+        // write that a crash or a full disk cut short: it is left out.
         std::vector<std::string> f = Fields(line);
-        if (whole && f.size() == 2 && f[0] == "T" && !HasControl(f[1])) {
-            e.op = 'T';
-            e.timeText = f[1];
-        } else if (whole && f.size() == 4 && (f[0] == "+" || f[0] == "-") && IsWrittenNumber(f[3])) {
+        JournalEntry e;
+        bool whole = !cut && in.LastHadLineFeed() && f.size() == 5 && (f[0] == "+" || f[0] == "-") &&
+                     IsWrittenNumber(f[3]) && Check(line.substr(0, line.size() - f[4].size() - 1)) == f[4];
+        if (whole) {
             e.op = f[0][0];
             e.record = CFileData(f[2], f[1], ParseNumber(f[3]));
             whole = FitsList(e.record);
-        } else {
-            whole = false;
         }
         if (!whole) {
-            *stopped = true;
-            break;
+            ++*skipped;
+            continue;
         }
         entries->push_back(std::move(e));
     }
-    return true;
 }
 
 // ---- paging state ----------------------------------------------------------------------

@@ -51,7 +51,7 @@ std::string Printable(const std::string& text);
 // bytes and flagged, and the rest of it up to its line feed is skipped, so
 // the lines after it stay in step.
 class LineSplitter {
-public:
+  public:
     LineSplitter(const char* data, size_t size, size_t limit) : m_data(data), m_size(size), m_limit(limit) {}
     // The next line without its LF (and a CR before it); false at the end.
     bool Next(std::string* line, bool* cut = nullptr);
@@ -59,7 +59,7 @@ public:
     bool LastHadLineFeed() const { return m_lastLf; }
     bool AtEnd() const { return m_pos >= m_size; }
 
-private:
+  private:
     const char* m_data;
     size_t m_size;
     size_t m_limit;
@@ -102,25 +102,24 @@ bool DecodeListCounts(const char* data, size_t size, int* count, int* found);
 // An append-only file beside the list: each line one change made since the
 // list was last written. A reader replays it over the list; the next full
 // write of the list makes it obsolete and deletes it.
-//   "[Lumora Journal v1]"   header
-//   "+\tid\tpath\tfeed"     a file is (about to be) in the cache
-//   "-\tid\tpath\tfeed"     a file is (about to be) deleted
-//   "T\ttime text"          the time of the last completed refresh
+//   "[Lumora Journal v1]"              header
+//   "+\tid\tpath\tfeed\tcheck"          a file is (about to be) in the cache
+//   "-\tid\tpath\tfeed\tcheck"          a file is (about to be) deleted
+// check: 8 hex digits of FNV-1a over the text before it. Every entry is
+// written after a line break of its own, so a write cut short (a crash, a
+// full disk) spoils only its own line, which the reader leaves out.
 // A record is written before the file operation it announces: the reader
 // asks the disk whether the file is there, so a crash between the two
 // leaves neither an orphan nor a ghost.
 struct JournalEntry {
-    char op = 0;  // '+', '-' or 'T'
+    char op = 0;  // '+' or '-'
     CFileData record;
-    std::string timeText;
 };
 std::string EncodeJournalHeader();
 std::string EncodeJournalRecord(char op, const CFileData& record);
-std::string EncodeJournalTime(const std::string& timeText);
-// Entries up to the first line that is not a whole entry (a write cut by a
-// crash ends the journal there). False when the header is wrong; *stopped
-// tells whether lines were left unread.
-bool DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, bool* stopped);
+// The whole entries; *skipped counts the lines left out (a header cut short
+// among them).
+void DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, int* skipped);
 
 // ---- paging state ------------------------------------------------------------------
 struct PagingEntry {
@@ -129,8 +128,8 @@ struct PagingEntry {
     int lastPage = 0;
 };
 struct DecodedPaging {
-    bool ok = false;  // the header was right
-    int stored = 0;   // the count line
+    bool ok = false;                   // the header was right
+    int stored = 0;                    // the count line
     std::vector<PagingEntry> entries;  // whole entries, at most 'stored'
 };
 void DecodePaging(const char* data, size_t size, DecodedPaging* out);

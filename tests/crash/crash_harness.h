@@ -23,7 +23,6 @@
 #include <unistd.h>
 #endif
 
-#include "common/log_capture.h"
 #include "common/test_folder.h"
 #include "engine/engine.h"
 #include "engine/state_format.h"
@@ -115,7 +114,7 @@ struct Injector {
         return ops;
     }
 
-private:
+  private:
     static bool Fail(int* e, int code) {
         if (e) *e = code;
         return false;
@@ -123,7 +122,7 @@ private:
 };
 
 class InjectorScope {
-public:
+  public:
     InjectorScope(int failAt, int crashAt) {
         Injector::Arm(failAt, crashAt);
         plat::SetFileOpsForTest(&Injector::Table());
@@ -136,7 +135,7 @@ public:
 
 // ---- a clock that stands still ------------------------------------------------------
 class StillClock : public Clock {
-public:
+  public:
     uint32_t TickCount() override { return 1000; }
     void Sleep(uint32_t) override {}
     bool Wait(WakeEvent& ev, uint32_t) override { return ev.TryTake(); }
@@ -145,7 +144,7 @@ public:
 
 // A transfer that writes a small image through the file operations table.
 class Downloader : public CLumoraApi {
-public:
+  public:
     int DownloadImage(const std::string&, const std::string& file) override {
         FILE* f = plat::OpenFile(file, "wb");
         if (!f) return -1;
@@ -237,14 +236,18 @@ inline DiskState ReadDisk(const std::string& folder) {
                 if (descend) {
                     for (const auto& inner : fs::directory_iterator(e.path(), ec)) {
                         const std::string n = inner.path().filename().string();
-                        if (EndsWith(n, ".__t")) out.temps.push_back(inner.path().string());
-                        else if (!EndsWith(n, ".vprop")) out.images.insert(inner.path().string());
+                        if (EndsWith(n, ".__t"))
+                            out.temps.push_back(inner.path().string());
+                        else if (!EndsWith(n, ".vprop"))
+                            out.images.insert(inner.path().string());
                     }
                 }
                 continue;
             }
-            if (EndsWith(name, ".__t")) out.temps.push_back(e.path().string());
-            else if (name.compare(0, 7, "vdt_vd_") != 0 && !EndsWith(name, ".vprop")) out.images.insert(e.path().string());
+            if (EndsWith(name, ".__t"))
+                out.temps.push_back(e.path().string());
+            else if (name.compare(0, 7, "vdt_vd_") != 0 && !EndsWith(name, ".vprop"))
+                out.images.insert(e.path().string());
         }
     };
     look(fs::path(folder), true);

@@ -100,7 +100,6 @@ TEST(CrashChild, Run) {
 }
 
 TEST(Crash, EveryFileOperationOfARun) {
-    LogCapture::Install();
     // How many file operations the run makes.
     int total = 0;
     {
@@ -138,7 +137,6 @@ TEST(Crash, EveryFileOperationOfARun) {
     }
     std::printf("[ crash ] crash points tried: %d, survived: %d\n", tried, survived);
     EXPECT_EQ(survived, tried);
-    LogCapture::Uninstall();
 }
 
 }  // namespace

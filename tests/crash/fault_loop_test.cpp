@@ -52,7 +52,11 @@ void EarlierRun(Rig& rig) {
 }
 
 const Operation kOperations[] = {
-    {"recording a download", [](Rig& rig) { EarlierRun(rig); rig.engine->m_settings.MaxLocal = 10; },
+    {"recording a download",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         rig.engine->m_settings.MaxLocal = 10;
+     },
      [](Rig& rig) { rig.Download(); }},
     {"an eviction",
      [](Rig& rig) {
@@ -70,16 +74,31 @@ const Operation kOperations[] = {
          rig.ShowOldest();
      },
      [](Rig& rig) { rig.Download(); }},
-    {"a list write", [](Rig& rig) { EarlierRun(rig); rig.engine->m_settings.MaxLocal = 10; rig.Download(); },
+    {"a list write",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         rig.engine->m_settings.MaxLocal = 10;
+         rig.Download();
+     },
      [](Rig& rig) { rig.engine->SaveFileList(ListSave::kNow); }},
-    {"a paging write", [](Rig& rig) { EarlierRun(rig); rig.engine->WritePagingState(); rig.engine->m_feeds[0].Page = 7; },
+    {"a paging write",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         rig.engine->WritePagingState();
+         rig.engine->m_feeds[0].Page = 7;
+     },
      [](Rig& rig) { rig.engine->WritePagingState(); }},
-    {"ClearCache", [](Rig& rig) { EarlierRun(rig); rig.engine->WritePagingState(); },
+    {"ClearCache",
+     [](Rig& rig) {
+         EarlierRun(rig);
+         rig.engine->WritePagingState();
+     },
      [](Rig& rig) { rig.engine->ClearCache(rig.settings.ImgFolder); }},
     {"the stale-temp clean-up",
      [](Rig& rig) {
          EarlierRun(rig);
-         std::FILE* f = std::fopen(In(rig.settings.ImgFolder, "sfw").append(1, plat::kPathSep).append("x.__t").c_str(), "wb");
+         std::FILE* f = std::fopen(
+             In(rig.settings.ImgFolder, "sfw").append(1, plat::kPathSep).append("x.__t").c_str(), "wb");
          if (f) std::fclose(f);
          f = std::fopen(In(rig.settings.ImgFolder, "vdt_vd_files.__t").c_str(), "wb");
          if (f) std::fclose(f);
@@ -104,7 +123,6 @@ const Operation kOperations[] = {
 };
 
 TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
-    LogCapture::Install();
     int tried = 0;
     for (const Operation& op : kOperations) {
         SCOPED_TRACE(op.what);
@@ -161,7 +179,6 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
         std::printf("[ fault loop ] %s: %d failing calls tried\n", op.what, n - 1);
     }
     std::printf("[ fault loop ] %d runs in all\n", tried);
-    LogCapture::Uninstall();
 }
 
 }  // namespace

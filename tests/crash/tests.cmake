@@ -1,7 +1,7 @@
 # Failing file operations one at a time, and processes ended at every file
 # operation of a run: the cache list and the image folder must always agree
 # (both builds; wine runs the Windows one).
-lumora_test(NAME crash_tests SOURCES
+lumora_test(NAME crash_tests LINK lumora_engine SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/fault_loop_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/crash_test.cpp)
 set_tests_properties(crash_tests PROPERTIES TIMEOUT 300 LABELS crash)

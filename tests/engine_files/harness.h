@@ -31,7 +31,7 @@ typedef LogCapture Log;
 
 // ---- a clock that stands still at a chosen local time -------------------
 class FixedClock : public Clock {
-public:
+  public:
     double date = MakeOleDate(2026, 12, 9, 15, 30, 45);
     uint32_t TickCount() override { return 1000; }
     void Sleep(uint32_t) override {}
@@ -40,7 +40,9 @@ public:
 };
 
 // ---- paths and files -------------------------------------------------------
-inline std::string Sep() { return std::string(1, plat::kPathSep); }
+inline std::string Sep() {
+    return std::string(1, plat::kPathSep);
+}
 
 // Joins parts with the platform's separator.
 inline std::string Join(std::initializer_list<std::string> parts) {
@@ -151,7 +153,7 @@ struct FaultyFiles {
         return ops;
     }
 
-private:
+  private:
     static const plat::FileOps& Real() { return plat::RealFileOps(); }
     static bool Exists(const std::string& p) {
         FaultyFiles* c = Current();
@@ -216,7 +218,7 @@ private:
 
 // Installs a FaultyFiles for the scope of a test.
 class FaultScope {
-public:
+  public:
     explicit FaultScope(FaultyFiles& f) {
         FaultyFiles::Current() = &f;
         m_previous = plat::SetFileOpsForTest(&FaultyFiles::Table());
@@ -226,13 +228,13 @@ public:
         FaultyFiles::Current() = nullptr;
     }
 
-private:
+  private:
     const plat::FileOps* m_previous;
 };
 
 // ---- an engine over a fresh image folder -----------------------------------
 class EngineFixture : public ::testing::Test {
-protected:
+  protected:
     CLumoraSettings settings;
     std::atomic<int32_t> closing{0};
     std::atomic<int32_t> hosttype{1};

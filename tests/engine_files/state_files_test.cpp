@@ -8,7 +8,7 @@ namespace ef {
 namespace {
 
 class StateFilesTest : public EngineFixture {
-protected:
+  protected:
     void AddRecord(const std::string& id, const std::string& path, int feed) {
         engine->m_lclfiles.AddTail(CFileData(path, id, feed));
     }
@@ -17,7 +17,9 @@ protected:
         std::string id, path;
         int feed;
         bool operator==(const Rec& o) const { return id == o.id && path == o.path && feed == o.feed; }
-        friend void PrintTo(const Rec& r, std::ostream* os) { *os << "{" << r.id << ", " << r.path << ", " << r.feed << "}"; }
+        friend void PrintTo(const Rec& r, std::ostream* os) {
+            *os << "{" << r.id << ", " << r.path << ", " << r.feed << "}";
+        }
     };
     std::vector<Rec> Records() {
         std::vector<Rec> out;
@@ -37,7 +39,8 @@ TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
 
     std::string expected = "[Veduta Lumora List v3]\r\n3\r\n0\r\n" + DateLine(when) + "94x38z\r\n" +
                            In({"sfw", "lumora-94x38z.jpg"}) + "\r\n0\r\nk7q1\r\n" +
-                           In({"nsfw", "i34315304500.png"}) + "\r\n2\r\nold\r\n" + In({"legacy.jpg"}) + "\r\n-1\r\n";
+                           In({"nsfw", "i34315304500.png"}) + "\r\n2\r\nold\r\n" + In({"legacy.jpg"}) +
+                           "\r\n-1\r\n";
     EXPECT_EQ(Show(ReadBytes(ListPath())), Show(expected));
     EXPECT_EQ(engine->m_dirty, 1);  // the writer leaves the flag to its callers
     // No temporary file is left beside it.
@@ -46,7 +49,8 @@ TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
 
 TEST_F(StateFilesTest, EmptyCacheIsFourLines) {
     engine->WriteLocalFileList();
-    EXPECT_EQ(Show(ReadBytes(ListPath())), Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + DateLine(kOleDate2000)));
+    EXPECT_EQ(Show(ReadBytes(ListPath())),
+              Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + DateLine(kOleDate2000)));
 }
 
 TEST_F(StateFilesTest, WritesToTheFolderGiven) {
@@ -65,7 +69,8 @@ TEST_F(StateFilesTest, WritesToTheFolderGiven) {
 TEST_F(StateFilesTest, RoundTripKeepsRecordsAndTime) {
     double when = MakeOleDate(2025, 3, 1, 8, 0, 5);
     engine->m_lastTm.m_dt = when;
-    for (int i = 0; i < 7; ++i) AddRecord("id" + std::to_string(i), In({"sfw", std::to_string(i) + ".jpg"}), i % 3);
+    for (int i = 0; i < 7; ++i)
+        AddRecord("id" + std::to_string(i), In({"sfw", std::to_string(i) + ".jpg"}), i % 3);
     std::vector<Rec> before = Records();
     engine->WriteLocalFileList();
     engine->m_lastTm.m_dt = 1.0;
@@ -89,41 +94,70 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
         std::vector<Rec> records;
         int version;  // 0: nothing loaded (missing or wrong header)
     } rows[] = {
-        {"v3", Crlf("[Veduta Lumora List v3]\n2\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\n"),
-         {{"A", a, 1}, {"B", b, 0}}, 3},
-        {"v1 records have no feed", Crlf("[Veduta Lumora List]\n2\n0\n" + date + "\nA\n" + a + "\nB\n" + b + "\n"),
-         {{"A", a, -1}, {"B", b, -1}}, 1},
+        {"v3",
+         Crlf("[Veduta Lumora List v3]\n2\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\n"),
+         {{"A", a, 1}, {"B", b, 0}},
+         3},
+        {"v1 records have no feed",
+         Crlf("[Veduta Lumora List]\n2\n0\n" + date + "\nA\n" + a + "\nB\n" + b + "\n"),
+         {{"A", a, -1}, {"B", b, -1}},
+         1},
         {"v2 blocks skipped",
          Crlf("[Veduta Lumora List v2]\n1\n2\n" + date + "\nA\n" + a + "\n3\n1\n2\n3\n4\n5\n6\n7\n8\n" +
               "1\n2\n3\n4\n5\n6\n7\n8\n"),
-         {{"A", a, 3}}, 2},
-        {"LF only", "[Veduta Lumora List v3]\n2\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\n",
-         {{"A", a, 1}, {"B", b, 0}}, 3},
-        {"no line end at the end", Crlf("[Veduta Lumora List v3]\n1\n0\n" + date + "\nA\n" + a + "\n") + "5",
-         {{"A", a, 5}}, 3},
-        {"count above the records", Crlf("[Veduta Lumora List v3]\n9\n0\n" + date + "\nA\n" + a + "\n1\n"),
-         {{"A", a, 1}}, 3},
-        {"count below the records", Crlf("[Veduta Lumora List v3]\n1\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\n"),
-         {{"A", a, 1}}, 3},
+         {{"A", a, 3}},
+         2},
+        {"LF only",
+         "[Veduta Lumora List v3]\n2\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\n",
+         {{"A", a, 1}, {"B", b, 0}},
+         3},
+        {"no line end at the end",
+         Crlf("[Veduta Lumora List v3]\n1\n0\n" + date + "\nA\n" + a + "\n") + "5",
+         {{"A", a, 5}},
+         3},
+        {"count above the records",
+         Crlf("[Veduta Lumora List v3]\n9\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {{"A", a, 1}},
+         3},
+        {"count below the records",
+         Crlf("[Veduta Lumora List v3]\n1\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\n"),
+         {{"A", a, 1}},
+         3},
         {"negative count reads to the end",
-         Crlf("[Veduta Lumora List v3]\n-1\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\nC\n" + c + "\n2\n"),
-         {{"A", a, 1}, {"B", b, 0}, {"C", c, 2}}, 3},
-        {"cut inside a record", Crlf("[Veduta Lumora List v3]\n3\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n"),
-         {{"A", a, 1}}, 3},
+         Crlf("[Veduta Lumora List v3]\n-1\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n0\nC\n" + c +
+              "\n2\n"),
+         {{"A", a, 1}, {"B", b, 0}, {"C", c, 2}},
+         3},
+        {"cut inside a record",
+         Crlf("[Veduta Lumora List v3]\n3\n0\n" + date + "\nA\n" + a + "\n1\nB\n" + b + "\n"),
+         {{"A", a, 1}},
+         3},
         {"cut after the header", Crlf("[Veduta Lumora List v3]\n"), {}, 3},
-        {"empty id dropped", Crlf("[Veduta Lumora List v3]\n2\n0\n" + date + "\n\n" + a + "\n1\nB\n" + b + "\n0\n"),
-         {{"B", b, 0}}, 3},
+        {"empty id dropped",
+         Crlf("[Veduta Lumora List v3]\n2\n0\n" + date + "\n\n" + a + "\n1\nB\n" + b + "\n0\n"),
+         {{"B", b, 0}},
+         3},
         {"numbers read as strtol base 0",
          Crlf("[Veduta Lumora List v3]\n 0x2\n0\n" + date + "\nA\n" + a + "\n010\nB\n" + b + "\n+7x\n"),
-         {{"A", a, 8}, {"B", b, 7}}, 3},
-        {"count without digits is 0", Crlf("[Veduta Lumora List v3]\nmany\n0\n" + date + "\nA\n" + a + "\n1\n"), {}, 3},
+         {{"A", a, 8}, {"B", b, 7}},
+         3},
+        {"count without digits is 0",
+         Crlf("[Veduta Lumora List v3]\nmany\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {},
+         3},
         // A list with a wrong header is kept aside, and what looks like records
         // in it is recovered (replacing it by an empty one would orphan them).
-        {"header differing in case", Crlf("[Veduta Lumora list v3]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
-         {{"A", a, 1}}, 0},
-        {"header with trailing blank", Crlf("[Veduta Lumora List v3] \n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
-         {{"A", a, 1}}, 0},
-        {"unknown version", Crlf("[Veduta Lumora List v4]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"), {{"A", a, 1}},
+        {"header differing in case",
+         Crlf("[Veduta Lumora list v3]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {{"A", a, 1}},
+         0},
+        {"header with trailing blank",
+         Crlf("[Veduta Lumora List v3] \n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {{"A", a, 1}},
+         0},
+        {"unknown version",
+         Crlf("[Veduta Lumora List v4]\n1\n0\n" + date + "\nA\n" + a + "\n1\n"),
+         {{"A", a, 1}},
          0},
         {"empty file", "", {}, 0},
     };
@@ -150,7 +184,8 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
             const std::string kept = "ReadLocalFileList: damaged list kept as ";
             ASSERT_EQ(lines[1].compare(0, kept.size(), kept), 0) << lines[1];
             const std::string aside = lines[1].substr(kept.size(), lines[1].find(", ") - kept.size());
-            EXPECT_EQ(lines[1], kept + aside + ", " + std::to_string(r.records.size()) + " records recovered");
+            EXPECT_EQ(lines[1],
+                      kept + aside + ", " + std::to_string(r.records.size()) + " records recovered");
             EXPECT_EQ(ReadBytes(aside), r.bytes);
             EXPECT_FALSE(FileExists(ListPath()));
         }
@@ -194,7 +229,8 @@ TEST_F(StateFilesTest, LastRefreshTimeLine) {
 TEST_F(StateFilesTest, NotifiedFromRecordCount) {
     for (int n : {0, 4, 5, 9}) {
         std::string body = "[Veduta Lumora List v3]\n" + std::to_string(n) + "\n0\n\n";
-        for (int i = 0; i < n; ++i) body += "id" + std::to_string(i) + "\n" + In({std::to_string(i) + ".jpg"}) + "\n0\n";
+        for (int i = 0; i < n; ++i)
+            body += "id" + std::to_string(i) + "\n" + In({std::to_string(i) + ".jpg"}) + "\n0\n";
         WriteBytes(ListPath(), Crlf(body));
         engine->m_notified = n > 4 ? 0 : 1;  // the opposite of what the read must set
         engine->ReadLocalFileList();
@@ -223,9 +259,10 @@ TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     Log::Clear();
     engine->ReadLocalFileList();
     EXPECT_EQ(engine->m_feeds[0].Page, 0);
-    EXPECT_EQ(Log::Get(), (std::vector<std::string>{"ReadLocalFileList: wrong file header",
-                                                    "ReadLocalFileList: damaged list kept as " +
-                                                        In({"vdt_vd_files.bad1"}) + ", 0 records recovered"}));
+    EXPECT_EQ(Log::Get(),
+              (std::vector<std::string>{"ReadLocalFileList: wrong file header",
+                                        "ReadLocalFileList: damaged list kept as " +
+                                            In({"vdt_vd_files.bad1"}) + ", 0 records recovered"}));
     EXPECT_EQ(ReadBytes(In({"vdt_vd_files.bad1"})), "garbage\r\n");
 }
 
@@ -235,8 +272,8 @@ TEST_F(StateFilesTest, ReadRebuildsIdsFromRecordsAndPools) {
     pooled.Id = "P";
     engine->m_feeds[0].Items.Add(pooled);
     engine->m_ids["forgotten"] = 1;
-    WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n2\n0\n\nA\n" + In({"a.jpg"}) + "\n0\nB\n" + In({"b.jpg"}) +
-                                "\n0\n"));
+    WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n2\n0\n\nA\n" + In({"a.jpg"}) + "\n0\nB\n" +
+                                In({"b.jpg"}) + "\n0\n"));
     engine->ReadLocalFileList();
     std::vector<std::string> ids;
     for (const auto& kv : engine->m_ids) ids.push_back(kv.first);
@@ -255,7 +292,8 @@ TEST_F(StateFilesTest, RecordsOutsideTheFolderAreDropped) {
     WriteBytes(ListPath(), Crlf(bytes));
     engine->ReadLocalFileList();
     EXPECT_EQ(Paths(), (std::vector<std::string>{In({"sfw", "a.jpg"}), In({".", "sfw", "e.jpg"})}));
-    EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 3u) << Log::Dump();
+    EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 3u)
+        << Log::Dump();
     EXPECT_TRUE(Log::Has("ReadLocalFileList: record outside the folder dropped " + outside)) << Log::Dump();
 }
 
@@ -301,11 +339,16 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
         std::function<void(FaultyFiles&)> arm;
         const char* listLine;  // expected log line, %s = the list's path
     } rows[] = {
-        {"create fails", [](FaultyFiles& f) { f.failOpen = [](const std::string&, const char* m) { return m[0] == 'w'; }; },
+        {"create fails",
+         [](FaultyFiles& f) { f.failOpen = [](const std::string&, const char* m) { return m[0] == 'w'; }; },
          "WriteLocalFileList: can't create file "},
-        {"write fails", [](FaultyFiles& f) { f.readOnlyOpen = [](const std::string&, const char* m) { return m[0] == 'w'; }; },
+        {"write fails",
+         [](FaultyFiles& f) {
+             f.readOnlyOpen = [](const std::string&, const char* m) { return m[0] == 'w'; };
+         },
          "WriteLocalFileList: can't write file "},
-        {"flush fails", [](FaultyFiles& f) { f.failFlushClose = true; }, "WriteLocalFileList: can't write file "},
+        {"flush fails", [](FaultyFiles& f) { f.failFlushClose = true; },
+         "WriteLocalFileList: can't write file "},
         {"rename fails",
          [](FaultyFiles& f) {
              f.failMove = [](const std::string&, const std::string&, int* e) {
@@ -329,8 +372,8 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
         EXPECT_EQ(ReadBytes(PagingPath()), oldPaging);
         std::string suffix = std::string(r.listLine).find("replace") != std::string::npos ? ", error 5" : "";
         EXPECT_TRUE(Log::Has(r.listLine + ListPath() + suffix)) << Log::Dump();
-        std::string pagingLine = std::string(r.listLine).replace(0, std::string("WriteLocalFileList").size(),
-                                                                 "WritePagingState");
+        std::string pagingLine =
+            std::string(r.listLine).replace(0, std::string("WriteLocalFileList").size(), "WritePagingState");
         EXPECT_TRUE(Log::Has(pagingLine + PagingPath() + suffix)) << Log::Dump();
         // No temporary file survives a failed write.
         EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"vdt_vd_files.lst", "vdt_vd_paging.lst"}));
@@ -373,21 +416,57 @@ TEST_F(StateFilesTest, PagingReadAgainstFeedCount) {
         std::vector<int> pages, lastPages;
         std::vector<std::string> log;
     } rows[] = {
-        {"3 entries, 2 feeds", three, 2, {"S0", ""}, {2, 5}, {10, 6},
-         {"ReadPagingState: 0 current page = 2", "ReadPagingState: 1 current page = 5", "ReadPagingState: loaded (2 feeds)"}},
-        {"3 entries, 5 feeds", three, 5, {"S0", "", "S2", "keep3", "keep4"}, {2, 5, 7, 33, 44}, {10, 6, 8, 33, 44},
+        {"3 entries, 2 feeds",
+         three,
+         2,
+         {"S0", ""},
+         {2, 5},
+         {10, 6},
+         {"ReadPagingState: 0 current page = 2", "ReadPagingState: 1 current page = 5",
+          "ReadPagingState: loaded (2 feeds)"}},
+        {"3 entries, 5 feeds",
+         three,
+         5,
+         {"S0", "", "S2", "keep3", "keep4"},
+         {2, 5, 7, 33, 44},
+         {10, 6, 8, 33, 44},
          {"ReadPagingState: 0 current page = 2", "ReadPagingState: 1 current page = 5",
           "ReadPagingState: 2 current page = 7", "ReadPagingState: loaded (3 feeds)"}},
-        {"LF only", "[Lumora Paging v1]\n1\nS\n0x10\n020\n", 1, {"S"}, {16}, {16},
+        {"LF only",
+         "[Lumora Paging v1]\n1\nS\n0x10\n020\n",
+         1,
+         {"S"},
+         {16},
+         {16},
          {"ReadPagingState: 0 current page = 16", "ReadPagingState: loaded (1 feeds)"}},
-        {"cut entry", Crlf("[Lumora Paging v1]\n2\nS0\n2\n10\nS1\n4\n"), 2, {"S0", "keep1"}, {2, 11}, {10, 11},
+        {"cut entry",
+         Crlf("[Lumora Paging v1]\n2\nS0\n2\n10\nS1\n4\n"),
+         2,
+         {"S0", "keep1"},
+         {2, 11},
+         {10, 11},
          {"ReadPagingState: 0 current page = 2", "ReadPagingState: loaded (2 feeds)"}},
-        {"negative count", Crlf("[Lumora Paging v1]\n-2\nS0\n2\n10\n"), 1, {"keep0"}, {0}, {0},
+        {"negative count",
+         Crlf("[Lumora Paging v1]\n-2\nS0\n2\n10\n"),
+         1,
+         {"keep0"},
+         {0},
+         {0},
          {"ReadPagingState: loaded (0 feeds)"}},
-        {"wrong header", Crlf("[Lumora paging v1]\n1\nS0\n2\n10\n"), 1, {"keep0"}, {0}, {0},
+        {"wrong header",
+         Crlf("[Lumora paging v1]\n1\nS0\n2\n10\n"),
+         1,
+         {"keep0"},
+         {0},
+         {0},
          {"ReadPagingState: wrong header"}},
-        {"overlong seed is no seed", Crlf("[Lumora Paging v1]\n1\n" + std::string(2000, 's') + "\n4\n9\n"), 1, {""},
-         {4}, {9}, {"ReadPagingState: 0 current page = 4", "ReadPagingState: loaded (1 feeds)"}},
+        {"overlong seed is no seed",
+         Crlf("[Lumora Paging v1]\n1\n" + std::string(2000, 's') + "\n4\n9\n"),
+         1,
+         {""},
+         {4},
+         {9},
+         {"ReadPagingState: 0 current page = 4", "ReadPagingState: loaded (1 feeds)"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -446,9 +525,9 @@ TEST_F(StateFilesTest, StaleTempFilesRemoved) {
     namespace fs = std::filesystem;
     fs::create_directories(fs::path(In({"sfw", "deep"})));
     fs::create_directories(fs::path(In({"folder.__t"})));
-    for (const std::string& p : {In({"vdt_vd_files.__t"}), In({"sfw", "abc.__t"}), In({"sfw", "Other.__T"}),
-                                 In({"sfw", "keep.jpg"}), In({"sfw", "deep", "deeper.__t"}), In({"keep.lst"}),
-                                 In({"x__t"})})
+    for (const std::string& p :
+         {In({"vdt_vd_files.__t"}), In({"sfw", "abc.__t"}), In({"sfw", "Other.__T"}), In({"sfw", "keep.jpg"}),
+          In({"sfw", "deep", "deeper.__t"}), In({"keep.lst"}), In({"x__t"})})
         WriteBytes(p, "x");
     engine->RemoveStaleTempFiles();
     EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"folder.__t", "keep.lst", "sfw", "x__t"}));
