@@ -59,6 +59,8 @@ public:
     virtual int Status() = 0;
     // The answer's Location header as sent ("" when there is none).
     virtual std::string Location() = 0;
+    // A header of the answer by name, compared ignoring case ("" when absent).
+    virtual std::string Header(const char* name) = 0;
     // Reads up to size bytes of the body; 0 at its end. A body that ends
     // before its announced Content-Length raises HttpError.
     virtual size_t Read(void* buffer, size_t size) = 0;

@@ -100,6 +100,11 @@ public:
     int ParseUserCollections(const std::string& response, const std::string& user, CCollectionArray& collections);
 
 private:
+    // The bodies of QueryServerApi and DownloadImage; the public calls note
+    // their result in m_lastResult.
+    int RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post, bool json,
+                 bool sendKey);
+    int RunDownload(const std::string& url, const std::string& file);
     friend class ActiveTransfer;
     // The transfer under way, for CancelTransfer. Copying a client copies no
     // transfer and no lock.

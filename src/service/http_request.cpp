@@ -2,6 +2,7 @@
 // text, and one image transfer into a local file.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -127,8 +128,33 @@ Exchanged Exchange(CLumoraApi& api, const char* who, plat::HttpRequest req, cons
 
 }  // namespace
 
+namespace {
+// The wait a 429 or 503 answer asks for: Retry-After in seconds (a date
+// form is not read), in ms, at most a day.
+uint32_t RetryAfterMs(plat::HttpTransfer& t, int status) {
+    if (status != 429 && status != 503) return 0;
+    const std::string text = t.Header("Retry-After");
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    unsigned long seconds = std::strtoul(text.c_str(), nullptr, 10);
+    return static_cast<uint32_t>(std::min(seconds, 86400UL) * 1000UL);
+}
+}  // namespace
+
 int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response, bool post,
                                bool json, bool sendKey) {
+    m_retryAfterMs = 0;
+    m_lastResult = RunQuery(url, params, response, post, json, sendKey);
+    return m_lastResult;
+}
+
+int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
+    m_retryAfterMs = 0;
+    m_lastResult = RunDownload(url, file);
+    return m_lastResult;
+}
+
+int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
+                         bool json, bool sendKey) {
     response.clear();
     m_errtext.clear();
 
@@ -187,6 +213,7 @@ int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
             LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
             return -1;
         }
+        m_retryAfterMs = RetryAfterMs(*t, status);
         if (status != 200) {
             LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
             m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
@@ -221,7 +248,7 @@ int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
     return result;
 }
 
-int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
+int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
     const std::string logUrl = ForLog(url, m_apikey);
     LogMessage("DownloadImage(), %s -> %s", logUrl.c_str(), file.c_str());
 
@@ -275,6 +302,7 @@ int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
             discard();
             return -1;
         }
+        m_retryAfterMs = RetryAfterMs(*t, status);
         if (status != 200) {
             LogMessage("DownloadImage(), HTTP Error %d, url=%s", status, logUrl.c_str());
             discard();

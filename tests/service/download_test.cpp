@@ -341,4 +341,17 @@ TEST_F(Downloads, StopFlagBeforeTheFirstChunk) {
     EXPECT_TRUE(plat::PathExists(Local("x.jpg")));
 }
 
+TEST_F(Downloads, LastResultAndRetryAfterOfATransfer) {
+    standin::Faults(R"([{"match":"/full/","count":1,"status":429,"headers":{"Retry-After":"5"}}])");
+    api.m_retryAfterMs = 1;
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 429);
+    EXPECT_EQ(api.m_lastResult, 429);
+    EXPECT_EQ(api.m_retryAfterMs, 5000u);
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0);
+    EXPECT_EQ(api.m_lastResult, 0);
+    EXPECT_EQ(api.m_retryAfterMs, 0u);
+    EXPECT_EQ(api.DownloadImage("ftp://127.0.0.1/x.jpg", Local("x.jpg")), -1);
+    EXPECT_EQ(api.m_lastResult, -1);
+}
+
 }  // namespace

@@ -631,4 +631,36 @@ TEST_F(Requests, RedirectsEndAfterFiveHops) {
     EXPECT_EQ(LogCapture::Starting("QueryServerApi: redirected (302)").size(), 5u) << LogCapture::Dump();
 }
 
+TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
+    // The engine tells "the feed is wrong" from "the service is not well"
+    // by these, and waits as long as a 429 or 503 asks.
+    struct Case {
+        std::string rules;
+        int result;
+        uint32_t retryAfterMs;
+    } cases[] = {
+        {"", 0, 0},
+        {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"7"}}])", 429, 7000},
+        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"120"}}])", 503, 120000},
+        {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"Wed, 21 Oct 2026 07:28:00 GMT"}}])",
+         429, 0},  // the date form is not read
+        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"99999999"}}])", 503, 86400000},
+        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", 404, 0},  // only 429, 503
+        {R"([{"match":"/api/","count":1,"kind":"empty"}])", -3, 0},
+    };
+    for (const Case& c : cases) {
+        standin::Reset();
+        if (!c.rules.empty()) standin::Faults(c.rules);
+        api.m_lastResult = 12345;
+        api.m_retryAfterMs = 12345;
+        CParamList params;
+        std::string response;
+        EXPECT_EQ(api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false),
+                  c.result)
+            << c.rules;
+        EXPECT_EQ(api.m_lastResult, c.result) << c.rules;
+        EXPECT_EQ(api.m_retryAfterMs, c.retryAfterMs) << c.rules;
+    }
+}
+
 }  // namespace

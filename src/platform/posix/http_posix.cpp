@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/http.h"
 
@@ -114,7 +115,17 @@ public:
         return static_cast<int>(code);
     }
 
-    std::string Location() override { return m_location; }
+    std::string Location() override { return Header("Location"); }
+
+    std::string Header(const char* name) override {
+        const size_t n = std::strlen(name);
+        for (const std::string& line : m_headerLines)
+            if (line.size() > n && line[n] == ':' && strncasecmp(line.c_str(), name, n) == 0) {
+                size_t b = line.find_first_not_of(" \t", n + 1), e = line.find_last_not_of(" \t\r\n");
+                return b == std::string::npos || e < b ? std::string() : line.substr(b, e - b + 1);
+            }
+        return std::string();
+    }
 
     size_t Read(void* buffer, size_t size) override {
         if (size == 0) return 0;
@@ -170,14 +181,13 @@ private:
         size_t n = size * count;
         std::string line(data, n);
         if (line.compare(0, 5, "HTTP/") == 0) {
-            t->m_location.clear();
-        } else if (line.size() > 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
-            size_t b = line.find_first_not_of(" \t", 9), e = line.find_last_not_of(" \t\r\n");
-            t->m_location = b == std::string::npos || e < b ? std::string() : line.substr(b, e - b + 1);
+            t->m_headerLines.clear();  // a new answer: an interim one's headers are not its own
         } else if (line == "\r\n" || line == "\n") {
             long code = 0;
             curl_easy_getinfo(t->m_easy, CURLINFO_RESPONSE_CODE, &code);
             if (code >= 200) t->m_headDone = true;
+        } else {
+            t->m_headerLines.push_back(line);
         }
         return n;
     }
@@ -214,7 +224,7 @@ private:
     curl_slist* m_headers = nullptr;
     std::string m_url, m_body;
     std::string m_parked;
-    std::string m_location;
+    std::vector<std::string> m_headerLines;  // of the answer being read
     size_t m_parkedPos = 0;
     bool m_added = false, m_headDone = false, m_paused = false, m_done = false;
     CURLcode m_result = CURLE_OK;

@@ -102,6 +102,16 @@ public:
         return std::string(text, size);
     }
 
+    std::string Header(const char* name) override {
+        char text[4096];
+        size_t n = std::strlen(name);
+        if (n >= sizeof text) return std::string();
+        std::memcpy(text, name, n + 1);  // the name goes in, the value comes out
+        DWORD size = sizeof text, index = 0;
+        if (!HttpQueryInfoA(m_request, HTTP_QUERY_CUSTOM, text, &size, &index)) return std::string();
+        return std::string(text, size);
+    }
+
     size_t Read(void* buffer, size_t size) override {
         // The stack is asked for large blocks, the caller gets its pieces from
         // them: each call into the stack costs far more than a copy.
