@@ -13,7 +13,7 @@ fail() { echo "[bootstrap] FAILED in step: $CURRENT${1:+ ($1)}" >&2; exit 1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 
 NATIVE_PKGS=(cmake ninja-build g++ gcc clang libclang-rt-14-dev g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-  binutils-mingw-w64-i686 libjsoncpp-dev libcurl4-openssl-dev curl googletest libgtest-dev libgmock-dev
+  binutils-mingw-w64-i686 libjsoncpp-dev libcurl4-openssl-dev curl openssl googletest libgtest-dev libgmock-dev
   libbenchmark-dev ccache clang-format python3 xvfb xauth imagemagick fp-utils zip dpkg-dev fonts-wine)
 # Benchmarks only (bench/run_all.sh): a C web server as the transfer reference,
 # and callgrind for instruction counts. The tests never need them, so a failed
