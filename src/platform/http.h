@@ -40,6 +40,10 @@ struct HttpRequest {
     // no header of that name is set yet; false: they go with the send.
     bool headersIfNew = false;
     std::string body;  // sent when not empty or when the verb is POST
+    // 0: the platform's own bounds (connect 60 s). Otherwise the connect,
+    // send and receive of this exchange each give up after this long, so a
+    // server that accepts and then says nothing cannot hold the caller.
+    uint32_t timeoutMs = 0;
 };
 
 // One exchange. Calls go in this order: Open, Send, Status, then Read until it

@@ -62,6 +62,9 @@ public:
     std::string m_apikey;   // empty = none
     // The stop flag an image transfer polls after every read (may be null).
     const std::atomic<int32_t>* m_stop = nullptr;
+    // Send and receive time-out of this client's API requests (0: the
+    // platform's default). The dialogs' requests set one: the user waits.
+    uint32_t m_timeoutMs = 0;
     // What the last request or transfer answered, for callers that must tell
     // "the feed is wrong" from "the service is not well": the HTTP status, or
     // the negative result without one (0 after success). m_retryAfterMs is a

@@ -196,6 +196,7 @@ int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::
         req.headers += "Content-Type: application/x-www-form-urlencoded\r\n";
     const std::string keyLine = sendKey && !m_apikey.empty() ? "X-API-Key: " + m_apikey + "\r\n" : "";
     req.body = body;
+    req.timeoutMs = m_timeoutMs;
 
     int result = 0;
     try {

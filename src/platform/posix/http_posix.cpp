@@ -70,7 +70,9 @@ public:
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(e, CURLOPT_USERAGENT, r.agent.c_str());
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, r.timeoutMs ? static_cast<long>(r.timeoutMs) : 60000L);
+        // curl has no per-read time-out; a time-out bounds the whole exchange.
+        if (r.timeoutMs) curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(r.timeoutMs));
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         // Redirects are the service client's to follow (it keeps the key
         // within its origin and never goes from https to http).

@@ -52,7 +52,7 @@ public:
         m_req = r;
         m_session = InternetOpenA(r.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!m_session) ThrowLastError();
-        DWORD timeout = kConnectTimeoutMs;
+        DWORD timeout = r.timeoutMs ? r.timeoutMs : kConnectTimeoutMs;
         InternetSetOptionA(m_session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
         m_connection = InternetConnectA(m_session, r.server.c_str(), r.port, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0);
@@ -175,6 +175,12 @@ private:
         DWORD flags = kFlags | (m_req.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
         m_request = HttpOpenRequestA(m_connection, m_req.verb.c_str(), m_req.object.c_str(), "HTTP/1.0", nullptr,
                                      nullptr, flags, 0);
+        if (m_request && m_req.timeoutMs) {
+            // Set on the request handle: that is where both WinINet and wine apply them.
+            DWORD timeout = m_req.timeoutMs;
+            InternetSetOptionA(m_request, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+            InternetSetOptionA(m_request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+        }
         return m_request != nullptr;
     }
 
