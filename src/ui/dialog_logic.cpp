@@ -1,10 +1,12 @@
 // Window-free logic of the configuration dialogs (see dialog_logic.h).
 #include "ui/dialog_logic.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "common/strings.h"
 #include "ui/resource.h"
+#include "ui/ui_strings.h"
 
 namespace ui {
 
@@ -43,7 +45,7 @@ void StoreFields(const FeedFields& fields, CLumoraFeed& feed) {
     feed.Ratios = fields.ratios;
     feed.Sorting = fields.sorting;
     feed.TopRange = fields.topRange;
-    feed.Username = fields.username;
+    feed.Username = TrimWhiteSpace(fields.username);
     feed.Categories = FormatFlagField(fields.categories);
     feed.Purity = FormatFlagField(fields.purity);
 }
@@ -205,6 +207,80 @@ unsigned ParseCacheSize(const std::string& text, unsigned* value, std::string* m
     }
     if (value) *value = static_cast<unsigned>(v);
     return 0;
+}
+
+
+// ---- what the dialogs keep and say -------------------------------------
+
+int EditorFeedType(int storedType) { return storedType == 1 ? 1 : 0; }
+
+CollectionOwner::CollectionOwner(const CLumoraFeed& opened)
+    : m_owner(TrimWhiteSpace(opened.Username)), m_listed(m_owner) {}
+
+void CollectionOwner::Listed(const std::string& user) { m_listed = user; }
+
+bool CollectionOwner::Store(int selected, const CCollectionArray& listed, CLumoraFeed& feed) {
+    if (feed.Type != 1) return false;
+    if (selected >= 0 && selected < listed.GetSize()) {
+        feed.CollId = listed[selected].Id;
+        feed.CollName = listed[selected].Label;
+        m_owner = m_listed;
+    }
+    if (feed.CollId.empty() || m_owner == feed.Username) return false;
+    feed.CollId.clear();
+    feed.CollName.clear();
+    return true;
+}
+
+RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed, bool collectionDropped) {
+    RuleResult r = ValidateFeed(fields, feed);
+    if (collectionDropped && (r.ok() || r.messageId == IDS_NEED_COLLECTION)) {
+        r.messageId = IDS_USER_CHANGED;
+        r.focusControl = IDC_USERNAME;
+    }
+    return r;
+}
+
+RuleResult CheckUsableFolder(const std::string& folder, const FolderFacts& facts) {
+    RuleResult r;
+    if (folder.empty())
+        r.messageId = IDS_FOLDER_EMPTY;
+    else if (!facts.exists)
+        r.messageId = IDS_FOLDER_MISSING;
+    else if (!facts.isFolder)
+        r.messageId = IDS_FOLDER_NOT_FOLDER;
+    else if (facts.createError != 0)
+        r.messageId = IDS_FOLDER_NOT_WRITABLE;
+    if (!r.ok()) r.focusControl = IDC_FOLDER;
+    return r;
+}
+
+static std::string Printf(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+static std::string Printf(const char* pattern, ...) {
+    char buf[2048];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(buf, sizeof buf, pattern, args);
+    va_end(args);
+    return buf;
+}
+
+std::string CleanReport(const CleanOutcome& o) {
+    if (!o.folderGiven) return IDS_CLEAN_NO_FOLDER_T;
+    if (o.listUnusable) return Printf(IDS_CLEAN_LIST_UNUSABLE_T, o.firstFailed.c_str(), o.reason.c_str());
+    if (o.failed > 0)
+        return Printf(IDS_CLEAN_PARTLY_T, o.deleted, o.failed, o.firstFailed.c_str(), o.reason.c_str());
+    if (o.deleted == 0) return IDS_CLEAN_NOTHING_T;
+    return Printf(IDS_CLEAN_DONE_T, o.deleted);
+}
+
+std::string RequestFailureText(RequestEnd end, const std::string& clientText, int deadlineSeconds) {
+    switch (end) {
+        case RequestEnd::Cancelled: return IDS_REQUEST_CANCELLED_T;
+        case RequestEnd::TimedOut: return Printf(IDS_REQUEST_TIMED_OUT_T, deadlineSeconds);
+        case RequestEnd::Finished: break;
+    }
+    return clientText;
 }
 
 }  // namespace ui

@@ -36,7 +36,8 @@ std::string FormatFlagField(const int boxes[3]);
 // The controls' values for a feed (opening the editor).
 FeedFields FieldsFromFeed(const CLumoraFeed& feed);
 // Stores the controls' values into the feed (OK and Check): every mapped field
-// except the collection, which StoreCollectionChoice sets.
+// except the collection, which StoreCollectionChoice sets. The user name is
+// stored trimmed, as Load asked the service for it; other texts as typed.
 void StoreFields(const FeedFields& fields, CLumoraFeed& feed);
 // For a collection feed, a valid combo selection sets CollId/CollName from the
 // matching collection; any other selection keeps both.
@@ -116,5 +117,66 @@ std::string FormatPrompt(const std::string& pattern, const std::vector<std::stri
 // ---- Local Cache dialog ----------------------------------------------
 
 extern const char kStatusHeading[];  // first row of the status list
+
+// ---- what the dialogs keep and say -------------------------------------
+
+// The radio button the feed editor checks for a stored type: a type this
+// version does not know opens as a search (and OK keeps it as one) rather
+// than with no button checked and a type of -1 saved.
+int EditorFeedType(int storedType);
+
+// Whose collection a collection feed holds. A collection belongs to the user
+// it was listed for; pairing it with another user would ask the service for a
+// collection that user does not have.
+class CollectionOwner {
+public:
+    // The feed the editor opens: its collection belongs to its (trimmed) user.
+    explicit CollectionOwner(const CLumoraFeed& opened);
+    // Load listed the collections of this trimmed user name (none when it failed).
+    void Listed(const std::string& user);
+    // Read-back of a collection feed after StoreFields: a valid selection
+    // takes that collection; then a collection that belongs to another user
+    // than feed.Username is dropped (both fields cleared). True when dropped.
+    bool Store(int selected, const CCollectionArray& listed, CLumoraFeed& feed);
+
+private:
+    std::string m_owner;   // user of the feed's CollId
+    std::string m_listed;  // user whose collections the combo box holds
+};
+
+// ValidateFeed with the user rule: a dropped collection asks for a Load of
+// the new user (IDS_USER_CHANGED) before the plain "select a collection".
+RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed, bool collectionDropped);
+
+// What the platform found about the image folder at OK.
+struct FolderFacts {
+    bool exists;      // a file or a folder of that name
+    bool isFolder;
+    int createError;  // 0: a file could be created in it; else the platform's error
+};
+// Empty -> 148, missing -> 150, a file -> IDS_FOLDER_NOT_FOLDER, no file can
+// be created -> IDS_FOLDER_NOT_WRITABLE; focus on the folder edit.
+RuleResult CheckUsableFolder(const std::string& folder, const FolderFacts& facts);
+
+// What Clean Local Cache did, for its message.
+struct CleanOutcome {
+    bool folderGiven;
+    int deleted;
+    int failed;
+    std::string firstFailed;  // path of the first file that stayed
+    std::string reason;       // the platform's text for its error
+    bool listUnusable;        // nothing deleted: the list (firstFailed) could not be read or updated
+};
+std::string CleanReport(const CleanOutcome& outcome);
+
+// How a Check or Load request ended.
+enum class RequestEnd { Finished, Cancelled, TimedOut };
+// Bound of a whole Check or Load exchange. The client's own send and receive
+// time-outs are longer, so the deadline speaks first where closing a transfer
+// ends it at once.
+enum : unsigned { kRequestDeadlineMs = 20000, kRequestTimeoutMs = 25000 };
+// The message after a failed request: the client's text, unless the user
+// gave up or the deadline did.
+std::string RequestFailureText(RequestEnd end, const std::string& clientText, int deadlineSeconds);
 
 }  // namespace ui

@@ -51,4 +51,9 @@
 #define IDC_CACHELIST 1052
 #define IDC_CLEAN 1059
 
+/* The wait while Check or Load asks the service */
+#define IDD_WAIT 1030
+#define IDC_WAIT_TEXT 1131
+#define IDC_WAIT_PROGRESS 1132
+
 #endif

@@ -6,15 +6,19 @@
 #include <commctrl.h>
 #include <json/json.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "harness.h"
 #include "common/strings.h"
 #include "ui/resource.h"
+#include "ui/ui_strings.h"
 
 using namespace uitest;
 
@@ -22,6 +26,7 @@ namespace {
 
 const char kMainCaption[] = "Lumora 1.0.0";  // the version resource says 1.0.0.0
 const char kRegKey[] = "Software\\Orvanix\\LumoraPlugin";
+const char kWaitCaption[] = "Lumora: please wait";
 
 typedef std::map<std::string, std::string> Store;
 
@@ -265,40 +270,6 @@ TEST_F(Dialogs, EnabledBoxSwitchesTheSettingControls) {
     EXPECT_EQ(AnswerMessageBox(dlg), IDS_FOLDER_EMPTY_T);
     EXPECT_TRUE(IsWindowVisible(dlg));
     EXPECT_EQ(Close(dlg, IDCANCEL), 0);
-}
-
-TEST_F(Dialogs, OkRefusesAMissingFolderButAlwaysStoresTheKey) {
-    const std::string folder = TempFolder("folder");
-    const std::string file = folder + "\\a-file.txt";
-    WriteFile(file, "x");
-    HWND dlg = Open(MakeStore(folder, {TestFeed()}));
-    ASSERT_TRUE(dlg);
-    struct {
-        std::string folder;
-        std::string key;
-        const char* message;
-    } refused[] = {
-        {"", "  first key ", IDS_FOLDER_EMPTY_T},
-        {folder + "\\missing", "\tsecond\r\n", IDS_FOLDER_MISSING_T},
-        {"Q:\\no\\such\\drive", "third", IDS_FOLDER_MISSING_T},
-    };
-    const char* expectedKeys[] = {"first key", "second", "third"};
-    for (size_t i = 0; i < 3; ++i) {
-        SetText(dlg, IDC_FOLDER, refused[i].folder);
-        SetText(dlg, IDC_APIKEY, refused[i].key);
-        PostClick(dlg, IDOK);
-        EXPECT_EQ(AnswerMessageBox(dlg), refused[i].message) << refused[i].folder;
-        EXPECT_TRUE(FocusIsSelectedEdit(dlg, IDC_FOLDER)) << refused[i].folder;
-        EXPECT_TRUE(IsWindowVisible(dlg));
-        // Written on every attempt, trimmed, before the folder is looked at.
-        EXPECT_EQ(RegistryKey(), expectedKeys[i]);
-    }
-    // Only existence counts: a file passes the rule.
-    SetText(dlg, IDC_FOLDER, file);
-    EXPECT_EQ(Close(dlg, IDOK), 1);
-    EXPECT_EQ(TheHost().Send(8), 1);
-    TheHost().Send(6);
-    EXPECT_EQ(TheHost().Store()["LumoraPlugIn/ImgFolder"], file);
 }
 
 TEST_F(Dialogs, OkTakesEveryValueBack) {
@@ -773,7 +744,7 @@ TEST_F(Dialogs, LocalCacheShowsAndCleansTheTypedFolder) {
     Screenshot(cache, "local_cache");
 
     PostClick(cache, IDC_CLEAN);
-    EXPECT_EQ(AnswerMessageBox(cache), IDS_CACHE_CLEANED_T);
+    EXPECT_EQ(AnswerMessageBox(cache), "All cached files have been deleted. Files deleted: 2.");
     for (const std::string& p : typedImages) EXPECT_FALSE(FileExists(p)) << p;
     for (const std::string& p : storedImages) EXPECT_TRUE(FileExists(p)) << p;
     EXPECT_EQ(ReadFile(typed + "\\vdt_vd_files.lst").substr(0, 28), "[Veduta Lumora List v3]\r\n0\r\n");
@@ -782,14 +753,14 @@ TEST_F(Dialogs, LocalCacheShowsAndCleansTheTypedFolder) {
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 1), values);
     CloseInner(cache, IDOK);
 
-    // An empty folder: only the heading row, and the clean still confirms.
+    // An empty folder: only the heading row, and the clean says there was nothing to clean.
     SetText(dlg, IDC_FOLDER, "");
     cache = OpenFrom(dlg, IDC_LOCALCACHE, "Local Cache");
     ASSERT_TRUE(cache);
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 0), std::vector<std::string>{"Sychronization status:"});
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 1), std::vector<std::string>{""});
     PostClick(cache, IDC_CLEAN);
-    EXPECT_EQ(AnswerMessageBox(cache), IDS_CACHE_CLEANED_T);
+    EXPECT_EQ(AnswerMessageBox(cache), IDS_CLEAN_NO_FOLDER_T);
     CloseInner(cache, IDOK);
     EXPECT_EQ(Close(dlg, IDCANCEL), 0);
     for (const std::string& p : storedImages) EXPECT_TRUE(FileExists(p)) << p;
@@ -912,6 +883,400 @@ TEST_F(Dialogs, HelpOpensTheHelpFileBesideTheModule) {
     Screenshot(help, "help");
     PostMessageA(help, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitGone(help));
+    EXPECT_EQ(Close(dlg, IDCANCEL), 0);
+}
+
+// ---- what the dialogs keep and say ------------------------------------------
+
+TEST_F(Dialogs, OkRefusesAFolderItCannotUseAndWritesTheKeyOnlyWhenAccepted) {
+    const std::string folder = TempFolder("folder");
+    const std::string file = folder + "\\a-file.txt";
+    WriteFile(file, "x");
+    SetRegistryKey("kept");
+    HWND dlg = Open(MakeStore(folder, {TestFeed()}));
+    ASSERT_TRUE(dlg);
+    struct {
+        std::string folder;
+        std::string key;
+        const char* message;
+        const char* shot;
+    } refused[] = {
+        {"", "  first key ", IDS_FOLDER_EMPTY_T, nullptr},
+        {folder + "\\missing", "\tsecond\r\n", IDS_FOLDER_MISSING_T, nullptr},
+        {"Q:\\no\\such\\drive", "third", IDS_FOLDER_MISSING_T, nullptr},
+        // Existence is not enough: downloads into a file fail silently.
+        {file, "fourth", IDS_FOLDER_NOT_FOLDER_T, "message_folder_is_a_file"},
+    };
+    for (const auto& r : refused) {
+        SetText(dlg, IDC_FOLDER, r.folder);
+        SetText(dlg, IDC_APIKEY, r.key);
+        PostClick(dlg, IDOK);
+        EXPECT_EQ(AnswerMessageBox(dlg, r.shot ? r.shot : ""), r.message) << r.folder;
+        EXPECT_TRUE(FocusIsSelectedEdit(dlg, IDC_FOLDER)) << r.folder;
+        EXPECT_TRUE(IsWindowVisible(dlg));
+        // A refused OK keeps nothing, the key included.
+        EXPECT_EQ(RegistryKey(), "kept") << r.folder;
+    }
+    // Cancel after refused attempts: the stored key is the one from before.
+    EXPECT_EQ(Close(dlg, IDCANCEL), 0);
+    EXPECT_EQ(RegistryKey(), "kept");
+    EXPECT_EQ(TheHost().Send(8), 0);
+
+    // An accepted OK writes the key, trimmed, and keeps the folder.
+    dlg = Reopen();
+    ASSERT_TRUE(dlg);
+    SetText(dlg, IDC_FOLDER, file);
+    PostClick(dlg, IDOK);
+    EXPECT_EQ(AnswerMessageBox(dlg), IDS_FOLDER_NOT_FOLDER_T);
+    SetText(dlg, IDC_FOLDER, folder);
+    SetText(dlg, IDC_APIKEY, " \tnew key  ");
+    EXPECT_EQ(Close(dlg, IDOK), 1);
+    EXPECT_EQ(RegistryKey(), "new key");
+    TheHost().Send(6);
+    EXPECT_EQ(TheHost().Store()["LumoraPlugIn/ImgFolder"], folder);
+}
+
+TEST_F(Dialogs, CollectionFeedKeepsTheUserNameLoadUsed) {
+    HWND dlg = Open(MakeStore(TempFolder("trimmed-user"), {}));
+    ASSERT_TRUE(dlg);
+    HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
+    ASSERT_TRUE(ed);
+    Click(ed, IDC_COLLECTION);
+    SetText(ed, IDC_USERNAME, "  demo\t");
+    Click(ed, IDC_LOAD);
+    ASSERT_GE(ComboItems(ed, IDC_COLLLIST).size(), 1u);
+    CloseInner(ed, IDOK);
+    EXPECT_EQ(Close(dlg, IDOK), 1);
+    TheHost().Send(6);
+    EXPECT_EQ(TheHost().Store()[Feed(0, "Username")], "demo");
+}
+
+TEST_F(Dialogs, AnotherUserNeedsALoadBeforeOk) {
+    HWND dlg = Open(MakeStore(TempFolder("other-user"), {Collection("demo", "27", "Nature")}));
+    ASSERT_TRUE(dlg);
+    SelectListRow(dlg, IDC_FEEDLIST, 0);
+    HWND ed = OpenFrom(dlg, IDC_EDIT, "Feed Settings");
+    ASSERT_TRUE(ed);
+    SetText(ed, IDC_USERNAME, "empty");
+    PostClick(ed, IDOK);
+    EXPECT_EQ(AnswerMessageBox(ed), IDS_USER_CHANGED_T);
+    EXPECT_TRUE(FocusIsSelectedEdit(ed, IDC_USERNAME));
+    EXPECT_TRUE(IsWindowVisible(ed));
+    // The former user typed back takes the collection that is still offered.
+    SetText(ed, IDC_USERNAME, " demo ");
+    CloseInner(ed, IDOK);
+    EXPECT_EQ(ListText(dlg, IDC_FEEDLIST, 0), "Collection: demo/Nature");
+
+    // A Load of the new user and a choice: the pair the service knows.
+    Json::Value colls;
+    ASSERT_TRUE(Json::Reader().parse(Http("GET", ServiceUrl() + "/api/v1/collections/alice").body, colls));
+    ASSERT_GE(colls["data"].size(), 1u);
+    SelectListRow(dlg, IDC_FEEDLIST, 0);  // refilling the list cleared the selection
+    ed = OpenFrom(dlg, IDC_EDIT, "Feed Settings");
+    ASSERT_TRUE(ed);
+    SetText(ed, IDC_USERNAME, "alice");
+    Click(ed, IDC_LOAD);
+    SelectCombo(ed, IDC_COLLLIST, 0);
+    CloseInner(ed, IDOK);
+    EXPECT_EQ(Close(dlg, IDOK), 1);
+    TheHost().Send(6);
+    Store s = TheHost().Store();
+    EXPECT_EQ(s[Feed(0, "Username")], "alice");
+    EXPECT_EQ(s[Feed(0, "CollId")], std::to_string(colls["data"][0]["id"].asInt()));
+    EXPECT_EQ(s[Feed(0, "CollName")], colls["data"][0]["label"].asString());
+}
+
+TEST_F(Dialogs, AnUnknownFeedTypeOpensAndIsKeptAsASearch) {
+    TestFeed odd;
+    odd.type = 2;
+    odd.query = "lake";
+    HWND dlg = Open(MakeStore(TempFolder("odd-type"), {odd}));
+    ASSERT_TRUE(dlg);
+    SelectListRow(dlg, IDC_FEEDLIST, 0);
+    HWND ed = OpenFrom(dlg, IDC_EDIT, "Feed Settings");
+    ASSERT_TRUE(ed);
+    EXPECT_TRUE(Checked(ed, IDC_SEARCH));
+    EXPECT_FALSE(Checked(ed, IDC_COLLECTION));
+    EXPECT_TRUE(Enabled(ed, IDC_QUERY));
+    PostClick(ed, IDC_CHECK);
+    EXPECT_EQ(AnswerMessageBox(ed).rfind("The query executed successfully and returned a total of ", 0), 0u);
+    std::vector<std::string> asked = ServiceRequests();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("q=lake"), std::string::npos) << asked[0];
+    CloseInner(ed, IDOK);
+    EXPECT_EQ(ListText(dlg, IDC_FEEDLIST, 0), "Search: lake - Gen+Anime+People, SFW, Random");
+    EXPECT_EQ(Close(dlg, IDOK), 1);
+    TheHost().Send(6);
+    EXPECT_EQ(TheHost().Store()[Feed(0, "Type")], "0");
+}
+
+// Opens a file so that nobody else may delete it, for as long as the object lives.
+class LockedFile {
+public:
+    explicit LockedFile(const std::string& path)
+        : m_h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~LockedFile() {
+        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+    }
+    bool ok() const { return m_h != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_h;
+};
+
+TEST_F(Dialogs, CleanLocalCacheSaysWhatItDid) {
+    const std::string folder = TempFolder("clean-report"), bare = TempFolder("clean-bare");
+    const std::vector<std::string> images = MakeCache(folder, 3);
+    HWND dlg = Open(MakeStore(folder, {TestFeed()}));
+    ASSERT_TRUE(dlg);
+    struct {
+        std::string typed;
+        int locked;  // images held open while cleaning
+        std::string message;
+        const char* shot;
+    } cases[] = {
+        {folder, 2,
+         "1 cached files have been deleted; 2 could not be deleted.\r\n\r\nThe first one: " + images[0] +
+             "\r\nReason: ",
+         "message_clean_partly"},
+        // What stayed on record goes once nothing holds it.
+        {folder, 0, "All cached files have been deleted. Files deleted: 2.", "message_clean_done"},
+        {folder, 0, IDS_CLEAN_NOTHING_T, nullptr},
+        {bare, 0, IDS_CLEAN_NOTHING_T, nullptr},
+        {"", 0, IDS_CLEAN_NO_FOLDER_T, "message_clean_no_folder"},
+    };
+    for (const auto& c : cases) {
+        SetText(dlg, IDC_FOLDER, c.typed);
+        HWND cache = OpenFrom(dlg, IDC_LOCALCACHE, "Local Cache");
+        ASSERT_TRUE(cache);
+        std::vector<std::unique_ptr<LockedFile>> locks;
+        for (int i = 0; i < c.locked; ++i) {
+            locks.emplace_back(new LockedFile(images[static_cast<size_t>(i)]));
+            ASSERT_TRUE(locks.back()->ok());
+        }
+        PostClick(cache, IDC_CLEAN);
+        const std::string text = AnswerMessageBox(cache, c.shot ? c.shot : "");
+        if (c.locked) {
+            EXPECT_EQ(text.substr(0, c.message.size()), c.message) << text;
+        } else {
+            EXPECT_EQ(text, c.message) << c.typed;
+        }
+        locks.clear();
+        CloseInner(cache, IDOK);
+    }
+    for (const std::string& p : images) EXPECT_FALSE(FileExists(p)) << p;
+    EXPECT_EQ(Close(dlg, IDCANCEL), 0);
+}
+
+// A server that accepts the request and then says nothing.
+const char kStalledSearch[] = R"([{"match": "/api/v1/search", "kind": "slow", "delay_ms": 60000}])";
+const char kStalledCollections[] = R"([{"match": "/api/v1/collections", "kind": "slow", "delay_ms": 60000}])";
+
+// The host thread answers a message within a second: its windows are not hung.
+bool Responsive(HWND hwnd) {
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 1000, &answer) != 0;
+}
+
+TEST_F(Dialogs, CheckAndLoadKeepTheWindowsAliveAndCanBeCancelled) {
+    HWND dlg = Open(MakeStore(TempFolder("stalled"), {}));
+    ASSERT_TRUE(dlg);
+    HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
+    ASSERT_TRUE(ed);
+
+    SetFaults(kStalledSearch);
+    PostClick(ed, IDC_CHECK);
+    HWND wait = WaitDialog(kWaitCaption, ed);
+    ASSERT_TRUE(wait) << "no wait window";
+    EXPECT_TRUE(Responsive(ed));
+    EXPECT_TRUE(Responsive(dlg));
+    EXPECT_FALSE(IsWindowEnabled(ed));  // modal to the editor
+    Screenshot(wait, "wait");
+    PostClick(wait, IDCANCEL);
+    EXPECT_EQ(AnswerMessageBox(ed, "", 60000), IDS_REQUEST_CANCELLED_T);
+    EXPECT_TRUE(IsWindowEnabled(ed));
+    EXPECT_TRUE(IsWindowVisible(ed));
+
+    // Nobody gives up: the deadline does, and says so.
+    SetFaults(kStalledCollections);
+    Click(ed, IDC_COLLECTION);
+    SetText(ed, IDC_USERNAME, "demo");
+    PostClick(ed, IDC_LOAD);
+    wait = WaitDialog(kWaitCaption, ed);
+    ASSERT_TRUE(wait) << "no wait window";
+    EXPECT_TRUE(Responsive(ed));
+    EXPECT_EQ(AnswerMessageBox(ed, "", 60000),
+              "The service did not answer within 20 seconds. Check the connection to the internet and try again "
+              "later.");
+    EXPECT_TRUE(ComboItems(ed, IDC_COLLLIST).empty());
+
+    // And the editor still works once the service answers again.
+    SetFaults("[]");
+    Click(ed, IDC_LOAD);
+    EXPECT_FALSE(ComboItems(ed, IDC_COLLLIST).empty());
+    CloseInner(ed, IDCANCEL);
+    EXPECT_EQ(Close(dlg, IDCANCEL), 0);
+}
+
+// ---- keyboard and look --------------------------------------------------------
+
+// The character after a single '&' of a control text, upper case; 0 for none.
+char MnemonicOf(const std::string& text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        return static_cast<char>(toupper(static_cast<unsigned char>(text[i + 1])));
+    }
+    return 0;
+}
+
+// Every mnemonic of the dialog's controls, in child order.
+std::string Mnemonics(HWND dlg) {
+    std::string keys;
+    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char text[512] = {0};
+        GetWindowTextA(c, text, sizeof text);
+        if (char k = MnemonicOf(text)) keys += k;
+    }
+    return keys;
+}
+
+// Ids of the controls Tab visits from the first one, until it comes round.
+std::vector<int> TabOrder(HWND dlg) {
+    std::vector<int> ids;
+    HWND first = GetNextDlgTabItem(dlg, nullptr, FALSE);
+    for (HWND c = first; c && ids.size() < 64;) {
+        ids.push_back(GetDlgCtrlID(c));
+        c = GetNextDlgTabItem(dlg, c, FALSE);
+        if (c == first) break;
+    }
+    return ids;
+}
+
+std::vector<int> EnabledOnly(HWND dlg, std::vector<int> ids) {
+    std::vector<int> out;
+    for (int id : ids)
+        if (IsWindowEnabled(GetDlgItem(dlg, id))) out.push_back(id);
+    return out;
+}
+
+// Alt and a letter on the host thread, as the keyboard sends it.
+void PressAlt(char key) {
+    HWND focus = FocusedControl();
+    PostMessageA(focus, WM_SYSCHAR, static_cast<WPARAM>(tolower(key)), 0x20000001);
+}
+
+void PressKey(WPARAM vk) { PostMessageA(FocusedControl(), WM_KEYDOWN, vk, 0x00000001); }
+
+bool FocusOn(HWND dlg, int id) {
+    for (int i = 0; i < 250; ++i) {
+        if (FocusedControl() == GetDlgItem(dlg, id)) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+void ExpectUniqueMnemonics(HWND dlg, const std::string& expected, const char* which) {
+    const std::string keys = Mnemonics(dlg);
+    std::string sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << which << ": " << keys;
+    std::string want = expected;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(sorted, want) << which;
+}
+
+TEST_F(Dialogs, EveryDialogWorksFromTheKeyboard) {
+    SetRegistryKey("testkey123");
+    HWND dlg = Open(MakeStore(TempFolder("keys"), {TestFeed()}));
+    ASSERT_TRUE(dlg);
+    ExpectUniqueMnemonics(dlg, "PFKAEDSLH", "main");
+    EXPECT_EQ(TabOrder(dlg), (std::vector<int>{IDC_ENABLED, IDC_FOLDER, IDC_BROWSE, IDC_APIKEY, IDC_FEEDLIST,
+                                               IDC_ADD, IDC_EDIT, IDC_DELETE, IDC_SETTINGS, IDC_LOCALCACHE, IDOK,
+                                               IDCANCEL, IDC_HELPBUTTON}));
+    const struct {
+        char key;
+        int target;
+    } mainLabels[] = {{'K', IDC_APIKEY}, {'F', IDC_FOLDER}};
+    for (const auto& l : mainLabels) {
+        PressAlt(l.key);
+        EXPECT_TRUE(FocusOn(dlg, l.target)) << l.key;
+    }
+
+    HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
+    ASSERT_TRUE(ed);
+    ExpectUniqueMnemonics(ed, "SOQGAPFKNRTMIULCH", "feed editor");
+    const std::vector<int> editorOrder = {IDC_SEARCH,  IDC_QUERY,   IDC_GENERAL,  IDC_ANIME,    IDC_PEOPLE,
+                                          IDC_SFW,     IDC_SKETCHY, IDC_NSFW,     IDC_SORTING,  IDC_TOPRANGE,
+                                          IDC_ATLEAST, IDC_RATIOS,  IDC_USERNAME, IDC_LOAD,     IDC_COLLLIST,
+                                          IDC_CHECK,   IDOK,        IDCANCEL};
+    EXPECT_EQ(TabOrder(ed), EnabledOnly(ed, editorOrder));
+    SelectCombo(ed, IDC_SORTING, 5);
+    const struct {
+        char key;
+        int target;
+    } editorLabels[] = {{'Q', IDC_QUERY}, {'R', IDC_SORTING}, {'T', IDC_TOPRANGE}, {'M', IDC_ATLEAST},
+                        {'I', IDC_RATIOS}};
+    for (const auto& l : editorLabels) {
+        PressAlt(l.key);
+        EXPECT_TRUE(FocusOn(ed, l.target)) << l.key;
+    }
+    PressAlt('O');  // the Collection button
+    for (int i = 0; i < 100 && !Checked(ed, IDC_COLLECTION); ++i) Sleep(20);
+    EXPECT_TRUE(Checked(ed, IDC_COLLECTION));
+    // Tab enters the radio group at its checked button.
+    EXPECT_EQ(TabOrder(ed), EnabledOnly(ed, {IDC_COLLECTION, IDC_USERNAME, IDC_LOAD, IDC_COLLLIST, IDC_CHECK, IDOK,
+                                             IDCANCEL}));
+    for (const auto& l : {std::make_pair('U', IDC_USERNAME), std::make_pair('C', IDC_COLLLIST)}) {
+        PressAlt(l.first);
+        EXPECT_TRUE(FocusOn(ed, l.second)) << l.first;
+    }
+    PressKey(VK_ESCAPE);
+    EXPECT_TRUE(WaitGone(ed));
+    EXPECT_EQ(ListCount(dlg, IDC_FEEDLIST), 1);
+
+    HWND settings = OpenFrom(dlg, IDC_SETTINGS, "Settings");
+    ASSERT_TRUE(settings);
+    ExpectUniqueMnemonics(settings, "TDM", "settings");
+    EXPECT_EQ(TabOrder(settings), (std::vector<int>{IDC_VPROP_TITLE, IDC_VPROP_DESCR, IDC_CACHESIZE, IDOK, IDCANCEL}));
+    PressAlt('M');
+    ASSERT_TRUE(FocusOn(settings, IDC_CACHESIZE));
+    SetText(settings, IDC_CACHESIZE, "77");
+    PressKey(VK_RETURN);  // Enter is OK
+    EXPECT_TRUE(WaitGone(settings));
+
+    HWND cache = OpenFrom(dlg, IDC_LOCALCACHE, "Local Cache");
+    ASSERT_TRUE(cache);
+    ExpectUniqueMnemonics(cache, "C", "local cache");
+    EXPECT_EQ(TabOrder(cache), (std::vector<int>{IDC_CACHELIST, IDC_CLEAN, IDOK}));
+    PressKey(VK_ESCAPE);  // no Cancel button, Esc still closes
+    EXPECT_TRUE(WaitGone(cache));
+
+    // Enter in an edit is OK (on a push button it would press that button).
+    PressAlt('F');
+    ASSERT_TRUE(FocusOn(dlg, IDC_FOLDER));
+    PressKey(VK_RETURN);
+    ASSERT_EQ(m_result.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "Enter did not close it";
+    EXPECT_EQ(m_result.get(), 1);
+    TheHost().Send(6);
+    EXPECT_EQ(TheHost().Store()["LumoraPlugIn/MaxLocal"], "77");
+}
+
+TEST_F(Dialogs, DialogsUseTheThemedCommonControls) {
+    HWND dlg = Open(MakeStore(TempFolder("look"), {}));
+    ASSERT_TRUE(dlg);
+    // Only version 6 of the common controls knows a button's ideal size.
+    SIZE size = {0, 0};
+    EXPECT_TRUE(SendMessageA(GetDlgItem(dlg, IDOK), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&size)));
+    EXPECT_GT(size.cx, 0);
+    HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
+    ASSERT_TRUE(ed);
+    size = {0, 0};
+    EXPECT_TRUE(SendMessageA(GetDlgItem(ed, IDC_CHECK), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&size)));
+    CloseInner(ed, IDCANCEL);
     EXPECT_EQ(Close(dlg, IDCANCEL), 0);
 }
 

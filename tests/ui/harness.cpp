@@ -205,9 +205,9 @@ HWND FindDialog(const std::string& caption, HWND owner) {
     return s.found;
 }
 
-HWND WaitDialog(const std::string& caption, HWND owner) {
+HWND WaitDialog(const std::string& caption, HWND owner, unsigned limitMs) {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindDialog(caption, owner)) != nullptr; });
+    WaitUntil([&] { return (found = FindDialog(caption, owner)) != nullptr; }, limitMs);
     if (found) SendMessageA(found, WM_NULL, 0, 0);  // its initialisation has run
     return found;
 }
@@ -230,10 +230,11 @@ std::string MessageBoxText(HWND box) {
     return best;
 }
 
-std::string AnswerMessageBox(HWND owner) {
-    HWND box = WaitDialog("Lumora", owner);
+std::string AnswerMessageBox(HWND owner, const std::string& shot, unsigned limitMs) {
+    HWND box = WaitDialog("Lumora", owner, limitMs);
     if (!box) return "<no message box>";
     std::string text = MessageBoxText(box);
+    if (!shot.empty()) Screenshot(box, shot);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     WaitGone(box);
     // Let the dialog finish the command that showed the box.

@@ -67,15 +67,16 @@ Host& TheHost();
 
 // A visible dialog of the host thread with this caption (and owner, when not
 // null), waiting for it up to the safety limit; null when none came.
-HWND WaitDialog(const std::string& caption, HWND owner = nullptr);
+HWND WaitDialog(const std::string& caption, HWND owner = nullptr, unsigned limitMs = 30000);
 // Whether such a dialog is up right now.
 HWND FindDialog(const std::string& caption, HWND owner = nullptr);
 // Waits until the window is gone; false when it stayed.
 bool WaitGone(HWND hwnd);
 
-// A message box over owner: waits for it, returns its text and presses OK.
+// A message box over owner: waits for it (up to limitMs), takes a screenshot
+// of it when shot names one, returns its text and presses OK.
 // Returns "<no message box>" when none came.
-std::string AnswerMessageBox(HWND owner);
+std::string AnswerMessageBox(HWND owner, const std::string& shot = "", unsigned limitMs = 30000);
 std::string MessageBoxText(HWND box);
 
 // Posts a button click (for commands that open a modal window).

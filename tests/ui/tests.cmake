@@ -23,7 +23,9 @@ if(WIN32)
     FIXTURES_REQUIRED service RESOURCE_LOCK "service;wineprefix-ui" TIMEOUT 900)
 
   # The list control helpers on a real list view window (linked with the core).
-  add_executable(ui_list_tests ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_test.cpp)
+  # The dialog base's guard is tried on a template of its own resources.
+  add_executable(ui_list_tests ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/modal_guard_test.cpp ${CMAKE_SOURCE_DIR}/src/ui/win32/dialogs.rc)
   target_link_libraries(ui_list_tests PRIVATE lumora_core GTest::gtest GTest::gtest_main)
   target_include_directories(ui_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME ui_list_tests COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>)

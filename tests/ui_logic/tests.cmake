@@ -4,4 +4,5 @@ lumora_test(NAME ui_logic_tests LINK lumora_ui SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/description_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feed_editor_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input_rules_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/feed_list_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/feed_list_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dialog_outcome_test.cpp)

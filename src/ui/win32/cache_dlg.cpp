@@ -7,6 +7,7 @@
 #include "ui/dialog_logic.h"
 #include "ui/win32/dialogs.h"
 #include "ui/resource.h"
+#include "ui/ui_strings.h"
 
 BOOL CCacheDlg::OnInitDialog() {
     m_list.Attach(GetDlgItem(m_hWnd, IDC_CACHELIST));
@@ -33,7 +34,16 @@ bool CCacheDlg::OnCommand(int id, int code) {
 }
 
 void CCacheDlg::OnClean() {
-    CWaitCursor wait;
-    m_engine.ClearCache(m_folder);
-    ShowMessage(m_hWnd, LoadStr(IDS_CACHE_CLEANED));
+    ui::CleanOutcome outcome = {!m_folder.empty(), 0, 0, std::string(), std::string(), false};
+    {
+        CWaitCursor wait;
+        const ClearCacheResult done = m_engine.ClearCache(m_folder);
+        outcome.deleted = done.deleted;
+        outcome.failed = done.failed;
+        outcome.firstFailed = done.firstFailed;
+        outcome.listUnusable = done.listUnusable;
+        // An unreadable list has no error code of its own.
+        outcome.reason = done.firstError ? SystemErrorText(done.firstError) : LoadStr(IDS_CLEAN_UNREADABLE);
+    }
+    ShowMessage(m_hWnd, ui::CleanReport(outcome));
 }

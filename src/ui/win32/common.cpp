@@ -1,12 +1,15 @@
 // Helpers shared by the dialogs: the module handle, message boxes, control
 // values, the wait cursor and the modal dialog base.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "common/host_callback.h"
-
+#include "common/strings.h"
+#include "ui/ui_strings.h"
 #include "ui/win32/dialogs.h"
 
 HINSTANCE UiModule() {
@@ -44,7 +47,85 @@ void FocusAndSelect(HWND dlg, int id) {
 CWaitCursor::CWaitCursor() : m_old(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
 CWaitCursor::~CWaitCursor() { SetCursor(m_old ? m_old : LoadCursor(nullptr, IDC_ARROW)); }
 
+std::string SystemErrorText(int code) {
+    char buf[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(code), 0, buf, sizeof buf, nullptr);
+    while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ' || buf[n - 1] == '.')) --n;
+    std::string text(buf, n);
+    if (text.empty()) text = "Unknown error";
+    return text + " (error " + std::to_string(code) + ")";
+}
+
+ui::FolderFacts ProbeFolder(const std::string& folder) {
+    ui::FolderFacts facts = {false, false, 0};
+    if (folder.empty()) return facts;
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return facts;
+    facts.exists = true;
+    facts.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!facts.isFolder) return facts;
+    // The one sure test of "may create files here" is creating one; it goes
+    // again when its handle closes.
+    std::string probe = folder;
+    if (probe.back() != '\\' && probe.back() != '/') probe += '\\';
+    probe += "lumora-write-test.tmp";
+    HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        // A probe left by a crash still proves the folder takes files.
+        if (error != ERROR_FILE_EXISTS) facts.createError = static_cast<int>(error);
+        return facts;
+    }
+    CloseHandle(h);
+    return facts;
+}
+
+// ---- visual styles -------------------------------------------------------
+
+namespace {
+
+// The module's manifest (resource 2) asks for version 6 of the common
+// controls. A host without a manifest of its own would give its plug-ins the
+// old controls; activating the module's context while a dialog runs gives
+// the dialogs the system's visual styles whatever the host did.
+HANDLE ThemeContext() {
+    static HANDLE context = [] {
+        ACTCTXA ac = {};
+        ac.cbSize = sizeof ac;
+        ac.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        ac.hModule = UiModule();
+        ac.lpResourceName = MAKEINTRESOURCEA(2);
+        return CreateActCtxA(&ac);
+    }();
+    return context;
+}
+
+class ThemeScope {
+public:
+    ThemeScope() {
+        HANDLE context = ThemeContext();
+        m_active = context != INVALID_HANDLE_VALUE && ActivateActCtx(context, &m_cookie);
+        // The classes register per context: the dialogs' controls come from it.
+        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&icc);
+    }
+    ~ThemeScope() {
+        if (m_active) DeactivateActCtx(0, m_cookie);
+    }
+    ThemeScope(const ThemeScope&) = delete;
+    ThemeScope& operator=(const ThemeScope&) = delete;
+
+private:
+    ULONG_PTR m_cookie = 0;
+    bool m_active = false;
+};
+
+}  // namespace
+
 INT_PTR CModalDialog::DoModal() {
+    ThemeScope theme;
     return DialogBoxParamA(UiModule(), MAKEINTRESOURCEA(m_template), m_parent, &CModalDialog::Proc,
                            reinterpret_cast<LPARAM>(this));
 }
@@ -67,7 +148,23 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         auto* self = reinterpret_cast<CModalDialog*>(lp);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, lp);
         self->m_hWnd = hwnd;
-        return self->OnInitDialog();
+        // Guarded like every other message: a dialog that cannot be set up
+        // says so and ends with -1 instead of unwinding into the host.
+        std::string failure;
+        try {
+            return self->OnInitDialog();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            failure = "unknown exception";
+        }
+        LogMessage("ConfigureDialog: initialisation failed: %s", failure.c_str());
+        std::string text = LoadStr(IDS_DIALOG_FAILED);
+        size_t at = text.find("%s");
+        if (at != std::string::npos) text.replace(at, 2, failure);
+        ShowMessage(self->m_parent, text);
+        EndDialog(hwnd, -1);
+        return TRUE;
     }
     auto* self = reinterpret_cast<CModalDialog*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!self) return FALSE;

@@ -6,12 +6,14 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/records.h"
 #include "engine/engine.h"
 #include "service/api.h"
+#include "ui/dialog_logic.h"
 
 // ---- shared helpers ----------------------------------------------------
 
@@ -25,6 +27,19 @@ bool IsChecked(HWND dlg, int id);
 void SetChecked(HWND dlg, int id, bool on);
 // Moves the input focus to an edit and selects its whole text.
 void FocusAndSelect(HWND dlg, int id);
+// The system's text for an error code, with the code: "Access is denied (error 5)".
+std::string SystemErrorText(int code);
+// What the image folder rule needs to know about a folder (creates and
+// removes a probe file in it).
+ui::FolderFacts ProbeFolder(const std::string& folder);
+
+// Runs a request of the client on a thread of its own while this thread
+// pumps messages: owner stays painted but takes no input, a small window
+// shows the wait after a moment and offers Cancel, and the deadline ends the
+// whole exchange. *result is the request's result (0 when it threw).
+ui::RequestEnd RunServiceRequest(HWND owner, CLumoraApi& api, const std::function<int()>& request, int* result);
+// Runs the request here; an exception counts as a failure with a text.
+int GuardedRequest(CLumoraApi& api, const std::function<int()>& request);
 
 // The wait cursor for the life of the object.
 class CWaitCursor {
@@ -157,9 +172,12 @@ private:
     bool ReadBackAndValidate();
     void OnCheck();
     void OnLoad();
+    // The message after a failed request.
+    void ShowFailure(ui::RequestEnd end);
 
     CLumoraApi m_api;
     CCollectionArray m_collections;
+    ui::CollectionOwner m_collOwner{CLumoraFeed()};
 };
 
 // The configuration window of message 5.

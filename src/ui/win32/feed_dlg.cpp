@@ -29,26 +29,11 @@ void AddComboItem(HWND dlg, int id, const std::string& text) {
     SendDlgItemMessageA(dlg, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-// A service answer the client did not expect must not end the host: a
-// request that throws counts as failed, with the client's text when it has one.
-template <class Request>
-int GuardedRequest(CLumoraApi& api, Request request) {
-    try {
-        return request();
-    } catch (const std::exception& e) {
-        LogMessage("FeedDialog: request failed: %s", e.what());
-    } catch (...) {
-        LogMessage("FeedDialog: request failed");
-    }
-    if (api.m_errtext.empty()) api.m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
-    return 0;
-}
-
 }  // namespace
 
 BOOL CLumoraFeedDlg::OnInitDialog() {
     const ui::FeedFields f = ui::FieldsFromFeed(m_feed);
-    if (f.type == 0 || f.type == 1) CheckRadioButton(m_hWnd, IDC_SEARCH, IDC_COLLECTION, IDC_SEARCH + f.type);
+    CheckRadioButton(m_hWnd, IDC_SEARCH, IDC_COLLECTION, IDC_SEARCH + ui::EditorFeedType(f.type));
     SetItemText(m_hWnd, IDC_QUERY, f.query);
     for (int k = 0; k < 3; ++k) {
         SetChecked(m_hWnd, kCategoryBoxes[k], f.categories[k] != 0);
@@ -59,6 +44,8 @@ BOOL CLumoraFeedDlg::OnInitDialog() {
     SetItemText(m_hWnd, IDC_USERNAME, f.username);
 
     m_api.m_apikey = m_apikey;
+    m_api.m_timeoutMs = ui::kRequestTimeoutMs;
+    m_collOwner = ui::CollectionOwner(m_feed);
     FillCombo(m_hWnd, IDC_SORTING, kSortings, 6, f.sorting);
     FillCombo(m_hWnd, IDC_TOPRANGE, kTopRanges, 7, f.topRange);
 
@@ -116,8 +103,8 @@ bool CLumoraFeedDlg::ReadBackAndValidate() {
     f.username = GetItemText(m_hWnd, IDC_USERNAME);
 
     ui::StoreFields(f, m_feed);
-    ui::StoreCollectionChoice(ComboSelection(m_hWnd, IDC_COLLLIST), m_collections, m_feed);
-    ui::RuleResult rule = ui::ValidateFeed(f, m_feed);
+    const bool dropped = m_collOwner.Store(ComboSelection(m_hWnd, IDC_COLLLIST), m_collections, m_feed);
+    ui::RuleResult rule = ui::ValidateFeed(f, m_feed, dropped);
     if (rule.ok()) return true;
     ShowMessage(m_hWnd, LoadStr(rule.messageId));
     if (rule.focusControl) FocusAndSelect(m_hWnd, rule.focusControl);
@@ -128,17 +115,22 @@ void CLumoraFeedDlg::OnOK() {
     if (ReadBackAndValidate()) EndDialog(m_hWnd, IDOK);
 }
 
+void CLumoraFeedDlg::ShowFailure(ui::RequestEnd end) {
+    ShowMessage(m_hWnd, ui::RequestFailureText(end, m_api.m_errtext, ui::kRequestDeadlineMs / 1000));
+}
+
 void CLumoraFeedDlg::OnCheck() {
     if (!ReadBackAndValidate()) return;
-    CWaitCursor wait;
-    int total = 0;
-    int ok = GuardedRequest(m_api, [&] { return m_api.CheckFeed(m_feed, total); });
-    if (ok) {
+    // The request works on copies: the dialog's own values stay the dialog's.
+    const CLumoraFeed feed = m_feed;
+    int total = 0, ok = 0;
+    ui::RequestEnd end = RunServiceRequest(m_hWnd, m_api, [&] { return m_api.CheckFeed(feed, total); }, &ok);
+    if (end == ui::RequestEnd::Finished && ok) {
         char text[256];
         std::snprintf(text, sizeof text, LoadStr(IDS_CHECK_OK).c_str(), total);
         ShowMessage(m_hWnd, text);
     } else {
-        ShowMessage(m_hWnd, m_api.m_errtext);
+        ShowFailure(end);
     }
 }
 
@@ -148,17 +140,21 @@ void CLumoraFeedDlg::OnLoad() {
         ShowMessage(m_hWnd, LoadStr(IDS_NEED_USERNAME_FIRST));
         return;
     }
-    CWaitCursor wait;
     m_collections.RemoveAll();
     SendDlgItemMessageA(m_hWnd, IDC_COLLLIST, CB_RESETCONTENT, 0, 0);
-    int ok = GuardedRequest(m_api, [&] { return m_api.GetUserCollections(user.c_str(), m_collections); });
-    if (!ok) {
-        // A request that threw half-way may have appended entries: the list
-        // and the combo box must hold the same entries, so drop them.
-        m_collections.RemoveAll();
-        ShowMessage(m_hWnd, m_api.m_errtext);
+    // The combo box now holds this user's collections (none until they come).
+    m_collOwner.Listed(user);
+    CCollectionArray found;
+    int ok = 0;
+    ui::RequestEnd end =
+        RunServiceRequest(m_hWnd, m_api, [&] { return m_api.GetUserCollections(user.c_str(), found); }, &ok);
+    if (end != ui::RequestEnd::Finished || !ok) {
+        // Whatever a request that failed, threw or was given up half-way
+        // appended stays out: the list and the combo box hold the same entries.
+        ShowFailure(end);
         return;
     }
+    m_collections = found;
     for (const CLumoraCollection& c : m_collections) AddComboItem(m_hWnd, IDC_COLLLIST, ui::LoadedCollectionItem(c));
     if (m_collections.GetSize() > 0)
         SendDlgItemMessageA(m_hWnd, IDC_COLLLIST, CB_SETCURSEL, 0, 0);

@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "platform/registry.h"
 #include "platform/fs.h"
+#include "platform/registry.h"
 #include "common/module_version.h"
 #include "common/settings_store.h"
 #include "common/strings.h"
@@ -177,17 +177,25 @@ void CLumoraDlg::OnOK() {
     m_enabled = IsChecked(m_hWnd, IDC_ENABLED) ? 1 : 0;
     m_imgFolder = GetItemText(m_hWnd, IDC_FOLDER);
     m_apiKey = CurrentApiKey();
-    RegWriteString(1, kApiKeyRegPath, kApiKeyValue, m_apiKey.c_str());
 
     std::vector<bool> checks;
     for (int i = 0; i < m_list.GetItemCount(); ++i) checks.push_back(m_list.GetCheck(i));
     ui::CopyChecksToFeeds(checks, m_feeds);
 
-    ui::RuleResult rule = ui::CheckImageFolder(m_imgFolder, &plat::PathExists);
+    // A folder that merely exists is not enough: a file, or a folder no file
+    // can be created in, would make every download fail without a word.
+    const ui::FolderFacts facts = ProbeFolder(m_imgFolder);
+    ui::RuleResult rule = ui::CheckUsableFolder(m_imgFolder, facts);
     if (!rule.ok()) {
-        ShowMessage(m_hWnd, LoadStr(rule.messageId));
+        std::string text = LoadStr(rule.messageId);
+        size_t at = text.find("%s");
+        if (at != std::string::npos) text.replace(at, 2, SystemErrorText(facts.createError));
+        ShowMessage(m_hWnd, text);
         FocusAndSelect(m_hWnd, rule.focusControl);
         return;
     }
+    // Only an accepted OK keeps the key: Cancel after a refused OK must
+    // leave the stored one as it was.
+    RegWriteString(1, kApiKeyRegPath, kApiKeyValue, m_apiKey.c_str());
     EndDialog(m_hWnd, IDOK);
 }
