@@ -184,7 +184,9 @@ bool PathInsideFolder(const std::string& path, const std::string& folder, PathSt
 }
 
 CFolderGate::CFolderGate(const std::string& folder, PathStyle style) : m_folder(folder), m_style(style) {
-    if (folder.empty()) return;  // relative names: the full check decides
+    // Relative names, and a folder with a NUL (which nothing is inside): the
+    // full check decides.
+    if (folder.empty() || folder.find('\0') != std::string::npos) return;
     std::string f = folder;
     while (f.size() > 1 && LastSeparator(f, style) == f.size() - 1) f.pop_back();
     m_prefix = f;

@@ -135,6 +135,7 @@ TEST(PathRules, InsideTheFolderInBothStyles) {
         {"/img./x", "/img", false, true},                   // "img." is "img" to Windows
         {"/img/a\0/../../x"s, "/img", false, false},         // a NUL is never inside
         {"/img/sfw/a\0.jpg"s, "/img", false, false},
+        {"/i\0g/a.jpg"s, "/i\0g"s, false, false},  // nor is anything inside a folder with one (a fuzz finding)
         {"sfw/a.jpg", "", true, true},
         {"..\\a.jpg", "", true, false},
         {"a:\\b", "", true, false},                         // a drive to Windows
