@@ -183,7 +183,7 @@ void BM_EvictOne(benchmark::State& state) {
     for (auto _ : state) {
         const CFileData head = fx.engine.m_dispfiles.GetHead();
         {
-            std::lock_guard<std::mutex> g(fx.engine.m_lock);
+            std::lock_guard<Mutex> g(fx.engine.ShownLockForTest());
             fx.engine.CleanDispFiles(1);
         }
         fx.engine.m_lclfiles.AddTail(CFileData(head.Path, "again", 0));

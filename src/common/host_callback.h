@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #ifdef _WIN32
 #define LUMORA_STDCALL __stdcall
@@ -71,3 +73,34 @@ int LogMessage(const char* format, ...)
 
 // Calls PHC_NOTIFY with the sub-code; nothing happens before the callback is set.
 int NotifyHost(int32_t subCode);
+
+// Holds back this thread's calls to the host (log lines, notifications) while
+// the thread holds a lock that the host's thread may wait for: a host that
+// hands the calls over to its own thread and waits would otherwise deadlock.
+// Release hands them to the host in order; holds nest, and only the outermost
+// one's release reaches the host.
+class HostCallHold {
+public:
+    HostCallHold() = default;
+    ~HostCallHold() { Release(); }
+    HostCallHold(const HostCallHold&) = delete;
+    HostCallHold& operator=(const HostCallHold&) = delete;
+    void Begin();
+    void Release();
+
+    struct Call {
+        uint32_t code;
+        int32_t subCode;
+        std::string text;
+    };
+
+private:
+    std::vector<Call> m_calls;
+    HostCallHold* m_outer = nullptr;
+    bool m_active = false;
+    friend bool HoldHostCall(uint32_t code, int32_t subCode, const char* text);
+};
+
+// Keeps a call for the innermost active hold of this thread; false when the
+// thread holds none (the caller then calls the host itself).
+bool HoldHostCall(uint32_t code, int32_t subCode, const char* text);

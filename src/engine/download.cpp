@@ -1,13 +1,15 @@
 // Download passes: at most one wallpaper per pass from a feed's pool into the
-// cache, one eviction of a shown file when the cache is full, and the pace of
-// the next pass.
+// cache. When the cache, or the feed, is at its limit, the new image replaces
+// a file the host has already shown, and that file leaves only once the new
+// one has arrived: a failing service never shrinks the folder.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "common/host_callback.h"
 #include "engine/engine.h"
 #include "platform/fs.h"
-#include "common/host_callback.h"
 
 namespace {
 
@@ -39,130 +41,349 @@ bool RemovePoolItem(CItemArray& pool, int picked, const std::string& id) {
     return true;
 }
 
+std::string FolderOf(const std::string& path) {
+    const size_t sep = path.find_last_of("/\\");
+    return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+// Answers that say this wallpaper cannot be had (rather than that the
+// network or the service is down): each one counts against the item.
+bool CountsAgainstItem(int result) {
+    if (result == kDownloadForeign) return true;
+    return IsHttpStatus(result) && result >= 400 && result != 429;
+}
+
+enum FeedLogState { kNoState, kFeedFull };
+
 }  // namespace
 
-int CLumoraEngine::DownloadImages(uint32_t* interval) {
-    std::unique_lock<std::recursive_mutex> lock(m_data);
-    if (m_closing.load()) return 0;
+struct CLumoraEngine::PassLimits {
+    int maxLocal;
+    int displayedMinimum;  // shown files on record before one is replaced
+    int64_t cacheLimit;    // 64-bit: MaxLocal may be up to 9,999,999 and feeds many
+    int64_t fastPaceMark;
+};
 
-    // 64-bit: MaxLocal may be up to 9,999,999 and feeds many.
-    const int maxLocal = m_settings.MaxLocal;
-    const int displayedMinimum = maxLocal > 9 ? 4 : 1;
-    const int enabled = CountEnabledFeeds();
-    const int64_t cacheLimit = static_cast<int64_t>(maxLocal) * (enabled > 0 ? enabled : 1);
-    const int64_t fastPaceMark = cacheLimit * 4 / 5;
-    int64_t count = m_lclfiles.GetCount();
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        if (m_dispfiles.GetCount() >= displayedMinimum && count >= fastPaceMark && count >= cacheLimit) {
-            CleanDispFiles(1);
-            count = m_lclfiles.GetCount();
-        }
-    }
-    if (count >= cacheLimit) {
-        // Formatted as decimal texts: the limit may not fit an int.
-        LogMessage("DownloadImages: cache full (%s/%s)", std::to_string(count).c_str(),
-                   std::to_string(cacheLimit).c_str());
-        if (m_dirty) WriteLocalFileList();
-        m_dirty = 0;
-        *interval = 2000;
-        return 0;
-    }
-    if (m_feeds.IsEmpty()) {
-        *interval = 2000;
-        return 0;
-    }
-
-    const int n = m_feeds.GetSize();
-    const int start = ((m_nextfeed % n) + n) % n;
-    int feedIndex = -1, picked = -1;
+struct CLumoraEngine::Pick {
+    int feed = -1;
+    int slot = -1;
     CLumoraItem item;
-    for (int k = 0; k < n && feedIndex < 0; ++k) {
-        const int i = (start + k) % n;
-        CLumoraFeed& feed = m_feeds[i];
-        if (!feed.IsEnabled()) continue;
-        const int files = CountFeedFiles(i);
-        if (files >= maxLocal) {
-            LogMessage("DownloadImages: feed %d per-feed cache full (%d/%d)", i, files, maxLocal);
-            continue;
-        }
-        if (feed.Items.IsEmpty()) {
-            if (feed.LastPage > 0 && feed.Page >= feed.LastPage) {
-                LogMessage("DownloadImages: feed %d pool exhausted, rotating", i);
-                RotateFeed(i);
-            }
-            continue;
-        }
-        picked = static_cast<int>(GetRandomIndex(static_cast<unsigned>(feed.Items.GetSize())));
-        m_nextfeed = (i + 1) % n;
-        item = feed.Items[picked];
-        feedIndex = i;
-    }
-    if (feedIndex < 0) {
-        if (m_dirty) WriteLocalFileList();
-        m_dirty = 0;
+    std::string victim;  // the shown file the new image replaces (empty: none)
+};
+
+int CLumoraEngine::DownloadImages(uint32_t* interval) {
+    Lock lock(*this);
+    if (m_closing.load()) return kPassIdle;
+    // No download and no eviction while the image folder's list is unknown.
+    if (!FileListReady()) {
         *interval = 2000;
-        return 0;
+        return kPassIdle;
     }
+
+    const PassLimits limits = ComputeLimitsLocked();
+    const int64_t count = m_lclfiles.GetCount();
+    const bool cacheFull = count >= limits.cacheLimit;
+    const std::string globalVictim = cacheFull ? GlobalVictimLocked(limits) : std::string();
+    if (m_feeds.IsEmpty() && !cacheFull) {
+        *interval = 2000;
+        return kPassIdle;
+    }
+    // Below the free-space floor no new download starts.
+    if (!DiskHasRoom()) {
+        FlushFileListIfDirty();
+        *interval = 2000;
+        return kPassIdle;
+    }
+    Pick pick;
+    if (m_feeds.IsEmpty() || !PickItemLocked(limits, cacheFull, globalVictim, &pick)) {
+        if (cacheFull) NoteCacheFullLocked(true, count, limits.cacheLimit);
+        FlushFileListIfDirty();
+        *interval = 2000;
+        return kPassIdle;
+    }
+    if (!cacheFull) NoteCacheFullLocked(false, count, limits.cacheLimit);
 
     std::string path;
-    BuildLocalName(item, path);
+    if (!BuildLocalName(pick.item, path)) {
+        *interval = 2000;
+        return kPassFailed;
+    }
     std::string temp = path;
     ReplaceExtension(temp, "__t");
 
     // The transfer runs without the lock: a dialog's OK or a cache clean on
     // the host's thread must not wait for it.
     const uint32_t generation = m_generation;
-    lock.unlock();
-    const int result = DownloadImage(item.Url, temp);
-    lock.lock();
+    lock.Unlock();
+    m_client->m_retryAfterMs = 0;
+    const int result = DownloadImage(pick.item.Url, temp);
+    const uint32_t retryAfterMs = m_client->m_retryAfterMs;
+    lock.Relock();
 
     if (generation != m_generation) {
         // The feeds or the cache were replaced meanwhile: this file belongs
         // to none of them.
-        if (result == 0) plat::DeleteFileAt(temp);
+        if (result == kDownloadDone) plat::DeleteFileAt(temp);
         LogMessage("DownloadImages: feeds changed during the transfer, %s dropped", path.c_str());
-        return -1;
+        return kPassFailed;
     }
-    if (result == 403) {
-        LogMessage("DownloadImages: 403 Access Denied for %s", item.Url.c_str());
-        RemovePoolItem(m_feeds[feedIndex].Items, picked, item.Id);
-        *interval = 2000;
-        return -1;
+    if (result != kDownloadDone) return AnswerFailedTransferLocked(pick, result, retryAfterMs, interval);
+    if (!RecordDownloadLocked(pick, path, temp)) return kPassFailed;
+    *interval = m_lclfiles.GetCount() < limits.fastPaceMark ? 2000 : 10000;
+    return kPassDownloaded;
+}
+
+CLumoraEngine::PassLimits CLumoraEngine::ComputeLimitsLocked() const {
+    PassLimits l;
+    l.maxLocal = m_settings.MaxLocal;
+    l.displayedMinimum = l.maxLocal > 9 ? 4 : 1;
+    const int enabled = CountEnabledFeeds();
+    l.cacheLimit = static_cast<int64_t>(l.maxLocal) * (enabled > 0 ? enabled : 1);
+    l.fastPaceMark = l.cacheLimit * 4 / 5;
+    return l;
+}
+
+// The next feed in turn that has a wallpaper to fetch and room for it: below
+// its own limit and, when the cache is full, with the oldest shown file to
+// give up; or at its own limit with one of its own shown files to give up.
+bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, const std::string& globalVictim,
+                                   Pick* pick) {
+    const int n = m_feeds.GetSize();
+    const int start = ((m_nextfeed % n) + n) % n;
+    for (int k = 0; k < n; ++k) {
+        const int i = (start + k) % n;
+        CLumoraFeed& feed = m_feeds[i];
+        if (!feed.IsEnabled()) continue;
+        const int files = CountFeedFiles(i);
+        std::string victim;
+        if (files >= limits.maxLocal) {
+            if (limits.maxLocal > 0 && !feed.Items.IsEmpty()) victim = OwnVictimLocked(i);
+            if (victim.empty()) {
+                if (FeedStateChanged(m_downloadFeedState, i, kFeedFull))
+                    LogMessage("DownloadImages: feed %d per-feed cache full (%d/%d)", i, files, limits.maxLocal);
+                // A full feed whose pages are used up starts over, so that
+                // it has new images to offer once a file of it was shown.
+                if (limits.maxLocal > 0 && feed.Items.IsEmpty()) RotateIfExhaustedLocked(i);
+                continue;
+            }
+        } else {
+            if (cacheFull) {
+                if (globalVictim.empty()) continue;
+                victim = globalVictim;
+            }
+            FeedStateChanged(m_downloadFeedState, i, kNoState);
+        }
+        if (feed.Items.IsEmpty()) {
+            RotateIfExhaustedLocked(i);
+            continue;
+        }
+        pick->feed = i;
+        pick->slot = static_cast<int>(GetRandomIndex(static_cast<unsigned>(feed.Items.GetSize())));
+        pick->item = feed.Items[pick->slot];
+        pick->victim = victim;
+        m_nextfeed = (i + 1) % n;
+        return true;
     }
-    if (result == 0) {
-        // A transfer stopped before its first byte, or an empty answer, leaves
-        // an empty file: that is no image.
-        if (IsEmptyFile(temp)) {
-            plat::DeleteFileAt(temp);
-            LogMessage("DownloadImages: empty file for %s, dropped", item.Url.c_str());
-            return -1;
+    return false;
+}
+
+void CLumoraEngine::RotateIfExhaustedLocked(int i) {
+    const CLumoraFeed& feed = m_feeds[i];
+    if (feed.LastPage <= 0 || feed.Page < feed.LastPage) return;
+    const size_t k = static_cast<size_t>(i);
+    if (m_cycleGaveNew.size() <= k) m_cycleGaveNew.resize(k + 1, 1);
+    if (m_restUntil.size() <= k) m_restUntil.resize(k + 1, 0);
+    const uint32_t now = m_clock->TickCount();
+    if (!m_cycleGaveNew[k]) {
+        // Its last round through the pages found only what is cached.
+        if (static_cast<int32_t>(m_restUntil[k] - now) > 0) return;
+    }
+    LogMessage("DownloadImages: feed %d pool exhausted, rotating", i);
+    m_restUntil[k] = now + kRestAfterEmptyCycleMs;
+    m_cycleGaveNew[k] = 0;
+    RotateFeedLocked(i);
+}
+
+// When the cache is full: the least recently shown file, once enough shown
+// files are on record. A report of a file that is not in the cache is used
+// up without a victim, one per pass.
+std::string CLumoraEngine::GlobalVictimLocked(const PassLimits& limits) {
+    MutexLock shown(m_shownLock);
+    if (m_dispfiles.GetCount() < limits.displayedMinimum || m_dispfiles.IsEmpty()) return std::string();
+    const std::string head = m_dispfiles.GetHead().Path;
+    if (m_lclfiles.Find(head) != m_lclfiles.end()) return head;
+    m_dispfiles.RemoveHead();
+    return std::string();
+}
+
+// The feed's own least recently shown file, leaving the most recent reports
+// alone as the global rule does (the host may be showing them).
+std::string CLumoraEngine::OwnVictimLocked(int feed) {
+    const int displayedMinimum = m_settings.MaxLocal > 9 ? 4 : 1;
+    MutexLock shown(m_shownLock);
+    int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
+    for (CFileList::iterator r = m_dispfiles.begin(); r != m_dispfiles.end() && candidates > 0;) {
+        CFileList::iterator rec = m_lclfiles.Find(r->Path);
+        if (rec == m_lclfiles.end()) {
+            // Not (or no longer) a file of this cache: no eviction will use it.
+            r = m_dispfiles.RemoveAt(r);
+            --candidates;
+            continue;
         }
-        int error = 0;
-        if (!plat::MoveReplace(temp, path, &error)) {
-            // Recording the final path without the file there would count a
-            // ghost in the cache and leave the temporary file for good.
-            LogMessage("DownloadImages: can't rename %s, error %d", temp.c_str(), error);
-            plat::DeleteFileAt(temp);
-            return -1;
-        }
-        if (m_settings.VpropTitle || m_settings.VpropDescr) WriteVpropFile(path, item);
-        LogMessage("m_lclfiles Add: %s %s (feed %d)", path.c_str(), item.Id.c_str(), feedIndex);
-        m_lclfiles.AddTail(CFileData(path, item.Id, feedIndex));
-        CItemArray& pool = m_feeds[feedIndex].Items;
-        RemovePoolItem(pool, picked, item.Id);
-        LogMessage("feed %d items removed, size=%d", feedIndex, pool.GetSize());
+        if (rec->FeedIndex == feed) return rec->Path;
+        ++r;
+        --candidates;
+    }
+    return std::string();
+}
+
+bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp) {
+    // A transfer stopped before its first byte, or an empty answer, leaves
+    // an empty file: that is no image.
+    if (IsEmptyFile(temp)) {
+        plat::DeleteFileAt(temp);
+        LogMessage("DownloadImages: empty file for %s, dropped", pick.item.Url.c_str());
+        CountFailedAttemptLocked(pick);
+        return false;
+    }
+    // The record is on disk before the file has its name: a crash between
+    // the two leaves no file the list does not know.
+    const CFileData record(path, pick.item.Id, pick.feed);
+    if (!RecordFileAdding(record)) {
+        plat::DeleteFileAt(temp);
+        return false;
+    }
+    int error = 0;
+    if (!plat::MoveReplace(temp, path, &error)) {
+        // Recording the final path without the file there would count a
+        // ghost in the cache and leave the temporary file for good.
+        LogMessage("DownloadImages: can't rename %s, error %d", temp.c_str(), error);
+        plat::DeleteFileAt(temp);
+        RecordFileGone(record);
+        return false;
+    }
+    if (m_settings.VpropTitle || m_settings.VpropDescr) WriteVpropFile(path, pick.item);
+    LogMessage("m_lclfiles Add: %s %s (feed %d)", path.c_str(), pick.item.Id.c_str(), pick.feed);
+    m_lclfiles.AddTail(record);
+    if (m_recordFoldersKnown) m_recordFolders.insert(FolderOf(path));
+    CItemArray& pool = m_feeds[pick.feed].Items;
+    RemovePoolItem(pool, pick.slot, pick.item.Id);
+    m_failedAttempts.erase(pick.item.Id);
+    LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
+    m_dirty = 1;
+    if (!m_notified && m_lclfiles.GetCount() > 4 && m_hosttype.load() == 1) {
+        NotifyHost(PHC_NOTIFY_IMAGES);
+        m_notified = 1;
+    }
+    // The new image is here: now the shown file it replaces may go.
+    if (!pick.victim.empty()) EvictShownFileLocked(pick.victim);
+    return true;
+}
+
+// Deletes a shown file and its record. A file already gone (the user deleted
+// it, or its whole folder) leaves with its record; when the folder is gone,
+// every record in it does.
+void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
+    {
+        MutexLock shown(m_shownLock);
+        CFileList::iterator r = m_dispfiles.Find(shownPath);
+        if (r != m_dispfiles.end()) m_dispfiles.RemoveAt(r);
+    }
+    CFileList::iterator it = m_lclfiles.Find(shownPath);
+    if (it == m_lclfiles.end()) return;
+    const std::string path = it->Path;
+    // The removal is on disk before the file goes.
+    if (!RecordFileRemoving(*it)) {
+        LogMessage("CleanDispFiles: Unable to Remove %s, the removal can't be recorded", path.c_str());
+        return;
+    }
+    int error = 0;
+    if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound || error == plat::kErrPathNotFound) {
+        m_lclfiles.RemoveAt(it);
+        LogMessage("CleanDispFiles: Removed %s", path.c_str());
         m_dirty = 1;
-        if (!m_notified && m_lclfiles.GetCount() > 4 && m_hosttype.load() == 1) {
-            NotifyHost(PHC_NOTIFY_IMAGES);
-            m_notified = 1;
-        }
-        *interval = m_lclfiles.GetCount() < fastPaceMark ? 2000 : 10000;
-        return 1;
+        // Gone before us: the user deleted it, or its folder.
+        if (error != 0) HealDeletedFoldersLocked();
+    } else {
+        LogMessage("CleanDispFiles: Unable to Remove %s, error %d", path.c_str(), error);
     }
-    if (result == 429) *interval = 40000;
-    if (result >= 400) *interval += 2000;
-    return -1;
+}
+
+int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint32_t retryAfterMs,
+                                              uint32_t* interval) {
+    if (result == 403) {
+        LogMessage("DownloadImages: 403 Access Denied for %s", pick.item.Url.c_str());
+        DropPoolItemLocked(pick);
+        *interval = 2000;
+        return kPassFailed;
+    }
+    // A transfer the stop ended says nothing about the wallpaper.
+    if (result == kDownloadStopped || m_closing.load()) return kPassFailed;
+    if (result == 429) {
+        *interval = 42000;
+        if (retryAfterMs > *interval) *interval = std::min(retryAfterMs, kMaxRetryAfterMs);
+    } else if (IsHttpStatus(result) && result >= 400 && *interval < kMaxDownloadIntervalMs) {
+        *interval = std::min(*interval + 2000, kMaxDownloadIntervalMs);
+    }
+    if (CountsAgainstItem(result)) CountFailedAttemptLocked(pick);
+    return kPassFailed;
+}
+
+void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
+    int& attempts = m_failedAttempts[pick.item.Id];
+    if (++attempts < kMaxItemAttempts) return;
+    LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), attempts);
+    DropPoolItemLocked(pick);
+}
+
+// The item leaves its pool; its id stays known, so refresh passes do not add
+// it again until the id set is rebuilt (a rotation gives it another chance).
+void CLumoraEngine::DropPoolItemLocked(const Pick& pick) {
+    RemovePoolItem(m_feeds[pick.feed].Items, pick.slot, pick.item.Id);
+    m_failedAttempts.erase(pick.item.Id);
+}
+
+void CLumoraEngine::NoteCacheFullLocked(bool full, int64_t count, int64_t limit) {
+    if (full == m_cacheFullLogged) return;
+    m_cacheFullLogged = full;
+    // Formatted as decimal texts: the limit may not fit an int.
+    if (full)
+        LogMessage("DownloadImages: cache full (%s/%s)", std::to_string(count).c_str(),
+                   std::to_string(limit).c_str());
+    else
+        LogMessage("DownloadImages: cache has room again (%s/%s)", std::to_string(count).c_str(),
+                   std::to_string(limit).c_str());
+}
+
+// A purity folder the user deleted takes its records with it: they name no
+// file, so they would never be shown, never evicted, and hold their feed at
+// its limit for good.
+void CLumoraEngine::HealDeletedFoldersLocked() {
+    if (!m_recordFoldersKnown) {
+        m_recordFolders.clear();
+        for (const CFileData& d : m_lclfiles) m_recordFolders.insert(FolderOf(d.Path));
+        m_recordFoldersKnown = true;
+    }
+    for (std::set<std::string>::iterator f = m_recordFolders.begin(); f != m_recordFolders.end();) {
+        if (f->empty() || plat::PathExists(*f)) {
+            ++f;
+            continue;
+        }
+        int dropped = 0;
+        for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
+            if (FolderOf(it->Path) == *f && !plat::PathExists(it->Path)) {
+                it = m_lclfiles.RemoveAt(it);
+                ++dropped;
+            } else {
+                ++it;
+            }
+        }
+        if (dropped) {
+            LogMessage("HealRecords: folder %s is gone, %d records dropped", f->c_str(), dropped);
+            m_dirty = 1;
+        }
+        f = m_recordFolders.erase(f);
+    }
 }
 
 int CLumoraEngine::DownloadImage(const std::string& url, const std::string& file) {

@@ -1,5 +1,6 @@
 // The engine object: construction and teardown, the shared queries, and the
-// host-thread entry points that change the feeds while the worker may run.
+// host-thread operations that change settings, feeds or the cache while the
+// worker may run. Each takes the engine's lock inside.
 #include "engine/engine.h"
 
 #include "engine/worker.h"
@@ -8,6 +9,7 @@ CLumoraEngine::CLumoraEngine(CLumoraSettings& settings, std::atomic<int32_t>& cl
                              const std::atomic<int32_t>& hosttype)
     : m_client(&m_api), m_settings(settings), m_closing(closing), m_hosttype(hosttype), m_clock(&SystemClock()) {
     m_api.m_stop = &m_closing;
+    Lock lock(*this);
     m_ids.reserve(11923);
 }
 
@@ -50,8 +52,51 @@ void CLumoraEngine::RebuildIdMap() {
             if (!item.Id.empty()) m_ids[item.Id] = 1;
 }
 
+void CLumoraEngine::FlushFileListIfDirty() {
+    // Clears m_dirty only when the write succeeded; a long list leaves its
+    // changes in the journal until a full write is due.
+    SaveFileList(ListSave::kIfChanged);
+}
+
+// ---- host's thread ----------------------------------------------------------------
+void CLumoraEngine::ApplySettings(const CLumoraSettings& values) {
+    {
+        Lock lock(*this);
+        m_settings = values;
+    }
+    SetApiKey(values.ApiKey);
+}
+
+CLumoraSettings CLumoraEngine::GetSettings() const {
+    Lock lock(*this);
+    return m_settings;
+}
+
+void CLumoraEngine::SnapshotForDialog(CLumoraSettings* values, CFeedArray* feeds) const {
+    Lock lock(*this);
+    *values = m_settings;
+    feeds->Copy(m_feeds);  // configuration and paging, no pools
+}
+
+void CLumoraEngine::ApplyDialog(const CLumoraSettings& values, const CFeedArray& feeds) {
+    {
+        Lock lock(*this);
+        m_settings = values;
+    }
+    SetApiKey(values.ApiKey);
+    // Keeps each feed's pool by index and clears the image folder's cache
+    // when the list asks the service for anything different.
+    ApplyFeeds(feeds);
+}
+
+int CLumoraEngine::Enable(bool set, int value) {
+    Lock lock(*this);
+    if (set) m_settings.Enabled = value;
+    return m_settings.Enabled;
+}
+
 void CLumoraEngine::SetApiKey(const std::string& key) {
-    std::lock_guard<std::recursive_mutex> g(m_data);
+    Lock lock(*this);
     // A running worker may be in the middle of a request that reads the key
     // without the lock; it takes the new key at the start of its next pass.
     if (m_thread && m_thread->IsRunning()) {
@@ -72,32 +117,55 @@ void CLumoraEngine::ApplyPendingApiKey() {
 }
 
 void CLumoraEngine::ApplyFeeds(const CFeedArray& feeds) {
-    std::lock_guard<std::recursive_mutex> g(m_data);
-    CFeedArray old;
-    old.Copy(m_feeds);
-    m_feeds.Copy(feeds);
-    // The dialog's copies carry the paging position of the moment it opened.
-    // A feed that asks for the same thing as before keeps the position the
-    // worker (or a cache clean) gave it since: rolling it back would skip or
-    // repeat pages for nothing.
-    const int common = old.GetSize() < feeds.GetSize() ? old.GetSize() : feeds.GetSize();
-    for (int i = 0; i < common; ++i) {
-        if (!old[i].IsSameFeed(feeds[i])) continue;
-        CLumoraFeed& f = m_feeds[i];
-        f.Seed = old[i].Seed;
-        f.Page = old[i].Page;
-        f.LastPage = old[i].LastPage;
-        f.Retries = old[i].Retries;
+    {
+        Lock lock(*this);
+        CFeedArray old;
+        old.Copy(m_feeds);
+        m_feeds.Copy(feeds);
+        // The dialog's copies carry the paging position of the moment it
+        // opened. A feed that asks for the same thing as before keeps the
+        // position the worker (or a cache clean) gave it since: rolling it
+        // back would skip or repeat pages for nothing.
+        const int common = old.GetSize() < feeds.GetSize() ? old.GetSize() : feeds.GetSize();
+        for (int i = 0; i < common; ++i) {
+            if (!old[i].IsSameFeed(feeds[i])) continue;
+            CLumoraFeed& f = m_feeds[i];
+            f.Seed = old[i].Seed;
+            f.Page = old[i].Page;
+            f.LastPage = old[i].LastPage;
+            f.Retries = old[i].Retries;
+        }
+        m_feedState.clear();
+        if (!FeedsEqual(old, feeds)) {
+            // Only a changed list makes results under way stale: with the
+            // same list the pools stay by index, so a transfer's file still
+            // belongs.
+            ++m_generation;
+            // The clean starts from the list on disk: records the worker
+            // added since its last write must be there, or their files would
+            // be left behind.
+            SaveFileList(ListSave::kNow);
+            ClearCacheLocked(m_settings.ImgFolder);
+            ResetPassStateLocked();
+        }
     }
-    if (FeedsEqual(old, feeds)) return;
-    // Only a changed list makes results under way stale: with the same list
-    // the pools stay by index, so a transfer's file still belongs.
-    ++m_generation;
-    // The clean starts from the list on disk: records the worker added since
-    // its last write must be there, or their files would be left behind.
-    if (m_dirty) {
-        WriteLocalFileList();
-        m_dirty = 0;
+    // A feed switched on, or a fresh list, may have work at once.
+    std::shared_ptr<CLumoraThread> worker = m_thread;
+    if (worker) worker->RequestDownload();
+}
+
+ClearCacheResult CLumoraEngine::ClearCache(const std::string& folder) {
+    ClearCacheResult result;
+    if (folder.empty()) return result;
+    {
+        // Held for the whole clean: a pass on the worker thread waits, and
+        // one that released the lock for a transfer sees the generation
+        // change.
+        Lock lock(*this);
+        result = ClearCacheLocked(folder);
+        ResetPassStateLocked();
     }
-    ClearCache(m_settings.ImgFolder);
+    std::shared_ptr<CLumoraThread> worker = m_thread;
+    if (worker) worker->RequestDownload();
+    return result;
 }

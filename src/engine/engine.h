@@ -4,15 +4,20 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
-#include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "platform/clock.h"
+#include "common/host_callback.h"
 #include "common/records.h"
 #include "common/settings.h"
+#include "common/thread_annotations.h"
+#include "platform/clock.h"
+#include "engine/clear_result.h"
+#include "engine/state_files.h"
 #include "platform/datetime.h"
 #include "service/api.h"
 
@@ -22,7 +27,32 @@ struct COleDateTime {
     bool m_valid = true;
 };
 
+// What one download pass did (DownloadImages).
+enum DownloadPassResult { kPassIdle = 0, kPassDownloaded = 1, kPassFailed = -1 };
+
+// What an image transfer (DownloadImage) answers when it has no HTTP status
+// to give; 0 is a complete image, a positive value the server's status.
+enum DownloadResult {
+    kDownloadDone = 0,
+    kDownloadNotStarted = -1,   // bad URL, no local file, request not sent, a failed write
+    kDownloadBroken = -2,       // the platform's transfer error: no connection, time-out, cut body
+    kDownloadStopped = -3,      // ended by the stop flag
+    kDownloadForeign = kDownloadNotImage,  // -4: the body is no image
+};
+
+// What a request to the service's API (QueryServerApi) answers when it has no
+// HTTP status to give; 0 is success, a positive value the server's status.
+enum QueryResult {
+    kQueryDone = 0,
+    kQueryNotSent = -1,     // bad URL, request not opened or not sent
+    kQueryBroken = -2,      // the platform's transfer error
+    kQueryEmpty = -3,       // no answer body
+};
+
+inline bool IsHttpStatus(int result) { return result >= 100 && result <= 999; }
+
 class CLumoraThread;
+class CFolderGate;
 
 class CLumoraEngine {
 public:
@@ -32,30 +62,53 @@ public:
     CLumoraEngine(const CLumoraEngine&) = delete;
     CLumoraEngine& operator=(const CLumoraEngine&) = delete;
 
+    // ---- limits of the liveness rules --------------------------------------
+    // A wallpaper that failed this many transfers leaves its pool.
+    static constexpr int kMaxItemAttempts = 3;
+    // The longest pause between download passes that failures can ask for; a
+    // 429's Retry-After may ask longer, up to kMaxRetryAfterMs.
+    static constexpr uint32_t kMaxDownloadIntervalMs = 60000;
+    static constexpr uint32_t kMaxRetryAfterMs = 10 * 60000;
+    // Pause of page requests after an answer that says the service is not
+    // well (no connection, 5xx, 429): doubles from the first to the longest.
+    static constexpr uint32_t kFirstServicePauseMs = 15000;
+    static constexpr uint32_t kLongestServicePauseMs = 60000;
+    // The service's rate limit for API requests.
+    static constexpr int kApiRequestsPerMinute = 45;
+    // Failed page requests that said the feed is wrong before it is disabled.
+    static constexpr int kRetriesBeforeDisable = 10;
+    // A feed whose pages gave nothing new (all of it is cached) starts over
+    // only after this rest, instead of asking the same pages again and again.
+    static constexpr uint32_t kRestAfterEmptyCycleMs = 60 * 60000;
+
     // ---- data -------------------------------------------------------------
-    // Locking: m_data guards every member below except m_dispfiles, and the
-    // settings. The worker holds it while a pass decides and applies, never
-    // across a network transfer or a sleep; the host's thread holds it for each
-    // change (dialog OK, load, cache clean). m_lock guards m_dispfiles and the
-    // eviction step; when both are taken, m_data comes first.
-    CFeedArray m_feeds;
+    // The engine's lock (private, m_stateLock) guards the members marked so
+    // and the settings. A pass holds it while it decides and applies, never
+    // across a network request or a sleep; the host's thread takes it inside
+    // the operations below. m_shownLock guards the shown-file list alone, so
+    // a shown-file report never waits for a pass; when both are held, the
+    // engine's lock comes first. While the engine's lock is held, log lines
+    // and notifications for the host are held back and handed over when it
+    // is released: the host is never called with the lock held.
+    CFeedArray m_feeds GUARDED_BY(m_stateLock);
     CLumoraApi m_api;
     CLumoraApi* m_client;  // the client the passes use: &m_api, or a test double
-    std::mutex m_lock;
-    std::recursive_mutex m_data;
-    std::shared_ptr<CLumoraThread> m_thread;  // kept until unload once created
-    CFileList m_lclfiles;
-    CFileList m_dispfiles;
-    std::unordered_map<std::string, int> m_ids;
-    COleDateTime m_lastTm;
-    int m_dirty = 0;
-    int m_notified = 0;
-    int m_nextfeed = 0;
+    // Set by Start on the host's thread, kept until unload once created.
+    std::shared_ptr<CLumoraThread> m_thread;
+    CFileList m_lclfiles GUARDED_BY(m_stateLock);
+    CFileList m_dispfiles GUARDED_BY(m_shownLock);
+    std::unordered_map<std::string, int> m_ids GUARDED_BY(m_stateLock);
+    COleDateTime m_lastTm GUARDED_BY(m_stateLock);
+    int m_dirty GUARDED_BY(m_stateLock) = 0;
+    int m_notified GUARDED_BY(m_stateLock) = 0;
+    int m_nextfeed GUARDED_BY(m_stateLock) = 0;
     // Bumped by every host-side change of the feeds or the cache, so a pass
-    // that released m_data for a transfer can tell its results are stale.
-    uint32_t m_generation = 0;
+    // that released the lock for a transfer can tell its results are stale.
+    uint32_t m_generation GUARDED_BY(m_stateLock) = 0;
+    // The interval the last download pass asked for (the worker's own).
+    uint32_t m_downloadInterval = 2000;
 
-    CLumoraSettings& m_settings;
+    CLumoraSettings& m_settings GUARDED_BY(m_stateLock);
     std::atomic<int32_t>& m_closing;
     const std::atomic<int32_t>& m_hosttype;
     Clock* m_clock;  // SystemClock() unless a test sets another
@@ -63,68 +116,183 @@ public:
     // the worker to end; tests shorten it.
     uint32_t m_stopTimeoutMs = 60000;
 
-    // ---- shared queries ---------------------------------------------------
-    int CountEnabledFeeds() const;
-    int CountFeedFiles(int feedIndex) const;
-    void RebuildIdMap();
+    // ---- shared queries (callers hold the engine's lock) ---------------------
+    int CountEnabledFeeds() const REQUIRES(m_stateLock);
+    int CountFeedFiles(int feedIndex) const REQUIRES(m_stateLock);
+    void RebuildIdMap() REQUIRES(m_stateLock);
 
-    // ---- feed list in the host's store ----------------------------------
-    void LoadFeeds();
-    void SaveFeeds();
-
-    // ---- host-thread changes (take m_data; safe while the worker runs) ----
+    // ---- host's thread: each takes the engine's lock inside ------------------
+    void LoadFeeds() EXCLUDES(m_stateLock);
+    void SaveFeeds() EXCLUDES(m_stateLock);
+    // Message 7: the settings values read from the host, and the API key.
+    void ApplySettings(const CLumoraSettings& values) EXCLUDES(m_stateLock);
+    CLumoraSettings GetSettings() const EXCLUDES(m_stateLock);
+    // What the configuration dialog starts from: the settings and the feeds
+    // (configuration and paging, no pools).
+    void SnapshotForDialog(CLumoraSettings* values, CFeedArray* feeds) const EXCLUDES(m_stateLock);
+    // The dialog's OK: settings, key and feeds in one step.
+    void ApplyDialog(const CLumoraSettings& values, const CFeedArray& feeds) EXCLUDES(m_stateLock);
+    // Message 40: sets Enabled when set is true; returns the value after.
+    int Enable(bool set, int value) EXCLUDES(m_stateLock);
     // Takes the API key; the worker's client picks it up before its next request.
-    void SetApiKey(const std::string& key);
+    void SetApiKey(const std::string& key) EXCLUDES(m_stateLock);
     // Replaces the feed list as the configuration dialog's OK does (pools kept
     // by index) and clears the cache of the image folder when the feeds differ.
-    void ApplyFeeds(const CFeedArray& feeds);
+    void ApplyFeeds(const CFeedArray& feeds) EXCLUDES(m_stateLock);
+    // Deletes the cache of folder and restarts all paging.
+    // Reports what it did (the Local Cache dialog says it to the user).
+    ClearCacheResult ClearCache(const std::string& folder) EXCLUDES(m_stateLock);
 
-    // ---- refresh and pagination ------------------------------------------
-    int Refresh(int unused);
-    void RotateFeed(int feed);
+    // ---- refresh and pagination (worker) -------------------------------------
+    int Refresh(int unused) EXCLUDES(m_stateLock);
+    void RotateFeed(int feed) EXCLUDES(m_stateLock);
 
-    // ---- downloads ----------------------------------------------------------
-    int DownloadImages(uint32_t* interval);
+    // ---- downloads (worker) -------------------------------------------------
+    int DownloadImages(uint32_t* interval) EXCLUDES(m_stateLock);
     int DownloadImage(const std::string& url, const std::string& file);
 
-    // ---- local names ------------------------------------------------------
-    int BuildLocalName(const CLumoraItem& item, std::string& path);
-    int BuildFallbackName(const CLumoraItem& item, std::string& path);
+    // ---- local names --------------------------------------------------------
+    int BuildLocalName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
+    int BuildFallbackName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
     std::string GetExtFromType(const std::string& type);
 
     // ---- state files (folder null or empty text = the image folder) -------
-    void WriteLocalFileList(const char* folder = nullptr);
-    void ReadLocalFileList(const char* folder = nullptr);
-    void WritePagingState(const char* folder = nullptr);
-    void ReadPagingState(const char* folder = nullptr);
+    // False when the list was not written (the reason is logged).
+    bool WriteLocalFileList(const char* folder = nullptr) REQUIRES(m_stateLock);
+    void ReadLocalFileList(const char* folder = nullptr) REQUIRES(m_stateLock);
+    void WritePagingState(const char* folder = nullptr) REQUIRES(m_stateLock);
+    void ReadPagingState(const char* folder = nullptr) REQUIRES(m_stateLock);
+    // Writes the cache list when records changed since the last write.
+    void FlushFileListIfDirty() REQUIRES(m_stateLock);
     // Deletes "*.__t" files a crash left in the folder and its sub-folders
     // (one level): interrupted downloads and state-file writes. The worker
     // calls it once at start, before reading the cache list.
-    void RemoveStaleTempFiles(const char* folder = nullptr);
+    void RemoveStaleTempFiles(const char* folder = nullptr) REQUIRES(m_stateLock);
+
+    // ---- durable cache list (state_files.cpp, cleaning.cpp) ------------------
+    // True when the image folder's list is in memory: follows a changed image
+    // folder (the new one starts from its own list; bumps m_generation) and
+    // reads again a list that could not be read before.
+    bool FileListReady() REQUIRES(m_stateLock);
+    // Puts a record in the journal beside the list, flushed to the device,
+    // BEFORE the file gets its final name / before it is deleted. False: not
+    // recorded (logged), do not go on with the file operation.
+    bool RecordFileAdding(const CFileData& record) REQUIRES(m_stateLock);
+    bool RecordFileRemoving(const CFileData& record) REQUIRES(m_stateLock);
+    // A file announced by RecordFileAdding did not get its name after all.
+    void RecordFileGone(const CFileData& record) REQUIRES(m_stateLock);
+    // Writes the whole list when one is due (see ListSave); m_dirty is
+    // cleared only by a write that succeeded. False when a due write failed.
+    bool SaveFileList(ListSave how) REQUIRES(m_stateLock);
+    // Whether the image folder's drive has room above the free-space floor
+    // (logs once when downloads stop and once when they go on again).
+    bool DiskHasRoom() REQUIRES(m_stateLock);
+    // Whether a local image path is taken: the file, its side file, or a
+    // cached image with the same side file exists.
+    bool NameTaken(const std::string& path) const REQUIRES(m_stateLock);
 
     // ---- cleaning, shown files, status --------------------------------------
-    void OnFileDisplayed(const char* path);
-    void CleanDispFiles(int count);
-    void CleanLocalFiles();
+    // Host's thread (message 14): takes only the shown-file lock.
+    void OnFileDisplayed(const char* path) EXCLUDES(m_shownLock);
+    void CleanDispFiles(int count) REQUIRES(m_stateLock, m_shownLock);
+    void CleanLocalFiles(ClearCacheResult* result = nullptr) REQUIRES(m_stateLock);
     // Deletes the side file and the image; on failure *error gets the platform code.
-    int DeleteLocalFile(const std::string& path, int* error = nullptr);
-    void ClearCache(const std::string& folder);
+    int DeleteLocalFile(const std::string& path, int* error = nullptr) REQUIRES(m_stateLock);
+    ClearCacheResult ClearCacheLocked(const std::string& folder) REQUIRES(m_stateLock);
     void GetCacheStatus(const std::string& folder, std::vector<std::string>& names, std::vector<std::string>& values);
 
     // ---- side files ---------------------------------------------------------
-    void WriteVpropFile(const std::string& path, const CLumoraItem& item);
+    void WriteVpropFile(const std::string& path, const CLumoraItem& item) REQUIRES(m_stateLock);
 
     // ---- worker -------------------------------------------------------------
-    void Start();
-    void Stop();
-    void RunComms();
+    void Start() EXCLUDES(m_stateLock);
+    void Stop() EXCLUDES(m_stateLock);
+    void RunComms() EXCLUDES(m_stateLock);
+    // After an exception in the loop: writes the records it had not written
+    // yet, since the restart reads the list from disk.
+    void FlushFileListAfterFailure() EXCLUDES(m_stateLock);
+    // The worker's last act: takes a stashed key, then marks it ended.
+    void WorkerEnded(std::atomic<bool>& running) EXCLUDES(m_stateLock);
+
+    // Tests take the locks as a pass or a shown-file report does.
+    Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }
+    Mutex& ShownLockForTest() RETURN_CAPABILITY(m_shownLock) { return m_shownLock; }
 
 private:
-    // Worker, under m_data: takes a key that SetApiKey stashed while it ran.
-    void ApplyPendingApiKey();
-    std::string m_pendingApiKey;
-    bool m_apiKeyPending = false;
-    friend class CLumoraThread;
+    class Lock;
+
+    // ---- state files (state_files.cpp, cleaning.cpp) -------------------------
+    CListState m_list GUARDED_BY(m_stateLock);
+    bool IsImageFolder(const std::string& dir) const REQUIRES(m_stateLock);
+    bool ReadListFrom(const std::string& dir) REQUIRES(m_stateLock);
+    bool MarkListRead(bool imageFolder) REQUIRES(m_stateLock);
+    int ReplayJournal(const std::string& dir, const CFolderGate& gate) REQUIRES(m_stateLock);
+    bool RecordInJournal(char op, const CFileData& record) REQUIRES(m_stateLock);
+    bool AppendJournalTo(const std::string& dir, const std::string& bytes, int* error);
+    bool WriteListTo(const std::string& dir, bool foldJournal) REQUIRES(m_stateLock);
+    bool FullWriteDue() const REQUIRES(m_stateLock);
+    int DeleteImageAndSide(const std::string& path, bool withSide, int* error);
+    bool SideFileShared(const std::string& path) const REQUIRES(m_stateLock);
+    bool IsPurityFolderName(const std::string& name) const REQUIRES(m_stateLock);
+    struct PassLimits;
+    struct Pick;
+
+    // ---- refresh steps ----
+    bool FeedWantsPageLocked(int i, int next) REQUIRES(m_stateLock);
+    void TakePageLocked(int i, int next, const CLumoraFeed& asked, CItemArray& items, const std::string& seed,
+                        int lastPage) REQUIRES(m_stateLock);
+    void CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) REQUIRES(m_stateLock);
+    bool ServicePausedLocked() REQUIRES(m_stateLock);
+    bool ApiRequestAllowedLocked() REQUIRES(m_stateLock);
+    void NoteApiRequestLocked() REQUIRES(m_stateLock);
+    void RotateFeedLocked(int feed) REQUIRES(m_stateLock);
+    int64_t MaxPhotosOf(const CLumoraFeed& feed) const REQUIRES(m_stateLock);
+    // Whether feed i's logged state changes to state (and records it).
+    bool FeedStateChanged(std::vector<int>& states, int i, int state) REQUIRES(m_stateLock);
+
+    // ---- download steps ----
+    PassLimits ComputeLimitsLocked() const REQUIRES(m_stateLock);
+    bool PickItemLocked(const PassLimits& limits, bool cacheFull, const std::string& globalVictim, Pick* pick)
+        REQUIRES(m_stateLock);
+    void RotateIfExhaustedLocked(int feed) REQUIRES(m_stateLock);
+    std::string GlobalVictimLocked(const PassLimits& limits) REQUIRES(m_stateLock);
+    std::string OwnVictimLocked(int feed) REQUIRES(m_stateLock);
+    bool RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp)
+        REQUIRES(m_stateLock);
+    void EvictShownFileLocked(const std::string& path) REQUIRES(m_stateLock);
+    int AnswerFailedTransferLocked(const Pick& pick, int result, uint32_t retryAfterMs, uint32_t* interval)
+        REQUIRES(m_stateLock);
+    void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
+    void DropPoolItemLocked(const Pick& pick) REQUIRES(m_stateLock);
+    void NoteCacheFullLocked(bool full, int64_t count, int64_t limit) REQUIRES(m_stateLock);
+    void HealDeletedFoldersLocked() REQUIRES(m_stateLock);
+
+    // ---- worker steps ----
+    // Worker, under the lock: takes a key that SetApiKey stashed while it ran.
+    void ApplyPendingApiKey() REQUIRES(m_stateLock);
+    void ResetPassStateLocked() REQUIRES(m_stateLock);
+    static uint32_t ChooseWait(int lastResult);
+
+    mutable Mutex m_stateLock;
+    Mutex m_shownLock ACQUIRED_AFTER(m_stateLock);
+
+    std::string m_pendingApiKey GUARDED_BY(m_stateLock);
+    bool m_apiKeyPending GUARDED_BY(m_stateLock) = false;
+
+    // Liveness state of the passes.
+    std::unordered_map<std::string, int> m_failedAttempts GUARDED_BY(m_stateLock);  // item id: failed transfers
+    uint32_t m_servicePauseUntil GUARDED_BY(m_stateLock) = 0;  // tick at which page requests may go again
+    uint32_t m_servicePauseMs GUARDED_BY(m_stateLock) = 0;     // the current pause; 0: none
+    std::deque<uint32_t> m_apiRequestTicks GUARDED_BY(m_stateLock);  // page requests of the last minute
+    std::vector<int> m_feedState GUARDED_BY(m_stateLock);          // state last logged per feed (refresh)
+    std::vector<int> m_downloadFeedState GUARDED_BY(m_stateLock);  // the same for download passes
+    // Per feed: whether its pages gave a new wallpaper since it last started
+    // over, and until when one that gave none rests before starting again.
+    std::vector<char> m_cycleGaveNew GUARDED_BY(m_stateLock);
+    std::vector<uint32_t> m_restUntil GUARDED_BY(m_stateLock);
+    bool m_cacheFullLogged GUARDED_BY(m_stateLock) = false;
+    std::set<std::string> m_recordFolders GUARDED_BY(m_stateLock);  // folders the records live in
+    bool m_recordFoldersKnown GUARDED_BY(m_stateLock) = false;      // false: gather them from the records
 };
 
 // The rules that keep files inside the image folder take the path style as a
@@ -165,3 +333,35 @@ private:
 };
 // Whether two folder paths name the same folder (same normalisation).
 bool SameFolder(const std::string& a, const std::string& b, PathStyle style = NativePathStyle());
+
+// The engine's lock as its operations take it: while held, the thread's calls
+// to the host wait in a HostCallHold and reach the host once it is released
+// (also when a pass lets go of it around a transfer or a sleep).
+class SCOPED_CAPABILITY CLumoraEngine::Lock {
+public:
+    explicit Lock(const CLumoraEngine& engine) ACQUIRE(engine.m_stateLock) : m_mutex(engine.m_stateLock) {
+        m_hold.Begin();
+        m_mutex.lock();
+    }
+    ~Lock() RELEASE() {
+        if (m_held) m_mutex.unlock();
+        m_hold.Release();
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void Unlock() RELEASE() {
+        m_mutex.unlock();
+        m_held = false;
+        m_hold.Release();
+    }
+    void Relock() ACQUIRE() {
+        m_hold.Begin();
+        m_mutex.lock();
+        m_held = true;
+    }
+
+private:
+    Mutex& m_mutex;
+    HostCallHold m_hold;
+    bool m_held = true;
+};

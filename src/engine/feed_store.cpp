@@ -62,7 +62,7 @@ void CLumoraEngine::LoadFeeds() {
         f.CollName = ReadFeedText(i, "CollName", "");
     }
 
-    std::lock_guard<std::recursive_mutex> lock(m_data);
+    Lock lock(*this);
     // Feeds at indexes that exist keep their run state and pools.
     m_feeds.SetSize(count);
     for (int i = 0; i < count; ++i) {
@@ -89,7 +89,7 @@ void CLumoraEngine::SaveFeeds() {
     // A copy without pools, so the host is called without the lock held.
     std::vector<CLumoraFeed> feeds;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_data);
+        Lock lock(*this);
         feeds.resize(static_cast<size_t>(m_feeds.GetSize()));
         for (int i = 0; i < m_feeds.GetSize(); ++i) feeds[static_cast<size_t>(i)] = m_feeds[i];
     }

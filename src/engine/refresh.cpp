@@ -1,14 +1,17 @@
-// Refresh passes: one page of every enabled feed that still has room, into
-// the feed's pool; and the restart of a feed's paging once it is used up.
+// Refresh passes: one page of every enabled feed that wants one, into the
+// feed's pool; the pause of page requests while the service is not well; and
+// the restart of a feed's paging once it is used up.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 
+#include "common/host_callback.h"
 #include "engine/engine.h"
 #include "engine/line_text.h"
 #include "engine/worker.h"
 #include "platform/datetime.h"
-#include "common/host_callback.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -29,10 +32,29 @@ bool AllEnabledFeedsDone(const CFeedArray& feeds) {
     return true;
 }
 
+// Page + 1; beyond the 32-bit range it wraps negative: start over.
+int NextPage(const CLumoraFeed& feed) {
+    const int64_t next = static_cast<int64_t>(feed.Page) + 1;
+    return (next < 1 || next > INT_MAX) ? 1 : static_cast<int>(next);
+}
+
+// Answers that say the feed itself is wrong, so asking again cannot help: a
+// bad request or key, a collection that does not exist (any longer), and a
+// feed of no known type. Everything else (no connection, time-outs, 5xx,
+// 429, an answer that is not the service's) says the service or the network
+// is not well, which passes.
+bool SaysFeedIsWrong(int type, int answer) {
+    if (type != 0 && type != 1) return true;
+    if (answer == 400 || answer == 401 || answer == 403 || answer == 422) return true;
+    return type == 1 && (answer == 404 || answer == 410);
+}
+
+enum FeedLogState { kNoState, kDisabled, kAllPagesDone, kFeedFull, kMaxPhotos };
+
 }  // namespace
 
 int CLumoraEngine::Refresh(int) {
-    std::unique_lock<std::recursive_mutex> lock(m_data);
+    Lock lock(*this);
     ApplyPendingApiKey();
     const double now = m_clock->LocalNow();
     if (m_closing.load()) return 0;
@@ -42,95 +64,56 @@ int CLumoraEngine::Refresh(int) {
         LogMessage("Refresh: fixed timestamp");
     }
     const double minutes = WholeMinutes(now - m_lastTm.m_dt);
+    HealDeletedFoldersLocked();
 
     int result = 0;
     for (int i = 0; i < m_feeds.GetSize(); ++i) {
         if (m_closing.load()) break;
-        {
-            CLumoraFeed& feed = m_feeds[i];
-            if (!feed.IsEnabled()) {
-                LogMessage("Refresh %d: is disabled (retries %d)", i, feed.Retries);
-                continue;
-            }
-            // Page + 1 beyond the 32-bit range wraps negative: start over.
-            const int64_t next64 = static_cast<int64_t>(feed.Page) + 1;
-            const int next = (next64 < 1 || next64 > INT_MAX) ? 1 : static_cast<int>(next64);
-            if (feed.LastPage > 0 && next > feed.LastPage) {
-                LogMessage("Refresh %d: all pages done (last=%d)", i, feed.LastPage);
-                continue;
-            }
-            const int maxLocal = m_settings.MaxLocal;
-            const int files = CountFeedFiles(i);
-            if (files >= maxLocal) {
-                LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
-                continue;
-            }
-            const int64_t held = static_cast<int64_t>(files) + feed.Items.GetSize();
-            if (held >= feed.MaxPhotos && feed.Page > 0) {
-                LogMessage("Refresh %d: max photos reached (%d/%d)", i, static_cast<int>(held), feed.MaxPhotos);
-                continue;
-            }
-            LogMessage("Refresh %d: page=%d, lastTm=%s, min=%.1f, retries=%d", i, next,
-                       plat::OleDateToText(m_lastTm.m_dt).c_str(), minutes, feed.Retries);
+        const int next = NextPage(m_feeds[i]);
+        if (!FeedWantsPageLocked(i, next)) continue;
+        if (ServicePausedLocked() || !ApiRequestAllowedLocked()) break;
+        LogMessage("Refresh %d: page=%d, lastTm=%s, min=%.1f, retries=%d", i, next,
+                   plat::OleDateToText(m_lastTm.m_dt).c_str(), minutes, m_feeds[i].Retries);
 
-            // The request runs without the lock, on copies: the host's thread
-            // must be able to change feeds or clean the cache meanwhile.
-            CLumoraFeed query;
-            query = feed;  // fields only, not the pool
-            const uint32_t generation = m_generation;
-            CItemArray items;
-            std::string seed = feed.Seed;
-            int lastPage = 0, total = 0, ok = 0;
-            lock.unlock();
-            if (query.Type == 0)
-                ok = m_client->QuerySearchPage(query, next, items, seed, lastPage, total);
-            else if (query.Type == 1)
-                ok = m_client->QueryCollectionPage(query.Username.c_str(), query.CollId.c_str(),
-                                                   query.Purity.c_str(), next, items, lastPage, total);
-            lock.lock();
+        // The request runs without the lock, on copies: the host's thread
+        // must be able to change feeds or clean the cache meanwhile.
+        CLumoraFeed asked;
+        asked = m_feeds[i];  // fields only, not the pool
+        const uint32_t generation = m_generation;
+        CItemArray items;
+        std::string seed = asked.Seed;
+        int lastPage = 0, total = 0, ok = 0, answer = 0;
+        const bool sent = asked.Type == 0 || asked.Type == 1;
+        lock.Unlock();
+        if (sent) {
+            m_client->m_lastResult = 0;
+            m_client->m_retryAfterMs = 0;
+            if (asked.Type == 0)
+                ok = m_client->QuerySearchPage(asked, next, items, seed, lastPage, total);
+            else
+                ok = m_client->QueryCollectionPage(asked.Username.c_str(), asked.CollId.c_str(),
+                                                   asked.Purity.c_str(), next, items, lastPage, total);
+            answer = m_client->m_lastResult;
+        }
+        const uint32_t retryAfterMs = m_client->m_retryAfterMs;
+        lock.Relock();
+        if (sent) NoteApiRequestLocked();
 
-            if (generation != m_generation || i >= m_feeds.GetSize()) {
-                // The feed list or the cache changed under the request: its
-                // answer belongs to a state that no longer exists.
-                LogMessage("Refresh %d: feeds changed during the request, answer dropped", i);
-            } else if (ok) {
-                CLumoraFeed& f = m_feeds[i];
-                f.Page = next;
-                f.LastPage = lastPage;
-                if (query.Type == 0) f.Seed = WithoutControls(seed);
-                WritePagingState();
-                int usable = 0;
-                for (const CLumoraItem& item : items)
-                    if (IsUsableId(item.Id)) ++usable;
-                if (usable != items.GetSize())
-                    LogMessage("Refresh %d: %d items with unusable ids dropped", i, items.GetSize() - usable);
-                LogMessage("Refresh %d: %d items found, page %d/%d %s", i, usable, f.Page, f.LastPage,
-                           (f.Page >= f.LastPage || f.LastPage == 0) ? "(Completed)" : "");
-                f.Retries = 0;
-                f.Flg |= CLumoraFeed::kQueried;
-                for (const CLumoraItem& item : items) {
-                    if (!IsUsableId(item.Id)) continue;
-                    if (m_ids.emplace(item.Id, 1).second) f.Items.Add(item);
-                }
-                result = 1;
-            } else {
-                CLumoraFeed& f = m_feeds[i];
-                if (f.Retries < INT_MAX) ++f.Retries;
-                if (f.Retries >= 3) {
-                    f.Seed.clear();
-                    f.Page = 0;
-                    f.LastPage = 0;
-                }
-                if (f.Retries >= 10) {
-                    f.Flg &= ~CLumoraFeed::kEnabled;
-                    LogMessage("     too many errors, disabled");
-                }
-            }
+        if (generation != m_generation || i >= m_feeds.GetSize()) {
+            // The feed list or the cache changed under the request: its
+            // answer belongs to a state that no longer exists.
+            LogMessage("Refresh %d: feeds changed during the request, answer dropped", i);
+        } else if (ok) {
+            TakePageLocked(i, next, asked, items, seed, lastPage);
+            result = 1;
+        } else if (!m_closing.load()) {
+            // A request that a stop cancelled says nothing about the feed.
+            CountFailedPageLocked(i, asked.Type, answer, retryAfterMs);
         }
         if (i < m_feeds.GetSize() - 1 && !m_closing.load()) {
-            lock.unlock();
+            lock.Unlock();
             m_clock->Sleep(1500);
-            lock.lock();
+            lock.Relock();
         }
     }
 
@@ -140,13 +123,141 @@ int CLumoraEngine::Refresh(int) {
         m_lastTm.m_valid = true;
     }
     if (m_closing.load()) LogMessage("Program closing, refresh interrupted");
-    WriteLocalFileList();
+    // Nothing changed: nothing to write (a list that went missing is
+    // written again).
+    SaveFileList(ListSave::kPassEnd);
     return result;
 }
 
+// Whether feed i asks for a page in this pass; logs the reason when it does
+// not, once when that reason begins.
+bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
+    const CLumoraFeed& feed = m_feeds[i];
+    if (!feed.IsEnabled()) {
+        if (FeedStateChanged(m_feedState, i, kDisabled)) LogMessage("Refresh %d: is disabled (retries %d)", i, feed.Retries);
+        return false;
+    }
+    if (feed.LastPage > 0 && next > feed.LastPage) {
+        if (FeedStateChanged(m_feedState, i, kAllPagesDone)) LogMessage("Refresh %d: all pages done (last=%d)", i, feed.LastPage);
+        return false;
+    }
+    const int maxLocal = m_settings.MaxLocal;
+    const int files = CountFeedFiles(i);
+    // A feed at its own limit still asks when its pool is empty and it has a
+    // shown file to give up for a new one: otherwise it would keep the same
+    // images for good.
+    if (files >= maxLocal && (maxLocal <= 0 || !feed.Items.IsEmpty() || OwnVictimLocked(i).empty())) {
+        if (FeedStateChanged(m_feedState, i, kFeedFull)) LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
+        return false;
+    }
+    const int64_t held = static_cast<int64_t>(files) + feed.Items.GetSize();
+    const int64_t maxPhotos = MaxPhotosOf(feed);
+    if (held >= maxPhotos && feed.Page > 0) {
+        if (FeedStateChanged(m_feedState, i, kMaxPhotos))
+            LogMessage("Refresh %d: max photos reached (%d/%d)", i, static_cast<int>(held),
+                       static_cast<int>(std::min<int64_t>(maxPhotos, INT_MAX)));
+        return false;
+    }
+    FeedStateChanged(m_feedState, i, kNoState);
+    return true;
+}
+
+// The most a feed holds, cached plus pooled: at least 500, and room for a
+// pool beside a cache of MaxLocal files (a fixed 500 would stop a feed with a
+// larger cache from ever filling it).
+int64_t CLumoraEngine::MaxPhotosOf(const CLumoraFeed& feed) const {
+    const int64_t byCache = 2 * static_cast<int64_t>(m_settings.MaxLocal);
+    return std::max<int64_t>(feed.MaxPhotos, byCache);
+}
+
+void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CItemArray& items,
+                                   const std::string& seed, int lastPage) {
+    CLumoraFeed& f = m_feeds[i];
+    f.Page = next;
+    f.LastPage = lastPage;
+    if (asked.Type == 0) f.Seed = WithoutControls(seed);
+    WritePagingState();
+    int usable = 0;
+    for (const CLumoraItem& item : items)
+        if (IsUsableId(item.Id)) ++usable;
+    if (usable != items.GetSize())
+        LogMessage("Refresh %d: %d items with unusable ids dropped", i, items.GetSize() - usable);
+    LogMessage("Refresh %d: %d items found, page %d/%d %s", i, usable, f.Page, f.LastPage,
+               (f.Page >= f.LastPage || f.LastPage == 0) ? "(Completed)" : "");
+    f.Retries = 0;
+    f.Flg |= CLumoraFeed::kQueried;
+    bool gaveNew = false;
+    for (const CLumoraItem& item : items) {
+        if (!IsUsableId(item.Id)) continue;
+        if (m_ids.emplace(item.Id, 1).second) {
+            f.Items.Add(item);
+            gaveNew = true;
+        }
+    }
+    if (gaveNew) {
+        const size_t k = static_cast<size_t>(i);
+        if (m_cycleGaveNew.size() <= k) m_cycleGaveNew.resize(k + 1, 1);
+        m_cycleGaveNew[k] = 1;
+    }
+    if (m_servicePauseMs) LogMessage("Refresh: the service answers again");
+    m_servicePauseMs = 0;
+}
+
+void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) {
+    CLumoraFeed& f = m_feeds[i];
+    if (!SaysFeedIsWrong(type, answer)) {
+        // The service or the network is not well: pause all page requests,
+        // longer after each failure in a row, and never shorter than the
+        // service asked for.
+        uint32_t pause = m_servicePauseMs == 0 ? kFirstServicePauseMs : m_servicePauseMs * 2;
+        pause = std::min(pause, kLongestServicePauseMs);
+        if (retryAfterMs > pause) pause = std::min(retryAfterMs, kMaxRetryAfterMs);
+        m_servicePauseMs = pause;
+        m_servicePauseUntil = m_clock->TickCount() + pause;
+        LogMessage("Refresh %d: no answer from the service (%d), next request in %u s", i, answer, pause / 1000);
+        return;
+    }
+    if (f.Retries < INT_MAX) ++f.Retries;
+    if (f.Retries >= 3) {
+        f.Seed.clear();
+        f.Page = 0;
+        f.LastPage = 0;
+    }
+    if (f.Retries >= kRetriesBeforeDisable) {
+        f.Flg &= ~CLumoraFeed::kEnabled;
+        LogMessage("     too many errors, disabled");
+    }
+}
+
+bool CLumoraEngine::ServicePausedLocked() {
+    if (m_servicePauseMs == 0) return false;
+    return static_cast<int32_t>(m_servicePauseUntil - m_clock->TickCount()) > 0;
+}
+
+bool CLumoraEngine::ApiRequestAllowedLocked() {
+    const uint32_t now = m_clock->TickCount();
+    while (!m_apiRequestTicks.empty() && static_cast<uint32_t>(now - m_apiRequestTicks.front()) >= 60000)
+        m_apiRequestTicks.pop_front();
+    return static_cast<int>(m_apiRequestTicks.size()) < kApiRequestsPerMinute;
+}
+
+void CLumoraEngine::NoteApiRequestLocked() { m_apiRequestTicks.push_back(m_clock->TickCount()); }
+
+bool CLumoraEngine::FeedStateChanged(std::vector<int>& states, int i, int state) {
+    if (static_cast<int>(states.size()) < m_feeds.GetSize()) states.resize(static_cast<size_t>(m_feeds.GetSize()), 0);
+    if (states[static_cast<size_t>(i)] == state) return false;
+    states[static_cast<size_t>(i)] = state;
+    return true;
+}
+
 void CLumoraEngine::RotateFeed(int i) {
-    std::lock_guard<std::recursive_mutex> g(m_data);
+    Lock lock(*this);
+    RotateFeedLocked(i);
+}
+
+void CLumoraEngine::RotateFeedLocked(int i) {
     CLumoraFeed& feed = m_feeds[i];
+    for (const CLumoraItem& item : feed.Items) m_failedAttempts.erase(item.Id);
     feed.Items.RemoveAll();
     if (feed.Sorting != 0 && feed.Type != 1) {
         if (feed.LastPage > 0 && feed.Page >= feed.LastPage) {

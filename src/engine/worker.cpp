@@ -6,8 +6,8 @@
 #include <exception>
 #include <utility>
 
-#include "engine/engine.h"
 #include "common/host_callback.h"
+#include "engine/engine.h"
 
 void CLumoraThread::RequestDownload() {
     m_downloadRequest.exchange(1);
@@ -39,15 +39,14 @@ bool CLumoraThread::InitInstance() {
         // added since it was last written would be lost, and their files
         // orphaned, unless the list is written first.
         try {
-            std::lock_guard<std::recursive_mutex> g(m_engine->m_data);
-            if (m_engine->m_dirty) {
-                m_engine->WriteLocalFileList();
-                m_engine->m_dirty = 0;
-            }
+            m_engine->FlushFileListAfterFailure();
         } catch (...) {
-            LogMessage("Unknown Exception in CLumoraThread::RunComms()");
+            LogMessage("CLumoraThread: cache list not written before the restart (exception in the write)");
         }
+        // A stop ends the restarts too, also one that comes during the pause.
+        if (m_engine->m_closing.load()) return false;
         m_engine->m_clock->Sleep(1000);
+        if (m_engine->m_closing.load()) return false;
     }
 }
 
@@ -58,11 +57,7 @@ bool CLumoraThread::StartThread() {
     bool started = m_thread.Start(
         [self] {
             self->InitInstance();
-            // Under the engine's lock, so SetApiKey sees either a running
-            // worker that will take a stashed key, or none.
-            std::lock_guard<std::recursive_mutex> g(self->m_engine->m_data);
-            self->m_engine->ApplyPendingApiKey();
-            self->m_running.store(false);
+            self->m_engine->WorkerEnded(self->m_running);
         },
         &error);
     if (!started) {
@@ -72,14 +67,32 @@ bool CLumoraThread::StartThread() {
     return started;
 }
 
+void CLumoraEngine::FlushFileListAfterFailure() {
+    Lock lock(*this);
+    // What failed is logged by the write; the records stay in the journal.
+    if (!SaveFileList(ListSave::kNow)) LogMessage("CLumoraThread: cache list not written before the restart");
+}
+
+void CLumoraEngine::WorkerEnded(std::atomic<bool>& running) {
+    // Under the engine's lock, so SetApiKey sees either a running worker
+    // that will take a stashed key, or none.
+    Lock lock(*this);
+    ApplyPendingApiKey();
+    running.store(false);
+}
+
 void CLumoraEngine::Start() {
-    std::lock_guard<std::recursive_mutex> g(m_data);
-    if (m_feeds.IsEmpty() || m_thread) return;
+    Lock lock(*this);
+    if (m_feeds.IsEmpty()) return;
+    // A worker that is still running (a stop that timed out) goes on by
+    // itself now that the stop flag is cleared; one that has ended is
+    // replaced, so a start after a stop works like the first one.
+    if (m_thread && (m_thread->IsRunning() || !m_thread->HasThread())) return;
     LogMessage("CLumoraThread::Start()");
     std::shared_ptr<CLumoraThread> thread = std::make_shared<CLumoraThread>();
     thread->m_downloadRequest.store(0);
     thread->m_engine = this;
-    // The thread waits for m_data before it looks at m_thread.
+    // The thread waits for the engine's lock before it looks at m_thread.
     if (thread->StartThread()) m_thread = std::move(thread);
 }
 
@@ -91,25 +104,26 @@ void CLumoraEngine::Stop() {
     thread->m_wakeEvent.Set();
     // A transfer in progress ends now, not when a slow server next sends.
     m_client->CancelTransfer();
-    // Never with m_data held: the worker needs it to finish its pass.
+    // Never with the engine's lock held: the worker needs it to finish.
     const uint32_t result = thread->WaitForEnd(m_stopTimeoutMs);
     LogMessage("CLumoraThread::Stop(), result: %d", static_cast<int>(result));
 }
 
 void CLumoraEngine::RunComms() {
-    uint32_t interval = 2000;
-    int lastResult = 0;
+    m_downloadInterval = 2000;
+    int lastResult = kPassIdle;
     uint32_t lastRefreshTick = 0, lastDownloadTick = 0;
     // The first iteration runs both passes whatever the tick count says: a
     // tick count below 10 s (a machine just booted) would otherwise hold them.
     bool refreshed = false, downloaded = false;
     std::shared_ptr<CLumoraThread> thread;
     {
-        std::lock_guard<std::recursive_mutex> g(m_data);
+        Lock lock(*this);
         thread = m_thread;
         ApplyPendingApiKey();
         RemoveStaleTempFiles();
         ReadLocalFileList();
+        ResetPassStateLocked();
     }
     while (m_closing.load() == 0) {
         const bool requested = thread && thread->m_downloadRequest.exchange(0) != 0;
@@ -119,30 +133,34 @@ void CLumoraEngine::RunComms() {
             refreshed = true;
         }
         if (requested || !downloaded ||
-            static_cast<uint32_t>(m_clock->TickCount() - lastDownloadTick) >= interval) {
-            lastResult = DownloadImages(&interval);
+            static_cast<uint32_t>(m_clock->TickCount() - lastDownloadTick) >= m_downloadInterval) {
+            lastResult = DownloadImages(&m_downloadInterval);
             lastDownloadTick = m_clock->TickCount();
             downloaded = true;
         }
-        uint32_t wait = 1000;
-        if (lastResult == 0) {
-            std::lock_guard<std::recursive_mutex> g(m_data);
-            bool pooled = false;
-            for (const CLumoraFeed& f : m_feeds)
-                if (f.IsEnabled() && !f.Items.IsEmpty()) {
-                    pooled = true;
-                    break;
-                }
-            if (!pooled) wait = 30000;
-        }
+        const uint32_t wait = ChooseWait(lastResult);
         if (thread)
             m_clock->Wait(thread->m_wakeEvent, wait);
         else
             m_clock->Sleep(wait);
     }
-    std::lock_guard<std::recursive_mutex> g(m_data);
-    if (m_dirty) {
-        WriteLocalFileList();
-        m_dirty = 0;
-    }
+    Lock lock(*this);
+    SaveFileList(ListSave::kNow);
+}
+
+// 1 s while download passes have work; 30 s after one that found nothing it
+// could fetch (every feed with wallpapers pooled was at its limit, or none
+// had any). What would give it work wakes the loop: a shown-file report, a
+// dialog's OK, a cache clean; and the next refresh pass comes with the wait.
+uint32_t CLumoraEngine::ChooseWait(int lastResult) { return lastResult == kPassIdle ? 30000 : 1000; }
+
+void CLumoraEngine::ResetPassStateLocked() {
+    m_failedAttempts.clear();
+    m_feedState.clear();
+    m_downloadFeedState.clear();
+    m_cycleGaveNew.clear();
+    m_restUntil.clear();
+    m_recordFolders.clear();
+    m_recordFoldersKnown = false;
+    m_cacheFullLogged = false;
 }

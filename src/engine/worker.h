@@ -27,7 +27,7 @@ public:
     void RequestDownload();
 
     // The thread's body: runs the loop, and after an exception logs it, waits
-    // 1 s and runs the loop again from its start.
+    // 1 s and runs the loop again from its start, unless a stop came.
     bool InitInstance();
 
     // Creates and starts the thread. The thread holds a reference to this

@@ -3,39 +3,29 @@
 // loop on simulated time.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 
-// Auto-reset event: Set wakes one wait, which consumes the signal.
+// Auto-reset event: Set wakes one wait, which consumes the signal. Its waits
+// run on the platform's monotonic clock: setting the wall clock back or
+// forward does not stretch or cut them (Windows: an event object and
+// WaitForSingleObject; natively a condition variable on CLOCK_MONOTONIC).
 class WakeEvent {
 public:
-    void Set() {
-        {
-            std::lock_guard<std::mutex> g(m_mutex);
-            m_signaled = true;
-        }
-        m_cv.notify_all();
-    }
+    WakeEvent();
+    ~WakeEvent();
+    WakeEvent(const WakeEvent&) = delete;
+    WakeEvent& operator=(const WakeEvent&) = delete;
+    void Set();
     // Takes the signal if it is set, without waiting.
-    bool TryTake() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        bool s = m_signaled;
-        m_signaled = false;
-        return s;
-    }
+    bool TryTake();
     // Waits up to ms real milliseconds; true when signaled.
-    bool WaitFor(uint32_t ms) {
-        std::unique_lock<std::mutex> l(m_mutex);
-        bool s = m_cv.wait_for(l, std::chrono::milliseconds(ms), [this] { return m_signaled; });
-        m_signaled = false;
-        return s;
-    }
+    bool WaitFor(uint32_t ms);
+
+    struct State;
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_signaled = false;
+    std::unique_ptr<State> m_state;
 };
 
 class Clock {

@@ -17,32 +17,27 @@ static int32_t Configure(HostWord ownerWindow) {
     CLumoraApp& app = theApp();
     CLumoraEngine& engine = app.m_engine;
     CLumoraDlg dlg(reinterpret_cast<HWND>(ownerWindow), engine);
-    {
-        std::lock_guard<std::recursive_mutex> guard(engine.m_data);
-        dlg.m_enabled = app.Enabled;
-        dlg.m_imgFolder = app.ImgFolder;
-        dlg.m_vpropTitle = app.VpropTitle;
-        dlg.m_vpropDescr = app.VpropDescr;
-        dlg.m_maxLocal = static_cast<unsigned>(app.MaxLocal);
-        dlg.m_apiKey = app.ApiKey;
-        dlg.m_feeds.Copy(engine.m_feeds);  // configuration and paging, no pools
-    }
+    CLumoraSettings values;
+    engine.SnapshotForDialog(&values, &dlg.m_feeds);  // feeds: configuration and paging, no pools
+    dlg.m_enabled = values.Enabled;
+    dlg.m_imgFolder = values.ImgFolder;
+    dlg.m_vpropTitle = values.VpropTitle;
+    dlg.m_vpropDescr = values.VpropDescr;
+    dlg.m_maxLocal = static_cast<unsigned>(values.MaxLocal);
+    dlg.m_apiKey = values.ApiKey;
     if (dlg.DoModal() != IDOK) return 0;
 
-    {
-        std::lock_guard<std::recursive_mutex> guard(engine.m_data);
-        app.Enabled = dlg.m_enabled;
-        app.m_changed = 1;
-        app.ImgFolder = dlg.m_imgFolder;
-        app.VpropTitle = dlg.m_vpropTitle;
-        app.VpropDescr = dlg.m_vpropDescr;
-        app.MaxLocal = static_cast<int>(dlg.m_maxLocal);
-        app.ApiKey = dlg.m_apiKey;
-    }
-    engine.SetApiKey(dlg.m_apiKey);
-    // Keeps each feed's pool by index and clears the image folder's cache
-    // when the list asks the service for anything different.
-    engine.ApplyFeeds(dlg.m_feeds);
+    values.Enabled = dlg.m_enabled;
+    values.ImgFolder = dlg.m_imgFolder;
+    values.VpropTitle = dlg.m_vpropTitle;
+    values.VpropDescr = dlg.m_vpropDescr;
+    values.MaxLocal = static_cast<int>(dlg.m_maxLocal);
+    values.ApiKey = dlg.m_apiKey;
+    app.m_changed = 1;
+    // Settings and key, then the feeds: each pool is kept by index, and the
+    // image folder's cache is cleared when the list asks the service for
+    // anything different.
+    engine.ApplyDialog(values, dlg.m_feeds);
     return 1;
 }
 

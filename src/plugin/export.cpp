@@ -15,8 +15,6 @@ namespace {
 
 std::once_flag g_initOnce;
 
-typedef std::lock_guard<std::recursive_mutex> DataLock;
-
 int32_t OnGetName(HostWord p) {
     char* text = reinterpret_cast<char*>(p);
     // Nowhere to write: answer "not done" rather than crash the host.
@@ -42,28 +40,21 @@ int32_t OnLoad(CLumoraApp& app) {
     int title = ReadIntSetting(kSection, "VpropTitle", 0);
     int descr = ReadIntSetting(kSection, "VpropDescr", 0);
     int maxLocal = ReadIntSetting(kSection, "MaxLocal", 100);
-    std::string apiKey = RegReadString(1, kApiKeyRegPath, kApiKeyValue);
-    {
-        DataLock lock(app.m_engine.m_data);
-        app.Enabled = enabled;
-        app.ImgFolder = folder;
-        app.VpropTitle = title;
-        app.VpropDescr = descr;
-        app.MaxLocal = maxLocal;
-        app.ApiKey = apiKey;
-        app.m_engine.SetApiKey(apiKey);
-    }
+    CLumoraSettings values;
+    values.Enabled = enabled;
+    values.ImgFolder = folder;
+    values.VpropTitle = title;
+    values.VpropDescr = descr;
+    values.MaxLocal = maxLocal;
+    values.ApiKey = RegReadString(1, kApiKeyRegPath, kApiKeyValue);
+    app.m_engine.ApplySettings(values);
     app.m_engine.LoadFeeds();
     app.m_changed = 0;
     return 1;
 }
 
 int32_t OnSave(CLumoraApp& app) {
-    CLumoraSettings values;
-    {
-        DataLock lock(app.m_engine.m_data);
-        values = app;
-    }
+    const CLumoraSettings values = app.m_engine.GetSettings();
     WriteIntSetting(kSection, "Enabled", values.Enabled);
     WriteStringSetting(kSection, "ImgFolder", values.ImgFolder.c_str());
     WriteIntSetting(kSection, "VpropTitle", values.VpropTitle);
@@ -77,8 +68,8 @@ int32_t OnSave(CLumoraApp& app) {
 
 int32_t OnStart(CLumoraApp& app) {
     {
-        DataLock lock(app.m_engine.m_data);
-        if (!app.Enabled || app.ImgFolder.empty()) return 0;
+        const CLumoraSettings values = app.m_engine.GetSettings();
+        if (!values.Enabled || values.ImgFolder.empty()) return 0;
     }
     NotifyHost(PHC_NOTIFY_START);
     app.m_closing = 0;
@@ -112,10 +103,8 @@ int32_t OnSetHost(CLumoraApp& app, HostWord p) {
 }
 
 int32_t OnEnable(CLumoraApp& app, HostWord p, int32_t a) {
-    DataLock lock(app.m_engine.m_data);
-    if (p) app.Enabled = a;
     // Any nonzero value means enabled; the host expects 1 or 2 back.
-    return app.Enabled ? 2 : 1;
+    return app.m_engine.Enable(p != 0, a) ? 2 : 1;
 }
 
 int32_t Dispatch(CLumoraApp& app, uint32_t msg, HostWord p, int32_t a) {

@@ -27,7 +27,7 @@ protected:
         return out;
     }
     void Evict(int count) {
-        std::lock_guard<std::mutex> g(engine->m_lock);
+        std::lock_guard<Mutex> g(engine->ShownLockForTest());
         engine->CleanDispFiles(count);
     }
 };
@@ -72,8 +72,8 @@ TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
     });
     for (;;) {
         bool finished = hostDone.load();  // read before the step, so a last report is still seen
-        std::lock_guard<std::recursive_mutex> data(engine->m_data);
-        std::lock_guard<std::mutex> g(engine->m_lock);
+        std::lock_guard<Mutex> data(engine->StateLockForTest());
+        std::lock_guard<Mutex> g(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
         if (finished && engine->m_dispfiles.IsEmpty()) break;
     }
@@ -339,7 +339,7 @@ TEST_F(CleaningTest, ClearCacheWaitsForAPassHoldingTheData) {
     std::string a = Cache("sfw", "a.jpg");
     engine->WriteLocalFileList();
     std::atomic<bool> done{false};
-    std::unique_lock<std::recursive_mutex> pass(engine->m_data);  // a pass is deciding
+    std::unique_lock<Mutex> pass(engine->StateLockForTest());  // a pass is deciding
     std::thread host([&] {
         engine->ClearCache(folder);
         done = true;

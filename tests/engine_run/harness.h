@@ -167,6 +167,9 @@ public:
     std::function<int(const std::string& url, const std::string& file)> onDownload;
     SimClock* clock = nullptr;
     uint32_t pageCostMs = 0;  // simulated time a page request takes
+    // What a failed page request answered (m_lastResult): by default one
+    // that names the feed wrong, so failures count toward disabling it.
+    int failResult = 401;
 
     std::vector<PageRequest> requests;
     std::vector<std::pair<std::string, std::string>> downloads;  // url, file
@@ -187,8 +190,8 @@ public:
     int DownloadImage(const std::string& url, const std::string& file) override {
         ++downloadCalls;
         downloads.emplace_back(url, file);
-        if (onDownload) return onDownload(url, file);
-        return WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
+        m_lastResult = onDownload ? onDownload(url, file) : WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
+        return m_lastResult;
     }
     static int WriteBytes(const std::string& file, const std::string& bytes) {
         FILE* f = plat::OpenFile(file, "wb");
@@ -203,8 +206,9 @@ private:
         ++pageCalls;
         requests.push_back(PageRequest{key, page, seed, clock ? clock->now : 0});
         if (clock && pageCostMs) clock->Pass(pageCostMs);
-        if (!onPage) return 0;
-        return onPage(page, items, seed, lastPage);
+        const int ok = onPage ? onPage(page, items, seed, lastPage) : 0;
+        m_lastResult = ok ? 0 : failResult;
+        return ok;
     }
 };
 

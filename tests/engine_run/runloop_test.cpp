@@ -93,14 +93,15 @@ TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     EXPECT_EQ(clock.waits[1].at, 30000u);
     EXPECT_EQ(clock.waits[1].timeout, 30000u);
     EXPECT_TRUE(clock.waits[1].signalled);  // the report ended it at 45 s
-    // The forced pass at 45 s evicted the shown file; with nothing pooled it
-    // had nothing to fetch, so the loop went back to its long wait.
+    // The report woke the loop at 45 s: the full feed had a shown file to
+    // give up, so it asked for a page and fetched a replacement at once; the
+    // shown file left only after the new one had arrived.
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + shown)) << Log().Dump();
+    EXPECT_EQ(SearchTimes(), (std::vector<uint64_t>{45000}));
+    EXPECT_EQ(DownloadTimes, (std::vector<uint64_t>{45000}));
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
     EXPECT_EQ(clock.waits[2].at, 45000u);
-    EXPECT_EQ(clock.waits[2].timeout, 30000u);
-    // The next refresh finds room and asks; its item is fetched at once.
-    EXPECT_EQ(SearchTimes(), (std::vector<uint64_t>{75000}));
-    EXPECT_EQ(DownloadTimes, (std::vector<uint64_t>{75000}));
+    EXPECT_EQ(clock.waits[2].timeout, 1000u);  // a pass that downloaded keeps the short wait
 }
 
 TEST_F(RunLoopTest, DownloadRequestRunsAPassEvenBeforeItsInterval) {

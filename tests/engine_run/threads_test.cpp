@@ -78,7 +78,9 @@ public:
     }
 };
 
-TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndASecondStartDoesNothing) {
+// A start while the worker runs adds nothing; a start after a stop works
+// like the first one: a new worker goes on where the first one left off.
+TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndAStartAfterTheStopRunsAgain) {
     engine->m_feeds.Add(SearchFeed(0));
     std::atomic<int> done{0};
     client.onPage = Catalog(20, 100);
@@ -92,20 +94,29 @@ TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndASecondStartDoesNothing) {
     ASSERT_TRUE(Eventually([&] { return done.load() >= 3; }));
     engine->Start();  // still running: nothing new
     EXPECT_EQ(engine->m_thread, first);
+    EXPECT_EQ(Log().Count("CLumoraThread::Start()"), 1);
     engine->Stop();
     EXPECT_TRUE(Log().Has("CLumoraThread Stopping thread"));
     EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
     EXPECT_FALSE(first->IsRunning());
+    // The list on disk holds every file the run recorded.
+    {
+        CLumoraEngine reader(settings, closing, hosttype);
+        reader.m_feeds.Add(SearchFeed(0));
+        reader.ReadLocalFileList();
+        EXPECT_EQ(reader.m_lclfiles.GetCount(), engine->m_lclfiles.GetCount());
+        EXPECT_GE(reader.m_lclfiles.GetCount(), 3);
+    }
+
+    const int before = done.load();
     closing.store(0);  // message 9 again
     engine->Start();
-    EXPECT_EQ(engine->m_thread, first);
-    EXPECT_EQ(Log().Count("CLumoraThread::Start()"), 1);
-    // The list on disk holds every file the run recorded.
-    CLumoraEngine reader(settings, closing, hosttype);
-    reader.m_feeds.Add(SearchFeed(0));
-    reader.ReadLocalFileList();
-    EXPECT_EQ(reader.m_lclfiles.GetCount(), engine->m_lclfiles.GetCount());
-    EXPECT_GE(reader.m_lclfiles.GetCount(), 3);
+    ASSERT_TRUE(engine->m_thread);
+    EXPECT_NE(engine->m_thread, first);
+    EXPECT_EQ(Log().Count("CLumoraThread::Start()"), 2);
+    EXPECT_TRUE(Eventually([&] { return done.load() >= before + 3; })) << Log().Dump();
+    engine->Stop();
+    EXPECT_EQ(Log().Count("CLumoraThread::Stop(), result: 0"), 2) << Log().Dump();
 }
 
 TEST_F(WorkerThreadTest, StartWithoutFeedsStartsNothing) {

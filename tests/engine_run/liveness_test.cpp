@@ -1,0 +1,512 @@
+// The folder keeps changing: a feed that cannot fill its share, a cache larger
+// than 500, wallpapers that always fail, outages and rate limits, a stop in
+// the middle of a request, folders the user deleted, and a log that says a
+// state once. Each case runs the real passes on simulated time.
+#include <filesystem>
+
+#include "harness.h"
+
+using namespace erun;
+
+namespace {
+
+class LivenessTest : public EngineTest {
+public:
+    std::shared_ptr<CLumoraThread> worker;
+    long shows = 0;
+
+    void SetUp() override {
+        EngineTest::SetUp();
+        worker = AttachWorkerObject();
+    }
+    // Runs the loop until `until` (simulated ms) while the host shows a
+    // cached file every showEveryMs, going round the cache in order.
+    void RunWithHost(uint64_t until, uint32_t showEveryMs) {
+        ScheduleShow(showEveryMs, showEveryMs, until);
+        clock.At(until, [this] {
+            closing.store(1);
+            worker->m_wakeEvent.Set();
+        });
+        engine->RunComms();
+    }
+    void ScheduleShow(uint64_t at, uint32_t every, uint64_t until) {
+        if (at >= until) return;
+        clock.At(at, [this, at, every, until] {
+            std::vector<std::string> files;
+            for (const CFileData& d : engine->m_lclfiles) files.push_back(d.Path);
+            if (!files.empty()) {
+                const std::string p = files[static_cast<size_t>(shows++) % files.size()];
+                engine->OnFileDisplayed(p.c_str());
+            }
+            ScheduleShow(at + every, every, until);
+        });
+    }
+    int Lines(const std::string& prefix) { return static_cast<int>(Log().LinesStartingWith(prefix).size()); }
+    int AddsOfFeed(int feed) {
+        int n = 0;
+        const std::string tail = "(feed " + std::to_string(feed) + ")";
+        for (const std::string& l : Log().LinesStartingWith("m_lclfiles Add: "))
+            if (l.size() >= tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0) ++n;
+        return n;
+    }
+    // Pages by feed key: key 0 a large search, others as the case says.
+    void AnswerPages(std::function<int(int key, int page, CItemArray& items, int& lastPage)> byKey) {
+        client.onPage = [this, byKey](int page, CItemArray& items, std::string&, int& lastPage) {
+            return byKey(client.requests.back().feedKey, page, items, lastPage);
+        };
+    }
+};
+
+int LargeSearch(int key, int page, CItemArray& items, int& lastPage) {
+    for (int j = 0; j < 24; ++j)
+        items.Add(MakeItem("L" + std::to_string(key) + "p" + std::to_string(page) + "-" + std::to_string(j)));
+    lastPage = 1000;
+    return 1;
+}
+
+// ---- one feed that cannot fill its share ----------------------------------------
+struct ShareCase {
+    const char* name;
+    CLumoraFeed second;
+    int secondImages;  // images the service has for the second feed
+};
+
+class SmallFeedBesideALargeOne : public LivenessTest, public ::testing::WithParamInterface<ShareCase> {};
+
+TEST_P(SmallFeedBesideALargeOne, LargeFeedKeepsReplacingItsShownFiles) {
+    const ShareCase& c = GetParam();
+    settings.MaxLocal = 5;
+    engine->m_feeds.Add(SearchFeed(0));
+    engine->m_feeds.Add(c.second);
+    const int small = c.secondImages;
+    AnswerPages([small](int key, int page, CItemArray& items, int& lastPage) {
+        if (key == 0) return LargeSearch(key, page, items, lastPage);
+        for (int j = 0; j < small; ++j) items.Add(MakeItem("s" + std::to_string(j)));
+        lastPage = 1;
+        return 1;
+    });
+    RunWithHost(30 * 60000, 5000);
+    // The large feed filled its five, then went on replacing shown files:
+    // the host shows one every 5 s, so far more than five arrive.
+    EXPECT_GE(AddsOfFeed(0), 5 + 30) << c.name << "\n" << Log().Dump();
+    EXPECT_GE(Lines("CleanDispFiles: Removed "), 30) << c.name;
+    EXPECT_EQ(engine->CountFeedFiles(0), 5) << c.name;
+    EXPECT_EQ(engine->CountFeedFiles(1), small < 5 ? small : 5) << c.name;
+    for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
+}
+
+CLumoraFeed NsfwSearch() {
+    CLumoraFeed f = SearchFeed(1);
+    f.Purity = "001";
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SmallFeedBesideALargeOne,
+                         ::testing::Values(ShareCase{"empty search", SearchFeed(1), 0},
+                                           ShareCase{"collection of two", CollectionFeed(1), 2},
+                                           ShareCase{"nsfw search without a key", NsfwSearch(), 0}),
+                         [](const ::testing::TestParamInfo<ShareCase>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+// A feed at its own limit gives up its oldest shown file only once the new
+// image is on disk: a failing transfer leaves the folder as it was.
+struct ReplaceCase {
+    const char* name;
+    int transfer;  // what the transfer answers
+    bool replaced;
+};
+class OwnReplacement : public LivenessTest, public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(OwnReplacement, OnlyAfterTheNewImageArrived) {
+    const ReplaceCase& c = GetParam();
+    settings.MaxLocal = 3;
+    CLumoraFeed f = SearchFeed(0);
+    f.Items.Add(MakeItem("new1"));
+    engine->m_feeds.Add(f);
+    engine->m_feeds.Add(SearchFeed(1));  // nothing to give: the cache never fills
+    AddCached(3, 0);
+    const std::string shown = engine->m_lclfiles.begin()->Path;
+    engine->OnFileDisplayed(shown.c_str());
+    client.onDownload = [&c](const std::string&, const std::string& file) {
+        return c.transfer == 0 ? FakeClient::WriteBytes(file, "\xFF\xD8\xFF img") : c.transfer;
+    };
+    uint32_t interval = 2000;
+    const int result = engine->DownloadImages(&interval);
+    EXPECT_EQ(client.downloadCalls.load(), 1) << c.name;
+    EXPECT_EQ(engine->CountFeedFiles(0), 3) << c.name;
+    EXPECT_EQ(plat::PathExists(shown), !c.replaced) << c.name;
+    EXPECT_EQ(result, c.replaced ? 1 : -1) << c.name;
+    EXPECT_EQ(Log().Has("CleanDispFiles: Removed " + shown), c.replaced) << c.name << "\n" << Log().Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OwnReplacement,
+                         ::testing::Values(ReplaceCase{"arrived", 0, true}, ReplaceCase{"503", 503, false},
+                                           ReplaceCase{"no connection", -2, false},
+                                           ReplaceCase{"not an image", -4, false}),
+                         [](const ::testing::TestParamInfo<ReplaceCase>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+// The most recent reports stay: the host may be showing that file right now.
+TEST_F(LivenessTest, OwnReplacementLeavesTheNewestShownFilesAlone) {
+    settings.MaxLocal = 10;  // four reports on record before one goes
+    CLumoraFeed f = SearchFeed(0);
+    f.Items.Add(MakeItem("new1"));
+    engine->m_feeds.Add(f);
+    engine->m_feeds.Add(SearchFeed(1));
+    AddCached(10, 0);
+    std::vector<std::string> paths;
+    for (const CFileData& d : engine->m_lclfiles) paths.push_back(d.Path);
+    for (int k = 0; k < 3; ++k) engine->OnFileDisplayed(paths[static_cast<size_t>(k)].c_str());
+    uint32_t interval = 2000;
+    EXPECT_EQ(engine->DownloadImages(&interval), 0);
+    EXPECT_EQ(client.downloadCalls.load(), 0);
+    engine->OnFileDisplayed(paths[3].c_str());
+    EXPECT_EQ(engine->DownloadImages(&interval), 1);
+    EXPECT_FALSE(plat::PathExists(paths[0]));  // the oldest report goes
+    for (int k = 1; k < 10; ++k) EXPECT_TRUE(plat::PathExists(paths[static_cast<size_t>(k)])) << k;
+}
+
+// ---- wallpapers that always fail leave their pool --------------------------------
+struct AttemptCase {
+    const char* name;
+    int transfer;  // 1: an empty file
+    bool dropped;  // after kMaxItemAttempts passes
+};
+class ItemAttempts : public LivenessTest, public ::testing::WithParamInterface<AttemptCase> {};
+
+TEST_P(ItemAttempts, AreBounded) {
+    const AttemptCase& c = GetParam();
+    CLumoraFeed f = SearchFeed(0);
+    f.Items.Add(MakeItem("bad"));
+    engine->m_feeds.Add(f);
+    client.onDownload = [&c](const std::string&, const std::string& file) {
+        return c.transfer == 1 ? FakeClient::WriteBytes(file, "") : c.transfer;
+    };
+    uint32_t interval = 2000;
+    for (int k = 0; k < CLumoraEngine::kMaxItemAttempts; ++k) EXPECT_EQ(engine->DownloadImages(&interval), -1);
+    EXPECT_EQ(engine->m_feeds[0].Items.IsEmpty(), c.dropped) << c.name << "\n" << Log().Dump();
+    EXPECT_EQ(Log().Has("DownloadImages: http://images.test/full/w-bad.jpg dropped after 3 failed attempts"),
+              c.dropped)
+        << c.name;
+    EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty()) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ItemAttempts,
+                         ::testing::Values(AttemptCase{"404", 404, true}, AttemptCase{"410", 410, true},
+                                           AttemptCase{"500 that never heals", 500, true},
+                                           AttemptCase{"not an image", -4, true},
+                                           AttemptCase{"empty body", 1, true},
+                                           AttemptCase{"no connection", -2, false},
+                                           AttemptCase{"request not sent", -1, false},
+                                           AttemptCase{"429", 429, false}),
+                         [](const ::testing::TestParamInfo<AttemptCase>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
+    CLumoraFeed f = SearchFeed(0);
+    for (int i = 0; i < 200; ++i) f.Items.Add(MakeItem("f" + std::to_string(i)));
+    engine->m_feeds.Add(f);
+    client.onDownload = [](const std::string&, const std::string&) { return 404; };
+    uint32_t interval = 2000, longest = 0;
+    for (int k = 0; k < 60; ++k) {
+        engine->DownloadImages(&interval);
+        longest = std::max(longest, interval);
+    }
+    EXPECT_EQ(longest, CLumoraEngine::kMaxDownloadIntervalMs);
+    // A 429 may ask for longer, as far as its Retry-After, within a bound.
+    client.onDownload = [this](const std::string&, const std::string&) {
+        client.m_retryAfterMs = 24 * 3600 * 1000u;
+        return 429;
+    };
+    engine->DownloadImages(&interval);
+    EXPECT_EQ(interval, CLumoraEngine::kMaxRetryAfterMs);
+    client.onDownload = [this](const std::string&, const std::string&) {
+        client.m_retryAfterMs = 120000;
+        return 429;
+    };
+    engine->DownloadImages(&interval);
+    EXPECT_EQ(interval, 120000u);
+}
+
+// ---- a cache larger than 500 files ------------------------------------------------
+TEST_F(LivenessTest, CacheOfAThousandFillsPastFiveHundred) {
+    settings.MaxLocal = 1000;
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(24, 100000);
+    client.pageCostMs = 0;
+    // About 1,500 downloads at 2-10 s each, plus the pages: a day is ample.
+    clock.At(24ull * 3600 * 1000, [this] {
+        closing.store(1);
+        worker->m_wakeEvent.Set();
+    });
+    engine->RunComms();
+    EXPECT_EQ(engine->CountFeedFiles(0), 1000) << Log().Dump();
+}
+
+// ---- what a failed page request counts --------------------------------------------
+struct PageFailureCase {
+    const char* name;
+    int type;
+    int answer;     // m_lastResult of the failed request
+    bool counts;    // counts toward disabling the feed
+};
+class PageFailures : public LivenessTest, public ::testing::WithParamInterface<PageFailureCase> {};
+
+TEST_P(PageFailures, OnlyAnswersNamingTheFeedWrongDisableIt) {
+    const PageFailureCase& c = GetParam();
+    CLumoraFeed f = c.type == 1 ? CollectionFeed(0) : SearchFeed(0);
+    f.Page = 4;
+    f.LastPage = 9;
+    engine->m_feeds.Add(f);
+    client.failResult = c.answer;
+    client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
+    for (int pass = 0; pass < 15; ++pass) {
+        engine->Refresh(0);
+        clock.Pass(10 * 60000);  // past any pause
+    }
+    const CLumoraFeed& g = engine->m_feeds[0];
+    if (c.counts) {
+        EXPECT_FALSE(g.IsEnabled()) << c.name;
+        EXPECT_EQ(g.Retries, 10) << c.name;
+        EXPECT_EQ(client.requests.size(), 10u) << c.name;
+    } else {
+        EXPECT_TRUE(g.IsEnabled()) << c.name << "\n" << Log().Dump();
+        EXPECT_EQ(g.Retries, 0) << c.name;
+        EXPECT_EQ(g.Page, 4) << c.name;  // paging kept: the next try goes on
+        EXPECT_EQ(client.requests.size(), 15u) << c.name;
+        EXPECT_EQ(client.requests.back().page, 5) << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PageFailures,
+    ::testing::Values(PageFailureCase{"search no connection", 0, -2, false},
+                      PageFailureCase{"search request not sent", 0, -1, false},
+                      PageFailureCase{"search empty answer", 0, -3, false},
+                      PageFailureCase{"search answer not JSON", 0, 0, false},
+                      PageFailureCase{"search 500", 0, 500, false}, PageFailureCase{"search 503", 0, 503, false},
+                      PageFailureCase{"search 429", 0, 429, false},
+                      PageFailureCase{"search 404 of the endpoint", 0, 404, false},
+                      PageFailureCase{"search 401 wrong key", 0, 401, true},
+                      PageFailureCase{"search 403", 0, 403, true},
+                      PageFailureCase{"search 400 bad parameters", 0, 400, true},
+                      PageFailureCase{"collection 404", 1, 404, true},
+                      PageFailureCase{"collection 410", 1, 410, true},
+                      PageFailureCase{"collection 502", 1, 502, false}),
+    [](const ::testing::TestParamInfo<PageFailureCase>& info) {
+        std::string n = info.param.name;
+        for (char& ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return n;
+    });
+
+// A five-minute outage: page requests back off (not every 10 s), no feed is
+// disabled, and pages come again within two minutes of the service's return.
+TEST_F(LivenessTest, OutageBacksOffAndRecoversWithinTwoMinutes) {
+    engine->m_feeds.Add(SearchFeed(0));
+    engine->m_feeds.Add(CollectionFeed(1));
+    const uint64_t back = 5 * 60000;
+    client.onPage = [this, back](int page, CItemArray& items, std::string& seed, int& lastPage) {
+        if (clock.now < back) {
+            client.failResult = 503;
+            return 0;
+        }
+        return Catalog(24, 1000)(page, items, seed, lastPage);
+    };
+    clock.At(back + 3 * 60000, [this] {
+        closing.store(1);
+        worker->m_wakeEvent.Set();
+    });
+    engine->RunComms();
+    int during = 0;
+    uint64_t firstAfter = 0;
+    for (const PageRequest& r : client.requests) {
+        if (r.at < back) ++during;
+        if (r.at >= back && !firstAfter) firstAfter = r.at;
+    }
+    // Without a pause: a request every 10 s, 30 in five minutes.
+    EXPECT_LE(during, 10) << Log().Dump();
+    ASSERT_NE(firstAfter, 0u);
+    EXPECT_LE(firstAfter - back, 2 * 60000u);
+    for (const CLumoraFeed& f : engine->m_feeds) {
+        EXPECT_TRUE(f.IsEnabled());
+        EXPECT_EQ(f.Retries, 0);
+    }
+    EXPECT_GT(engine->m_lclfiles.GetCount(), 0);
+}
+
+TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = [this](int page, CItemArray& items, std::string& seed, int& lastPage) {
+        if (client.requests.size() == 1) {
+            client.failResult = 429;
+            client.m_retryAfterMs = 5 * 60000;
+            return 0;
+        }
+        return Catalog(24, 1000)(page, items, seed, lastPage);
+    };
+    clock.At(7 * 60000, [this] {
+        closing.store(1);
+        worker->m_wakeEvent.Set();
+    });
+    engine->RunComms();
+    ASSERT_GE(client.requests.size(), 2u);
+    EXPECT_GE(client.requests[1].at, 5 * 60000u);
+    EXPECT_LE(client.requests[1].at, 7 * 60000u);
+}
+
+// The stop's cancel makes the request fail: that says nothing about the feed.
+TEST_F(LivenessTest, RequestCancelledByAStopCountsNothing) {
+    CLumoraFeed f = SearchFeed(0);
+    f.Retries = 9;
+    f.Page = 3;
+    engine->m_feeds.Add(f);
+    client.failResult = 401;  // would be the tenth failure that names the feed wrong
+    client.onPage = [this](int, CItemArray&, std::string&, int&) {
+        closing.store(1);
+        return 0;
+    };
+    engine->Refresh(0);
+    EXPECT_TRUE(engine->m_feeds[0].IsEnabled());
+    EXPECT_EQ(engine->m_feeds[0].Retries, 9);
+    EXPECT_EQ(engine->m_feeds[0].Page, 3);
+    EXPECT_FALSE(Log().Has("     too many errors, disabled"));
+}
+
+// ---- records whose files are gone -----------------------------------------------------
+TEST_F(LivenessTest, DeletedPurityFolderTakesItsRecordsAtTheNextPass) {
+    engine->m_feeds.Add(SearchFeed(0));
+    const std::string sketchy = Join(folder, "sketchy");
+    std::filesystem::create_directories(sketchy);
+    for (int i = 0; i < 3; ++i) {
+        std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
+        FakeClient::WriteBytes(p, "x");
+        engine->m_lclfiles.AddTail(CFileData(p, "g" + std::to_string(i), 0));
+    }
+    AddCached(2, 0, "kept");
+    std::filesystem::remove_all(sketchy);
+    client.onPage = Catalog(1, 1);
+    engine->Refresh(0);
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 2) << Log().Dump();
+    for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
+    EXPECT_TRUE(Log().Has("HealRecords: folder " + sketchy + " is gone, 3 records dropped")) << Log().Dump();
+    // The list on disk says the same.
+    CLumoraEngine reader(settings, closing, hosttype);
+    reader.m_feeds.Add(SearchFeed(0));
+    reader.ReadLocalFileList();
+    EXPECT_EQ(reader.m_lclfiles.GetCount(), 2);
+}
+
+// An eviction that finds the file's folder gone drops the record (and the
+// others of that folder) instead of keeping a ghost.
+TEST_F(LivenessTest, EvictionOfAFileWhoseFolderIsGoneDropsTheRecord) {
+    settings.MaxLocal = 3;
+    CLumoraFeed f = SearchFeed(0);
+    f.Items.Add(MakeItem("fresh"));  // goes to sfw
+    engine->m_feeds.Add(f);
+    engine->m_feeds.Add(SearchFeed(1));
+    const std::string sketchy = Join(folder, "sketchy");
+    std::filesystem::create_directories(sketchy);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i) {
+        paths.push_back(Join(sketchy, "s" + std::to_string(i) + ".jpg"));
+        FakeClient::WriteBytes(paths.back(), "x");
+        engine->m_lclfiles.AddTail(CFileData(paths.back(), "s" + std::to_string(i), 0));
+    }
+    engine->OnFileDisplayed(paths[0].c_str());
+    std::filesystem::remove_all(sketchy);
+    uint32_t interval = 2000;
+    EXPECT_EQ(engine->DownloadImages(&interval), 1) << Log().Dump();
+    EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + paths[0])) << Log().Dump();
+    ASSERT_EQ(engine->m_lclfiles.GetCount(), 1);
+    EXPECT_TRUE(plat::PathExists(engine->m_lclfiles.begin()->Path));
+}
+
+// ---- the log says a state once ------------------------------------------------------------
+TEST_F(LivenessTest, CacheFullIsLoggedWhenItBeginsAndWhenItEnds) {
+    settings.MaxLocal = 5;
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(24, 1000);
+    // Ten quiet minutes with a full cache, then the host shows one file.
+    clock.At(11 * 60000, [this] {
+        engine->OnFileDisplayed(engine->m_lclfiles.begin()->Path.c_str());
+    });
+    clock.At(12 * 60000, [this] {
+        closing.store(1);
+        worker->m_wakeEvent.Set();
+    });
+    engine->RunComms();
+    EXPECT_EQ(Lines("DownloadImages: feed 0 per-feed cache full (5/5)"), 1) << Log().Dump();
+    EXPECT_EQ(Lines("DownloadImages: cache full (5/5)"), 1);
+    EXPECT_EQ(Lines("Refresh 0: per-feed cache full (5/5)"), 1) << Log().Dump();
+    EXPECT_EQ(Lines("CleanDispFiles: Removed "), 1);
+}
+
+TEST_F(LivenessTest, GlobalCacheFullIsLoggedOnceAndItsEndToo) {
+    settings.MaxLocal = 3;
+    CLumoraFeed f = SearchFeed(0);
+    for (int i = 0; i < 10; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
+    engine->m_feeds.Add(f);
+    AddCached(3, -1);  // files of no feed fill the cache
+    uint32_t interval = 2000;
+    for (int k = 0; k < 20; ++k) engine->DownloadImages(&interval);
+    EXPECT_EQ(Lines("DownloadImages: cache full (3/3)"), 1) << Log().Dump();
+    engine->m_lclfiles.RemoveHead();
+    engine->DownloadImages(&interval);
+    EXPECT_EQ(Lines("DownloadImages: cache has room again (2/3)"), 1) << Log().Dump();
+    for (int k = 0; k < 5; ++k) engine->DownloadImages(&interval);
+    EXPECT_EQ(Lines("DownloadImages: cache full (3/3)"), 2) << Log().Dump();
+}
+
+// ---- the restart loop ends on a stop --------------------------------------------------------
+std::atomic<int> g_listOpens{0};
+const plat::FileOps* g_real = nullptr;
+// Reading the cache list runs out of memory (a huge list in a 32-bit host).
+void ThrowOnListRead(const std::string& path, const char* mode) {
+    if (path.find("vdt_vd_files.lst") != std::string::npos && std::string(mode) == "rb") {
+        // A bounded number, so that a loop that ignores the stop still ends.
+        if (++g_listOpens < 50) throw std::bad_alloc();
+    }
+}
+FILE* ThrowingOpen(const std::string& path, const char* mode) {
+    ThrowOnListRead(path, mode);
+    return g_real->open(path, mode);
+}
+FILE* ThrowingOpenChecked(const std::string& path, const char* mode, int* error) {
+    ThrowOnListRead(path, mode);
+    return g_real->openChecked(path, mode, error);
+}
+
+TEST_F(LivenessTest, ExceptionBeforeTheLoopDoesNotOutliveAStop) {
+    engine->m_feeds.Add(SearchFeed(0));
+    FakeClient::WriteBytes(Join(folder, "vdt_vd_files.lst"), "[Veduta Lumora List v3]\r\n0\r\n0\r\n");
+    g_real = &plat::RealFileOps();
+    plat::FileOps ops = *g_real;
+    ops.open = &ThrowingOpen;
+    ops.openChecked = &ThrowingOpenChecked;
+    g_listOpens = 0;
+    plat::SetFileOpsForTest(&ops);
+    clock.At(3500, [this] {
+        closing.store(1);
+        worker->m_wakeEvent.Set();
+    });
+    worker->InitInstance();
+    plat::SetFileOpsForTest(nullptr);
+    // Tries at 0, 1, 2 and 3 s; the stop at 3.5 s ends the restarts.
+    EXPECT_EQ(g_listOpens.load(), 4) << Log().Dump();
+    EXPECT_LE(clock.now, 4000u);
+}
+
+}  // namespace
