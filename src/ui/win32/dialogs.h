@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "common/settings.h"
 #include "engine/engine.h"
 #include "service/api.h"
 #include "ui/dialog_logic.h"
@@ -184,12 +185,8 @@ private:
 class CLumoraDlg : public CModalDialog {
 public:
     CLumoraDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1000, parent), m_engine(&engine) {}
-    int m_enabled = 0;
-    std::string m_imgFolder;
-    int m_vpropTitle = 0;
-    int m_vpropDescr = 0;
-    unsigned m_maxLocal = 0;
-    std::string m_apiKey;
+    // The settings as the dialog shows them: set before the run, read after OK.
+    CLumoraSettings m_settings;
     CFeedArray m_feeds;
 
 protected:

@@ -57,9 +57,9 @@ BOOL CLumoraDlg::OnInitDialog() {
     m_list.InsertColumn(0, LoadStr(IDS_FEED_COLUMN).c_str(),
                         m_list.GetClientWidth() - GetSystemMetrics(SM_CXVSCROLL) - 1);
 
-    SetChecked(m_hWnd, IDC_ENABLED, m_enabled != 0);
-    SetItemText(m_hWnd, IDC_FOLDER, m_imgFolder);
-    SetItemText(m_hWnd, IDC_APIKEY, m_apiKey);
+    SetChecked(m_hWnd, IDC_ENABLED, m_settings.Enabled != 0);
+    SetItemText(m_hWnd, IDC_FOLDER, m_settings.ImgFolder);
+    SetItemText(m_hWnd, IDC_APIKEY, m_settings.ApiKey);
 
     RefreshFeedList();
     EnableControls();
@@ -151,13 +151,13 @@ void CLumoraDlg::OnDelete() {
 
 void CLumoraDlg::OnSettings() {
     CDwnlSettingsDlg settings(m_hWnd);
-    settings.m_vpropTitle = m_vpropTitle;
-    settings.m_vpropDescr = m_vpropDescr;
-    settings.m_maxLocal = m_maxLocal;
+    settings.m_vpropTitle = m_settings.VpropTitle;
+    settings.m_vpropDescr = m_settings.VpropDescr;
+    settings.m_maxLocal = m_settings.MaxLocal > 0 ? static_cast<unsigned>(m_settings.MaxLocal) : 0;
     if (settings.DoModal() != IDOK) return;
-    m_vpropTitle = settings.m_vpropTitle;
-    m_vpropDescr = settings.m_vpropDescr;
-    m_maxLocal = settings.m_maxLocal;
+    m_settings.VpropTitle = settings.m_vpropTitle;
+    m_settings.VpropDescr = settings.m_vpropDescr;
+    m_settings.MaxLocal = static_cast<int>(settings.m_maxLocal);  // at most 9999999
 }
 
 void CLumoraDlg::OnLocalCache() {
@@ -174,9 +174,9 @@ void CLumoraDlg::OnHelp() {
 }
 
 void CLumoraDlg::OnOK() {
-    m_enabled = IsChecked(m_hWnd, IDC_ENABLED) ? 1 : 0;
-    m_imgFolder = GetItemText(m_hWnd, IDC_FOLDER);
-    m_apiKey = CurrentApiKey();
+    m_settings.Enabled = IsChecked(m_hWnd, IDC_ENABLED) ? 1 : 0;
+    m_settings.ImgFolder = GetItemText(m_hWnd, IDC_FOLDER);
+    m_settings.ApiKey = CurrentApiKey();
 
     std::vector<bool> checks;
     for (int i = 0; i < m_list.GetItemCount(); ++i) checks.push_back(m_list.GetCheck(i));
@@ -184,8 +184,8 @@ void CLumoraDlg::OnOK() {
 
     // A folder that merely exists is not enough: a file, or a folder no file
     // can be created in, would make every download fail without a word.
-    const ui::FolderFacts facts = ProbeFolder(m_imgFolder);
-    ui::RuleResult rule = ui::CheckUsableFolder(m_imgFolder, facts);
+    const ui::FolderFacts facts = ProbeFolder(m_settings.ImgFolder);
+    ui::RuleResult rule = ui::CheckUsableFolder(m_settings.ImgFolder, facts);
     if (!rule.ok()) {
         std::string text = LoadStr(rule.messageId);
         size_t at = text.find("%s");
@@ -196,6 +196,6 @@ void CLumoraDlg::OnOK() {
     }
     // Only an accepted OK keeps the key: Cancel after a refused OK must
     // leave the stored one as it was.
-    RegWriteString(1, kApiKeyRegPath, kApiKeyValue, m_apiKey.c_str());
+    RegWriteString(1, kApiKeyRegPath, kApiKeyValue, m_settings.ApiKey.c_str());
     EndDialog(m_hWnd, IDOK);
 }
