@@ -17,27 +17,16 @@ static int32_t Configure(HostWord ownerWindow) {
     CLumoraApp& app = theApp();
     CLumoraEngine& engine = app.m_engine;
     CLumoraDlg dlg(reinterpret_cast<HWND>(ownerWindow), engine);
-    CLumoraSettings values;
-    engine.SnapshotForDialog(&values, &dlg.m_feeds);  // feeds: configuration and paging, no pools
-    dlg.m_enabled = values.Enabled;
-    dlg.m_imgFolder = values.ImgFolder;
-    dlg.m_vpropTitle = values.VpropTitle;
-    dlg.m_vpropDescr = values.VpropDescr;
-    dlg.m_maxLocal = static_cast<unsigned>(values.MaxLocal);
-    dlg.m_apiKey = values.ApiKey;
+    // The dialog holds a settings value: filled here, taken back only after OK
+    // (the dialog has then stored the API key).
+    engine.SnapshotForDialog(&dlg.m_settings, &dlg.m_feeds);  // feeds: configuration and paging, no pools
     if (dlg.DoModal() != IDOK) return 0;
 
-    values.Enabled = dlg.m_enabled;
-    values.ImgFolder = dlg.m_imgFolder;
-    values.VpropTitle = dlg.m_vpropTitle;
-    values.VpropDescr = dlg.m_vpropDescr;
-    values.MaxLocal = static_cast<int>(dlg.m_maxLocal);
-    values.ApiKey = dlg.m_apiKey;
     app.m_changed = 1;
     // Settings and key, then the feeds: each pool is kept by index, and the
     // image folder's cache is cleared when the list asks the service for
     // anything different.
-    engine.ApplyDialog(values, dlg.m_feeds);
+    engine.ApplyDialog(dlg.m_settings, dlg.m_feeds);
     return 1;
 }
 
