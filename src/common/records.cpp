@@ -12,19 +12,30 @@ bool CInvalidArgException::GetErrorMessage(char* buf, size_t size) const {
     return true;
 }
 
+const CFeedField kFeedFields[12] = {
+    {"Type", &CLumoraFeed::Type, nullptr},
+    {"Flg", &CLumoraFeed::Flg, nullptr},
+    {"Query", nullptr, &CLumoraFeed::Query},
+    {"Categories", nullptr, &CLumoraFeed::Categories},
+    {"Purity", nullptr, &CLumoraFeed::Purity},
+    {"Sorting", &CLumoraFeed::Sorting, nullptr},
+    {"TopRange", &CLumoraFeed::TopRange, nullptr},
+    {"Atleast", nullptr, &CLumoraFeed::Atleast},
+    {"Ratios", nullptr, &CLumoraFeed::Ratios},
+    {"Username", nullptr, &CLumoraFeed::Username},
+    {"CollId", nullptr, &CLumoraFeed::CollId},
+    {"CollName", nullptr, &CLumoraFeed::CollName},
+};
+
+void CopyFeedConfig(CLumoraFeed& to, const CLumoraFeed& from) {
+    for (const CFeedField& f : kFeedFields) {
+        if (f.number) to.*f.number = from.*f.number;
+        if (f.text) to.*f.text = from.*f.text;
+    }
+}
+
 void CLumoraFeed::AssignFields(const CLumoraFeed& o) {
-    Type = o.Type;
-    Flg = o.Flg;
-    Query = o.Query;
-    Categories = o.Categories;
-    Purity = o.Purity;
-    Sorting = o.Sorting;
-    TopRange = o.TopRange;
-    Atleast = o.Atleast;
-    Ratios = o.Ratios;
-    Username = o.Username;
-    CollId = o.CollId;
-    CollName = o.CollName;
+    CopyFeedConfig(*this, o);
     Seed = o.Seed;
     Page = o.Page;
     LastPage = o.LastPage;

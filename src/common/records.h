@@ -123,6 +123,19 @@ private:
     void AssignFields(const CLumoraFeed& o);
 };
 
+// The stored configuration of a feed, one row per field in the order the
+// settings store keeps them ("Feed%d_" + key). Loading, saving and copying
+// walk this table; a field's default is the value a new CLumoraFeed holds.
+struct CFeedField {
+    const char* key;
+    int CLumoraFeed::*number;        // a number field, or null
+    std::string CLumoraFeed::*text;  // a text field, or null
+};
+extern const CFeedField kFeedFields[12];
+
+// Copies the stored configuration fields (not paging, pool or MaxPhotos).
+void CopyFeedConfig(CLumoraFeed& to, const CLumoraFeed& from);
+
 typedef CArrayEx<CLumoraFeed> CFeedArray;
 typedef CArrayEx<CLumoraItem> CItemArray;
 typedef CArrayEx<CLumoraCollection> CCollectionArray;

@@ -19,22 +19,6 @@ std::string FeedKey(int index, const char* field) {
     return key;
 }
 
-int ReadFeedInt(int i, const char* field, int def) {
-    return ReadIntSetting(kSection, FeedKey(i, field).c_str(), def);
-}
-
-std::string ReadFeedText(int i, const char* field, const char* def) {
-    return ReadStringSetting(kSection, FeedKey(i, field).c_str(), def);
-}
-
-void WriteFeedInt(int i, const char* field, int value) {
-    WriteIntSetting(kSection, FeedKey(i, field).c_str(), value);
-}
-
-void WriteFeedText(int i, const char* field, const std::string& text) {
-    WriteStringSetting(kSection, FeedKey(i, field).c_str(), text.c_str());
-}
-
 }  // namespace
 
 void CLumoraEngine::LoadFeeds() {
@@ -45,42 +29,21 @@ void CLumoraEngine::LoadFeeds() {
 
     // Read everything through the host first, in the table's order; the
     // engine's lock is held only to apply it.
+    const CLumoraFeed defaults;
     std::vector<CLumoraFeed> loaded(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        CLumoraFeed& f = loaded[static_cast<size_t>(i)];
-        f.Type = ReadFeedInt(i, "Type", 0);
-        f.Flg = ReadFeedInt(i, "Flg", 1);
-        f.Query = ReadFeedText(i, "Query", "");
-        f.Categories = ReadFeedText(i, "Categories", "111");
-        f.Purity = ReadFeedText(i, "Purity", "100");
-        f.Sorting = ReadFeedInt(i, "Sorting", 0);
-        f.TopRange = ReadFeedInt(i, "TopRange", 3);
-        f.Atleast = ReadFeedText(i, "Atleast", "");
-        f.Ratios = ReadFeedText(i, "Ratios", "");
-        f.Username = ReadFeedText(i, "Username", "");
-        f.CollId = ReadFeedText(i, "CollId", "");
-        f.CollName = ReadFeedText(i, "CollName", "");
+        CLumoraFeed& feed = loaded[static_cast<size_t>(i)];
+        for (const CFeedField& f : kFeedFields) {
+            const std::string key = FeedKey(i, f.key);
+            if (f.number) feed.*f.number = ReadIntSetting(kSection, key.c_str(), defaults.*f.number);
+            if (f.text) feed.*f.text = ReadStringSetting(kSection, key.c_str(), (defaults.*f.text).c_str());
+        }
     }
 
     Lock lock(*this);
     // Feeds at indexes that exist keep their run state and pools.
     m_feeds.SetSize(count);
-    for (int i = 0; i < count; ++i) {
-        const CLumoraFeed& src = loaded[static_cast<size_t>(i)];
-        CLumoraFeed& f = m_feeds[i];
-        f.Type = src.Type;
-        f.Flg = src.Flg;
-        f.Query = src.Query;
-        f.Categories = src.Categories;
-        f.Purity = src.Purity;
-        f.Sorting = src.Sorting;
-        f.TopRange = src.TopRange;
-        f.Atleast = src.Atleast;
-        f.Ratios = src.Ratios;
-        f.Username = src.Username;
-        f.CollId = src.CollId;
-        f.CollName = src.CollName;
-    }
+    for (int i = 0; i < count; ++i) CopyFeedConfig(m_feeds[i], loaded[static_cast<size_t>(i)]);
     m_notified = 0;
     ++m_generation;
 }
@@ -95,19 +58,10 @@ void CLumoraEngine::SaveFeeds() {
     }
     WriteIntSetting(kSection, "nFeeds", static_cast<int>(feeds.size()));
     for (size_t n = 0; n < feeds.size(); ++n) {
-        const CLumoraFeed& f = feeds[n];
-        int i = static_cast<int>(n);
-        WriteFeedInt(i, "Type", f.Type);
-        WriteFeedInt(i, "Flg", f.Flg);
-        WriteFeedText(i, "Query", f.Query);
-        WriteFeedText(i, "Categories", f.Categories);
-        WriteFeedText(i, "Purity", f.Purity);
-        WriteFeedInt(i, "Sorting", f.Sorting);
-        WriteFeedInt(i, "TopRange", f.TopRange);
-        WriteFeedText(i, "Atleast", f.Atleast);
-        WriteFeedText(i, "Ratios", f.Ratios);
-        WriteFeedText(i, "Username", f.Username);
-        WriteFeedText(i, "CollId", f.CollId);
-        WriteFeedText(i, "CollName", f.CollName);
+        for (const CFeedField& f : kFeedFields) {
+            const std::string key = FeedKey(static_cast<int>(n), f.key);
+            if (f.number) WriteIntSetting(kSection, key.c_str(), feeds[n].*f.number);
+            if (f.text) WriteStringSetting(kSection, key.c_str(), (feeds[n].*f.text).c_str());
+        }
     }
 }
