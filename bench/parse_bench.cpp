@@ -1,5 +1,5 @@
 // Parse time of one 24-item search page (Google Benchmark). The page is the
-// file named by LUMORA_BENCH_PAGE (download_bench.sh saves a real one), or a
+// file named by LUMORA_BENCH_PAGE (a page saved from the stand-in service), or a
 // page built here in the service's format.
 #include <benchmark/benchmark.h>
 
