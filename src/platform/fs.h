@@ -42,14 +42,24 @@ const FileOps& Files();
 const FileOps* SetFileOpsForTest(const FileOps* ops);
 const FileOps& RealFileOps();
 
-inline bool PathExists(const std::string& p) { return Files().exists(p); }
-inline bool CreateFolder(const std::string& p, int* e = nullptr) { return Files().createFolder(p, e); }
-inline bool DeleteFileAt(const std::string& p, int* e = nullptr) { return Files().deleteFile(p, e); }
+inline bool PathExists(const std::string& p) {
+    return Files().exists(p);
+}
+inline bool CreateFolder(const std::string& p, int* e = nullptr) {
+    return Files().createFolder(p, e);
+}
+inline bool DeleteFileAt(const std::string& p, int* e = nullptr) {
+    return Files().deleteFile(p, e);
+}
 inline bool MoveReplace(const std::string& a, const std::string& b, int* e = nullptr) {
     return Files().moveReplace(a, b, e);
 }
-inline FILE* OpenFile(const std::string& p, const char* mode) { return Files().open(p, mode); }
-inline bool FlushClose(FILE* f) { return Files().flushClose(f); }
+inline FILE* OpenFile(const std::string& p, const char* mode) {
+    return Files().open(p, mode);
+}
+inline bool FlushClose(FILE* f) {
+    return Files().flushClose(f);
+}
 FILE* OpenFileChecked(const std::string& path, const char* mode, int* error);
 bool WriteAll(FILE* f, const void* data, size_t size);
 bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error);

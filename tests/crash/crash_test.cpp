@@ -116,8 +116,15 @@ TEST(Crash, EveryFileOperationOfARun) {
     }
     ASSERT_GT(total, 50) << "the run makes too few file operations to be a test";
 
+    // Under wine a process start costs about half a second: there every
+    // other point is tried (both builds run the same engine code).
+#ifdef _WIN32
+    const int stride = 2;
+#else
+    const int stride = 1;
+#endif
     int tried = 0, survived = 0;
-    for (int n = 1; n <= total; ++n) {
+    for (int n = 1; n <= total; n += stride) {
         SCOPED_TRACE("ended at file operation " + std::to_string(n) + " of " + std::to_string(total));
         const std::string folder = TestFolder("lumora_crash_");
         EarlierRun(folder);
@@ -135,7 +142,7 @@ TEST(Crash, EveryFileOperationOfARun) {
         std::error_code ec;
         if (afterCrash && afterRun) std::filesystem::remove_all(std::filesystem::path(folder), ec);
     }
-    std::printf("[ crash ] crash points tried: %d, survived: %d\n", tried, survived);
+    std::printf("[ crash ] crash points tried: %d of %d, survived: %d\n", tried, total, survived);
     EXPECT_EQ(survived, tried);
 }
 

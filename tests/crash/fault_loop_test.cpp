@@ -97,11 +97,17 @@ const Operation kOperations[] = {
     {"the stale-temp clean-up",
      [](Rig& rig) {
          EarlierRun(rig);
-         std::FILE* f = std::fopen(
-             In(rig.settings.ImgFolder, "sfw").append(1, plat::kPathSep).append("x.__t").c_str(), "wb");
-         if (f) std::fclose(f);
-         f = std::fopen(In(rig.settings.ImgFolder, "vdt_vd_files.__t").c_str(), "wb");
-         if (f) std::fclose(f);
+         // Left by a crash: a transfer in each purity folder, a list write.
+         for (const char* name : {"sfw", "sketchy"}) {
+             std::filesystem::create_directories(std::filesystem::path(In(rig.settings.ImgFolder, name)));
+             std::FILE* f = std::fopen(
+                 In(rig.settings.ImgFolder, name).append(1, plat::kPathSep).append("x.__t").c_str(), "wb");
+             ASSERT_NE(f, nullptr);
+             std::fclose(f);
+         }
+         std::FILE* f = std::fopen(In(rig.settings.ImgFolder, "vdt_vd_files.__t").c_str(), "wb");
+         ASSERT_NE(f, nullptr);
+         std::fclose(f);
      },
      [](Rig& rig) { rig.engine->RemoveStaleTempFiles(); }},
     {"a folder change",

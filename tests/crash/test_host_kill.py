@@ -60,7 +60,12 @@ class Run:
         if self.args.wine:
             cmd = ["wine"] + cmd
         env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
-        return subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        # Output goes to a file: under wine, helper processes that outlive a
+        # killed host may hold a pipe open long after it died.
+        out = tempfile.TemporaryFile()
+        proc = subprocess.Popen(cmd, env=env, stdout=out, stderr=subprocess.STDOUT)
+        proc.output = out
+        return proc
 
     def read_list(self):
         """The records of the cache list file: a list of paths (as this machine sees them)."""
@@ -100,15 +105,24 @@ class Run:
         return out
 
 
+def finish(proc, timeout):
+    """Waits for the process and returns its output."""
+    proc.wait(timeout=timeout)
+    proc.output.seek(0)
+    text = proc.output.read().decode("utf-8", "replace")
+    proc.output.close()
+    return text
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--host", required=True)
     p.add_argument("--module", required=True)
     p.add_argument("--wine", action="store_true")
-    p.add_argument("--points", type=int, default=0, help="kill points (default: 14 natively, 6 under wine)")
+    p.add_argument("--points", type=int, default=0, help="kill points (default: 8 natively, 4 under wine)")
     p.add_argument("--keep", action="store_true")
     args = p.parse_args()
-    points = args.points or (6 if args.wine else 14)
+    points = args.points or (4 if args.wine else 8)
     # Under wine the module needs about a second before its first download.
     first, last = (1.5, 7.0) if args.wine else (0.3, 5.0)
     step = (last - first) / max(points - 1, 1)
@@ -125,11 +139,11 @@ def main():
         proc = run.start(30)
         time.sleep(when)
         proc.kill()
-        out = proc.communicate()[0].decode("utf-8", "replace")
+        out = finish(proc, 60)
         tried += 1
         # Start again on the same folder; a clean stop writes the list.
         again = run.start(2.5 if not args.wine else 4)
-        log = again.communicate(timeout=120)[0].decode("utf-8", "replace")
+        log = finish(again, 120)
         try:
             problems = run.problems()
         except (OSError, AssertionError, ValueError, IndexError) as e:

@@ -29,20 +29,29 @@ bool ParentExists(const std::string& path) {
 // Maps errno of an operation on path to the code Windows gives for it.
 int MapErrno(int err, const std::string& path) {
     switch (err) {
-        case ENOENT: return ParentExists(path) ? kErrFileNotFound : kErrPathNotFound;
-        case ENOTDIR: return kErrPathNotFound;
+        case ENOENT:
+            return ParentExists(path) ? kErrFileNotFound : kErrPathNotFound;
+        case ENOTDIR:
+            return kErrPathNotFound;
         case EACCES:
         case EPERM:
         case EROFS:
-        case EISDIR: return kErrAccessDenied;
+        case EISDIR:
+            return kErrAccessDenied;
         case EBUSY:
-        case ETXTBSY: return kErrSharingViolation;
+        case ETXTBSY:
+            return kErrSharingViolation;
         case EEXIST:
-        case ENOTEMPTY: return 183;  // ERROR_ALREADY_EXISTS
-        case ENOSPC: return 112;     // ERROR_DISK_FULL
-        case ENAMETOOLONG: return 206;
-        case EXDEV: return 17;  // ERROR_NOT_SAME_DEVICE
-        default: return 31;     // ERROR_GEN_FAILURE
+        case ENOTEMPTY:
+            return 183;  // ERROR_ALREADY_EXISTS
+        case ENOSPC:
+            return 112;  // ERROR_DISK_FULL
+        case ENAMETOOLONG:
+            return 206;
+        case EXDEV:
+            return 17;  // ERROR_NOT_SAME_DEVICE
+        default:
+            return 31;  // ERROR_GEN_FAILURE
     }
 }
 
@@ -78,7 +87,9 @@ bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error)
     return Fail(error, MapErrno(err, to));
 }
 
-FILE* OpenImpl(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+FILE* OpenImpl(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
 
 FILE* OpenCheckedImpl(const std::string& path, const char* mode, int* error) {
     FILE* f = std::fopen(path.c_str(), mode);
@@ -86,7 +97,9 @@ FILE* OpenCheckedImpl(const std::string& path, const char* mode, int* error) {
     return f;
 }
 
-bool WriteImpl(FILE* f, const void* data, size_t size) { return size == 0 || std::fwrite(data, 1, size, f) == size; }
+bool WriteImpl(FILE* f, const void* data, size_t size) {
+    return size == 0 || std::fwrite(data, 1, size, f) == size;
+}
 
 bool FreeSpaceImpl(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
     struct statvfs st;
@@ -109,7 +122,9 @@ const FileOps kReal = {Exists,         CreateFolderImpl, DeleteFileImpl, MoveRep
 
 }  // namespace
 
-const FileOps& RealFileOps() { return kReal; }
+const FileOps& RealFileOps() {
+    return kReal;
+}
 
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());

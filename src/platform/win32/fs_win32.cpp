@@ -36,7 +36,8 @@ bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error)
     // A scanner or indexer may hold the target open for a moment: retry a
     // sharing violation or access denial briefly before giving up.
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
         DWORD err = GetLastError();
         if ((err != ERROR_SHARING_VIOLATION && err != ERROR_ACCESS_DENIED) || attempt >= 10) {
             SetLastError(err);
@@ -46,7 +47,9 @@ bool MoveReplaceImpl(const std::string& from, const std::string& to, int* error)
     }
 }
 
-FILE* OpenImpl(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+FILE* OpenImpl(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
 
 // The runtime keeps the system's error code of a failed open in _doserrno:
 // a held file gives 32, a missing folder 3.
@@ -61,11 +64,14 @@ FILE* OpenCheckedImpl(const std::string& path, const char* mode, int* error) {
     return f;
 }
 
-bool WriteImpl(FILE* f, const void* data, size_t size) { return size == 0 || std::fwrite(data, 1, size, f) == size; }
+bool WriteImpl(FILE* f, const void* data, size_t size) {
+    return size == 0 || std::fwrite(data, 1, size, f) == size;
+}
 
 bool FreeSpaceImpl(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
     ULARGE_INTEGER avail, all;
-    if (!GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &avail, &all, nullptr)) return Fail(error);
+    if (!GetDiskFreeSpaceExA(path.empty() ? nullptr : path.c_str(), &avail, &all, nullptr))
+        return Fail(error);
     *available = avail.QuadPart;
     *total = all.QuadPart;
     return true;
@@ -85,7 +91,9 @@ const FileOps kReal = {Exists,         CreateFolderImpl, DeleteFileImpl, MoveRep
 
 }  // namespace
 
-const FileOps& RealFileOps() { return kReal; }
+const FileOps& RealFileOps() {
+    return kReal;
+}
 
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     std::string pattern = folder;
