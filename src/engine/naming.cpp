@@ -101,8 +101,16 @@ std::string CanonicalPart(const std::string& part, PathStyle style) {
 
 struct NormalPath {
     bool absolute = false;
+    // Windows style: a ":" other than a drive's ("C:img" is relative to the
+    // drive's current folder, "a:b" a stream): such a path is inside nothing.
+    bool odd = false;
     std::vector<std::string> parts;  // "." removed, ".." resolved (kept only at the start of a relative path)
 };
+
+bool IsDrive(const std::string& part) {
+    return part.size() == 2 && part[1] == ':' &&
+           ((part[0] >= 'a' && part[0] <= 'z') || (part[0] >= 'A' && part[0] <= 'Z'));
+}
 
 NormalPath Normalize(const std::string& path, PathStyle style) {
     std::vector<std::string> raw;
@@ -120,11 +128,11 @@ NormalPath Normalize(const std::string& path, PathStyle style) {
     for (auto it = raw.rbegin(); it != raw.rend(); ++it) {
         const std::string part = CanonicalPart(*it, style);
         if (part.empty() || part == ".") continue;
-        if (style == PathStyle::kWindows && n.parts.empty() && part.find(':') != std::string::npos &&
-            it == raw.rbegin()) {
+        if (style == PathStyle::kWindows && part.find(':') != std::string::npos) {
+            if (it != raw.rbegin() || !IsDrive(part)) n.odd = true;
             n.absolute = true;
             n.parts.push_back(part);
-            fixedRoot = 1;
+            fixedRoot = n.parts.size();
             continue;
         }
         if (part == "..") {
@@ -175,6 +183,7 @@ bool PathInsideFolder(const std::string& path, const std::string& folder, PathSt
     // it would open.
     if (path.find('\0') != std::string::npos || folder.find('\0') != std::string::npos) return false;
     NormalPath p = Normalize(path, style), f = Normalize(folder, style);
+    if (p.odd || f.odd) return false;
     if (p.absolute != f.absolute || p.parts.size() <= f.parts.size()) return false;
     for (size_t i = 0; i < f.parts.size(); ++i)
         if (p.parts[i] != f.parts[i]) return false;
@@ -197,11 +206,11 @@ bool CFolderGate::Contains(const std::string& path) const {
     if (!m_prefix.empty() && path.size() > m_prefix.size() && path.compare(0, m_prefix.size(), m_prefix) == 0) {
         // Any byte that could be a separator splits here; a false split only
         // sends the path to the full check, and so does any name that starts
-        // or ends with a dot or blank, and a NUL.
+        // or ends with a dot or blank, a NUL and a colon.
         bool plain = true, named = false;
         size_t start = m_prefix.size();
         for (size_t i = start; i <= path.size() && plain; ++i) {
-            if (i < path.size() && path[i] == '\0') plain = false;
+            if (i < path.size() && (path[i] == '\0' || path[i] == ':')) plain = false;
             if (i < path.size() && path[i] != '/' && path[i] != '\\') continue;
             size_t len = i - start;
             if (len > 0 && (path[start] == '.' || path[i - 1] == '.' || path[i - 1] == ' ')) plain = false;
@@ -215,7 +224,7 @@ bool CFolderGate::Contains(const std::string& path) const {
 
 bool SameFolder(const std::string& a, const std::string& b, PathStyle style) {
     NormalPath x = Normalize(a, style), y = Normalize(b, style);
-    return x.absolute == y.absolute && x.parts == y.parts;
+    return x.absolute == y.absolute && x.odd == y.odd && x.parts == y.parts;
 }
 
 // The purity text comes from the service and becomes a folder name. Rule:

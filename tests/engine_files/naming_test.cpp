@@ -139,6 +139,10 @@ TEST(PathRules, InsideTheFolderInBothStyles) {
         {"sfw/a.jpg", "", true, true},
         {"..\\a.jpg", "", true, false},
         {"a:\\b", "", true, false},                         // a drive to Windows
+        {"C:img\\x", "", true, false},                      // relative to the drive's current folder
+        {"hy.LxC:", "\\", false, false},                    // a ":" is no drive (a fuzz finding)
+        {"/img/x:y/a.jpg", "/img", true, false},
+        {"C:\\img\\a.jpg:s", "C:\\img", false, false},          // a stream
     };
     for (const Row& r : rows) {
         for (PathStyle style : {PathStyle::kPosix, PathStyle::kWindows}) {
