@@ -133,6 +133,17 @@ class InjectorScope {
     }
 };
 
+// A fresh folder of this test and this process: several builds may run the
+// same test at once on one machine.
+inline std::string OwnFolder(const std::string& prefix) {
+#ifdef _WIN32
+    const long pid = static_cast<long>(GetCurrentProcessId());
+#else
+    const long pid = static_cast<long>(getpid());
+#endif
+    return TestFolder(prefix + std::to_string(pid) + "_");
+}
+
 // ---- a clock that stands still ------------------------------------------------------
 class StillClock : public Clock {
   public:

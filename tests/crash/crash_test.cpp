@@ -103,7 +103,7 @@ TEST(Crash, EveryFileOperationOfARun) {
     // How many file operations the run makes.
     int total = 0;
     {
-        const std::string folder = TestFolder("lumora_crash_");
+        const std::string folder = OwnFolder("lumora_crash_");
         EarlierRun(folder);
         {
             InjectorScope count(0, 0);
@@ -126,7 +126,7 @@ TEST(Crash, EveryFileOperationOfARun) {
     int tried = 0, survived = 0;
     for (int n = 1; n <= total; n += stride) {
         SCOPED_TRACE("ended at file operation " + std::to_string(n) + " of " + std::to_string(total));
-        const std::string folder = TestFolder("lumora_crash_");
+        const std::string folder = OwnFolder("lumora_crash_");
         EarlierRun(folder);
         const int rc = RunChild(folder, n);
         ++tried;

@@ -136,7 +136,7 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
         int n = 1;
         for (;; ++n) {
             SCOPED_TRACE("failing call " + std::to_string(n));
-            const std::string folder = TestFolder("lumora_fault_");
+            const std::string folder = OwnFolder("lumora_fault_");
             std::string list = In(folder, statefmt::kListName), paging = In(folder, statefmt::kPagingName);
             Rig rig(folder);
             op.prepare(rig);
