@@ -6,6 +6,10 @@
 #include <cmath>
 
 #include "engine_files/harness.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include "platform/profile.h"
 
 namespace ef {
@@ -47,11 +51,10 @@ TEST(OleDate, SplitRoundsToTheSecond) {
         double ole;
         int y, mo, d, h, mi, s;
     } rows[] = {
-        {36526.0 + 0.4 / 86400, 2000, 1, 1, 0, 0, 0},
-        {36526.0 + 0.6 / 86400, 2000, 1, 1, 0, 0, 1},
-        {36526.0 - 0.3 / 86400, 2000, 1, 1, 0, 0, 0},       // just below midnight rounds up to it
-        {36525.0 + 86399.7 / 86400, 2000, 1, 1, 0, 0, 0},   // carries into the next day
-        {36892.0 - 0.2 / 86400, 2001, 1, 1, 0, 0, 0},       // and into the next year
+        {36526.0 + 0.4 / 86400, 2000, 1, 1, 0, 0, 0},     {36526.0 + 0.6 / 86400, 2000, 1, 1, 0, 0, 1},
+        {36526.0 - 0.3 / 86400, 2000, 1, 1, 0, 0, 0},      // just below midnight rounds up to it
+        {36525.0 + 86399.7 / 86400, 2000, 1, 1, 0, 0, 0},  // carries into the next day
+        {36892.0 - 0.2 / 86400, 2001, 1, 1, 0, 0, 0},      // and into the next year
     };
     for (const Row& r : rows) {
         OleDateParts p = SplitOleDate(r.ole);
@@ -97,6 +100,47 @@ TEST(OleDate, LocalNowIsARecentDate) {
 
 class FileOpsTest : public EngineFixture {};
 
+// Why a list could not be opened decides whether it is missing (an empty
+// cache) or must be read again later: the codes must be the platform's.
+TEST_F(FileOpsTest, OpenErrorsAndFreeSpace) {
+    WriteBytes(In({"there.txt"}), "x");
+    struct Row {
+        const char* what;
+        std::string path;
+        bool opens;
+        int error;
+    } rows[] = {
+        {"a file that is there", In({"there.txt"}), true, 0},
+        {"a missing file", In({"nope.txt"}), false, plat::kErrFileNotFound},
+        {"a file in a missing folder", In({"nodir", "a.txt"}), false, plat::kErrPathNotFound},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        int e = -1;
+        FILE* f = plat::OpenFileChecked(r.path, "rb", &e);
+        EXPECT_EQ(f != nullptr, r.opens);
+        if (f) std::fclose(f);
+        if (!r.opens) {
+            EXPECT_EQ(e, r.error);
+        }
+    }
+#ifdef _WIN32
+    // A file another program holds without sharing: the sharing violation.
+    HANDLE held = CreateFileA(In({"there.txt"}).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    int heldError = -1;
+    EXPECT_EQ(plat::OpenFileChecked(In({"there.txt"}), "rb", &heldError), nullptr);
+    EXPECT_EQ(heldError, plat::kErrSharingViolation);
+    CloseHandle(held);
+#endif
+    uint64_t available = 0, total = 0;
+    int e = 0;
+    ASSERT_TRUE(plat::FreeSpace(folder, &available, &total, &e)) << e;
+    EXPECT_GT(total, 0u);
+    EXPECT_LE(available, total);
+    EXPECT_FALSE(plat::FreeSpace(In({"nodir"}), &available, &total, &e));
+}
+
 TEST_F(FileOpsTest, ErrorCodes) {
     namespace fs = std::filesystem;
     fs::create_directories(fs::path(In({"dir"})));
@@ -111,13 +155,22 @@ TEST_F(FileOpsTest, ErrorCodes) {
         int error;
     } rows[] = {
         {"delete a missing file", [&](int* x) { return plat::DeleteFileAt(In({"nope.txt"}), x); }, false, 2},
-        {"delete in a missing folder", [&](int* x) { return plat::DeleteFileAt(In({"nodir", "a.txt"}), x); }, false, 3},
+        {"delete in a missing folder",
+         [&](int* x) {
+             return plat::DeleteFileAt(In({"nodir", "a.txt"}), x);
+         },
+         false, 3},
         {"delete a folder", [&](int* x) { return plat::DeleteFileAt(In({"dir"}), x); }, false, 5},
         {"create an existing folder", [&](int* x) { return plat::CreateFolder(In({"dir"}), x); }, false, 183},
-        {"create below a missing folder", [&](int* x) { return plat::CreateFolder(In({"nodir", "sub"}), x); }, false, 3},
-        {"move a missing file", [&](int* x) { return plat::MoveReplace(In({"nope.txt"}), In({"t2.txt"}), x); }, false, 2},
-        {"move over an existing file", [&](int* x) { return plat::MoveReplace(In({"source.txt"}), In({"target.txt"}), x); },
-         true, 0},
+        {"create below a missing folder",
+         [&](int* x) {
+             return plat::CreateFolder(In({"nodir", "sub"}), x);
+         },
+         false, 3},
+        {"move a missing file",
+         [&](int* x) { return plat::MoveReplace(In({"nope.txt"}), In({"t2.txt"}), x); }, false, 2},
+        {"move over an existing file",
+         [&](int* x) { return plat::MoveReplace(In({"source.txt"}), In({"target.txt"}), x); }, true, 0},
         {"create a folder", [&](int* x) { return plat::CreateFolder(In({"new"}), x); }, true, 0},
         {"delete a file", [&](int* x) { return plat::DeleteFileAt(In({"file.txt"}), x); }, true, 0},
     };
@@ -185,18 +238,26 @@ TEST_F(ProfileTest, UpdatesLikeTheSystemWriter) {
         std::vector<Step> steps;
         std::string after;
     } rows[] = {
-        {"side file layout", U16(u"[Enable]\r\n"),
+        {"side file layout",
+         U16(u"[Enable]\r\n"),
          {{u"Enable", u"Description", u"1"}, {u"Description", u"Text", u"a b\tc  "}},
          U16(u"[Enable]\r\nDescription=1\r\n[Description]\r\nText=a b\tc  \r\n")},
-        {"leading blanks of a value are dropped", U16(u"[Enable]\r\n"), {{u"Enable", u"K", u"  v"}},
+        {"leading blanks of a value are dropped",
+         U16(u"[Enable]\r\n"),
+         {{u"Enable", u"K", u"  v"}},
          U16(u"[Enable]\r\nK=v\r\n")},
         {"blank lines dropped, keys trimmed, values replaced in place",
          U16(u"\r\n[Enable]\r\n foo = bar \r\n\r\n;note\r\n[Description]\r\nText=old\r\nMore=1\r\n\r\n"),
          {{u"Enable", u"Description", u"1"}, {u"Description", u"Text", u"new"}, {u"New", u"K", u"v"}},
-         U16(u"[Enable]\r\nfoo=bar\r\n;note\r\nDescription=1\r\n[Description]\r\nText=new\r\nMore=1\r\n[New]\r\nK=v\r\n")},
-        {"names match ignoring case", U16(u"[ENABLE]\r\nDESCRIPTION=0\r\n"), {{u"Enable", u"Description", u"1"}},
+         U16(u"[Enable]\r\nfoo=bar\r\n;note\r\nDescription=1\r\n[Description]\r\nText=new\r\nMore=1\r\n[New]"
+             u"\r\nK=v\r\n")},
+        {"names match ignoring case",
+         U16(u"[ENABLE]\r\nDESCRIPTION=0\r\n"),
+         {{u"Enable", u"Description", u"1"}},
          U16(u"[ENABLE]\r\nDESCRIPTION=1\r\n")},
-        {"a new file is narrow text", "", {{u"Enable", u"Description", u"1"}, {u"Description", u"Text", u"x"}},
+        {"a new file is narrow text",
+         "",
+         {{u"Enable", u"Description", u"1"}, {u"Description", u"Text", u"x"}},
          "[Enable]\r\nDescription=1\r\n[Description]\r\nText=x\r\n"},
     };
     for (const Row& r : rows) {
