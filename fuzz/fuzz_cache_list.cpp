@@ -1,6 +1,7 @@
-// The cache list, any version and any damage: every record
+// The cache list and its journal, any version and any damage: every record
 // read or salvaged lies inside the folder and has an id without control
-// characters, and the list written from what was read reads back equal.
+// characters, and the list (or a journal entry) written from what was read
+// reads back equal.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,5 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (statefmt::FitsLine(first.timeText, statefmt::kListLineMax))
         FUZZ_CHECK(again.timeText == first.timeText, FuzzShow(first.timeText));
 
+    // The journal: every entry read writes back to the same entry.
+    std::vector<statefmt::JournalEntry> entries;
+    int skippedLines = 0;
+    statefmt::DecodeJournal(bytes, size, &entries, &skippedLines);
+    for (const statefmt::JournalEntry& e : entries) {
+        FUZZ_CHECK(e.op == '+' || e.op == '-', std::string(1, e.op));
+        if (!statefmt::FitsList(e.record)) continue;
+        std::string text = statefmt::EncodeJournalHeader() + statefmt::EncodeJournalRecord(e.op, e.record);
+        std::vector<statefmt::JournalEntry> back;
+        int none = 0;
+        statefmt::DecodeJournal(text.data(), text.size(), &back, &none);
+        FUZZ_CHECK(none == 0 && back.size() == 1 && back[0].op == e.op && SameRecord(back[0].record, e.record),
+                   FuzzShow(text));
+    }
     return 0;
 }

@@ -87,7 +87,9 @@ def answers(outdir, base):
             "%s\n%s\n%s" % (el["path"], el.get("file_type", ""), el.get("purity", "")))
     names = ["http://h/a\x00\\..\\..\\evil.jpg\nimage/jpeg\nsfw", "http://h/CON.jpg\nimage/png\n..",
              "http://h/x\nvideo/../../y\n../../z", "http://h/\n\n", "noslash\nimage/gif\nC:",
-             "http://h/a:b?c.jpg\nIMAGE/JPEG\nnsfw", "http://h/trail. \nimage/bmp\nsfw. "]
+             "http://h/a:b?c.jpg\nIMAGE/JPEG\nnsfw", "http://h/trail. \nimage/bmp\nsfw. ",
+             "\x00y\\\x90t.h/x\n\n\n\x00y",  # findings: a folder with a NUL,
+             "hy\xff\xff.LxC:\nC\n\n\\"]  # a colon that is no drive
     for i, text in enumerate(names):
         put(outdir, "fuzz_local_name", "shape-%02d" % i, text)
 
