@@ -10,11 +10,6 @@ lumora_test(NAME engine_run_tests
     ${CMAKE_CURRENT_LIST_DIR}/liveness_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/threads_test.cpp
   LABELS engine)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  # The tests set up and read the engine's data directly, on one thread or
-  # while the worker is known to wait; the analysis is for the product code.
-  target_compile_options(engine_run_tests PRIVATE -Wno-thread-safety-analysis)
-endif()
 
 # Native only: the real module must stay mapped while its worker runs.
 if(NOT WIN32)

@@ -297,4 +297,131 @@ TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
         for (const CLumoraItem& it : f.Items) EXPECT_EQ(engine->m_ids.count(it.Id), 1u) << it.Id;
 }
 
+// A host that serialises its callbacks on its own thread: a log line or
+// notification from the worker waits until the host's thread has taken it,
+// which that thread does between messages. Were the worker to call with the
+// engine's lock held while the host's thread waits for that lock in a
+// message, neither would go on; the bounded wait counts that instead.
+class SerialHost {
+public:
+    static SerialHost*& Current() {
+        static SerialHost* h = nullptr;
+        return h;
+    }
+    std::thread::id hostThread = std::this_thread::get_id();
+    std::atomic<bool> blocking{true};
+    std::atomic<int> stuck{0};   // worker calls the host's thread never took
+    std::atomic<int> handed{0};  // worker calls taken by the host's thread
+
+    static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord, HostWord) {
+        SerialHost* h = Current();
+        if (!h || (code != PHC_LOG && code != PHC_NOTIFY)) return 1;
+        if (std::this_thread::get_id() == h->hostThread) return 1;
+        std::unique_lock<std::mutex> l(h->m_mutex);
+        const uint64_t ticket = ++h->m_posted;
+        if (!h->m_cv.wait_for(l, std::chrono::seconds(5), [&] { return h->m_taken >= ticket || !h->blocking; }))
+            ++h->stuck;
+        else
+            ++h->handed;
+        return 1;
+    }
+    // The host's thread between messages: takes what the worker handed over.
+    void Pump() {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_taken = m_posted;
+        m_cv.notify_all();
+    }
+    void StopBlocking() {
+        std::lock_guard<std::mutex> l(m_mutex);
+        blocking = false;
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    uint64_t m_posted = 0, m_taken = 0;
+};
+
+TEST_F(WorkerThreadTest, HostThatTakesCallsOnItsOwnThreadNeverWaitsForTheWorker) {
+    SerialHost host;
+    SerialHost::Current() = &host;
+    theApp().m_callback.store(&SerialHost::Callback);
+    settings.MaxLocal = 6;
+    engine->m_feeds.Add(SearchFeed(0));
+    engine->m_feeds.Add(CollectionFeed(3));
+    std::atomic<int> pages{0};
+    client.onPage = [&](int page, CItemArray& items, std::string&, int& lastPage) {
+        const int n = ++pages;
+        for (int j = 0; j < 5; ++j) items.Add(MakeItem("s" + std::to_string(n) + "-" + std::to_string(j)));
+        lastPage = page + 1;
+        return 1;
+    };
+    std::atomic<int> downloads{0};
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        ++downloads;
+        return FakeClient::WriteBytes(file, "img");
+    };
+    engine->Start();
+    std::mt19937 rng(11);
+    for (int i = 0; i < 600 && host.stuck.load() == 0; ++i) {
+        host.Pump();
+        switch (i % 5) {
+            case 0: {  // message 6: the settings to save
+                CLumoraSettings v = engine->GetSettings();
+                EXPECT_EQ(v.MaxLocal, 6);
+                break;
+            }
+            case 1: {  // message 5: the dialog opens and closes with OK
+                CLumoraSettings v;
+                CFeedArray feeds;
+                engine->SnapshotForDialog(&v, &feeds);
+                engine->ApplyDialog(v, feeds);
+                break;
+            }
+            case 2: engine->Enable(true, 1); break;  // message 40
+            case 3: {                                // message 14
+                std::vector<std::string> files = DiskImages();
+                if (!files.empty()) engine->OnFileDisplayed(files[rng() % files.size()].c_str());
+                break;
+            }
+            default: engine->SetApiKey("key" + std::to_string(i)); break;
+        }
+        host.Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(Eventually([&] {
+        host.Pump();
+        return downloads.load() >= 10;
+    }));
+    host.StopBlocking();
+    engine->Stop();
+    theApp().m_callback.store(nullptr);
+    SerialHost::Current() = nullptr;
+    EXPECT_EQ(host.stuck.load(), 0);
+    EXPECT_GT(host.handed.load(), 50);  // the worker did talk to the host meanwhile
+}
+
+// The wake event the worker waits on: a signal ends one wait (and is used up
+// by it), a signal before the wait is kept for it, and a wait without one
+// times out.
+TEST(WakeEventTest, AutoResetSignalAndTimeout) {
+    WakeEvent ev;
+    EXPECT_FALSE(ev.TryTake());
+    EXPECT_FALSE(ev.WaitFor(1));
+    ev.Set();
+    EXPECT_TRUE(ev.WaitFor(60000));  // already set: no wait
+    EXPECT_FALSE(ev.TryTake());      // used up
+    ev.Set();
+    ev.Set();
+    EXPECT_TRUE(ev.TryTake());
+    EXPECT_FALSE(ev.TryTake());  // two signals, one wake
+    std::atomic<bool> woke{false};
+    std::thread waiter([&] { woke = ev.WaitFor(60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ev.Set();
+    waiter.join();
+    EXPECT_TRUE(woke.load());
+}
+
 }  // namespace
