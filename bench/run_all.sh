@@ -22,6 +22,7 @@ while [ $# -gt 0 ]; do
   *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
+native="$(cd "$native" && pwd)" win="$(cd "$win" && pwd)"
 if [ -n "$out" ]; then exec > >(tee "$out"); fi
 
 cmake --build "$native" -j2 --target download_bench engine_bench vdthost lumora >&2
@@ -90,9 +91,9 @@ echo
 "$root/scripts/service-ctl.sh" start "$ng/service" >/dev/null
 curl -s -o "$ng/page.json" "$(cat "$ng/service/url")/api/v1/search?sorting=date_added&page=1" || true
 "$root/scripts/service-ctl.sh" stop "$ng/service"
-pn=$("$native/bench/download_bench" parse "$ng/page.json" | sed -n 's/^parse_us_per_page=//p')
+pn=$("$native/bench/download_bench" parse "$ng/page.json" | sed -n 's/^parse_us_per_page=//p') || true
 pw=$(WINEPREFIX="$win/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  wine "$win/bench/download_bench.exe" parse "Z:${ng//\//\\}\\page.json" | tr -d '\r' | sed -n 's/^parse_us_per_page=//p')
+  wine "$win/bench/download_bench.exe" parse "Z:${ng//\//\\}\\page.json" | tr -d '\r' | sed -n 's/^parse_us_per_page=//p') || true
 echo "- $(stat -c %s "$ng/page.json") bytes: native ${pn:-?} µs per page, Windows build under wine ${pw:-?} µs per page"
 echo
 
