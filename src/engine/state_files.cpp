@@ -317,7 +317,11 @@ bool CLumoraEngine::RecordInJournal(char op, const CFileData& record) {
     }
     if (!FileListReady()) return false;
     const std::string dir = m_list.status == CListState::kNotRead ? m_settings.ImgFolder : m_list.folder;
-    if (!PathInsideFolder(record.Path, dir)) return false;
+    if (!PathInsideFolder(record.Path, dir)) {
+        LogMessage("m_lclfiles: %s is not in the image folder %s, not recorded", record.Path.c_str(),
+                   dir.c_str());
+        return false;
+    }
     int error = 0;
     if (!AppendJournalTo(dir, statefmt::EncodeJournalRecord(op, record), &error)) {
         LogMessage("m_lclfiles: can't record %s in the journal, error %d", record.Path.c_str(), error);
