@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-
 const char kLogPrefix[] = "[Lumora Plugin]";
 
 std::atomic<PlugInHostCallback>& HostCallbackSlot() {
@@ -20,7 +19,7 @@ int LogMessage(const char* format, ...) {
     va_list args;
     va_start(args, format);
     // A longer line is cut to 2047 characters; the terminator always fits.
-    if (vsnprintf(text, sizeof text, format ? format : "", args) < 0) text[0] = 0;
+    if (format && vsnprintf(text, sizeof text, format, args) < 0) text[0] = 0;
     va_end(args);
     text[sizeof text - 1] = 0;
     if (HoldHostCall(PHC_LOG, 0, text)) return 1;
