@@ -42,10 +42,10 @@ run_preset win
 if [ $QUICK = 0 ]; then
   # clang's thread-safety analysis runs as part of this build (warnings are errors);
   # its tests are the same as the plain native ones, so only the fast in-process ones run.
-  run_preset native-clang -L "engine|service" -E "host_page|e2e"
+  run_preset native-clang -L "engine|service" -E "_host|e2e|crash"
   run_preset native-asan
   # Races show in the threaded gtest programs; the python-driven runs add nothing there but time.
-  run_preset native-tsan -E "e2e_engine|host_contract|service_host_page"
+  run_preset native-tsan -E "e2e|host_contract|_host|crash"
 fi
 
 if [ $QUICK = 0 ]; then
