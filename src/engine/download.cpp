@@ -88,15 +88,17 @@ int CLumoraEngine::DownloadImages(uint32_t* interval) {
         *interval = 2000;
         return kPassIdle;
     }
-    // Below the free-space floor no new download starts.
-    if (!DiskHasRoom()) {
+    Pick pick;
+    if (m_feeds.IsEmpty() || !PickItemLocked(limits, cacheFull, globalVictim, &pick)) {
+        if (cacheFull) NoteCacheFullLocked(true, count, limits.cacheLimit);
         FlushFileListIfDirty();
         *interval = 2000;
         return kPassIdle;
     }
-    Pick pick;
-    if (m_feeds.IsEmpty() || !PickItemLocked(limits, cacheFull, globalVictim, &pick)) {
-        if (cacheFull) NoteCacheFullLocked(true, count, limits.cacheLimit);
+    // Below the free-space floor no new download starts (and so no shown
+    // file leaves). Asked only when there is something to fetch: an idle
+    // pass touches no file.
+    if (!DiskHasRoom()) {
         FlushFileListIfDirty();
         *interval = 2000;
         return kPassIdle;
@@ -265,7 +267,6 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     if (m_settings.VpropTitle || m_settings.VpropDescr) WriteVpropFile(path, pick.item);
     LogMessage("m_lclfiles Add: %s %s (feed %d)", path.c_str(), pick.item.Id.c_str(), pick.feed);
     m_lclfiles.AddTail(record);
-    if (m_recordFoldersKnown) m_recordFolders.insert(FolderOf(path));
     CItemArray& pool = m_feeds[pick.feed].Items;
     RemovePoolItem(pool, pick.slot, pick.item.Id);
     m_failedAttempts.erase(pick.item.Id);
@@ -303,7 +304,7 @@ void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
         LogMessage("CleanDispFiles: Removed %s", path.c_str());
         m_dirty = 1;
         // Gone before us: the user deleted it, or its folder.
-        if (error != 0) HealDeletedFoldersLocked();
+        if (error != 0) HealDeletedFoldersLocked(true);
     } else {
         LogMessage("CleanDispFiles: Unable to Remove %s, error %d", path.c_str(), error);
     }
@@ -355,23 +356,27 @@ void CLumoraEngine::NoteCacheFullLocked(bool full, int64_t count, int64_t limit)
                    std::to_string(limit).c_str());
 }
 
-// A purity folder the user deleted takes its records with it: they name no
-// file, so they would never be shown, never evicted, and hold their feed at
-// its limit for good.
-void CLumoraEngine::HealDeletedFoldersLocked() {
-    if (!m_recordFoldersKnown) {
-        m_recordFolders.clear();
-        for (const CFileData& d : m_lclfiles) m_recordFolders.insert(FolderOf(d.Path));
-        m_recordFoldersKnown = true;
+// Records whose files the user deleted, one by one or with their purity
+// folder, are dropped: they name no file, so they would never be shown,
+// never evicted, and would hold their feed at its limit for good. The look
+// is one file-system call per folder (its oldest record's file), every five
+// minutes or at once when an eviction found a file gone; a folder whose
+// sample is missing has all its records looked at.
+void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
+    const uint32_t tick = m_clock->TickCount();
+    if (!now && m_recordFoldersKnown && static_cast<uint32_t>(tick - m_lastFolderCheck) < 5 * 60000) return;
+    m_lastFolderCheck = tick;
+    m_recordFoldersKnown = true;
+    std::set<std::string> sampled, suspect;
+    for (const CFileData& d : m_lclfiles) {
+        const std::string folder = FolderOf(d.Path);
+        if (!sampled.insert(folder).second) continue;
+        if (!plat::PathExists(d.Path)) suspect.insert(folder);
     }
-    for (std::set<std::string>::iterator f = m_recordFolders.begin(); f != m_recordFolders.end();) {
-        if (f->empty() || plat::PathExists(*f)) {
-            ++f;
-            continue;
-        }
+    for (const std::string& folder : suspect) {
         int dropped = 0;
         for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
-            if (FolderOf(it->Path) == *f && !plat::PathExists(it->Path)) {
+            if (FolderOf(it->Path) == folder && !plat::PathExists(it->Path)) {
                 it = m_lclfiles.RemoveAt(it);
                 ++dropped;
             } else {
@@ -379,10 +384,9 @@ void CLumoraEngine::HealDeletedFoldersLocked() {
             }
         }
         if (dropped) {
-            LogMessage("HealRecords: folder %s is gone, %d records dropped", f->c_str(), dropped);
+            LogMessage("HealRecords: %d records in %s without their files dropped", dropped, folder.c_str());
             m_dirty = 1;
         }
-        f = m_recordFolders.erase(f);
     }
 }
 

@@ -265,7 +265,7 @@ private:
     void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
     void DropPoolItemLocked(const Pick& pick) REQUIRES(m_stateLock);
     void NoteCacheFullLocked(bool full, int64_t count, int64_t limit) REQUIRES(m_stateLock);
-    void HealDeletedFoldersLocked() REQUIRES(m_stateLock);
+    void HealDeletedFoldersLocked(bool now = false) REQUIRES(m_stateLock);
 
     // ---- worker steps ----
     // Worker, under the lock: takes a key that SetApiKey stashed while it ran.
@@ -291,8 +291,10 @@ private:
     std::vector<char> m_cycleGaveNew GUARDED_BY(m_stateLock);
     std::vector<uint32_t> m_restUntil GUARDED_BY(m_stateLock);
     bool m_cacheFullLogged GUARDED_BY(m_stateLock) = false;
-    std::set<std::string> m_recordFolders GUARDED_BY(m_stateLock);  // folders the records live in
-    bool m_recordFoldersKnown GUARDED_BY(m_stateLock) = false;      // false: gather them from the records
+    // When the records' files were last looked at (HealDeletedFoldersLocked);
+    // false: not yet in this run.
+    bool m_recordFoldersKnown GUARDED_BY(m_stateLock) = false;
+    uint32_t m_lastFolderCheck GUARDED_BY(m_stateLock) = 0;
 };
 
 // The rules that keep files inside the image folder take the path style as a

@@ -160,7 +160,6 @@ void CLumoraEngine::ResetPassStateLocked() {
     m_downloadFeedState.clear();
     m_cycleGaveNew.clear();
     m_restUntil.clear();
-    m_recordFolders.clear();
     m_recordFoldersKnown = false;
     m_cacheFullLogged = false;
 }

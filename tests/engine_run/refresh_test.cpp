@@ -49,11 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
         GatingCase{"paging goes on", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = 2; f.LastPage = 3; },
                    3, ""},
         GatingCase{"per-feed cache full",
-                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) {
+                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest* t) {
+                       // Records of files that exist: records of missing files are dropped.
                        e.m_settings.MaxLocal = 2;
-                       e.m_lclfiles.AddTail(CFileData("a.jpg", "a", 0));
-                       e.m_lclfiles.AddTail(CFileData("b.jpg", "b", 0));
-                       e.m_lclfiles.AddTail(CFileData("c.jpg", "c", 1));  // another feed's file
+                       t->AddCached(2, 0);
+                       t->AddCached(1, 1);  // another feed's file
                    },
                    0, "Refresh 0: per-feed cache full (2/2)"},
         GatingCase{"another feed's files do not count",
@@ -68,10 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
         GatingCase{"MaxLocal negative", [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.m_settings.MaxLocal = -5; },
                    0, "Refresh 0: per-feed cache full (0/-5)"},
         GatingCase{"max photos reached after page 1",
-                   [](CLumoraEngine& e, CLumoraFeed& f, EngineTest*) {
+                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest* t) {
                        f.Page = 1;
                        for (int i = 0; i < 499; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
-                       e.m_lclfiles.AddTail(CFileData("a.jpg", "a", 0));
+                       t->AddCached(1, 0);
                    },
                    0, "Refresh 0: max photos reached (500/500)"},
         GatingCase{"max photos never holds page 1",
