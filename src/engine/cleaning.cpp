@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/state_format.h"
@@ -32,10 +33,23 @@ bool ReadHead(const std::string& path, size_t limit, std::string* bytes) {
     return true;
 }
 
-// Whether two paths have the same property side file.
-bool SameSidePath(const std::string& a, const std::string& b) {
-    const std::string sa = SidePathOf(a), sb = SidePathOf(b);
-    return sa.size() == sb.size() && FoldPathCase(sa) == FoldPathCase(sb);
+// Extensions a cached image comes with: the MIME table's and those the
+// service's own names carry.
+const char* const kImageExtensions[] = {"jpg",  "jpeg", "png", "gif", "bmp", "tif",
+                                        "tiff", "webp", "mpg", "mp4", "mp3", "unknown"};
+
+// The image paths that would share the side file of path (path itself left
+// out): its stem with each image extension.
+std::vector<std::string> SameSideCandidates(const std::string& path) {
+    std::string stem = SidePathOf(path);
+    stem.resize(stem.size() - 5);  // "vprop"
+    std::vector<std::string> out;
+    const std::string self = FoldPathCase(path);
+    for (const char* ext : kImageExtensions) {
+        std::string candidate = stem + ext;
+        if (FoldPathCase(candidate) != self) out.push_back(std::move(candidate));
+    }
+    return out;
 }
 
 }  // namespace
@@ -96,8 +110,9 @@ int CLumoraEngine::DeleteImageAndSide(const std::string& path, bool withSide, in
 bool CLumoraEngine::SideFileShared(const std::string& path) const {
     // Lists written by earlier builds may hold abc.jpg and abc.png: their
     // one abc.vprop stays while either is cached.
-    for (const CFileData& d : m_lclfiles)
-        if (d.Path != path && SameSidePath(d.Path, path) && FoldPathCase(d.Path) != FoldPathCase(path)) return true;
+    CFileList& files = const_cast<CFileList&>(m_lclfiles);  // Find does not change the list
+    for (const std::string& other : SameSideCandidates(path))
+        if (files.Find(other) != files.end()) return true;
     return false;
 }
 
@@ -106,9 +121,9 @@ bool CLumoraEngine::NameTaken(const std::string& path) const {
     // and no cached image shares that side file (abc.jpg and abc.png both
     // have abc.vprop).
     if (plat::PathExists(path) || plat::PathExists(SidePathOf(path))) return true;
-    for (const CFileData& d : m_lclfiles)
-        if (SameSidePath(d.Path, path)) return true;
-    return false;
+    CFileList& files = const_cast<CFileList&>(m_lclfiles);
+    if (files.Find(path) != files.end()) return true;
+    return SideFileShared(path);
 }
 
 bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
@@ -194,8 +209,8 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
         int error = 0;
         recorded = AppendJournalTo(folder, entries, &error);
         if (!recorded) {
-            LogMessage("ClearCache: can't record the removals in %s, error %d; nothing deleted", folder.c_str(),
-                       error);
+            LogMessage("ClearCache: can't record the removals in %s, error %d; nothing deleted",
+                       folder.c_str(), error);
             result.listUnusable = true;
             result.firstFailed = folder;
             result.firstError = error;
