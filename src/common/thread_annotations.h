@@ -28,18 +28,18 @@
 // A plain (non-recursive) mutex that the analysis knows as a capability.
 // lock/unlock keep the standard names so std::lock_guard works in tests.
 class CAPABILITY("mutex") Mutex {
-public:
+  public:
     void lock() ACQUIRE() { m_mutex.lock(); }
     void unlock() RELEASE() { m_mutex.unlock(); }
 
-private:
+  private:
     std::mutex m_mutex;
 };
 
 // Holds a Mutex for its scope; Unlock/Lock let a pass let go around slow work
 // (a transfer, a sleep) and take it back.
 class SCOPED_CAPABILITY MutexLock {
-public:
+  public:
     explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : m_mutex(mutex) { m_mutex.lock(); }
     ~MutexLock() RELEASE() {
         if (m_held) m_mutex.unlock();
@@ -55,7 +55,7 @@ public:
         m_held = true;
     }
 
-private:
+  private:
     Mutex& m_mutex;
     bool m_held = true;
 };

@@ -162,7 +162,8 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
             if (limits.maxLocal > 0 && !feed.Items.IsEmpty()) victim = OwnVictimLocked(i);
             if (victim.empty()) {
                 if (FeedStateChanged(m_downloadFeedState, i, kFeedFull))
-                    LogMessage("DownloadImages: feed %d per-feed cache full (%d/%d)", i, files, limits.maxLocal);
+                    LogMessage("DownloadImages: feed %d per-feed cache full (%d/%d)", i, files,
+                               limits.maxLocal);
                 // A full feed whose pages are used up starts over, so that
                 // it has new images to offer once a file of it was shown.
                 if (limits.maxLocal > 0 && feed.Items.IsEmpty()) RotateIfExhaustedLocked(i);

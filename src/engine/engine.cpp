@@ -7,7 +7,11 @@
 
 CLumoraEngine::CLumoraEngine(CLumoraSettings& settings, std::atomic<int32_t>& closing,
                              const std::atomic<int32_t>& hosttype)
-    : m_client(&m_api), m_settings(settings), m_closing(closing), m_hosttype(hosttype), m_clock(&SystemClock()) {
+    : m_client(&m_api),
+      m_settings(settings),
+      m_closing(closing),
+      m_hosttype(hosttype),
+      m_clock(&SystemClock()) {
     m_api.m_stop = &m_closing;
     Lock lock(*this);
     m_ids.reserve(11923);
@@ -38,7 +42,9 @@ int CLumoraEngine::CountEnabledFeeds() const {
     return n;
 }
 
-int CLumoraEngine::CountFeedFiles(int feedIndex) const { return m_lclfiles.CountFeed(feedIndex); }
+int CLumoraEngine::CountFeedFiles(int feedIndex) const {
+    return m_lclfiles.CountFeed(feedIndex);
+}
 
 void CLumoraEngine::RebuildIdMap() {
     m_ids.clear();

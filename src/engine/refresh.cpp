@@ -17,7 +17,9 @@ namespace {
 
 // Ids and seeds go into line-based state files: a control character would
 // split or merge records there. An id that long is no id the service gives.
-bool IsUsableId(const std::string& id) { return !id.empty() && id.size() <= 255 && !HasControl(id); }
+bool IsUsableId(const std::string& id) {
+    return !id.empty() && id.size() <= 255 && !HasControl(id);
+}
 
 // Whole minutes of a span in days, rounded to the nearest second first.
 double WholeMinutes(double days) {
@@ -134,11 +136,13 @@ int CLumoraEngine::Refresh(int) {
 bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     const CLumoraFeed& feed = m_feeds[i];
     if (!feed.IsEnabled()) {
-        if (FeedStateChanged(m_feedState, i, kDisabled)) LogMessage("Refresh %d: is disabled (retries %d)", i, feed.Retries);
+        if (FeedStateChanged(m_feedState, i, kDisabled))
+            LogMessage("Refresh %d: is disabled (retries %d)", i, feed.Retries);
         return false;
     }
     if (feed.LastPage > 0 && next > feed.LastPage) {
-        if (FeedStateChanged(m_feedState, i, kAllPagesDone)) LogMessage("Refresh %d: all pages done (last=%d)", i, feed.LastPage);
+        if (FeedStateChanged(m_feedState, i, kAllPagesDone))
+            LogMessage("Refresh %d: all pages done (last=%d)", i, feed.LastPage);
         return false;
     }
     const int maxLocal = m_settings.MaxLocal;
@@ -147,7 +151,8 @@ bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     // shown file to give up for a new one: otherwise it would keep the same
     // images for good.
     if (files >= maxLocal && (maxLocal <= 0 || !feed.Items.IsEmpty() || OwnVictimLocked(i).empty())) {
-        if (FeedStateChanged(m_feedState, i, kFeedFull)) LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
+        if (FeedStateChanged(m_feedState, i, kFeedFull))
+            LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
         return false;
     }
     const int64_t held = static_cast<int64_t>(files) + feed.Items.GetSize();
@@ -214,7 +219,8 @@ void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t 
         if (retryAfterMs > pause) pause = std::min(retryAfterMs, kMaxRetryAfterMs);
         m_servicePauseMs = pause;
         m_servicePauseUntil = m_clock->TickCount() + pause;
-        LogMessage("Refresh %d: no answer from the service (%d), next request in %u s", i, answer, pause / 1000);
+        LogMessage("Refresh %d: no answer from the service (%d), next request in %u s", i, answer,
+                   pause / 1000);
         return;
     }
     if (f.Retries < INT_MAX) ++f.Retries;
@@ -241,10 +247,13 @@ bool CLumoraEngine::ApiRequestAllowedLocked() {
     return static_cast<int>(m_apiRequestTicks.size()) < kApiRequestsPerMinute;
 }
 
-void CLumoraEngine::NoteApiRequestLocked() { m_apiRequestTicks.push_back(m_clock->TickCount()); }
+void CLumoraEngine::NoteApiRequestLocked() {
+    m_apiRequestTicks.push_back(m_clock->TickCount());
+}
 
 bool CLumoraEngine::FeedStateChanged(std::vector<int>& states, int i, int state) {
-    if (static_cast<int>(states.size()) < m_feeds.GetSize()) states.resize(static_cast<size_t>(m_feeds.GetSize()), 0);
+    if (static_cast<int>(states.size()) < m_feeds.GetSize())
+        states.resize(static_cast<size_t>(m_feeds.GetSize()), 0);
     if (states[static_cast<size_t>(i)] == state) return false;
     states[static_cast<size_t>(i)] = state;
     return true;

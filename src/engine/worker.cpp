@@ -152,7 +152,9 @@ void CLumoraEngine::RunComms() {
 // could fetch (every feed with wallpapers pooled was at its limit, or none
 // had any). What would give it work wakes the loop: a shown-file report, a
 // dialog's OK, a cache clean; and the next refresh pass comes with the wait.
-uint32_t CLumoraEngine::ChooseWait(int lastResult) { return lastResult == kPassIdle ? 30000 : 1000; }
+uint32_t CLumoraEngine::ChooseWait(int lastResult) {
+    return lastResult == kPassIdle ? 30000 : 1000;
+}
 
 void CLumoraEngine::ResetPassStateLocked() {
     m_failedAttempts.clear();

@@ -18,7 +18,7 @@ bool CloseWithoutDeviceFlush(FILE* f) {
 }
 
 class LivenessTest : public EngineTest {
-public:
+  public:
     std::shared_ptr<CLumoraThread> worker;
     long shows = 0;
     plat::FileOps quickOps;
@@ -206,7 +206,8 @@ TEST_P(ItemAttempts, AreBounded) {
         return c.transfer == 1 ? FakeClient::WriteBytes(file, "") : c.transfer;
     };
     uint32_t interval = 2000;
-    for (int k = 0; k < CLumoraEngine::kMaxItemAttempts; ++k) EXPECT_EQ(engine->DownloadImages(&interval), -1);
+    for (int k = 0; k < CLumoraEngine::kMaxItemAttempts; ++k)
+        EXPECT_EQ(engine->DownloadImages(&interval), -1);
     EXPECT_EQ(engine->m_feeds[0].Items.IsEmpty(), c.dropped) << c.name << "\n" << Log().Dump();
     EXPECT_EQ(Log().Has("DownloadImages: http://images.test/full/w-bad.jpg dropped after 3 failed attempts"),
               c.dropped)
@@ -214,20 +215,18 @@ TEST_P(ItemAttempts, AreBounded) {
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty()) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ItemAttempts,
-                         ::testing::Values(AttemptCase{"404", 404, true}, AttemptCase{"410", 410, true},
-                                           AttemptCase{"500 that never heals", 500, true},
-                                           AttemptCase{"not an image", -4, true},
-                                           AttemptCase{"empty body", 1, true},
-                                           AttemptCase{"no connection", -2, false},
-                                           AttemptCase{"request not sent", -1, false},
-                                           AttemptCase{"429", 429, false}),
-                         [](const ::testing::TestParamInfo<AttemptCase>& info) {
-                             std::string n = info.param.name;
-                             for (char& ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Table, ItemAttempts,
+    ::testing::Values(AttemptCase{"404", 404, true}, AttemptCase{"410", 410, true},
+                      AttemptCase{"500 that never heals", 500, true}, AttemptCase{"not an image", -4, true},
+                      AttemptCase{"empty body", 1, true}, AttemptCase{"no connection", -2, false},
+                      AttemptCase{"request not sent", -1, false}, AttemptCase{"429", 429, false}),
+    [](const ::testing::TestParamInfo<AttemptCase>& info) {
+        std::string n = info.param.name;
+        for (char& ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return n;
+    });
 
 TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
     CLumoraFeed f = SearchFeed(0);
@@ -274,8 +273,8 @@ TEST_F(LivenessTest, CacheOfAThousandFillsPastFiveHundred) {
 struct PageFailureCase {
     const char* name;
     int type;
-    int answer;     // m_lastResult of the failed request
-    bool counts;    // counts toward disabling the feed
+    int answer;   // m_lastResult of the failed request
+    bool counts;  // counts toward disabling the feed
 };
 class PageFailures : public LivenessTest, public ::testing::WithParamInterface<PageFailureCase> {};
 
@@ -305,27 +304,27 @@ TEST_P(PageFailures, OnlyAnswersNamingTheFeedWrongDisableIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PageFailures,
-    ::testing::Values(PageFailureCase{"search no connection", 0, -2, false},
-                      PageFailureCase{"search request not sent", 0, -1, false},
-                      PageFailureCase{"search empty answer", 0, -3, false},
-                      PageFailureCase{"search answer not JSON", 0, 0, false},
-                      PageFailureCase{"search 500", 0, 500, false}, PageFailureCase{"search 503", 0, 503, false},
-                      PageFailureCase{"search 429", 0, 429, false},
-                      PageFailureCase{"search 404 of the endpoint", 0, 404, false},
-                      PageFailureCase{"search 401 wrong key", 0, 401, true},
-                      PageFailureCase{"search 403", 0, 403, true},
-                      PageFailureCase{"search 400 bad parameters", 0, 400, true},
-                      PageFailureCase{"collection 404", 1, 404, true},
-                      PageFailureCase{"collection 410", 1, 410, true},
-                      PageFailureCase{"collection 502", 1, 502, false}),
-    [](const ::testing::TestParamInfo<PageFailureCase>& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Table, PageFailures,
+                         ::testing::Values(PageFailureCase{"search no connection", 0, -2, false},
+                                           PageFailureCase{"search request not sent", 0, -1, false},
+                                           PageFailureCase{"search empty answer", 0, -3, false},
+                                           PageFailureCase{"search answer not JSON", 0, 0, false},
+                                           PageFailureCase{"search 500", 0, 500, false},
+                                           PageFailureCase{"search 503", 0, 503, false},
+                                           PageFailureCase{"search 429", 0, 429, false},
+                                           PageFailureCase{"search 404 of the endpoint", 0, 404, false},
+                                           PageFailureCase{"search 401 wrong key", 0, 401, true},
+                                           PageFailureCase{"search 403", 0, 403, true},
+                                           PageFailureCase{"search 400 bad parameters", 0, 400, true},
+                                           PageFailureCase{"collection 404", 1, 404, true},
+                                           PageFailureCase{"collection 410", 1, 410, true},
+                                           PageFailureCase{"collection 502", 1, 502, false}),
+                         [](const ::testing::TestParamInfo<PageFailureCase>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
 
 // A five-minute outage: page requests back off (not every 10 s), no feed is
 // disabled, and pages come again within two minutes of the service's return.
@@ -416,7 +415,8 @@ TEST_F(LivenessTest, DeletedPurityFolderTakesItsRecordsAtTheNextPass) {
     engine->Refresh(0);
     EXPECT_EQ(engine->m_lclfiles.GetCount(), 2) << Log().Dump();
     for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
-    EXPECT_TRUE(Log().Has("HealRecords: 3 records in " + sketchy + " without their files dropped")) << Log().Dump();
+    EXPECT_TRUE(Log().Has("HealRecords: 3 records in " + sketchy + " without their files dropped"))
+        << Log().Dump();
     // The list on disk says the same.
     CLumoraEngine reader(settings, closing, hosttype);
     reader.m_feeds.Add(SearchFeed(0));
@@ -455,9 +455,7 @@ TEST_F(LivenessTest, CacheFullIsLoggedWhenItBeginsAndWhenItEnds) {
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
     // Ten quiet minutes with a full cache, then the host shows one file.
-    clock.At(11 * 60000, [this] {
-        engine->OnFileDisplayed(engine->m_lclfiles.begin()->Path.c_str());
-    });
+    clock.At(11 * 60000, [this] { engine->OnFileDisplayed(engine->m_lclfiles.begin()->Path.c_str()); });
     clock.At(12 * 60000, [this] {
         closing.store(1);
         worker->m_wakeEvent.Set();

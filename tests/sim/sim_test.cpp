@@ -26,10 +26,10 @@ constexpr uint64_t kSecond = 1000, kMinute = 60 * kSecond, kHour = 60 * kMinute,
 enum class ItemKind { Image, Always404, NotImage };
 
 struct CatalogSpec {
-    int type = 0;                 // 0 search, 1 collection
-    int size = 0;                 // images the service has for the feed
-    const char* purity = "sfw";   // the service's purity text of its images
-    int badEvery = 0;             // every n-th item is bad (0: none)
+    int type = 0;                // 0 search, 1 collection
+    int size = 0;                // images the service has for the feed
+    const char* purity = "sfw";  // the service's purity text of its images
+    int badEvery = 0;            // every n-th item is bad (0: none)
     ItemKind bad = ItemKind::Image;
 };
 
@@ -41,14 +41,14 @@ struct DailyWindow {
 };
 
 struct Faults {
-    DailyWindow outage;     // no connection at all (result -1)
-    DailyWindow storm5xx;   // every answer 503
-    DailyWindow burst429;   // every answer 429 with a Retry-After
+    DailyWindow outage;    // no connection at all (result -1)
+    DailyWindow storm5xx;  // every answer 503
+    DailyWindow burst429;  // every answer 429 with a Retry-After
     uint32_t retryAfterMs = 0;
 };
 
 class SimService : public CLumoraApi {
-public:
+  public:
     SimClock* clock = nullptr;
     std::vector<CatalogSpec> catalogs;
     Faults faults;
@@ -59,8 +59,8 @@ public:
 
     static const int kPerPage = 24;
 
-    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed, int& lastPage,
-                        int& total) override {
+    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
+                        int& lastPage, int& total) override {
         int key = feed.Query.compare(0, 4, "feed") == 0 ? std::atoi(feed.Query.c_str() + 4) : -1;
         seed = "simseed";
         return Page(key, feed.Purity, page, items, lastPage, total);
@@ -95,7 +95,7 @@ public:
         return c.size - (c.size + c.badEvery - 1) / c.badEvery;
     }
 
-private:
+  private:
     bool Visible(const CatalogSpec& c) const { return std::string(c.purity) != "nsfw" || !m_apikey.empty(); }
     int Fault() const {
         const uint64_t t = clock->now;
@@ -151,10 +151,10 @@ struct Scenario {
     uint32_t showEverySec = 5;
     uint64_t sessionPerDay = 10 * kMinute;  // the host shows images this long each day
     Faults faults;
-    uint64_t deleteFolderAt = 0;  // the user deletes the "sfw" folder (0: never)
-    uint64_t stopStartEvery = 0;  // host stops and starts the plug-in (0: never)
-    uint64_t cacheCleanAt = 0;    // the user cleans the cache (0: never)
-    uint64_t clockBackAt = 0;     // the local clock is set back 3 hours (0: never)
+    uint64_t deleteFolderAt = 0;     // the user deletes the "sfw" folder (0: never)
+    uint64_t stopStartEvery = 0;     // host stops and starts the plug-in (0: never)
+    uint64_t cacheCleanAt = 0;       // the user cleans the cache (0: never)
+    uint64_t clockBackAt = 0;        // the local clock is set back 3 hours (0: never)
     uint64_t scanEvery = 6 * kHour;  // disk against list comparison
     // Runs only with LUMORA_SIM_HEAVY set: filling 20,000 files costs minutes
     // while choosing a local name looks at every cached record.
@@ -182,7 +182,8 @@ struct Figures {
     std::string name;
     int days = 0;
     long downloads = 0, evictions = 0;
-    double longestGapMin = 0;  // longest showing time without a new image, over the feeds that had images to give
+    double longestGapMin =
+        0;  // longest showing time without a new image, over the feeds that had images to give
     double gapBoundMin = 0;
     int peakPerMinute = 0;
     uint32_t longestInterval = 0;
@@ -230,7 +231,7 @@ struct LogTally {
 // The clock of the simulation: every wait of the loop is one step, and the
 // invariants are checked before it.
 class StepClock : public SimClock {
-public:
+  public:
     std::function<void()> onStep;
     double dateShift = 0;  // days added to the local date (the user sets the clock)
     bool Wait(WakeEvent& ev, uint32_t timeoutMs) override {
@@ -267,7 +268,7 @@ bool CloseWithoutDeviceFlush(FILE* f) {
 }
 
 class Simulation {
-public:
+  public:
     explicit Simulation(const Scenario& s) : sc(s) {}
 
     Figures Run() {
@@ -283,7 +284,8 @@ public:
         service.faults = sc.faults;
         engine->m_client = &service;
         for (size_t k = 0; k < sc.feeds.size(); ++k) {
-            CLumoraFeed f = sc.feeds[k].type == 1 ? CollectionFeed(static_cast<int>(k)) : SearchFeed(static_cast<int>(k));
+            CLumoraFeed f =
+                sc.feeds[k].type == 1 ? CollectionFeed(static_cast<int>(k)) : SearchFeed(static_cast<int>(k));
             f.Purity = std::string(sc.feeds[k].purity) == "nsfw" ? "001" : "100";
             engine->m_feeds.Add(f);
         }
@@ -328,8 +330,7 @@ public:
         fig.gapBoundMin = GapBound() / 60000.0;
         fig.peakPerMinute = service.peakPerMinute;
         fig.longestInterval = longestInterval;
-        fig.realSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+        fig.realSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
         engine.reset();
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
@@ -350,11 +351,12 @@ public:
     }
 
     uint64_t GapBound() const {
-        uint64_t fault = std::max({sc.faults.outage.length, sc.faults.storm5xx.length, sc.faults.burst429.length});
+        uint64_t fault =
+            std::max({sc.faults.outage.length, sc.faults.storm5xx.length, sc.faults.burst429.length});
         return 10 * kMinute + (fault ? fault + 2 * kMinute : 0);
     }
 
-private:
+  private:
     const Scenario& sc;
     CLumoraSettings settings;
     std::atomic<int32_t> closing{0};
@@ -425,8 +427,8 @@ private:
     }
     void Fail(const std::string& what) {
         if (!failure.empty()) return;
-        failure = "day " + std::to_string(clock.now / kDay) + " " + std::to_string((clock.now % kDay) / kSecond) +
-                  " s: " + what;
+        failure = "day " + std::to_string(clock.now / kDay) + " " +
+                  std::to_string((clock.now % kDay) / kSecond) + " s: " + what;
         StopWorker();
     }
 
@@ -463,8 +465,8 @@ private:
             }
             longestGap[k] = std::max(longestGap[k], gaps[k]);
             if (gaps[k] > GapBound())
-                Fail("feed " + std::to_string(k) + " got no new image for " + std::to_string(gaps[k] / kSecond) +
-                     " s of showing time");
+                Fail("feed " + std::to_string(k) + " got no new image for " +
+                     std::to_string(gaps[k] / kSecond) + " s of showing time");
         }
         if (now >= nextScan) {
             CheckDisk();
@@ -529,26 +531,73 @@ std::vector<Scenario> Scenarios() {
     std::vector<Scenario> v;
     auto add = [&v](Scenario s) { v.push_back(s); };
     Scenario s;
-    s = Named("large search"); s.feeds = {Search(100000)}; add(s);
-    s = Named("collection smaller than MaxLocal"); s.feeds = {Search(100000), Collection(30)}; add(s);
-    s = Named("empty search"); s.feeds = {Search(100000), Search(0)}; add(s);
-    s = Named("nsfw without key"); s.feeds = {Search(100000), Search(5000, "nsfw")}; add(s);
-    s = Named("MaxLocal 5"); s.maxLocal = 5; s.feeds = {Search(100000), Collection(2)}; add(s);
-    s = Named("MaxLocal 100, three feeds"); s.feeds = {Search(100000), Search(3000, "sketchy"), Collection(500)}; add(s);
-    s = Named("MaxLocal 1000"); s.maxLocal = 1000; s.feeds = {Search(100000)}; add(s);
-    s = Named("MaxLocal 20000"); s.maxLocal = 20000; s.feeds = {Search(100000)}; s.scanEvery = 5 * kDay; s.heavy = true; add(s);
-    s = Named("several feeds mixed"); s.maxLocal = 20;
-    s.feeds = {Search(100000), Collection(7), Search(0), Search(900, "nsfw"), Search(4000, "sketchy")}; add(s);
-    s = Named("URL that always 404s"); s.feeds = {Bad(Search(100000), 4, ItemKind::Always404)}; add(s);
-    s = Named("never an image"); s.feeds = {Bad(Search(100000), 3, ItemKind::NotImage)}; add(s);
-    s = Named("5xx storms"); s.feeds = {Search(100000), Collection(300)}; s.faults = Storms(); add(s);
-    s = Named("five-minute outage each day"); s.feeds = {Search(100000), Collection(300)}; s.faults = Outage(); add(s);
-    s = Named("429 bursts"); s.feeds = {Search(100000), Collection(300)}; s.faults = Bursts(); add(s);
-    s = Named("purity folder deleted"); s.feeds = {Search(100000), Search(5000, "sketchy")};
-    s.deleteFolderAt = 2 * kDay + 5 * kMinute; add(s);
-    s = Named("stop and start every hour"); s.feeds = {Search(100000), Collection(40)}; s.stopStartEvery = kHour; add(s);
-    s = Named("cache clean"); s.feeds = {Search(100000), Collection(40)}; s.cacheCleanAt = 3 * kDay + 10 * kMinute; add(s);
-    s = Named("clock set back"); s.feeds = {Search(100000)}; s.clockBackAt = 2 * kDay + 6 * kMinute; add(s);
+    s = Named("large search");
+    s.feeds = {Search(100000)};
+    add(s);
+    s = Named("collection smaller than MaxLocal");
+    s.feeds = {Search(100000), Collection(30)};
+    add(s);
+    s = Named("empty search");
+    s.feeds = {Search(100000), Search(0)};
+    add(s);
+    s = Named("nsfw without key");
+    s.feeds = {Search(100000), Search(5000, "nsfw")};
+    add(s);
+    s = Named("MaxLocal 5");
+    s.maxLocal = 5;
+    s.feeds = {Search(100000), Collection(2)};
+    add(s);
+    s = Named("MaxLocal 100, three feeds");
+    s.feeds = {Search(100000), Search(3000, "sketchy"), Collection(500)};
+    add(s);
+    s = Named("MaxLocal 1000");
+    s.maxLocal = 1000;
+    s.feeds = {Search(100000)};
+    add(s);
+    s = Named("MaxLocal 20000");
+    s.maxLocal = 20000;
+    s.feeds = {Search(100000)};
+    s.scanEvery = 5 * kDay;
+    s.heavy = true;
+    add(s);
+    s = Named("several feeds mixed");
+    s.maxLocal = 20;
+    s.feeds = {Search(100000), Collection(7), Search(0), Search(900, "nsfw"), Search(4000, "sketchy")};
+    add(s);
+    s = Named("URL that always 404s");
+    s.feeds = {Bad(Search(100000), 4, ItemKind::Always404)};
+    add(s);
+    s = Named("never an image");
+    s.feeds = {Bad(Search(100000), 3, ItemKind::NotImage)};
+    add(s);
+    s = Named("5xx storms");
+    s.feeds = {Search(100000), Collection(300)};
+    s.faults = Storms();
+    add(s);
+    s = Named("five-minute outage each day");
+    s.feeds = {Search(100000), Collection(300)};
+    s.faults = Outage();
+    add(s);
+    s = Named("429 bursts");
+    s.feeds = {Search(100000), Collection(300)};
+    s.faults = Bursts();
+    add(s);
+    s = Named("purity folder deleted");
+    s.feeds = {Search(100000), Search(5000, "sketchy")};
+    s.deleteFolderAt = 2 * kDay + 5 * kMinute;
+    add(s);
+    s = Named("stop and start every hour");
+    s.feeds = {Search(100000), Collection(40)};
+    s.stopStartEvery = kHour;
+    add(s);
+    s = Named("cache clean");
+    s.feeds = {Search(100000), Collection(40)};
+    s.cacheCleanAt = 3 * kDay + 10 * kMinute;
+    add(s);
+    s = Named("clock set back");
+    s.feeds = {Search(100000)};
+    s.clockBackAt = 2 * kDay + 6 * kMinute;
+    add(s);
     return v;
 }
 
@@ -562,10 +611,11 @@ TEST_P(LivenessSim, KeepsDeliveringForAMonth) {
     EXPECT_TRUE(sim.failure.empty()) << sc.name << ": " << sim.failure << "\nlast log lines:\n" << sim.Log();
     EXPECT_GE(fig.days, std::getenv("LUMORA_SIM_DAYS") ? 1 : sc.days) << sc.name;
     EXPECT_GT(fig.downloads, 0) << sc.name;
-    std::printf("[ sim      ] %-34s %3d days %8ld downloads %8ld evictions  gap %6.1f min (bound %4.1f)  "
-                "%2d API/min peak  %6.2f s\n",
-                fig.name.c_str(), fig.days, fig.downloads, fig.evictions, fig.longestGapMin, fig.gapBoundMin,
-                fig.peakPerMinute, fig.realSeconds);
+    std::printf(
+        "[ sim      ] %-34s %3d days %8ld downloads %8ld evictions  gap %6.1f min (bound %4.1f)  "
+        "%2d API/min peak  %6.2f s\n",
+        fig.name.c_str(), fig.days, fig.downloads, fig.evictions, fig.longestGapMin, fig.gapBoundMin,
+        fig.peakPerMinute, fig.realSeconds);
     Table().push_back(fig);
 }
 
@@ -579,11 +629,12 @@ INSTANTIATE_TEST_SUITE_P(Month, LivenessSim, ::testing::ValuesIn(Scenarios()),
 
 // Prints the figures of every scenario as one Markdown table.
 class TablePrinter : public ::testing::Environment {
-public:
+  public:
     void TearDown() override {
         if (Table().empty()) return;
-        std::printf("\n| scenario | simulated days | downloads | evictions | longest time without a new image "
-                    "(min, bound) | API requests/min at peak | longest download interval (s) | real time (s) |\n");
+        std::printf(
+            "\n| scenario | simulated days | downloads | evictions | longest time without a new image "
+            "(min, bound) | API requests/min at peak | longest download interval (s) | real time (s) |\n");
         std::printf("|---|---|---|---|---|---|---|---|\n");
         for (const Figures& f : Table())
             std::printf("| %s | %d | %ld | %ld | %.1f (%.0f) | %d | %.0f | %.1f |\n", f.name.c_str(), f.days,

@@ -16,8 +16,14 @@ struct WakeEvent::State {
 WakeEvent::WakeEvent() : m_state(new State) {}
 WakeEvent::~WakeEvent() = default;
 
-void WakeEvent::Set() { SetEvent(m_state->event); }
+void WakeEvent::Set() {
+    SetEvent(m_state->event);
+}
 
-bool WakeEvent::TryTake() { return WaitForSingleObject(m_state->event, 0) == WAIT_OBJECT_0; }
+bool WakeEvent::TryTake() {
+    return WaitForSingleObject(m_state->event, 0) == WAIT_OBJECT_0;
+}
 
-bool WakeEvent::WaitFor(uint32_t ms) { return WaitForSingleObject(m_state->event, ms) == WAIT_OBJECT_0; }
+bool WakeEvent::WaitFor(uint32_t ms) {
+    return WaitForSingleObject(m_state->event, ms) == WAIT_OBJECT_0;
+}
