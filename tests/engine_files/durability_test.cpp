@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 
 #include "engine/state_format.h"
+#include "engine/worker.h"
 #include "engine_files/harness.h"
 
 namespace ef {
@@ -171,6 +173,51 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
     EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
     EXPECT_EQ(engine->m_dirty, 0);
     EXPECT_FALSE(FileExists(In({statefmt::kJournalName})));  // folded into the list
+}
+
+// A pass that throws: the worker writes the list before it starts over, and
+// a write that fails says so (not "Unknown Exception").
+class ThrowingClient : public CLumoraApi {
+  public:
+    std::atomic<int32_t>* closing = nullptr;
+    int QuerySearchPage(const CLumoraFeed&, int, CItemArray&, std::string&, int&, int&) override {
+        closing->store(1);  // the restart ends after the write
+        throw std::runtime_error("boom");
+    }
+};
+
+TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
+    const std::string a = In({"sfw", "a.jpg"});
+    std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
+    WriteBytes(a, "image");
+    engine->ReadLocalFileList();
+    ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));  // in the journal only
+    engine.reset(new CLumoraEngine(settings, closing, hosttype));
+    engine->m_clock = &clock;
+    ThrowingClient client;
+    client.closing = &closing;
+    engine->m_client = &client;
+    AddFeeds(1);
+    auto worker = std::make_shared<CLumoraThread>();
+    worker->m_engine = engine.get();
+    engine->m_thread = worker;
+    FaultyFiles faults;
+    faults.failMove = [&](const std::string&, const std::string& to, int* e) {
+        *e = plat::kErrAccessDenied;
+        return to == ListPath();
+    };
+    {
+        FaultScope scope(faults);
+        EXPECT_FALSE(worker->InitInstance());
+    }
+    engine->m_thread.reset();
+    EXPECT_TRUE(Log::Has("CException (boom) in CLumoraThread::RunComms()")) << Log::Dump();
+    EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 5"))
+        << Log::Dump();
+    EXPECT_TRUE(Log::Has("CLumoraThread: cache list not written before the restart")) << Log::Dump();
+    EXPECT_TRUE(Log::Starting("Unknown Exception").empty()) << Log::Dump();
+    // Nothing is lost: the record is still on disk, in the journal.
+    EXPECT_EQ(OnDisk(folder), std::set<std::string>{a});
 }
 
 // ---- the journal: every change is on disk before the file operation -------------------------
