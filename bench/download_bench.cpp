@@ -52,7 +52,9 @@ void Memory(long* rssKb, long* peakKb) {
 }
 
 using Clock = std::chrono::steady_clock;
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 long long FileSize(const std::string& path) {
     std::ifstream f(path, std::ios::binary | std::ios::ate);
@@ -157,8 +159,9 @@ int main(int argc, char** argv) {
     if (mode == "many" && argc >= 4) return Many(argv[2], argv[3]);
     if (mode == "stop" && argc >= 5) return Stop(argv[2], argv[3], std::atoi(argv[4]));
     if (mode == "parse" && argc >= 3) return Parse(argv[2], argc > 3 ? std::atoi(argv[3]) : 2000);
-    std::fprintf(stderr,
-                 "usage: download_bench big URL OUTFILE [ROUNDS] | many LISTFILE OUTDIR | stop URL OUTFILE AFTER_MS"
-                 " | parse PAGEFILE [ITER]\n");
+    std::fprintf(
+        stderr,
+        "usage: download_bench big URL OUTFILE [ROUNDS] | many LISTFILE OUTDIR | stop URL OUTFILE AFTER_MS"
+        " | parse PAGEFILE [ITER]\n");
     return 2;
 }

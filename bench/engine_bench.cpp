@@ -34,12 +34,14 @@ std::string Folder(int records = kRecords) {
 std::string PathOf(int i, int records = kRecords) {
     return Folder(records) + "/sfw/lumora-" + std::to_string(1000000 + i) + ".jpg";
 }
-std::string IdOf(int i) { return "w" + std::to_string(1000000 + i); }
+std::string IdOf(int i) {
+    return "w" + std::to_string(1000000 + i);
+}
 
 // The passes must not touch the disk or the network here: transfers answer
 // 404 at once and file operations pretend.
 class NoNetwork : public CLumoraApi {
-public:
+  public:
     int QuerySearchPage(const CLumoraFeed&, int, CItemArray&, std::string&, int&, int&) override { return 0; }
     int QueryCollectionPage(const char*, const char*, const char*, int, CItemArray&, int&, int&) override {
         return 0;
@@ -48,7 +50,7 @@ public:
 };
 
 class NoSleep : public Clock {
-public:
+  public:
     uint32_t TickCount() override { return 0; }
     void Sleep(uint32_t) override {}
     bool Wait(WakeEvent&, uint32_t) override { return false; }
@@ -57,10 +59,18 @@ public:
 
 // The cached files exist (a pass that heals the list must find them all);
 // no other file does, so new names are free.
-bool FakeExists(const std::string& path) { return path.find("/sfw/lumora-") != std::string::npos; }
-bool FakeDelete(const std::string&, int*) { return true; }
-bool FakeCreateFolder(const std::string&, int*) { return true; }
-FILE* NoOpen(const std::string&, const char*) { return nullptr; }
+bool FakeExists(const std::string& path) {
+    return path.find("/sfw/lumora-") != std::string::npos;
+}
+bool FakeDelete(const std::string&, int*) {
+    return true;
+}
+bool FakeCreateFolder(const std::string&, int*) {
+    return true;
+}
+FILE* NoOpen(const std::string&, const char*) {
+    return nullptr;
+}
 
 struct Fixture {
     CLumoraSettings settings;
@@ -93,7 +103,8 @@ struct Fixture {
         }
         for (int i = 0; i < records; ++i)
             engine.m_lclfiles.AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
-        for (int i = 0; shown && i < records; ++i) engine.m_dispfiles.AddTail(CFileData(PathOf(i, records), "", -1));
+        for (int i = 0; shown && i < records; ++i)
+            engine.m_dispfiles.AddTail(CFileData(PathOf(i, records), "", -1));
         engine.RebuildIdMap();
     }
 };
@@ -198,7 +209,9 @@ BENCHMARK(BM_EvictOne)->Unit(benchmark::kMicrosecond);
 // ---- the cache list against raw I/O of the same bytes ---------------------------------
 // Each runs at 100k and 1M records (the argument); the list file of that size
 // is written first where a benchmark needs it.
-std::string ListPath(int records) { return Folder(records) + "/vdt_vd_files.lst"; }
+std::string ListPath(int records) {
+    return Folder(records) + "/vdt_vd_files.lst";
+}
 
 // Written once per run, so a list left by an older build is never measured.
 void EnsureList(int records) {
@@ -308,7 +321,8 @@ void BM_MemoryPerCachedRecord(benchmark::State& state) {
             engine.RebuildIdMap();
             const size_t full = mallinfo2().uordblks;
             state.counters["bytes_per_record"] = static_cast<double>(full - empty) / records;
-            state.counters["path_and_id_chars"] = static_cast<double>(PathOf(0, records).size() + IdOf(0).size());
+            state.counters["path_and_id_chars"] =
+                static_cast<double>(PathOf(0, records).size() + IdOf(0).size());
         }
         benchmark::DoNotOptimize(before);
     }

@@ -26,11 +26,12 @@ std::string BuiltPage() {
              "\"file_size\":679,\"file_type\":\"image\\/jpeg\",\"created_at\":\"2026-12-01 11:55:02\","
              "\"colors\":[\"#d056bf\",\"#60e14b\",\"#7ca972\"],\"path\":\"" +
              base + "\\/full\\/b0\\/lumora-" + id + ".jpg\",\"thumbs\":{\"large\":\"" + base +
-             "\\/thumbs\\/lg\\/b0\\/" + id + ".jpg\",\"original\":\"" + base + "\\/thumbs\\/orig\\/b0\\/" + id +
-             ".jpg\",\"small\":\"" + base + "\\/thumbs\\/sm\\/b0\\/" + id + ".jpg\"}}";
+             "\\/thumbs\\/lg\\/b0\\/" + id + ".jpg\",\"original\":\"" + base + "\\/thumbs\\/orig\\/b0\\/" +
+             id + ".jpg\",\"small\":\"" + base + "\\/thumbs\\/sm\\/b0\\/" + id + ".jpg\"}}";
     }
-    return j + "],\"meta\":{\"current_page\":1,\"last_page\":13,\"per_page\":24,\"total\":300,\"query\":null,"
-               "\"seed\":null}}";
+    return j +
+           "],\"meta\":{\"current_page\":1,\"last_page\":13,\"per_page\":24,\"total\":300,\"query\":null,"
+           "\"seed\":null}}";
 }
 
 std::string Page() {

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool wasSkipped = false;
         for (const CFileData* s : skipped) wasSkipped = wasSkipped || s->Path == r.Path;
         if (wasSkipped) continue;
-        FUZZ_CHECK(k < again.records.size() && SameRecord(again.records[k], r), FuzzShow(r.Id) + " " + FuzzShow(r.Path));
+        FUZZ_CHECK(k < again.records.size() && SameRecord(again.records[k], r),
+                   FuzzShow(r.Id) + " " + FuzzShow(r.Path));
         ++k;
     }
     if (statefmt::FitsLine(first.timeText, statefmt::kListLineMax))
@@ -73,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<statefmt::JournalEntry> back;
         int none = 0;
         statefmt::DecodeJournal(text.data(), text.size(), &back, &none);
-        FUZZ_CHECK(none == 0 && back.size() == 1 && back[0].op == e.op && SameRecord(back[0].record, e.record),
-                   FuzzShow(text));
+        FUZZ_CHECK(
+            none == 0 && back.size() == 1 && back[0].op == e.op && SameRecord(back[0].record, e.record),
+            FuzzShow(text));
     }
     return 0;
 }

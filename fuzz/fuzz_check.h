@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <string>
 
-#define FUZZ_CHECK(cond, what)                                                              \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "invariant broken at %s:%d: %s\n  %s\n", __FILE__, __LINE__, \
-                         #cond, std::string(what).c_str());                                  \
-            std::abort();                                                                   \
-        }                                                                                   \
+#define FUZZ_CHECK(cond, what)                                                                       \
+    do {                                                                                             \
+        if (!(cond)) {                                                                               \
+            std::fprintf(stderr, "invariant broken at %s:%d: %s\n  %s\n", __FILE__, __LINE__, #cond, \
+                         std::string(what).c_str());                                                 \
+            std::abort();                                                                            \
+        }                                                                                            \
     } while (0)
 
 inline std::string FuzzShow(const std::string& bytes) {

@@ -15,7 +15,9 @@
 
 namespace {
 
-bool Unreserved(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+bool Unreserved(unsigned char c) {
+    return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -61,7 +63,8 @@ bool ValidUtf8(const std::string& s) {
 
 bool HasWordAt(const std::string& s, size_t pos, const char* word) {
     for (size_t i = 0; word[i]; ++i)
-        if (pos + i >= s.size() || std::tolower(static_cast<unsigned char>(s[pos + i])) != word[i]) return false;
+        if (pos + i >= s.size() || std::tolower(static_cast<unsigned char>(s[pos + i])) != word[i])
+            return false;
     return true;
 }
 
@@ -102,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t eq = pair.find('=');
         FUZZ_CHECK(index < params.GetSize() && eq != std::string::npos, query);
         FUZZ_CHECK(pair.substr(0, eq) == params[index].m_name, query);
-        FUZZ_CHECK(PercentDecode(pair.substr(eq + 1), &decoded) && decoded == plat::AnsiToUtf8(params[index].m_value),
+        FUZZ_CHECK(PercentDecode(pair.substr(eq + 1), &decoded) &&
+                       decoded == plat::AnsiToUtf8(params[index].m_value),
                    query);
         p = amp + 1;
     }
@@ -121,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(v.isString(), FuzzShow(body));
             // The last of equal names wins in the reader.
             bool later = false;
-            for (int k = i + 1; k < params.GetSize(); ++k) later = later || params[k].m_name == params[i].m_name;
+            for (int k = i + 1; k < params.GetSize(); ++k)
+                later = later || params[k].m_name == params[i].m_name;
             if (!later) FUZZ_CHECK(v.asString() == plat::AnsiToUtf8(params[i].m_value), FuzzShow(body));
         }
     }
@@ -132,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!parts.server.empty(), FuzzShow(text));
         FUZZ_CHECK(!parts.object.empty() && parts.object[0] == '/', FuzzShow(text));
         FUZZ_CHECK(parts.object.find('#') == std::string::npos, FuzzShow(text));
-        if (parts.service == kServiceHttp || parts.service == kServiceHttps) FUZZ_CHECK(parts.port != 0, FuzzShow(text));
+        if (parts.service == kServiceHttp || parts.service == kServiceHttps)
+            FUZZ_CHECK(parts.port != 0, FuzzShow(text));
     }
 
     // A log line never shows a key's value.

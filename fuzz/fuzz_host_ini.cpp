@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Section names as the reader sees them: "[name]" at the start of a line.
-std::map<std::string, std::map<std::string, std::string>> Snapshot(const IniFile& ini, const std::string& text) {
+std::map<std::string, std::map<std::string, std::string>> Snapshot(const IniFile& ini,
+                                                                   const std::string& text) {
     std::map<std::string, std::map<std::string, std::string>> out;
     size_t pos = 0;
     std::vector<std::string> names{""};
@@ -83,8 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const auto& kv : section.second) {
             if (section.first == "lumoraplugin" && kv.first == "feed0_query") continue;
             auto s = after.find(section.first);
-            FUZZ_CHECK(s != after.end() && s->second.count(kv.first) && s->second.at(kv.first) == kv.second,
-                       "[" + FuzzShow(section.first) + "] " + FuzzShow(kv.first) + " was " + FuzzShow(kv.second));
+            FUZZ_CHECK(
+                s != after.end() && s->second.count(kv.first) && s->second.at(kv.first) == kv.second,
+                "[" + FuzzShow(section.first) + "] " + FuzzShow(kv.first) + " was " + FuzzShow(kv.second));
         }
     std::error_code ec;
     fs::remove(path, ec);

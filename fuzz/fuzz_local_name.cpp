@@ -52,7 +52,8 @@ void CheckRules(const std::string& path, const std::string& folder) {
     for (PathStyle style : {PathStyle::kPosix, PathStyle::kWindows}) {
         const bool inside = PathInsideFolder(path, folder, style);
         FUZZ_CHECK(CFolderGate(folder, style).Contains(path) == inside,
-                   FuzzShow(path) + " in " + FuzzShow(folder) + (style == PathStyle::kPosix ? " (posix)" : " (windows)"));
+                   FuzzShow(path) + " in " + FuzzShow(folder) +
+                       (style == PathStyle::kPosix ? " (posix)" : " (windows)"));
         if (inside)
             FUZZ_CHECK(PathInsideFolder(SidePathOf(path, style), folder, style),
                        "side file of " + FuzzShow(path) + " leaves " + FuzzShow(folder));

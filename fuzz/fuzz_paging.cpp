@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     statefmt::DecodedPaging first;
     statefmt::DecodePaging(reinterpret_cast<const char*>(data), size, &first);
     if (!first.ok) return 0;
-    FUZZ_CHECK(first.entries.size() <= static_cast<size_t>(first.stored < 0 ? 0 : first.stored), "more than stored");
+    FUZZ_CHECK(first.entries.size() <= static_cast<size_t>(first.stored < 0 ? 0 : first.stored),
+               "more than stored");
     CFeedArray feeds;
     for (const statefmt::PagingEntry& e : first.entries) {
         for (unsigned char c : e.seed) FUZZ_CHECK(c >= 0x20 && c != 0x7F, FuzzShow(e.seed));

@@ -65,7 +65,8 @@ void HostCallHold::Release() {
         PlugInHostCallback callback = HostCallbackSlot().load();
         if (!callback) return;
         if (c.code == PHC_LOG)
-            callback(PHC_LOG, reinterpret_cast<HostWord>(kLogPrefix), reinterpret_cast<HostWord>(c.text.c_str()));
+            callback(PHC_LOG, reinterpret_cast<HostWord>(kLogPrefix),
+                     reinterpret_cast<HostWord>(c.text.c_str()));
         else
             callback(c.code, static_cast<HostWord>(c.subCode), 1);
     }

@@ -80,7 +80,7 @@ int NotifyHost(int32_t subCode);
 // Release hands them to the host in order; holds nest, and only the outermost
 // one's release reaches the host.
 class HostCallHold {
-public:
+  public:
     HostCallHold() = default;
     ~HostCallHold() { Release(); }
     HostCallHold(const HostCallHold&) = delete;
@@ -94,7 +94,7 @@ public:
         std::string text;
     };
 
-private:
+  private:
     std::vector<Call> m_calls;
     HostCallHold* m_outer = nullptr;
     bool m_active = false;

@@ -17,8 +17,10 @@ bool CModuleVersion::ReadVersionInfo(const char* moduleName) {
         if (moduleName) return false;
         block.dwSignature = 0xFEEF04BDu;
         block.dwStrucVersion = 0x00010000u;
-        block.dwFileVersionMS = block.dwProductVersionMS = (LUMORA_VERSION_MAJOR << 16) | LUMORA_VERSION_MINOR;
-        block.dwFileVersionLS = block.dwProductVersionLS = (LUMORA_VERSION_PATCH << 16) | LUMORA_VERSION_BUILD;
+        block.dwFileVersionMS = block.dwProductVersionMS =
+            (LUMORA_VERSION_MAJOR << 16) | LUMORA_VERSION_MINOR;
+        block.dwFileVersionLS = block.dwProductVersionLS =
+            (LUMORA_VERSION_PATCH << 16) | LUMORA_VERSION_BUILD;
         const unsigned char* raw = reinterpret_cast<const unsigned char*>(&block);
         m_data.assign(raw, raw + sizeof block);
     }

@@ -13,18 +13,12 @@ bool CInvalidArgException::GetErrorMessage(char* buf, size_t size) const {
 }
 
 const CFeedField kFeedFields[12] = {
-    {"Type", &CLumoraFeed::Type, nullptr},
-    {"Flg", &CLumoraFeed::Flg, nullptr},
-    {"Query", nullptr, &CLumoraFeed::Query},
-    {"Categories", nullptr, &CLumoraFeed::Categories},
-    {"Purity", nullptr, &CLumoraFeed::Purity},
-    {"Sorting", &CLumoraFeed::Sorting, nullptr},
-    {"TopRange", &CLumoraFeed::TopRange, nullptr},
-    {"Atleast", nullptr, &CLumoraFeed::Atleast},
-    {"Ratios", nullptr, &CLumoraFeed::Ratios},
-    {"Username", nullptr, &CLumoraFeed::Username},
-    {"CollId", nullptr, &CLumoraFeed::CollId},
-    {"CollName", nullptr, &CLumoraFeed::CollName},
+    {"Type", &CLumoraFeed::Type, nullptr},         {"Flg", &CLumoraFeed::Flg, nullptr},
+    {"Query", nullptr, &CLumoraFeed::Query},       {"Categories", nullptr, &CLumoraFeed::Categories},
+    {"Purity", nullptr, &CLumoraFeed::Purity},     {"Sorting", &CLumoraFeed::Sorting, nullptr},
+    {"TopRange", &CLumoraFeed::TopRange, nullptr}, {"Atleast", nullptr, &CLumoraFeed::Atleast},
+    {"Ratios", nullptr, &CLumoraFeed::Ratios},     {"Username", nullptr, &CLumoraFeed::Username},
+    {"CollId", nullptr, &CLumoraFeed::CollId},     {"CollName", nullptr, &CLumoraFeed::CollName},
 };
 
 void CopyFeedConfig(CLumoraFeed& to, const CLumoraFeed& from) {
@@ -58,7 +52,9 @@ bool FeedsEqual(const CFeedArray& a, const CFeedArray& b) {
     return true;
 }
 
-std::string FoldPathCase(const std::string& path) { return plat::FoldCase(path); }
+std::string FoldPathCase(const std::string& path) {
+    return plat::FoldCase(path);
+}
 
 namespace {
 // Hash that is equal for paths equal under case folding: ASCII letters are
@@ -117,7 +113,8 @@ CFileList::iterator CFileList::Find(const std::string& path) {
     auto range = m_byPath.equal_range(FoldHash(path));
     const IndexEntry* best = nullptr;
     for (auto r = range.first; r != range.second; ++r)
-        if ((!best || r->second.seq < best->seq) && SamePathIgnoringCase(r->second.it->Path, path)) best = &r->second;
+        if ((!best || r->second.seq < best->seq) && SamePathIgnoringCase(r->second.it->Path, path))
+            best = &r->second;
     return best ? best->it : m_list.end();
 }
 

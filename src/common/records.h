@@ -14,7 +14,7 @@
 // Raised by an out-of-range element access; the worker loop logs it with its
 // message and restarts, like any other exception of a pass.
 class CInvalidArgException : public std::out_of_range {
-public:
+  public:
     explicit CInvalidArgException(const std::string& what) : std::out_of_range(what) {}
     // Copies the message into buf (cut to fit, always terminated).
     bool GetErrorMessage(char* buf, size_t size) const;
@@ -24,7 +24,7 @@ public:
 // raises instead of reading past the end.
 template <class T>
 class CArrayEx {
-public:
+  public:
     int GetSize() const { return static_cast<int>(m_items.size()); }
     int GetCount() const { return GetSize(); }
     bool IsEmpty() const { return m_items.empty(); }
@@ -52,18 +52,18 @@ public:
     typename std::vector<T>::const_iterator end() const { return m_items.end(); }
     T* GetData() { return m_items.data(); }
 
-private:
+  private:
     size_t Check(int i) const {
         if (i < 0 || static_cast<size_t>(i) >= m_items.size())
-            throw CInvalidArgException("Invalid argument: array index " + std::to_string(i) + " out of range (size " +
-                                       std::to_string(m_items.size()) + ")");
+            throw CInvalidArgException("Invalid argument: array index " + std::to_string(i) +
+                                       " out of range (size " + std::to_string(m_items.size()) + ")");
         return static_cast<size_t>(i);
     }
     std::vector<T> m_items;
 };
 
 class CLumoraItem {
-public:
+  public:
     std::string Name;      // remote file name (after the URL's last '/'), or Id
     std::string Id;        // service id; never empty for a kept item
     std::string Uploader;  // may be empty
@@ -73,14 +73,14 @@ public:
 };
 
 class CLumoraCollection {
-public:
+  public:
     std::string Id;  // numeric id as decimal text
     std::string Label;
     int Count = 0;
 };
 
 class CLumoraFeed {
-public:
+  public:
     enum { kEnabled = 0x1, kQueried = 0x10000 };
 
     int Type = 0;  // 0 search, 1 collection
@@ -119,7 +119,7 @@ public:
     bool IsSameFeed(const CLumoraFeed& other) const;
     std::string GetDescription() const;
 
-private:
+  private:
     void AssignFields(const CLumoraFeed& o);
 };
 
@@ -144,7 +144,7 @@ typedef CArrayEx<CLumoraCollection> CCollectionArray;
 bool FeedsEqual(const CFeedArray& oldList, const CFeedArray& newList);
 
 class CFileData {
-public:
+  public:
     std::string Path;
     std::string Id;
     int FeedIndex = -1;
@@ -162,7 +162,7 @@ std::string FoldPathCase(const std::string& path);
 // hundreds of thousands of records. A path may occur more than once; Find
 // returns the oldest record with that path.
 class CFileList {
-public:
+  public:
     typedef std::list<CFileData>::iterator iterator;
     typedef std::list<CFileData>::const_iterator const_iterator;
 
@@ -184,7 +184,7 @@ public:
     const_iterator end() const { return m_list.end(); }
     const CFileData& GetHead() const { return m_list.front(); }
 
-private:
+  private:
     struct IndexEntry {
         uint64_t seq;  // insertion order: Find returns the oldest match
         iterator it;

@@ -4,9 +4,9 @@
 
 #include <string>
 
-extern const char kSection[];          // "LumoraPlugIn"
-extern const char kApiKeyRegPath[];    // "Software\\Orvanix\\LumoraPlugin"
-extern const char kApiKeyValue[];      // "ApiKey"
+extern const char kSection[];        // "LumoraPlugIn"
+extern const char kApiKeyRegPath[];  // "Software\\Orvanix\\LumoraPlugin"
+extern const char kApiKeyValue[];    // "ApiKey"
 
 // Before the host has delivered its callback the readers return their default
 // and the writers do nothing.

@@ -34,9 +34,9 @@ enum DownloadPassResult { kPassIdle = 0, kPassDownloaded = 1, kPassFailed = -1 }
 // to give; 0 is a complete image, a positive value the server's status.
 enum DownloadResult {
     kDownloadDone = 0,
-    kDownloadNotStarted = -1,   // bad URL, no local file, request not sent, a failed write
-    kDownloadBroken = -2,       // the platform's transfer error: no connection, time-out, cut body
-    kDownloadStopped = -3,      // ended by the stop flag
+    kDownloadNotStarted = -1,              // bad URL, no local file, request not sent, a failed write
+    kDownloadBroken = -2,                  // the platform's transfer error: no connection, time-out, cut body
+    kDownloadStopped = -3,                 // ended by the stop flag
     kDownloadForeign = kDownloadNotImage,  // -4: the body is no image
 };
 
@@ -44,20 +44,23 @@ enum DownloadResult {
 // HTTP status to give; 0 is success, a positive value the server's status.
 enum QueryResult {
     kQueryDone = 0,
-    kQueryNotSent = -1,     // bad URL, request not opened or not sent
-    kQueryBroken = -2,      // the platform's transfer error
-    kQueryEmpty = -3,       // no answer body
+    kQueryNotSent = -1,  // bad URL, request not opened or not sent
+    kQueryBroken = -2,   // the platform's transfer error
+    kQueryEmpty = -3,    // no answer body
 };
 
-inline bool IsHttpStatus(int result) { return result >= 100 && result <= 999; }
+inline bool IsHttpStatus(int result) {
+    return result >= 100 && result <= 999;
+}
 
 class CLumoraThread;
 class CFolderGate;
 
 class CLumoraEngine {
-public:
+  public:
     // settings, closing and hosttype belong to the owner and outlive the engine.
-    CLumoraEngine(CLumoraSettings& settings, std::atomic<int32_t>& closing, const std::atomic<int32_t>& hosttype);
+    CLumoraEngine(CLumoraSettings& settings, std::atomic<int32_t>& closing,
+                  const std::atomic<int32_t>& hosttype);
     ~CLumoraEngine();
     CLumoraEngine(const CLumoraEngine&) = delete;
     CLumoraEngine& operator=(const CLumoraEngine&) = delete;
@@ -199,7 +202,8 @@ public:
     // Deletes the side file and the image; on failure *error gets the platform code.
     int DeleteLocalFile(const std::string& path, int* error = nullptr) REQUIRES(m_stateLock);
     ClearCacheResult ClearCacheLocked(const std::string& folder) REQUIRES(m_stateLock);
-    void GetCacheStatus(const std::string& folder, std::vector<std::string>& names, std::vector<std::string>& values);
+    void GetCacheStatus(const std::string& folder, std::vector<std::string>& names,
+                        std::vector<std::string>& values);
 
     // ---- side files ---------------------------------------------------------
     void WriteVpropFile(const std::string& path, const CLumoraItem& item) REQUIRES(m_stateLock);
@@ -218,7 +222,7 @@ public:
     Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }
     Mutex& ShownLockForTest() RETURN_CAPABILITY(m_shownLock) { return m_shownLock; }
 
-private:
+  private:
     class Lock;
 
     // ---- state files (state_files.cpp, cleaning.cpp) -------------------------
@@ -280,12 +284,13 @@ private:
     bool m_apiKeyPending GUARDED_BY(m_stateLock) = false;
 
     // Liveness state of the passes.
-    std::unordered_map<std::string, int> m_failedAttempts GUARDED_BY(m_stateLock);  // item id: failed transfers
+    std::unordered_map<std::string, int> m_failedAttempts
+        GUARDED_BY(m_stateLock);                               // item id: failed transfers
     uint32_t m_servicePauseUntil GUARDED_BY(m_stateLock) = 0;  // tick at which page requests may go again
     uint32_t m_servicePauseMs GUARDED_BY(m_stateLock) = 0;     // the current pause; 0: none
     std::deque<uint32_t> m_apiRequestTicks GUARDED_BY(m_stateLock);  // page requests of the last minute
-    std::vector<int> m_feedState GUARDED_BY(m_stateLock);          // state last logged per feed (refresh)
-    std::vector<int> m_downloadFeedState GUARDED_BY(m_stateLock);  // the same for download passes
+    std::vector<int> m_feedState GUARDED_BY(m_stateLock);            // state last logged per feed (refresh)
+    std::vector<int> m_downloadFeedState GUARDED_BY(m_stateLock);    // the same for download passes
     // Per feed: whether its pages gave a new wallpaper since it last started
     // over, and until when one that gave none rests before starting again.
     std::vector<char> m_cycleGaveNew GUARDED_BY(m_stateLock);
@@ -301,7 +306,8 @@ private:
 // parameter, so one table of cases checks both styles on every build.
 enum class PathStyle {
     kPosix,    // "/" separates; names compare as they are
-    kWindows,  // "\" and "/" separate; drive letters; names compare ignoring case and trailing dots and blanks
+    kWindows,  // "\" and "/" separate; drive letters; names compare ignoring case and trailing dots and
+               // blanks
 };
 PathStyle NativePathStyle();
 
@@ -319,16 +325,17 @@ std::string SidePathOf(const std::string& imagePath, PathStyle style = NativePat
 // Whether path, with "." and ".." resolved, names something strictly inside
 // folder (both taken relative to the same current folder when relative). A
 // path with a NUL in it is never inside.
-bool PathInsideFolder(const std::string& path, const std::string& folder, PathStyle style = NativePathStyle());
+bool PathInsideFolder(const std::string& path, const std::string& folder,
+                      PathStyle style = NativePathStyle());
 // PathInsideFolder for many paths against one folder: the usual path (the
 // folder's own text, a separator, no "." or ".." parts) is told without
 // allocating; anything else takes the full check.
 class CFolderGate {
-public:
+  public:
     explicit CFolderGate(const std::string& folder, PathStyle style = NativePathStyle());
     bool Contains(const std::string& path) const;
 
-private:
+  private:
     std::string m_folder;
     PathStyle m_style;
     std::string m_prefix;  // the folder and one separator; empty: no quick answer
@@ -340,7 +347,7 @@ bool SameFolder(const std::string& a, const std::string& b, PathStyle style = Na
 // to the host wait in a HostCallHold and reach the host once it is released
 // (also when a pass lets go of it around a transfer or a sleep).
 class SCOPED_CAPABILITY CLumoraEngine::Lock {
-public:
+  public:
     explicit Lock(const CLumoraEngine& engine) ACQUIRE(engine.m_stateLock) : m_mutex(engine.m_stateLock) {
         m_hold.Begin();
         m_mutex.lock();
@@ -362,7 +369,7 @@ public:
         m_held = true;
     }
 
-private:
+  private:
     Mutex& m_mutex;
     HostCallHold m_hold;
     bool m_held = true;

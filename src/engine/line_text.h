@@ -4,7 +4,9 @@
 
 #include <string>
 
-inline bool IsControlChar(unsigned char c) { return c < 0x20 || c == 0x7F; }
+inline bool IsControlChar(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
 
 inline bool HasControl(const std::string& s) {
     for (unsigned char c : s)

@@ -13,7 +13,9 @@
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     size_t i = 0;
@@ -42,7 +44,8 @@ bool IsDeviceName(const std::string& name) {
     static const char* const kFixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"};
     for (const char* d : kFixed)
         if (EqualsNoCase(stem, d)) return true;
-    if (stem.size() == 4 && (EqualsNoCase(stem.substr(0, 3), "com") || EqualsNoCase(stem.substr(0, 3), "lpt")))
+    if (stem.size() == 4 &&
+        (EqualsNoCase(stem.substr(0, 3), "com") || EqualsNoCase(stem.substr(0, 3), "lpt")))
         return stem[3] >= '0' && stem[3] <= '9';
     return false;
 }
@@ -75,7 +78,9 @@ bool CanCreateFile(const std::string& path) {
     return true;
 }
 
-char Separator(PathStyle style) { return style == PathStyle::kWindows ? '\\' : '/'; }
+char Separator(PathStyle style) {
+    return style == PathStyle::kWindows ? '\\' : '/';
+}
 
 // The last separator of a path: "/" in both styles, "\" as well in Windows
 // style (searched character-wise: a trail byte is no separator).
@@ -149,7 +154,9 @@ NormalPath Normalize(const std::string& path, PathStyle style) {
 
 }  // namespace
 
-PathStyle NativePathStyle() { return plat::kPathSep == '\\' ? PathStyle::kWindows : PathStyle::kPosix; }
+PathStyle NativePathStyle() {
+    return plat::kPathSep == '\\' ? PathStyle::kWindows : PathStyle::kPosix;
+}
 
 void ReplaceExtension(std::string& path, const char* ext) {
     size_t dot = plat::FindLastChar(path, '.');
@@ -203,7 +210,8 @@ CFolderGate::CFolderGate(const std::string& folder, PathStyle style) : m_folder(
 }
 
 bool CFolderGate::Contains(const std::string& path) const {
-    if (!m_prefix.empty() && path.size() > m_prefix.size() && path.compare(0, m_prefix.size(), m_prefix) == 0) {
+    if (!m_prefix.empty() && path.size() > m_prefix.size() &&
+        path.compare(0, m_prefix.size(), m_prefix) == 0) {
         // Any byte that could be a separator splits here; a false split only
         // sends the path to the full check, and so does any name that starts
         // or ends with a dot or blank, a NUL and a colon.
@@ -247,9 +255,10 @@ std::string CLumoraEngine::GetExtFromType(const std::string& type) {
     static const struct {
         const char* type;
         const char* ext;
-    } kTable[] = {{"image/gif", "gif"}, {"image/jpeg", "jpg"}, {"image/tiff", "tif"}, {"image/x-png", "png"},
-                  {"image/png", "png"},  // the service's PNG type: "unknown" would hide the format from the host
-                  {"image/bmp", "bmp"}, {"video/mpeg", "mpg"}};
+    } kTable[] = {{"image/gif", "gif"},   {"image/jpeg", "jpg"}, {"image/tiff", "tif"},
+                  {"image/x-png", "png"}, {"image/png", "png"},  // the service's PNG type: "unknown" would
+                                                                 // hide the format from the host
+                  {"image/bmp", "bmp"},   {"video/mpeg", "mpg"}};
     for (const auto& row : kTable)
         if (EqualsNoCase(type, row.type)) return row.ext;
     if (type.size() > 6 && EqualsNoCase(type.substr(0, 6), "video/")) {
@@ -257,8 +266,8 @@ std::string CLumoraEngine::GetExtFromType(const std::string& type) {
         // letters, digits, "-", "_" and "+" are kept, anything else becomes "-".
         std::string ext = type.substr(6);
         for (char& c : ext) {
-            bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '_' || c == '+';
+            bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '+';
             if (!ok) c = '-';
         }
         return ext;
@@ -321,10 +330,12 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
                    path.c_str());
     } else if (!device && NameTaken(path)) {
         BuildFallbackName(item, path);
-        LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(), path.c_str());
+        LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(),
+                   path.c_str());
     } else if (device || !CanCreateFile(TempPathOf(path))) {
         BuildFallbackName(item, path);
-        LogMessage("BuildLocalName(): File name can't be create %s, replaced by %s", name.c_str(), path.c_str());
+        LogMessage("BuildLocalName(): File name can't be create %s, replaced by %s", name.c_str(),
+                   path.c_str());
     }
     return 1;
 }

@@ -13,8 +13,8 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
 
     // A fresh file with the mark, so the profile writer keeps it UTF-16.
     if (FILE* f = plat::OpenFile(side, "wb")) {
-        static const unsigned char kHead[] = {0xFF, 0xFE, '[', 0, 'E', 0, 'n', 0, 'a', 0, 'b', 0,
-                                              'l',  0,    'e', 0, ']', 0, '\r', 0, '\n', 0};
+        static const unsigned char kHead[] = {0xFF, 0xFE, '[', 0,   'E', 0,   'n', 0,    'a', 0,    'b',
+                                              0,    'l',  0,   'e', 0,   ']', 0,   '\r', 0,   '\n', 0};
         std::fwrite(kHead, 1, sizeof kHead, f);
         std::fclose(f);
     }

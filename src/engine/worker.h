@@ -13,7 +13,7 @@
 class CLumoraEngine;
 
 class CLumoraThread : public std::enable_shared_from_this<CLumoraThread> {
-public:
+  public:
     CLumoraThread() = default;
     ~CLumoraThread() = default;
     CLumoraThread(const CLumoraThread&) = delete;
@@ -41,7 +41,7 @@ public:
     // True from the start of the body until the loop has ended for good.
     bool IsRunning() const { return m_running.load(); }
 
-private:
+  private:
     plat::Thread m_thread;
     std::atomic<bool> m_running{false};
 };

@@ -11,7 +11,7 @@
 // forward does not stretch or cut them (Windows: an event object and
 // WaitForSingleObject; natively a condition variable on CLOCK_MONOTONIC).
 class WakeEvent {
-public:
+  public:
     WakeEvent();
     ~WakeEvent();
     WakeEvent(const WakeEvent&) = delete;
@@ -24,17 +24,17 @@ public:
 
     struct State;
 
-private:
+  private:
     std::unique_ptr<State> m_state;
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
-    virtual uint32_t TickCount() = 0;                        // milliseconds, wraps at 2^32
+    virtual uint32_t TickCount() = 0;  // milliseconds, wraps at 2^32
     virtual void Sleep(uint32_t ms) = 0;
     virtual bool Wait(WakeEvent& ev, uint32_t timeoutMs) = 0;  // true when signaled
-    virtual double LocalNow() = 0;                           // OLE automation date, local time
+    virtual double LocalNow() = 0;                             // OLE automation date, local time
 };
 
 // The real clock (system tick count, real sleeps and waits, local time).

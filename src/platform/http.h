@@ -16,11 +16,11 @@ namespace plat {
 // A failure the platform reports with its own code: WinINet/system error code
 // on Windows, CURLcode natively. The text is the platform's message for it.
 class HttpError : public std::runtime_error {
-public:
+  public:
     HttpError(int code, const std::string& text) : std::runtime_error(text), m_code(code) {}
     int Code() const { return m_code; }
 
-private:
+  private:
     int m_code;
 };
 
@@ -28,7 +28,7 @@ private:
 extern const int kHttpErrCannotConnect;
 
 struct HttpRequest {
-    std::string agent;   // session agent name
+    std::string agent;    // session agent name
     bool secure = false;  // https: TLS with certificate checks
     std::string server;
     uint16_t port = 0;
@@ -49,7 +49,7 @@ struct HttpRequest {
 // One exchange. Calls go in this order: Open, Send, Status, then Read until it
 // returns 0. Any call may raise HttpError; the destructor releases everything.
 class HttpTransfer {
-public:
+  public:
     virtual ~HttpTransfer() = default;
     // Opens session, connection and request (connect time-out 60 s, no cache,
     // HTTP/1.0, certificates checked, redirects not followed: the caller

@@ -9,6 +9,6 @@ namespace plat {
 // narrow-code-page path). A file that starts with the UTF-16LE byte order mark
 // stays UTF-16LE. False when the file could not be written.
 bool WriteProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
-                        const std::u16string& value);
+                     const std::u16string& value);
 
 }  // namespace plat

@@ -16,7 +16,7 @@
 namespace plat {
 
 class ReadWindow {
-public:
+  public:
     // Largest read; also the size of the caller's block buffer.
     static constexpr uint32_t kMax = 256 * 1024;
     // First blind read once the window opens.
@@ -41,7 +41,7 @@ public:
     // After a blind read of `wanted` bytes that returned `got` in `readUs`.
     void AfterBlind(uint32_t wanted, uint32_t got, uint64_t readUs);
 
-private:
+  private:
     uint32_t m_size = 0;
     int m_streak = 0;
 };

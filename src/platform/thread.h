@@ -16,7 +16,7 @@ namespace plat {
 enum : uint32_t { kWaitObject0 = 0, kWaitTimeout = 258 };
 
 class Thread {
-public:
+  public:
     Thread();
     ~Thread();  // never waits; the thread, if any, runs on by itself
     Thread(const Thread&) = delete;
@@ -35,7 +35,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> m_state;
 };
 

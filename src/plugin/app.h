@@ -9,7 +9,7 @@
 #include "common/host_callback.h"
 
 class CLumoraApp : public CLumoraSettings {
-public:
+  public:
     CLumoraApp();
     ~CLumoraApp();
 

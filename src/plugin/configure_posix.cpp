@@ -1,4 +1,6 @@
 // The native build has no dialogs: message 5 reports Cancel.
 #include "plugin/app.h"
 
-int32_t RunConfigureDialog(HostWord) { return 0; }
+int32_t RunConfigureDialog(HostWord) {
+    return 0;
+}

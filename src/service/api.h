@@ -11,7 +11,7 @@
 #include "common/records.h"
 
 class CParam {
-public:
+  public:
     std::string m_name;   // sent as it is
     std::string m_value;  // encoded only in a query string
     CParam() = default;
@@ -20,7 +20,7 @@ public:
 
 // Parameters in append order: requests append and never sort or de-duplicate.
 class CParamList : public CArrayEx<CParam> {
-public:
+  public:
     void Append(const std::string& name, const std::string& value) { Add(CParam(name, value)); }
 };
 
@@ -57,7 +57,7 @@ class HttpTransfer;
 }
 
 class CLumoraApi {
-public:
+  public:
     std::string m_errtext;  // last error of this client, for the user
     std::string m_apikey;   // empty = none
     // The stop flag an image transfer polls after every read (may be null).
@@ -100,13 +100,14 @@ public:
     int GetUserCollections(const char* user, CCollectionArray& collections);
     // The answer to the list of a user's collections (user: for the log line).
     // 1, or 0 with m_errtext set; never throws, and a failure adds nothing.
-    int ParseUserCollections(const std::string& response, const std::string& user, CCollectionArray& collections);
+    int ParseUserCollections(const std::string& response, const std::string& user,
+                             CCollectionArray& collections);
 
-private:
+  private:
     // The bodies of QueryServerApi and DownloadImage; the public calls note
     // their result in m_lastResult.
-    int RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post, bool json,
-                 bool sendKey);
+    int RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
+                 bool json, bool sendKey);
     int RunDownload(const std::string& url, const std::string& file);
     friend class ActiveTransfer;
     // The transfer under way, for CancelTransfer. Copying a client copies no

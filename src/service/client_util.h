@@ -37,6 +37,10 @@ inline std::string ForLog(const std::string& text, const std::string& apiKey) {
 
 // A user name or collection id as one segment of a request path: UTF-8,
 // percent-encoded, so a space, "/" or "?" in it cannot change the request.
-inline std::string PathSegment(const std::string& text) { return UrlEncode(plat::AnsiToUtf8(text)); }
+inline std::string PathSegment(const std::string& text) {
+    return UrlEncode(plat::AnsiToUtf8(text));
+}
 
-inline bool IsStopSet(const std::atomic<int32_t>* stop) { return stop && stop->load() != 0; }
+inline bool IsStopSet(const std::atomic<int32_t>* stop) {
+    return stop && stop->load() != 0;
+}

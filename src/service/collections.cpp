@@ -46,7 +46,8 @@ int CLumoraApi::ParseUserCollections(const std::string& response, const std::str
                 c.Count = el.get("count", 0).asInt();
                 collections.Add(c);
             }
-            LogMessage("GetUserCollections: found %d collections for %s", collections.GetSize(), user.c_str());
+            LogMessage("GetUserCollections: found %d collections for %s", collections.GetSize(),
+                       user.c_str());
         }
     } catch (const std::exception& e) {
         collections.SetSize(oldSize);

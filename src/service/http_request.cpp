@@ -17,7 +17,7 @@
 // Makes the transfer under way known to CancelTransfer. Declared after the
 // transfer, so it is unregistered before the transfer goes away.
 class ActiveTransfer {
-public:
+  public:
     explicit ActiveTransfer(CLumoraApi& api) : m_api(api) {}
     ~ActiveTransfer() { Track(nullptr); }
     void Track(plat::HttpTransfer* t) {
@@ -25,7 +25,7 @@ public:
         m_api.m_running.transfer = t;
     }
 
-private:
+  private:
     CLumoraApi& m_api;
 };
 
@@ -59,12 +59,12 @@ bool StartsWith(const unsigned char* p, size_t n, const char* sig, size_t sigLen
 
 bool LooksLikeImage(const void* head, size_t n) {
     const unsigned char* p = static_cast<const unsigned char*>(head);
-    return StartsWith(p, n, "\xFF\xD8\xFF", 3) ||                                // JPEG
-           StartsWith(p, n, "\x89PNG", 4) ||                                     // PNG
-           StartsWith(p, n, "GIF8", 4) ||                                        // GIF
-           StartsWith(p, n, "BM", 2) ||                                          // BMP
+    return StartsWith(p, n, "\xFF\xD8\xFF", 3) ||                                             // JPEG
+           StartsWith(p, n, "\x89PNG", 4) ||                                                  // PNG
+           StartsWith(p, n, "GIF8", 4) ||                                                     // GIF
+           StartsWith(p, n, "BM", 2) ||                                                       // BMP
            (StartsWith(p, n, "RIFF", 4) && n >= 12 && std::memcmp(p + 8, "WEBP", 4) == 0) ||  // WebP
-           StartsWith(p, n, "II*\0", 4) || StartsWith(p, n, "MM\0*", 4);         // TIFF
+           StartsWith(p, n, "II*\0", 4) || StartsWith(p, n, "MM\0*", 4);                      // TIFF
 }
 
 namespace {
@@ -84,8 +84,8 @@ enum class Exchanged { kOpenFailed, kSendFailed, kAnswered };
 // to http, and a redirect that is refused leaves its 3xx answer as the
 // answer. HttpError passes through.
 Exchanged Exchange(CLumoraApi& api, const char* who, plat::HttpRequest req, const std::string& url,
-                   const std::string& keyLine, std::unique_ptr<plat::HttpTransfer>& t, ActiveTransfer& running,
-                   int& status) {
+                   const std::string& keyLine, std::unique_ptr<plat::HttpTransfer>& t,
+                   ActiveTransfer& running, int& status) {
     const std::string baseHeaders = req.headers;
     std::string current = url;
     bool withKey = true;
@@ -108,8 +108,8 @@ Exchanged Exchange(CLumoraApi& api, const char* who, plat::HttpRequest req, cons
             hop >= kMaxRedirects ? RedirectRule::kRefuse : CheckRedirect(current, target, url, api.m_apikey);
         CUrlParts parts;
         if (rule == RedirectRule::kRefuse || !SplitUrl(target, parts)) {
-            LogMessage("%s: redirect refused (%d), %s -> %s", who, status, ForLog(current, api.m_apikey).c_str(),
-                       ForLog(target, api.m_apikey).c_str());
+            LogMessage("%s: redirect refused (%d), %s -> %s", who, status,
+                       ForLog(current, api.m_apikey).c_str(), ForLog(target, api.m_apikey).c_str());
             return Exchanged::kAnswered;
         }
         LogMessage("%s: redirected (%d) to %s", who, status, ForLog(target, api.m_apikey).c_str());
@@ -134,14 +134,15 @@ namespace {
 uint32_t RetryAfterMs(plat::HttpTransfer& t, int status) {
     if (status != 429 && status != 503) return 0;
     const std::string text = t.Header("Retry-After");
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
     unsigned long seconds = std::strtoul(text.c_str(), nullptr, 10);
     return static_cast<uint32_t>(std::min(seconds, 86400UL) * 1000UL);
 }
 }  // namespace
 
-int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response, bool post,
-                               bool json, bool sendKey) {
+int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response,
+                               bool post, bool json, bool sendKey) {
     m_retryAfterMs = 0;
     m_lastResult = RunQuery(url, params, response, post, json, sendKey);
     return m_lastResult;
@@ -348,19 +349,19 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
         int result = 0;
         if (stopped) {
             // Also before the first byte: an empty file is no download.
-            LogMessage("DownloadImage(), stopped after %llu bytes, %s", static_cast<unsigned long long>(total),
-                       file.c_str());
+            LogMessage("DownloadImage(), stopped after %llu bytes, %s",
+                       static_cast<unsigned long long>(total), file.c_str());
             discard();
             result = -3;
             ++g_downloads;
         } else if (writeFailed) {
-            LogMessage("DownloadImage(), write failed after %llu bytes, %s", static_cast<unsigned long long>(total),
-                       file.c_str());
+            LogMessage("DownloadImage(), write failed after %llu bytes, %s",
+                       static_cast<unsigned long long>(total), file.c_str());
             discard();
             result = -1;
         } else if (foreign) {
-            LogMessage("DownloadImage(), not an image (%s), url=%s", headLen == 0 ? "empty body" : "unknown format",
-                       logUrl.c_str());
+            LogMessage("DownloadImage(), not an image (%s), url=%s",
+                       headLen == 0 ? "empty body" : "unknown format", logUrl.c_str());
             discard();
             result = kDownloadNotImage;
             ++g_downloadErrors;

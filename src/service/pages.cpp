@@ -15,7 +15,9 @@ const char kDefaultBaseUrl[] = "https://api.lumora.example";
 const char* const kSortings[] = {"random", "date_added", "relevance", "views", "favorites", "toplist"};
 const char* const kTopRanges[] = {"1d", "3d", "1w", "1M", "3M", "6M", "1y"};
 
-std::string Decimal(int n) { return std::to_string(n); }
+std::string Decimal(int n) {
+    return std::to_string(n);
+}
 
 }  // namespace
 

@@ -122,10 +122,13 @@ std::string RedactApiKey(const std::string& input) {
         } else if (text[pos] == '"' && MatchNoCase(text, pos + 1, "apikey\"")) {
             // A JSON member "apikey": "value".
             size_t p = pos + 8;
-            while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) ++p;
+            while (p < text.size() &&
+                   (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n'))
+                ++p;
             if (p < text.size() && text[p] == ':') {
                 ++p;
-                while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n'))
+                while (p < text.size() &&
+                       (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n'))
                     ++p;
                 if (p < text.size() && text[p] == '"') {
                     size_t to = p + 1;

@@ -10,8 +10,8 @@ const size_t kTextBuf = 255;
 const size_t kUrlBuf = 2047;
 }  // namespace
 
-int CLumoraApi::ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed, int& lastPage,
-                                    int& total) {
+int CLumoraApi::ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed,
+                                    int& lastPage, int& total) {
     Json::Value root;
     if (!ParseJsonAnswer(response, root)) {
         LogMessage("ParseWallpaperArray: JSON parse error");
@@ -61,6 +61,7 @@ int CLumoraApi::ParseWallpaperArray(const std::string& response, CItemArray& ite
         items.Add(item);
     }
 
-    LogMessage("ParseWallpaperArray: parsed %d wallpapers, total=%d, lastPage=%d", items.GetSize(), total, lastPage);
+    LogMessage("ParseWallpaperArray: parsed %d wallpapers, total=%d, lastPage=%d", items.GetSize(), total,
+               lastPage);
     return 1;
 }

@@ -13,8 +13,8 @@ struct Scheme {
     uint16_t port;
 };
 const Scheme kSchemes[] = {
-    {"http", kServiceHttp, 80},     {"https", kServiceHttps, 443},   {"ftp", kServiceFtp, 21},
-    {"gopher", kServiceGopher, 70}, {"file", kServiceFile, 0},       {"mailto", kServiceMailto, 0},
+    {"http", kServiceHttp, 80},     {"https", kServiceHttps, 443},  {"ftp", kServiceFtp, 21},
+    {"gopher", kServiceGopher, 70}, {"file", kServiceFile, 0},      {"mailto", kServiceMailto, 0},
     {"news", kServiceNews, 119},    {"telnet", kServiceTelnet, 23},
 };
 
@@ -129,8 +129,8 @@ RedirectRule CheckRedirect(const std::string& from, const std::string& to, const
     if (SameOrigin(t, o)) return RedirectRule::kFollow;
     // Another origin must not learn the key, not even from the address.
     bool keyInAddress = RedactApiKey(to) != to;
-    if (key.size() >= 4 && (to.find(key) != std::string::npos ||
-                         to.find(UrlEncode(plat::AnsiToUtf8(key))) != std::string::npos))
+    if (key.size() >= 4 &&
+        (to.find(key) != std::string::npos || to.find(UrlEncode(plat::AnsiToUtf8(key))) != std::string::npos))
         keyInAddress = true;
     return keyInAddress ? RedirectRule::kRefuse : RedirectRule::kFollowWithoutKey;
 }

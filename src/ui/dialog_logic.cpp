@@ -56,7 +56,9 @@ void StoreCollectionChoice(int selected, const CCollectionArray& collections, CL
     feed.CollName = collections[selected].Label;
 }
 
-static bool AnyChecked(const int boxes[3]) { return boxes[0] || boxes[1] || boxes[2]; }
+static bool AnyChecked(const int boxes[3]) {
+    return boxes[0] || boxes[1] || boxes[2];
+}
 
 RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed) {
     RuleResult r;
@@ -76,18 +78,26 @@ RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed) {
 
 std::vector<ControlState> FeedEditorEnables(bool s, bool haveApiKey, int sortingSelection) {
     return {
-        {IDC_QUERY, s},       {IDC_GENERAL, s},
-        {IDC_ANIME, s},       {IDC_PEOPLE, s},
-        {IDC_SFW, s},         {IDC_SKETCHY, s},
+        {IDC_QUERY, s},
+        {IDC_GENERAL, s},
+        {IDC_ANIME, s},
+        {IDC_PEOPLE, s},
+        {IDC_SFW, s},
+        {IDC_SKETCHY, s},
         {IDC_NSFW, s && haveApiKey},
-        {IDC_SORTING, s},     {IDC_ATLEAST, s},
-        {IDC_RATIOS, s},      {IDC_TOPRANGE, s && sortingSelection == 5},
-        {IDC_USERNAME, !s},   {IDC_COLLLIST, !s},
+        {IDC_SORTING, s},
+        {IDC_ATLEAST, s},
+        {IDC_RATIOS, s},
+        {IDC_TOPRANGE, s && sortingSelection == 5},
+        {IDC_USERNAME, !s},
+        {IDC_COLLLIST, !s},
         {IDC_LOAD, !s},
     };
 }
 
-std::string CurrentCollectionItem(const CLumoraFeed& feed) { return feed.CollName + " (" + feed.CollId + ")"; }
+std::string CurrentCollectionItem(const CLumoraFeed& feed) {
+    return feed.CollName + " (" + feed.CollId + ")";
+}
 
 std::string LoadedCollectionItem(const CLumoraCollection& coll) {
     return coll.Label + " (" + std::to_string(coll.Count) + " wallpapers)";
@@ -96,8 +106,9 @@ std::string LoadedCollectionItem(const CLumoraCollection& coll) {
 // ---- main dialog -------------------------------------------------------
 
 std::vector<ControlState> MainDialogEnables(bool on) {
-    return {{IDC_FOLDER_LABEL, on}, {IDC_FOLDER, on}, {IDC_BROWSE, on},   {IDC_FEEDLIST, on}, {IDC_SETTINGS, on},
-            {IDC_ADD, on},          {IDC_EDIT, on},   {IDC_DELETE, on},   {IDC_APIKEY, on}};
+    return {{IDC_FOLDER_LABEL, on}, {IDC_FOLDER, on},   {IDC_BROWSE, on},
+            {IDC_FEEDLIST, on},     {IDC_SETTINGS, on}, {IDC_ADD, on},
+            {IDC_EDIT, on},         {IDC_DELETE, on},   {IDC_APIKEY, on}};
 }
 
 std::vector<FeedRow> BuildFeedRows(const CFeedArray& feeds) {
@@ -113,7 +124,9 @@ void SetEnabledBit(CLumoraFeed& feed, bool enabled) {
         feed.Flg &= ~CLumoraFeed::kEnabled;
 }
 
-bool IsValidSelection(int row, const CFeedArray& feeds) { return row >= 0 && row < feeds.GetSize(); }
+bool IsValidSelection(int row, const CFeedArray& feeds) {
+    return row >= 0 && row < feeds.GetSize();
+}
 
 int AppendNewFeed(CFeedArray& feeds, const CLumoraFeed& added) {
     int i = feeds.Add(added);
@@ -134,7 +147,9 @@ void CopyChecksToFeeds(const std::vector<bool>& checks, CFeedArray& feeds) {
 
 // The C locale's white space. Every byte of a multibyte character is 0x40 or
 // above, so testing bytes never cuts a character.
-static bool IsWhite(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+static bool IsWhite(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 std::string TrimWhiteSpace(const std::string& text) {
     size_t end = text.size();
@@ -163,7 +178,8 @@ std::string FormatCaption(const std::string& caption, uint32_t ms, uint32_t ls) 
 
 std::string GreetingText(const std::string& hostName) {
     return "The Lumora PlugIn allows you to download wallpapers from " + hostName +
-           "\r\nFor best results get the api key from your account settings and enter it in the API Key field";
+           "\r\nFor best results get the api key from your account settings and enter it in the API Key "
+           "field";
 }
 
 // ---- Settings dialog ---------------------------------------------------
@@ -172,7 +188,8 @@ std::string FormatPrompt(const std::string& pattern, const std::vector<std::stri
     std::string out;
     for (size_t i = 0; i < pattern.size(); ++i) {
         char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
-        if (pattern[i] == '%' && next >= '1' && next <= '9' && static_cast<size_t>(next - '1') < args.size()) {
+        if (pattern[i] == '%' && next >= '1' && next <= '9' &&
+            static_cast<size_t>(next - '1') < args.size()) {
             out += args[static_cast<size_t>(next - '1')];
             ++i;
         } else {
@@ -201,23 +218,27 @@ unsigned ParseCacheSize(const std::string& text, unsigned* value, std::string* m
     }
     if (v < kMinCacheSize || v > kMaxCacheSize) {
         if (message)
-            *message = FormatPrompt(IDS_PROMPT_RANGE_T, {std::to_string(static_cast<unsigned>(kMinCacheSize)),
-                                                         std::to_string(static_cast<unsigned>(kMaxCacheSize))});
+            *message =
+                FormatPrompt(IDS_PROMPT_RANGE_T, {std::to_string(static_cast<unsigned>(kMinCacheSize)),
+                                                  std::to_string(static_cast<unsigned>(kMaxCacheSize))});
         return IDS_PROMPT_RANGE;
     }
     if (value) *value = static_cast<unsigned>(v);
     return 0;
 }
 
-
 // ---- what the dialogs keep and say -------------------------------------
 
-int EditorFeedType(int storedType) { return storedType == 1 ? 1 : 0; }
+int EditorFeedType(int storedType) {
+    return storedType == 1 ? 1 : 0;
+}
 
 CollectionOwner::CollectionOwner(const CLumoraFeed& opened)
     : m_owner(TrimWhiteSpace(opened.Username)), m_listed(m_owner) {}
 
-void CollectionOwner::Listed(const std::string& user) { m_listed = user; }
+void CollectionOwner::Listed(const std::string& user) {
+    m_listed = user;
+}
 
 bool CollectionOwner::Store(int selected, const CCollectionArray& listed, CLumoraFeed& feed) {
     if (feed.Type != 1) return false;
@@ -276,9 +297,12 @@ std::string CleanReport(const CleanOutcome& o) {
 
 std::string RequestFailureText(RequestEnd end, const std::string& clientText, int deadlineSeconds) {
     switch (end) {
-        case RequestEnd::Cancelled: return IDS_REQUEST_CANCELLED_T;
-        case RequestEnd::TimedOut: return Printf(IDS_REQUEST_TIMED_OUT_T, deadlineSeconds);
-        case RequestEnd::Finished: break;
+        case RequestEnd::Cancelled:
+            return IDS_REQUEST_CANCELLED_T;
+        case RequestEnd::TimedOut:
+            return Printf(IDS_REQUEST_TIMED_OUT_T, deadlineSeconds);
+        case RequestEnd::Finished:
+            break;
     }
     return clientText;
 }

@@ -17,15 +17,15 @@ namespace ui {
 
 // The feed editor's control values.
 struct FeedFields {
-    int type = 0;             // checked radio: 0 Search, 1 Collection, -1 none
-    std::string query;        // as typed
-    int categories[3] = {};   // General, Anime, People (1 = checked)
-    int purity[3] = {};       // SFW, Sketchy, NSFW
-    int sorting = 0;          // combo item index (-1 = no selection)
-    int topRange = 0;         // combo item index (-1 = no selection)
-    std::string atleast;      // as typed
-    std::string ratios;       // as typed
-    std::string username;     // as typed
+    int type = 0;            // checked radio: 0 Search, 1 Collection, -1 none
+    std::string query;       // as typed
+    int categories[3] = {};  // General, Anime, People (1 = checked)
+    int purity[3] = {};      // SFW, Sketchy, NSFW
+    int sorting = 0;         // combo item index (-1 = no selection)
+    int topRange = 0;        // combo item index (-1 = no selection)
+    std::string atleast;     // as typed
+    std::string ratios;      // as typed
+    std::string username;    // as typed
 };
 
 // Box k is checked when the field has a character k and it is '1'.
@@ -63,8 +63,8 @@ struct ControlState {
 std::vector<ControlState> FeedEditorEnables(bool searchChecked, bool haveApiKey, int sortingSelection);
 
 // Item texts of the Collection combo box.
-std::string CurrentCollectionItem(const CLumoraFeed& feed);        // "%s (%s)"
-std::string LoadedCollectionItem(const CLumoraCollection& coll);   // "%s (%d wallpapers)"
+std::string CurrentCollectionItem(const CLumoraFeed& feed);       // "%s (%s)"
+std::string LoadedCollectionItem(const CLumoraCollection& coll);  // "%s (%d wallpapers)"
 
 // ---- main dialog -------------------------------------------------------
 
@@ -129,7 +129,7 @@ int EditorFeedType(int storedType);
 // it was listed for; pairing it with another user would ask the service for a
 // collection that user does not have.
 class CollectionOwner {
-public:
+  public:
     // The feed the editor opens: its collection belongs to its (trimmed) user.
     explicit CollectionOwner(const CLumoraFeed& opened);
     // Load listed the collections of this trimmed user name (none when it failed).
@@ -139,7 +139,7 @@ public:
     // than feed.Username is dropped (both fields cleared). True when dropped.
     bool Store(int selected, const CCollectionArray& listed, CLumoraFeed& feed);
 
-private:
+  private:
     std::string m_owner;   // user of the feed's CollId
     std::string m_listed;  // user whose collections the combo box holds
 };
@@ -150,7 +150,7 @@ RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed, bool 
 
 // What the platform found about the image folder at OK.
 struct FolderFacts {
-    bool exists;      // a file or a folder of that name
+    bool exists;  // a file or a folder of that name
     bool isFolder;
     int createError;  // 0: a file could be created in it; else the platform's error
 };

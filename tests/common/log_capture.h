@@ -11,7 +11,7 @@
 #include "common/test_host.h"
 
 class LogCapture {
-public:
+  public:
     LogCapture() { Install(); }
     ~LogCapture() { Uninstall(); }
 
@@ -43,5 +43,4 @@ public:
         for (const std::string& l : Get()) s += "  " + l + "\n";
         return s;
     }
-
 };

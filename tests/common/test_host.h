@@ -64,6 +64,12 @@ PlugInHostCallback TestHostCallback();
 
 // The names the plug-in's own tests use.
 typedef TestHost FakeHost;
-inline FakeHost& InstallFakeHost() { return InstallTestHost(); }
-inline void RemoveFakeHost() { RemoveTestHost(); }
-inline PlugInHostCallback FakeHostCallback() { return TestHostCallback(); }
+inline FakeHost& InstallFakeHost() {
+    return InstallTestHost();
+}
+inline void RemoveFakeHost() {
+    RemoveTestHost();
+}
+inline PlugInHostCallback FakeHostCallback() {
+    return TestHostCallback();
+}

@@ -11,7 +11,7 @@ namespace ef {
 namespace {
 
 class CleaningTest : public EngineFixture {
-protected:
+  protected:
     // Creates a cached image (and its side file when asked) and records it.
     std::string Cache(const std::string& sub, const std::string& name, int feed = 0, bool side = true) {
         std::filesystem::create_directories(std::filesystem::path(In({sub})));
@@ -67,7 +67,8 @@ TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
     for (int i = 0; i < 200; ++i) Cache("sfw", std::to_string(i) + ".jpg", 0, false);
     std::atomic<bool> hostDone{false};
     std::thread host([&] {
-        for (int i = 0; i < 200; ++i) engine->OnFileDisplayed(In({"sfw", std::to_string(i) + ".jpg"}).c_str());
+        for (int i = 0; i < 200; ++i)
+            engine->OnFileDisplayed(In({"sfw", std::to_string(i) + ".jpg"}).c_str());
         hostDone = true;
     });
     for (;;) {
@@ -192,10 +193,10 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
         engine->CleanLocalFiles();
     }
     EXPECT_EQ(Paths(), std::vector<std::string>{locked});
-    EXPECT_EQ(Log::Get(), (std::vector<std::string>{"CleanLocalFiles: Removed " + a,
-                                                     "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
-                                                     "CleanLocalFiles: Removed " + c,
-                                                     "CleanLocalFiles: Removed " + gone}));
+    EXPECT_EQ(Log::Get(), (std::vector<std::string>{
+                              "CleanLocalFiles: Removed " + a,
+                              "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
+                              "CleanLocalFiles: Removed " + c, "CleanLocalFiles: Removed " + gone}));
     EXPECT_EQ(engine->m_dirty, 1);
     EXPECT_FALSE(FileExists(a));
     EXPECT_TRUE(FileExists(locked));
@@ -229,8 +230,8 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
     EXPECT_FALSE(FileExists(b));
     EXPECT_FALSE(FileExists(SidePathOf(a)));
     EXPECT_FALSE(FileExists(PagingPath()));
-    EXPECT_EQ(Show(ReadBytes(ListPath())), Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" +
-                                                plat::OleDateToText(kOleDate2000) + "\r\n"));
+    EXPECT_EQ(Show(ReadBytes(ListPath())),
+              Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n"));
     for (int i = 0; i < 2; ++i) {
         const CLumoraFeed& f = engine->m_feeds[i];
         EXPECT_TRUE(f.Items.IsEmpty());
@@ -270,18 +271,21 @@ TEST_F(CleaningTest, ClearCacheWithoutListWritesEmptyListAndDropsPaging) {
     engine->ClearCache(folder);
     EXPECT_TRUE(FileExists(In({"unlisted.jpg"})));  // never named by a list: never deleted
     EXPECT_FALSE(FileExists(PagingPath()));
-    EXPECT_EQ(ReadBytes(ListPath()), "[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n");
+    EXPECT_EQ(ReadBytes(ListPath()),
+              "[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n");
 }
 
 TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
     namespace fs = std::filesystem;
     std::string parent = fs::path(folder).parent_path().string();
-    std::string victim = parent + Sep() + "lumora_ef_victim_" + std::to_string(reinterpret_cast<uintptr_t>(this) % 100000) + ".jpg";
+    std::string victim = parent + Sep() + "lumora_ef_victim_" +
+                         std::to_string(reinterpret_cast<uintptr_t>(this) % 100000) + ".jpg";
     WriteBytes(victim, "precious");
     WriteBytes(SidePathOf(victim), "precious too");
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg");
     engine->m_lclfiles.AddTail(CFileData(victim, "v", 0));
-    engine->m_lclfiles.AddTail(CFileData(In({"sfw", "..", "..", fs::path(victim).filename().string()}), "w", 0));
+    engine->m_lclfiles.AddTail(
+        CFileData(In({"sfw", "..", "..", fs::path(victim).filename().string()}), "w", 0));
     engine->WriteLocalFileList();
     FaultyFiles faults;
     faults.failDelete = [&](const std::string& p, int* e) {
@@ -296,11 +300,13 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
     EXPECT_TRUE(FileExists(victim));
     EXPECT_TRUE(FileExists(SidePathOf(victim)));
     for (const std::string& d : faults.deleted) EXPECT_TRUE(PathInsideFolder(d, folder)) << d;
-    EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 2u) << Log::Dump();
+    EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 2u)
+        << Log::Dump();
     EXPECT_TRUE(Log::Has("CleanLocalFiles: Unable to Remove " + locked + ", error 32")) << Log::Dump();
     // The new list holds only the record whose deletion failed.
-    EXPECT_EQ(ReadBytes(ListPath()), Crlf("[Veduta Lumora List v3]\n1\n0\n" + plat::OleDateToText(kOleDate2000) +
-                                          "\nid-locked.jpg\n" + locked + "\n0\n"));
+    EXPECT_EQ(ReadBytes(ListPath()),
+              Crlf("[Veduta Lumora List v3]\n1\n0\n" + plat::OleDateToText(kOleDate2000) +
+                   "\nid-locked.jpg\n" + locked + "\n0\n"));
     EXPECT_EQ(Paths(), std::vector<std::string>{locked});
     std::error_code ec;
     fs::remove(fs::path(victim), ec);
@@ -355,7 +361,7 @@ TEST_F(CleaningTest, ClearCacheWaitsForAPassHoldingTheData) {
 }
 
 class CacheStatusTest : public EngineFixture {
-protected:
+  protected:
     std::vector<std::pair<std::string, std::string>> Rows(const std::string& f) {
         std::vector<std::string> names{"Sychronization status:"}, values{""};
         engine->GetCacheStatus(f, names, values);
@@ -377,19 +383,33 @@ TEST_F(CacheStatusTest, Table) {
         const char* paging;
         R rows;
     } rows[] = {
-        {"12 records, two feeds", list12.c_str(), paging2.c_str(),
+        {"12 records, two feeds",
+         list12.c_str(),
+         paging2.c_str(),
          {{"Cached Files:", "12"}, {"Feeds Status:", ""}, {"Current Page:", "3"}, {"Last Page:", "40"}}},
         {"no list, paging present", nullptr, paging2.c_str(), {}},
         {"list with a wrong header", "[Veduta Lumora List V3]\n12\n0\n\n", paging2.c_str(), {}},
         {"no paging file", "[Veduta Lumora List v3]\n0\n0\n\n", nullptr, {{"Cached Files:", "0"}}},
-        {"paging with a wrong header", "[Veduta Lumora List v3]\n0\n0\n\n", "[Lumora Paging v2]\n1\ns\n1\n2\n",
+        {"paging with a wrong header",
+         "[Veduta Lumora List v3]\n0\n0\n\n",
+         "[Lumora Paging v2]\n1\ns\n1\n2\n",
          {{"Cached Files:", "0"}}},
-        {"v2 with files found", "[Veduta Lumora List v2]\n3\n250\n\n", "[Lumora Paging v1]\n0\n",
+        {"v2 with files found",
+         "[Veduta Lumora List v2]\n3\n250\n\n",
+         "[Lumora Paging v1]\n0\n",
          {{"Cached Files:", "3"}, {"Total Files found:", "250"}, {"Feeds Status:", ""}}},
-        {"v1, LF only, hex count", "[Veduta Lumora List]\n0x10\n0\n", "[Lumora Paging v1]\n3\na\n1\n2\nb\n7\n8\nc\n9\n",
-         {{"Cached Files:", "16"}, {"Feeds Status:", ""}, {"Current Page:", "1"}, {"Last Page:", "2"},
-          {"Current Page:", "7"}, {"Last Page:", "8"}}},
-        {"huge and negative counts", "[Veduta Lumora List v3]\n99999999999999\n-5\n", "[Lumora Paging v1]\n-1\na\n1\n2\n",
+        {"v1, LF only, hex count",
+         "[Veduta Lumora List]\n0x10\n0\n",
+         "[Lumora Paging v1]\n3\na\n1\n2\nb\n7\n8\nc\n9\n",
+         {{"Cached Files:", "16"},
+          {"Feeds Status:", ""},
+          {"Current Page:", "1"},
+          {"Last Page:", "2"},
+          {"Current Page:", "7"},
+          {"Last Page:", "8"}}},
+        {"huge and negative counts",
+         "[Veduta Lumora List v3]\n99999999999999\n-5\n",
+         "[Lumora Paging v1]\n-1\na\n1\n2\n",
          {{"Cached Files:", "2147483647"}, {"Feeds Status:", ""}}},
     };
     for (const Row& r : rows) {
@@ -412,7 +432,9 @@ TEST_F(CacheStatusTest, ShowsTheFilesNotTheMemory) {
     engine->WriteLocalFileList();
     engine->WritePagingState();
     typedef std::vector<std::pair<std::string, std::string>> R;
-    EXPECT_EQ(Rows(folder), (R{{"Cached Files:", "1"}, {"Feeds Status:", ""}, {"Current Page:", "2"}, {"Last Page:", "5"}}));
+    EXPECT_EQ(
+        Rows(folder),
+        (R{{"Cached Files:", "1"}, {"Feeds Status:", ""}, {"Current Page:", "2"}, {"Last Page:", "5"}}));
     // With a trailing separator the same files are found.
     EXPECT_EQ(Rows(folder + Sep()).size(), 4u);
 }

@@ -21,14 +21,14 @@ TEST(PathHelpers, ReplaceExtension) {
         const char* ext;
         const char* expected;
     } rows[] = {
-        {"x|y.z.jpg", "vprop", "x|y.z.vprop"},   // only the last dot counts
-        {"x|y", "vprop", "x|y.vprop"},           // no dot at all: appended
-        {"a.b|c", "vprop", "a.vprop"},           // the last dot lies in a folder name: cut there
-        {"sfw|abc.jpg", "__t", "sfw|abc.__t"},   //
-        {"sfw|abc.jpg", nullptr, "sfw|abc"},     // no extension given: only removed
-        {"abc.", "vprop", "abc.vprop"},          //
-        {"", "vprop", ".vprop"},                 //
-        {"abc.jpg", "", "abc"},                  // an empty extension adds no lone dot
+        {"x|y.z.jpg", "vprop", "x|y.z.vprop"},  // only the last dot counts
+        {"x|y", "vprop", "x|y.vprop"},          // no dot at all: appended
+        {"a.b|c", "vprop", "a.vprop"},          // the last dot lies in a folder name: cut there
+        {"sfw|abc.jpg", "__t", "sfw|abc.__t"},  //
+        {"sfw|abc.jpg", nullptr, "sfw|abc"},    // no extension given: only removed
+        {"abc.", "vprop", "abc.vprop"},         //
+        {"", "vprop", ".vprop"},                //
+        {"abc.jpg", "", "abc"},                 // an empty extension adds no lone dot
     };
     for (const Row& r : rows) {
         std::string path = P(r.path);
@@ -74,24 +74,25 @@ TEST(PathHelpers, PathInsideFolder) {
         {"|img|sfw|..|a.jpg", "|img", true},
         {"|img|..|etc|passwd", "|img", false},
         {"|img|sfw|..|..|x", "|img", false},
-        {"|img", "|img", false},           // the folder itself is not inside it
+        {"|img", "|img", false},  // the folder itself is not inside it
         {"|img|.", "|img", false},
         {"|img||", "|img", false},
         {"|img|sfw|.|a.jpg", "|img|", true},
         {"|img|sfw|..", "|img", false},
         {"|img|a|..|..|b", "|img", false},
         {"|a.jpg", "|", true},
-        {"|imgx|a.jpg", "|img", false},    // a longer name is another folder
+        {"|imgx|a.jpg", "|img", false},  // a longer name is another folder
         {"|other|a.jpg", "|img", false},
-        {"a.jpg", "|img", false},          // relative against absolute
-        {"sfw|a.jpg", "", true},           // no folder: relative paths that stay below the current one
+        {"a.jpg", "|img", false},  // relative against absolute
+        {"sfw|a.jpg", "", true},   // no folder: relative paths that stay below the current one
         {"..|a.jpg", "", false},
         {"|a.jpg", "", false},
         {"|img|..|..|img|a.jpg", "|img", true},  // ".." at the root stays at the root
     };
     for (const Row& r : rows) {
         EXPECT_EQ(PathInsideFolder(P(r.path), P(r.folder)), r.inside) << r.path << " in " << r.folder;
-        EXPECT_EQ(CFolderGate(P(r.folder)).Contains(P(r.path)), r.inside) << "gate: " << r.path << " in " << r.folder;
+        EXPECT_EQ(CFolderGate(P(r.folder)).Contains(P(r.path)), r.inside)
+            << "gate: " << r.path << " in " << r.folder;
     }
     // Windows paths ignore case and may use "/" as well as "\".
     if (plat::kPathsIgnoreCase) {
@@ -119,36 +120,38 @@ TEST(PathRules, InsideTheFolderInBothStyles) {
         {"/img/../etc/passwd", "/img", false, false},
         {"/img", "/img", false, false},
         {"/imgx/a.jpg", "/img", false, false},
-        {"C:\\img\\sfw\\a.jpg", "C:\\img", false, true},   // one odd name to POSIX
-        {"C:\\Img\\SFW\\a.jpg", "c:\\img", false, true},   // Windows ignores case
-        {"C:/img/sfw/a.jpg", "C:\\img", false, true},      // and takes "/" as well
+        {"C:\\img\\sfw\\a.jpg", "C:\\img", false, true},  // one odd name to POSIX
+        {"C:\\Img\\SFW\\a.jpg", "c:\\img", false, true},  // Windows ignores case
+        {"C:/img/sfw/a.jpg", "C:\\img", false, true},     // and takes "/" as well
         {"D:\\img\\a.jpg", "C:\\img", false, false},
         {"C:\\img\\..\\Windows\\x.dll", "C:\\img", false, false},
         {"/IMG/a.jpg", "/img", false, true},
         {"/img/sfw/a\\..\\..\\..\\x", "/img", true, false},  // "\" is a letter to POSIX
         {"/img/sfw\\..\\..\\..\\evil.jpg", "/img", true, false},
         {"/img/sfw. /a.jpg", "/img", true, true},
-        {"/img/.. /x", "/img", true, false},                // Windows drops the blank: ".."
-        {"/img/... /x", "/img", true, false},               // dots alone: taken as ".."
+        {"/img/.. /x", "/img", true, false},   // Windows drops the blank: ".."
+        {"/img/... /x", "/img", true, false},  // dots alone: taken as ".."
         {"/img/.../x", "/img", true, false},
         {"/img/sfw/.../x", "/img", true, true},
-        {"/img./x", "/img", false, true},                   // "img." is "img" to Windows
-        {"/img/a\0/../../x"s, "/img", false, false},         // a NUL is never inside
+        {"/img./x", "/img", false, true},             // "img." is "img" to Windows
+        {"/img/a\0/../../x"s, "/img", false, false},  // a NUL is never inside
         {"/img/sfw/a\0.jpg"s, "/img", false, false},
-        {"/i\0g/a.jpg"s, "/i\0g"s, false, false},  // nor is anything inside a folder with one (a fuzz finding)
+        {"/i\0g/a.jpg"s, "/i\0g"s, false,
+         false},  // nor is anything inside a folder with one (a fuzz finding)
         {"sfw/a.jpg", "", true, true},
         {"..\\a.jpg", "", true, false},
-        {"a:\\b", "", true, false},                         // a drive to Windows
-        {"C:img\\x", "", true, false},                      // relative to the drive's current folder
-        {"hy.LxC:", "\\", false, false},                    // a ":" is no drive (a fuzz finding)
+        {"a:\\b", "", true, false},       // a drive to Windows
+        {"C:img\\x", "", true, false},    // relative to the drive's current folder
+        {"hy.LxC:", "\\", false, false},  // a ":" is no drive (a fuzz finding)
         {"/img/x:y/a.jpg", "/img", true, false},
-        {"C:\\img\\a.jpg:s", "C:\\img", false, false},          // a stream
+        {"C:\\img\\a.jpg:s", "C:\\img", false, false},  // a stream
     };
     for (const Row& r : rows) {
         for (PathStyle style : {PathStyle::kPosix, PathStyle::kWindows}) {
             const bool expected = style == PathStyle::kPosix ? r.posix : r.windows;
             const char* name = style == PathStyle::kPosix ? " (posix)" : " (windows)";
-            EXPECT_EQ(PathInsideFolder(r.path, r.folder, style), expected) << Show(r.path) << " in " << r.folder << name;
+            EXPECT_EQ(PathInsideFolder(r.path, r.folder, style), expected)
+                << Show(r.path) << " in " << r.folder << name;
             EXPECT_EQ(CFolderGate(r.folder, style).Contains(r.path), expected)
                 << "gate: " << Show(r.path) << " in " << r.folder << name;
         }
@@ -162,7 +165,8 @@ TEST(PathRules, SidePathAndSeparatorInBothStyles) {
         const char* windows;
     } rows[] = {
         {"/f/sfw/abc.jpg", "/f/sfw/abc.vprop", "/f/sfw/abc.vprop"},
-        {"C:\\f.d\\sfw\\abc", "C:\\f.vprop", "C:\\f.d\\sfw\\abc.vprop"},  // the dot of a folder is no extension
+        {"C:\\f.d\\sfw\\abc", "C:\\f.vprop",
+         "C:\\f.d\\sfw\\abc.vprop"},  // the dot of a folder is no extension
         {"/f.d/abc", "/f.d/abc.vprop", "/f.d/abc.vprop"},
         {"C:\\f\\a.b.png", "C:\\f\\a.b.vprop", "C:\\f\\a.b.vprop"},
     };
@@ -190,28 +194,12 @@ TEST(Naming, SafePurityFolder) {
         const char* purity;
         const char* folder;
     } rows[] = {
-        {"sfw", "sfw"},
-        {"sketchy", "sketchy"},
-        {"nsfw", "nsfw"},
-        {"", ""},  // no sub-folder
-        {"..", "other"},
-        {".", "other"},
-        {"...", "other"},
-        {" . ", "other"},
-        {"../../x", "..-..-x"},
-        {"a/b\\c", "a-b-c"},
-        {"C:", "C-"},
-        {"c:\\windows", "c--windows"},
-        {"x<>|?*\"", "x------"},
-        {"a\r\nb\tc", "a--b-c"},
-        {"sfw.", "sfw"},
-        {"sfw  ", "sfw"},
-        {"CON", "other"},
-        {"nul.txt", "other"},
-        {"Com1", "other"},
-        {"lpt9", "other"},
-        {"com10", "com10"},
-        {"console", "console"},
+        {"sfw", "sfw"},          {"sketchy", "sketchy"},  {"nsfw", "nsfw"},  {"", ""},  // no sub-folder
+        {"..", "other"},         {".", "other"},          {"...", "other"},  {" . ", "other"},
+        {"../../x", "..-..-x"},  {"a/b\\c", "a-b-c"},     {"C:", "C-"},      {"c:\\windows", "c--windows"},
+        {"x<>|?*\"", "x------"}, {"a\r\nb\tc", "a--b-c"}, {"sfw.", "sfw"},   {"sfw  ", "sfw"},
+        {"CON", "other"},        {"nul.txt", "other"},    {"Com1", "other"}, {"lpt9", "other"},
+        {"com10", "com10"},      {"console", "console"},
     };
     for (const Row& r : rows) EXPECT_EQ(SafePurityFolder(r.purity), r.folder) << Show(r.purity);
 }
@@ -253,7 +241,8 @@ TEST_F(GetExtFromTypeTest, Table) {
         Log::Clear();
         EXPECT_EQ(engine->GetExtFromType(r.type), r.ext) << r.type;
         if (r.logged)
-            EXPECT_EQ(Log::Get(), std::vector<std::string>{"GetExtFromType, unknown MIME type: " + std::string(r.type)})
+            EXPECT_EQ(Log::Get(),
+                      std::vector<std::string>{"GetExtFromType, unknown MIME type: " + std::string(r.type)})
                 << r.type;
         else
             EXPECT_TRUE(Log::Get().empty()) << r.type << "\n" << Log::Dump();
@@ -261,7 +250,7 @@ TEST_F(GetExtFromTypeTest, Table) {
 }
 
 class BuildLocalNameTest : public EngineFixture {
-protected:
+  protected:
     CLumoraItem Item(const std::string& name, const std::string& type = "image/jpeg",
                      const std::string& purity = "sfw") {
         CLumoraItem it;
@@ -295,8 +284,8 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
         {"clip", "video/mp4", "sfw", "sfw", "clip.mp4"},
         {"song", "audio/mpeg", "sfw", "sfw", "song.mp3"},
         {"pic.jpeg", "image/gif", "sfw", "sfw", "pic.jpeg"},  // a name with a dot keeps its own extension
-        {"top.jpg", "image/jpeg", "", "", "top.jpg"},        // no purity: directly in the image folder
-        {"x.jpg", "image/jpeg", "..", "other", "x.jpg"},     // unsafe purity texts stay inside
+        {"top.jpg", "image/jpeg", "", "", "top.jpg"},         // no purity: directly in the image folder
+        {"x.jpg", "image/jpeg", "..", "other", "x.jpg"},      // unsafe purity texts stay inside
         {"y.jpg", "image/jpeg", "../../evil", "..-..-evil", "y.jpg"},
         {"line\r\nbreak.jpg", "image/jpeg", "sfw", "sfw", "line--break.jpg"},
     };
@@ -371,7 +360,8 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
     std::string path;
     engine->BuildLocalName(Item("abc.jpg"), path);
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
-    EXPECT_TRUE(Log::Has("BuildLocalName(): file name already exists abc.jpg, replaced by " + path)) << Log::Dump();
+    EXPECT_TRUE(Log::Has("BuildLocalName(): file name already exists abc.jpg, replaced by " + path))
+        << Log::Dump();
     EXPECT_EQ(ReadBytes(In({"sfw", "abc.jpg"})), "old");
 
     // A folder of that name counts as taken as well.
@@ -387,11 +377,14 @@ TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {
     std::string path;
     engine->BuildLocalName(Item("CON.jpg"), path);
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
-    EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create CON.jpg, replaced by " + path)) << Log::Dump();
+    EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create CON.jpg, replaced by " + path))
+        << Log::Dump();
 
     // A name the file system refuses.
     FaultyFiles faults;
-    faults.failOpen = [](const std::string& p, const char*) { return p.find("refused") != std::string::npos; };
+    faults.failOpen = [](const std::string& p, const char*) {
+        return p.find("refused") != std::string::npos;
+    };
     FaultScope scope(faults);
     Log::Clear();
     engine->BuildLocalName(Item("refused.jpg"), path);

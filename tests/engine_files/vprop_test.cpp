@@ -16,7 +16,7 @@ std::string Golden(const std::string& name) {
 }
 
 class VpropTest : public EngineFixture {
-protected:
+  protected:
     std::string image;
     void SetUp() override {
         EngineFixture::SetUp();
@@ -57,8 +57,9 @@ TEST_F(VpropTest, MatchesGoldenFiles) {
 
 TEST_F(VpropTest, ReplacesAnOldSideFile) {
     // A longer file left from an earlier image of the same name, with keys of its own.
-    std::u16string old = u"\xFEFF[Enable]\r\nDescription=0\r\nExtra=1\r\n[Description]\r\nText=a much longer old text\r\n"
-                         u"[Other]\r\nKey=Value\r\n";
+    std::u16string old =
+        u"\xFEFF[Enable]\r\nDescription=0\r\nExtra=1\r\n[Description]\r\nText=a much longer old text\r\n"
+        u"[Other]\r\nKey=Value\r\n";
     std::string bytes;
     for (char16_t c : old) {
         bytes += static_cast<char>(c & 0xFF);

@@ -7,10 +7,11 @@ using namespace erun;
 namespace {
 
 class DownloadTest : public EngineTest {
-public:
+  public:
     void AddFeedWithPool(int key, int items, const std::string& tag = "i") {
         CLumoraFeed f = SearchFeed(key);
-        for (int i = 0; i < items; ++i) f.Items.Add(MakeItem(tag + std::to_string(key) + "-" + std::to_string(i)));
+        for (int i = 0; i < items; ++i)
+            f.Items.Add(MakeItem(tag + std::to_string(key) + "-" + std::to_string(i)));
         engine->m_feeds.Add(f);
     }
     int Pass(uint32_t& interval) { return engine->DownloadImages(&interval); }
@@ -48,17 +49,16 @@ TEST_P(DownloadInterval, FollowsTheAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DownloadInterval,
-    ::testing::Values(
-        IntervalCase{"success below the fast-pace mark", {0}, 0, 10000, 2000, 1},
-        IntervalCase{"success reaching the fast-pace mark", {0}, 7, 2000, 10000, 1},  // 8 of 10
-        IntervalCase{"success just below the mark", {0}, 6, 10000, 2000, 1},           // 7 of 10
-        IntervalCase{"403", {403}, 0, 10000, 2000, -1},
-        IntervalCase{"404 four times", {404, 404, 404, 404}, 0, 2000, 10000, -1},
-        IntervalCase{"429", {429}, 0, 2000, 42000, -1},
-        IntervalCase{"429 then success", {429, 0}, 0, 2000, 2000, 1},
-        IntervalCase{"500 adds 2 s", {500}, 0, 10000, 12000, -1},
-        IntervalCase{"failure without status", {-2}, 0, 10000, 10000, -1},
-        IntervalCase{"status below 400", {302}, 0, 10000, 10000, -1}),
+    ::testing::Values(IntervalCase{"success below the fast-pace mark", {0}, 0, 10000, 2000, 1},
+                      IntervalCase{"success reaching the fast-pace mark", {0}, 7, 2000, 10000, 1},  // 8 of 10
+                      IntervalCase{"success just below the mark", {0}, 6, 10000, 2000, 1},          // 7 of 10
+                      IntervalCase{"403", {403}, 0, 10000, 2000, -1},
+                      IntervalCase{"404 four times", {404, 404, 404, 404}, 0, 2000, 10000, -1},
+                      IntervalCase{"429", {429}, 0, 2000, 42000, -1},
+                      IntervalCase{"429 then success", {429, 0}, 0, 2000, 2000, 1},
+                      IntervalCase{"500 adds 2 s", {500}, 0, 10000, 12000, -1},
+                      IntervalCase{"failure without status", {-2}, 0, 10000, 10000, -1},
+                      IntervalCase{"status below 400", {302}, 0, 10000, 10000, -1}),
     [](const ::testing::TestParamInfo<IntervalCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -87,40 +87,43 @@ TEST_P(DownloadIdle, NoTransferGivesTwoSecondsAndZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DownloadIdle,
-    ::testing::Values(
-        IdleCase{"no feeds", [](DownloadTest*, CLumoraEngine&) {}, ""},
-        IdleCase{"every feed disabled",
-                 [](DownloadTest* t, CLumoraEngine& e) {
-                     t->AddFeedWithPool(0, 3);
-                     t->AddFeedWithPool(1, 3);
-                     e.m_feeds[0].Flg = 0;
-                     e.m_feeds[1].Flg = 0x10000;
-                 },
-                 ""},
-        IdleCase{"MaxLocal 0", [](DownloadTest* t, CLumoraEngine& e) { e.m_settings.MaxLocal = 0; t->AddFeedWithPool(0, 3); },
-                 "DownloadImages: cache full (0/0)"},
-        IdleCase{"cache full counts every record",
-                 [](DownloadTest* t, CLumoraEngine& e) {
-                     e.m_settings.MaxLocal = 3;
-                     t->AddFeedWithPool(0, 3);
-                     CLumoraFeed off = SearchFeed(1);
-                     off.Flg = 0;
-                     e.m_feeds.Add(off);
-                     t->AddCached(1, 0);
-                     t->AddCached(1, 1);   // a disabled feed's file
-                     t->AddCached(1, -1);  // no feed
-                 },
-                 "DownloadImages: cache full (3/3)"},
-        IdleCase{"per-feed cache full",
-                 [](DownloadTest* t, CLumoraEngine& e) {
-                     e.m_settings.MaxLocal = 2;
-                     t->AddFeedWithPool(0, 3);
-                     t->AddFeedWithPool(1, 0);
-                     t->AddCached(2, 0);
-                 },
-                 "DownloadImages: feed 0 per-feed cache full (2/2)"},
-        IdleCase{"empty pool without last page is skipped", [](DownloadTest* t, CLumoraEngine&) { t->AddFeedWithPool(0, 0); },
-                 ""}),
+    ::testing::Values(IdleCase{"no feeds", [](DownloadTest*, CLumoraEngine&) {}, ""},
+                      IdleCase{"every feed disabled",
+                               [](DownloadTest* t, CLumoraEngine& e) {
+                                   t->AddFeedWithPool(0, 3);
+                                   t->AddFeedWithPool(1, 3);
+                                   e.m_feeds[0].Flg = 0;
+                                   e.m_feeds[1].Flg = 0x10000;
+                               },
+                               ""},
+                      IdleCase{"MaxLocal 0",
+                               [](DownloadTest* t, CLumoraEngine& e) {
+                                   e.m_settings.MaxLocal = 0;
+                                   t->AddFeedWithPool(0, 3);
+                               },
+                               "DownloadImages: cache full (0/0)"},
+                      IdleCase{"cache full counts every record",
+                               [](DownloadTest* t, CLumoraEngine& e) {
+                                   e.m_settings.MaxLocal = 3;
+                                   t->AddFeedWithPool(0, 3);
+                                   CLumoraFeed off = SearchFeed(1);
+                                   off.Flg = 0;
+                                   e.m_feeds.Add(off);
+                                   t->AddCached(1, 0);
+                                   t->AddCached(1, 1);   // a disabled feed's file
+                                   t->AddCached(1, -1);  // no feed
+                               },
+                               "DownloadImages: cache full (3/3)"},
+                      IdleCase{"per-feed cache full",
+                               [](DownloadTest* t, CLumoraEngine& e) {
+                                   e.m_settings.MaxLocal = 2;
+                                   t->AddFeedWithPool(0, 3);
+                                   t->AddFeedWithPool(1, 0);
+                                   t->AddCached(2, 0);
+                               },
+                               "DownloadImages: feed 0 per-feed cache full (2/2)"},
+                      IdleCase{"empty pool without last page is skipped",
+                               [](DownloadTest* t, CLumoraEngine&) { t->AddFeedWithPool(0, 0); }, ""}),
     [](const ::testing::TestParamInfo<IdleCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -236,9 +239,9 @@ TEST_F(DownloadTest, HostIsNotifiedOnceAtTheFifthFileOnlyForHostKindOne) {
 struct EvictCase {
     const char* name;
     int maxLocal;
-    int feeds;       // enabled feeds, each with a pool
-    int cached;      // records, spread over feed 0 (all shown files are among them)
-    int displayed;   // reports on record
+    int feeds;      // enabled feeds, each with a pool
+    int cached;     // records, spread over feed 0 (all shown files are among them)
+    int displayed;  // reports on record
     bool evicts;
 };
 class Eviction : public DownloadTest, public ::testing::WithParamInterface<EvictCase> {};
@@ -372,7 +375,9 @@ TEST_F(DownloadTest, FileOfAFeedListReplacedDuringTheTransferIsDropped) {
 
 TEST_F(DownloadTest, EmptyTransferIsNotAnImage) {
     AddFeedWithPool(0, 1);
-    client.onDownload = [](const std::string&, const std::string& file) { return FakeClient::WriteBytes(file, ""); };
+    client.onDownload = [](const std::string&, const std::string& file) {
+        return FakeClient::WriteBytes(file, "");
+    };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);

@@ -29,7 +29,7 @@ namespace erun {
 
 // ---- log and notify capture through the host callback ----------------------
 class HostCapture {
-public:
+  public:
     static HostCapture& Get() {
         static HostCapture c;
         return c;
@@ -75,12 +75,13 @@ public:
         return s;
     }
 
-private:
+  private:
     static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
         HostCapture& c = Get();
         std::lock_guard<std::mutex> g(c.m_mutex);
         if (code == PHC_LOG && second) c.m_lines.push_back(reinterpret_cast<const char*>(second));
-        if (code == PHC_NOTIFY) c.m_notifies.emplace_back(static_cast<long>(first), static_cast<long>(second));
+        if (code == PHC_NOTIFY)
+            c.m_notifies.emplace_back(static_cast<long>(first), static_cast<long>(second));
         return 1;
     }
     std::mutex m_mutex;
@@ -94,7 +95,7 @@ private:
 // that signals the event ends the wait at that time). Single-threaded: the
 // loop runs on the test's own thread.
 class SimClock : public Clock {
-public:
+  public:
     struct WaitRecord {
         uint64_t at;
         uint32_t timeout;
@@ -125,7 +126,7 @@ public:
     // Passes simulated time, e.g. for a transfer; hooks due meanwhile run.
     void Pass(uint32_t ms) { Advance(now + ms, nullptr); }
 
-private:
+  private:
     bool Advance(uint64_t end, WakeEvent* ev) {
         while (!m_hooks.empty() && m_hooks.begin()->first <= end) {
             auto hook = *m_hooks.begin();
@@ -160,7 +161,7 @@ struct PageRequest {
 };
 
 class FakeClient : public CLumoraApi {
-public:
+  public:
     // Answer of a page request: return value; fill items, seed and last page.
     std::function<int(int page, CItemArray& items, std::string& seed, int& lastPage)> onPage;
     // Answer of a transfer: default writes a few bytes and returns 0.
@@ -176,8 +177,8 @@ public:
     std::atomic<int> pageCalls{0};
     std::atomic<int> downloadCalls{0};
 
-    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed, int& lastPage,
-                        int&) override {
+    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
+                        int& lastPage, int&) override {
         int key = -1;
         if (feed.Query.compare(0, 4, "feed") == 0) key = std::atoi(feed.Query.c_str() + 4);
         return Page(key, page, items, seed, lastPage);
@@ -201,7 +202,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     int Page(int key, int page, CItemArray& items, std::string& seed, int& lastPage) {
         ++pageCalls;
         requests.push_back(PageRequest{key, page, seed, clock ? clock->now : 0});
@@ -216,14 +217,17 @@ private:
 inline std::function<int(int, CItemArray&, std::string&, int&)> Catalog(int per, int last,
                                                                         const std::string& tag = "c") {
     return [per, last, tag](int page, CItemArray& items, std::string&, int& lastPage) {
-        for (int j = 0; j < per; ++j) items.Add(MakeItem(tag + std::to_string(page) + "-" + std::to_string(j)));
+        for (int j = 0; j < per; ++j)
+            items.Add(MakeItem(tag + std::to_string(page) + "-" + std::to_string(j)));
         lastPage = last;
         return 1;
     };
 }
 
 // ---- a folder of its own per test ------------------------------------------------
-inline std::string TestFolder() { return ::TestFolder("lumora_erun_"); }
+inline std::string TestFolder() {
+    return ::TestFolder("lumora_erun_");
+}
 
 inline std::string Join(const std::string& folder, const std::string& name) {
     std::string s = folder;
@@ -260,7 +264,7 @@ inline CLumoraFeed CollectionFeed(int collId) {
 
 // ---- the engine under test --------------------------------------------------------
 class EngineTest : public ::testing::Test {
-public:
+  public:
     CLumoraSettings settings;
     std::atomic<int32_t> closing{0};
     std::atomic<int32_t> hosttype{0};
@@ -297,10 +301,11 @@ public:
     }
     void AddCached(int n, int feedIndex, const std::string& tag = "cached") {
         for (int i = 0; i < n; ++i) {
-            std::string path = Join(folder, tag + std::to_string(feedIndex) + "_" + std::to_string(i) + ".jpg");
+            std::string path =
+                Join(folder, tag + std::to_string(feedIndex) + "_" + std::to_string(i) + ".jpg");
             FakeClient::WriteBytes(path, "x");
-            engine->m_lclfiles.AddTail(CFileData(path, tag + std::to_string(feedIndex) + "-" + std::to_string(i),
-                                                 feedIndex));
+            engine->m_lclfiles.AddTail(
+                CFileData(path, tag + std::to_string(feedIndex) + "-" + std::to_string(i), feedIndex));
         }
     }
 };

@@ -13,7 +13,7 @@ class RefreshTest : public EngineTest {};
 struct GatingCase {
     const char* name;
     std::function<void(CLumoraEngine&, CLumoraFeed&, EngineTest*)> setup;
-    int expectedPage;  // page asked, or 0 for no request
+    int expectedPage;          // page asked, or 0 for no request
     const char* expectedLine;  // start of a line the pass must write once (empty: none checked)
 };
 
@@ -42,11 +42,23 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RefreshGating,
     ::testing::Values(
         GatingCase{"fresh feed asks page 1", NoSetup, 1, "Refresh 0: page=1, lastTm="},
-        GatingCase{"disabled", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Flg = 0x10000; f.Retries = 4; },
+        GatingCase{"disabled",
+                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                       f.Flg = 0x10000;
+                       f.Retries = 4;
+                   },
                    0, "Refresh 0: is disabled (retries 4)"},
-        GatingCase{"all pages done", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = 3; f.LastPage = 3; },
+        GatingCase{"all pages done",
+                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                       f.Page = 3;
+                       f.LastPage = 3;
+                   },
                    0, "Refresh 0: all pages done (last=3)"},
-        GatingCase{"paging goes on", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = 2; f.LastPage = 3; },
+        GatingCase{"paging goes on",
+                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                       f.Page = 2;
+                       f.LastPage = 3;
+                   },
                    3, ""},
         GatingCase{"per-feed cache full",
                    [](CLumoraEngine& e, CLumoraFeed&, EngineTest* t) {
@@ -63,10 +75,12 @@ INSTANTIATE_TEST_SUITE_P(
                        e.m_lclfiles.AddTail(CFileData("d.jpg", "d", -1));
                    },
                    1, ""},
-        GatingCase{"MaxLocal 0", [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.m_settings.MaxLocal = 0; }, 0,
+        GatingCase{"MaxLocal 0",
+                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.m_settings.MaxLocal = 0; }, 0,
                    "Refresh 0: per-feed cache full (0/0)"},
-        GatingCase{"MaxLocal negative", [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.m_settings.MaxLocal = -5; },
-                   0, "Refresh 0: per-feed cache full (0/-5)"},
+        GatingCase{"MaxLocal negative",
+                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.m_settings.MaxLocal = -5; }, 0,
+                   "Refresh 0: per-feed cache full (0/-5)"},
         GatingCase{"max photos reached after page 1",
                    [](CLumoraEngine&, CLumoraFeed& f, EngineTest* t) {
                        f.Page = 1;
@@ -79,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                        for (int i = 0; i < 600; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
                    },
                    1, ""},
-        GatingCase{"one below max photos", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+        GatingCase{"one below max photos",
+                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
                        f.Page = 4;
                        for (int i = 0; i < 499; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
                    },
@@ -87,10 +102,10 @@ INSTANTIATE_TEST_SUITE_P(
         GatingCase{"page at INT_MAX wraps to page 1",
                    [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = INT_MAX; }, 1,
                    "Refresh 0: page=1, lastTm="},
-        GatingCase{"negative page asks page 1", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = -7; }, 1,
-                   ""},
-        GatingCase{"feed type 2 never asks",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Type = 2; }, 0, ""}),
+        GatingCase{"negative page asks page 1",
+                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = -7; }, 1, ""},
+        GatingCase{"feed type 2 never asks", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Type = 2; },
+                   0, ""}),
     [](const ::testing::TestParamInfo<GatingCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -233,8 +248,8 @@ TEST_F(RefreshTest, AnswerOfOnlyKnownIdsStillCountsAsSuccess) {
 }
 
 struct CompletedCase {
-    int page;     // page the answer is for
-    int lastPage; // last page the answer reports
+    int page;      // page the answer is for
+    int lastPage;  // last page the answer reports
     bool completed;
 };
 class RefreshCompletedText : public EngineTest, public ::testing::WithParamInterface<CompletedCase> {};
@@ -444,15 +459,15 @@ TEST_P(RotateFeedTable, RestartsPagingByKind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RotateFeedTable,
-    ::testing::Values(RotateCase{"random search", 0, 0, 5, 5, 0, 0, "", "RotateFeed 0: new paging seed"},
-                      RotateCase{"collection", 1, 3, 5, 5, 0, 0, "", "RotateFeed 0: new paging seed"},
-                      RotateCase{"collection still paging", 1, 0, 2, 5, 0, 0, "", "RotateFeed 0: new paging seed"},
-                      RotateCase{"fixed order at its end", 0, 3, 5, 5, 0, 0, "seed",
-                                 "RotateFeed 0: restarting pagination"},
-                      RotateCase{"fixed order beyond its end", 0, 1, 7, 5, 0, 0, "seed",
-                                 "RotateFeed 0: restarting pagination"},
-                      RotateCase{"fixed order still paging", 0, 5, 2, 5, 2, 5, "seed", ""},
-                      RotateCase{"fixed order without last page", 0, 2, 4, 0, 4, 0, "seed", ""}),
+    ::testing::Values(
+        RotateCase{"random search", 0, 0, 5, 5, 0, 0, "", "RotateFeed 0: new paging seed"},
+        RotateCase{"collection", 1, 3, 5, 5, 0, 0, "", "RotateFeed 0: new paging seed"},
+        RotateCase{"collection still paging", 1, 0, 2, 5, 0, 0, "", "RotateFeed 0: new paging seed"},
+        RotateCase{"fixed order at its end", 0, 3, 5, 5, 0, 0, "seed", "RotateFeed 0: restarting pagination"},
+        RotateCase{"fixed order beyond its end", 0, 1, 7, 5, 0, 0, "seed",
+                   "RotateFeed 0: restarting pagination"},
+        RotateCase{"fixed order still paging", 0, 5, 2, 5, 2, 5, "seed", ""},
+        RotateCase{"fixed order without last page", 0, 2, 4, 0, 4, 0, "seed", ""}),
     [](const ::testing::TestParamInfo<RotateCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)

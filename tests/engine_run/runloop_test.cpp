@@ -7,7 +7,7 @@ using namespace erun;
 namespace {
 
 class RunLoopTest : public EngineTest {
-public:
+  public:
     std::shared_ptr<CLumoraThread> worker;
     void SetUp() override {
         EngineTest::SetUp();
@@ -41,8 +41,8 @@ TEST_F(RunLoopTest, FirstIterationRefreshesAndDownloadsThenEveryTenSeconds) {
     engine->RunComms();
     EXPECT_EQ(SearchTimes(), (std::vector<uint64_t>{0, 10000, 20000}));
     // 2 s apart while the cache is small.
-    EXPECT_EQ(DownloadTimes, (std::vector<uint64_t>{0, 2000, 4000, 6000, 8000, 10000, 12000, 14000, 16000, 18000,
-                                                    20000, 22000, 24000}));
+    EXPECT_EQ(DownloadTimes, (std::vector<uint64_t>{0, 2000, 4000, 6000, 8000, 10000, 12000, 14000, 16000,
+                                                    18000, 20000, 22000, 24000}));
     for (auto& w : clock.waits) EXPECT_EQ(w.timeout, 1000u);
     EXPECT_EQ(clock.now, 25500u);  // the stop ended the wait at once
 }

@@ -15,7 +15,7 @@ namespace {
 // Real waits of a millisecond and a tick count that runs fast, so the real
 // loop makes many passes in little time on its own thread.
 class FastClock : public Clock {
-public:
+  public:
     std::atomic<uint32_t> ticks{0x7FFF0000u};
     uint32_t TickCount() override { return ticks.fetch_add(700); }
     void Sleep(uint32_t) override { std::this_thread::yield(); }
@@ -29,7 +29,7 @@ public:
 // A one-shot flag with a bounded wait: a test waits for the worker to reach
 // a point; the bound only keeps a broken build from hanging the run.
 class Latch {
-public:
+  public:
     void Set() {
         std::lock_guard<std::mutex> g(m_mutex);
         m_set = true;
@@ -44,14 +44,14 @@ public:
         return m_set;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_set = false;
 };
 
 class WorkerThreadTest : public EngineTest {
-public:
+  public:
     FastClock fast;
     void SetUp() override {
         EngineTest::SetUp();
@@ -267,9 +267,15 @@ TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
                 onA = !onA;
                 engine->ApplyFeeds(onA ? listA : listB);
                 break;
-            case 1: engine->ApplyFeeds(onA ? listA : listB); break;  // the same list
-            case 2: engine->ClearCache(folder); break;
-            case 3: engine->SetApiKey("key" + std::to_string(i)); break;
+            case 1:
+                engine->ApplyFeeds(onA ? listA : listB);
+                break;  // the same list
+            case 2:
+                engine->ClearCache(folder);
+                break;
+            case 3:
+                engine->SetApiKey("key" + std::to_string(i));
+                break;
             default: {
                 // Reports of names the worker may have written.
                 std::vector<std::string> files = DiskImages();
@@ -303,7 +309,7 @@ TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
 // engine's lock held while the host's thread waits for that lock in a
 // message, neither would go on; the bounded wait counts that instead.
 class SerialHost {
-public:
+  public:
     static SerialHost*& Current() {
         static SerialHost* h = nullptr;
         return h;
@@ -319,7 +325,8 @@ public:
         if (std::this_thread::get_id() == h->hostThread) return 1;
         std::unique_lock<std::mutex> l(h->m_mutex);
         const uint64_t ticket = ++h->m_posted;
-        if (!h->m_cv.wait_for(l, std::chrono::seconds(5), [&] { return h->m_taken >= ticket || !h->blocking; }))
+        if (!h->m_cv.wait_for(l, std::chrono::seconds(5),
+                              [&] { return h->m_taken >= ticket || !h->blocking; }))
             ++h->stuck;
         else
             ++h->handed;
@@ -337,7 +344,7 @@ public:
         m_cv.notify_all();
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     uint64_t m_posted = 0, m_taken = 0;
@@ -379,13 +386,17 @@ TEST_F(WorkerThreadTest, HostThatTakesCallsOnItsOwnThreadNeverWaitsForTheWorker)
                 engine->ApplyDialog(v, feeds);
                 break;
             }
-            case 2: engine->Enable(true, 1); break;  // message 40
-            case 3: {                                // message 14
+            case 2:
+                engine->Enable(true, 1);
+                break;  // message 40
+            case 3: {   // message 14
                 std::vector<std::string> files = DiskImages();
                 if (!files.empty()) engine->OnFileDisplayed(files[rng() % files.size()].c_str());
                 break;
             }
-            default: engine->SetApiKey("key" + std::to_string(i)); break;
+            default:
+                engine->SetApiKey("key" + std::to_string(i));
+                break;
         }
         host.Pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

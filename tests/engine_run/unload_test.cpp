@@ -28,8 +28,10 @@ int32_t HostCallback(uint32_t code, HostWord first, HostWord) {
     SettingRecord* r = reinterpret_cast<SettingRecord*>(first);
     const std::string key = reinterpret_cast<const char*>(r->w[SR_KEY]);
     if (r->w[SR_TYPE] == SR_TYPE_INT) {
-        if (key == "Enabled" || key == "nFeeds") r->w[SR_VALUE] = 1;
-        else r->w[SR_VALUE] = r->w[SR_DEFAULT];
+        if (key == "Enabled" || key == "nFeeds")
+            r->w[SR_VALUE] = 1;
+        else
+            r->w[SR_VALUE] = r->w[SR_DEFAULT];
     } else {
         r->w[SR_VALUE] = key == "ImgFolder" ? reinterpret_cast<HostWord>(g_folder.c_str()) : r->w[SR_DEFAULT];
     }
@@ -50,7 +52,8 @@ TEST(ModuleUnload, ModuleStaysMappedWhileItsWorkerRuns) {
     handler(7, 0, 0);
     handler(9, 0, 0);
     // Wait until the worker has logged a few lines (bounded).
-    for (int i = 0; i < 20000 && g_logLines.load() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 20000 && g_logLines.load() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_GE(g_logLines.load(), 4);
 
     // The host lets go without a stop: the module must not be unmapped.

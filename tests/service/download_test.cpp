@@ -22,7 +22,9 @@ namespace {
 
 const char kFolder[] = "service_download_tmp";
 
-std::string Local(const std::string& name) { return std::string(kFolder) + plat::kPathSep + name; }
+std::string Local(const std::string& name) {
+    return std::string(kFolder) + plat::kPathSep + name;
+}
 
 long FileSize(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -58,7 +60,7 @@ struct Counters {
 };
 
 class Downloads : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         standin::UseForClients();
         plat::CreateFolder(kFolder);
@@ -124,7 +126,8 @@ TEST_F(Downloads, CompleteImagesAreWrittenWhole) {
         EXPECT_EQ(before.Ok(), 1u);
         EXPECT_EQ(before.Errors(), 0u);
         EXPECT_TRUE(LogCapture::Has("DownloadImage(), " + c.url + " -> " + Local("x.jpg")));
-        EXPECT_TRUE(LogCapture::Has("DownloadImage(), completed size=" + std::to_string(expected.size()))) << c.url;
+        EXPECT_TRUE(LogCapture::Has("DownloadImage(), completed size=" + std::to_string(expected.size())))
+            << c.url;
     }
 }
 
@@ -164,13 +167,16 @@ TEST_F(Downloads, RedirectsAreFollowedByTheSameRuleAsApiRequests) {
 TEST_F(Downloads, RequestsRightAfterAServerClosedLate) {
     // The server sends the last piece, waits, then closes: a client that
     // keeps such a connection for its next request must not fail that request.
-    standin::Faults(R"([{"match":"/full/","kind":"slow","delay_ms":1,"chunk_delay_ms":30,"chunk_bytes":100000}])");
+    standin::Faults(
+        R"([{"match":"/full/","kind":"slow","delay_ms":1,"chunk_delay_ms":30,"chunk_bytes":100000}])");
     for (int i = 0; i < 4; ++i) {
         ASSERT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0) << i;
         std::string response;
         CParamList params;
         params.Append("page", "1");
-        EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false, false), 0)
+        EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false,
+                                     false),
+                  0)
             << i << ": " << api.m_errtext;
         EXPECT_EQ(api.DownloadImage(png, Local("x.jpg")), 0) << i;
     }
@@ -201,7 +207,8 @@ TEST_F(Downloads, FailuresLeaveNoFile) {
         {"404", R"([{"match":"/full/","status":404}])", 404, 0, 1, "DownloadImage(), HTTP Error 404, url="},
         {"429", R"([{"match":"/full/","status":429}])", 429, 0, 1, "DownloadImage(), HTTP Error 429, url="},
         {"500", R"([{"match":"/full/","status":500}])", 500, 0, 1, "DownloadImage(), HTTP Error 500, url="},
-        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", -2, 0, 0, "DownloadImage(), Error "},
+        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", -2, 0, 0,
+         "DownloadImage(), Error "},
         {"shorter than announced", R"([{"match":"/full/","kind":"short_image"}])", -2, 0, 0,
          "DownloadImage(), Error "},
         {"html page with 200", R"([{"match":"/full/","kind":"html200"}])", kDownloadNotImage, 0, 1,
@@ -236,7 +243,8 @@ TEST_F(Downloads, RequestsThatCannotStart) {
         {"ftp://127.0.0.1/a.jpg", Local("x.jpg"), -1,
          "DownloadImage(), Unsupported service type (1), ftp://127.0.0.1/a.jpg", 0},
         {jpeg, Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"), -1,
-         "DownloadImage(), cannot create the local file " + Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"),
+         "DownloadImage(), cannot create the local file " +
+             Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"),
          0},
         // Nothing listens on port 1: a platform error once the file exists.
         {"http://127.0.0.1:1/full/ab/x.jpg", Local("x.jpg"), -2, "", 0},
@@ -278,7 +286,8 @@ TEST_F(Downloads, AFailedDiskWriteIsAFailure) {
 
 TEST_F(Downloads, StopFlagDuringTheTransfer) {
     // 1 MiB in 16 KiB pieces, 20 ms apart: long enough to stop in the middle.
-    standin::Faults(R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":20,"chunk_bytes":16384}])");
+    standin::Faults(
+        R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":20,"chunk_bytes":16384}])");
     std::atomic<int32_t> stop{0};
     api.m_stop = &stop;
     std::atomic<bool> sawData{false};

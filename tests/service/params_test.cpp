@@ -82,18 +82,22 @@ TEST(BuildJsonBody, WritesOneStringMemberPerParameter) {
 }
 
 TEST(BuildJsonBody, ValuesWithQuotesBackslashesAndControlsStayValidJson) {
-    CParamList params = List({{"q", "say \"hi\""}, {"path", "C:\\x"}, {"lines", "a\nb\tc"}, {"plain", "/ok/"}});
+    CParamList params =
+        List({{"q", "say \"hi\""}, {"path", "C:\\x"}, {"lines", "a\nb\tc"}, {"plain", "/ok/"}});
     std::string body;
     BuildJsonBody(body, params);
     Json::Value root;
     Json::Reader reader;
     ASSERT_TRUE(reader.parse(body, root)) << body;
-    for (int i = 0; i < params.GetSize(); ++i) EXPECT_EQ(root[params[i].m_name].asString(), params[i].m_value);
+    for (int i = 0; i < params.GetSize(); ++i)
+        EXPECT_EQ(root[params[i].m_name].asString(), params[i].m_value);
 }
 
 // Text as the dialogs and the settings store hand it over: in the narrow
 // code page (the western one under wine, UTF-8 natively).
-std::string Ansi(const std::string& utf8) { return plat::Utf8ToAnsi(utf8, 4096); }
+std::string Ansi(const std::string& utf8) {
+    return plat::Utf8ToAnsi(utf8, 4096);
+}
 
 TEST(OutgoingText, QueryValuesAndJsonBodiesGoOutAsUtf8) {
     struct Case {
@@ -102,7 +106,9 @@ TEST(OutgoingText, QueryValuesAndJsonBodiesGoOutAsUtf8) {
     } cases[] = {
         {"Zo\xC3\xAB", "Zo%C3%AB"},
         {"caf\xC3\xA9 cr\xC3\xA8me", "caf%C3%A9%20cr%C3%A8me"},
-        {"\xE2\x82\xAC" "5", "%E2%82%AC5"},  // the euro sign is 0x80 in the western code page
+        {"\xE2\x82\xAC"
+         "5",
+         "%E2%82%AC5"},  // the euro sign is 0x80 in the western code page
         {"+cats -dogs", "%2Bcats%20-dogs"},
     };
     for (const Case& c : cases) {
@@ -127,7 +133,7 @@ TEST(OutgoingText, QueryValuesAndJsonBodiesGoOutAsUtf8) {
         std::string in, out;
     } broken[] = {
         {"a\xE9", "a\xEF\xBF\xBD"},
-        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},              // overlong "/"
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
         {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
         {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                  // a character past U+FFFF
     };
@@ -150,7 +156,8 @@ TEST(ResolveLocation, ReadsTheValueAgainstTheAnsweredUrl) {
         {"http://h:1?q", "?r", "http://h:1/?r"},
         {"http://h/a?next=http://o/", "c", "http://h/c"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ResolveLocation(c.base, c.location), c.expected) << c.base << " + " << c.location;
+    for (const Case& c : cases)
+        EXPECT_EQ(ResolveLocation(c.base, c.location), c.expected) << c.base << " + " << c.location;
 }
 
 TEST(CheckRedirect, KeyStaysWithItsOriginAndTlsIsNeverLeft) {
@@ -180,7 +187,8 @@ TEST(CheckRedirect, KeyStaysWithItsOriginAndTlsIsNeverLeft) {
         {"http://h/a", "http://h/b?apikey=S3cretKey", nullptr, RedirectRule::kFollow},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(CheckRedirect(c.from, c.to, c.origin ? c.origin : c.from, key), c.rule) << c.from << " -> " << c.to;
+        EXPECT_EQ(CheckRedirect(c.from, c.to, c.origin ? c.origin : c.from, key), c.rule)
+            << c.from << " -> " << c.to;
 }
 
 TEST(RedactApiKey, MasksTheKeyInParametersHeadersAndJsonMembers) {

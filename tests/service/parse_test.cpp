@@ -20,8 +20,10 @@ struct El {
 std::string Escaped(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (c == '/') out += "\\/";
-        else out += c;
+        if (c == '/')
+            out += "\\/";
+        else
+            out += c;
     }
     return out;
 }
@@ -50,12 +52,14 @@ El Full(int i) {
     char id[8];
     std::snprintf(id, sizeof id, "%02dab%02d", i, i);
     bool png = i % 3 == 0;
-    return {id, std::string("https://w.example/full/") + std::string(id, 2) + "/lumora-" + id + (png ? ".png" : ".jpg"),
+    return {id,
+            std::string("https://w.example/full/") + std::string(id, 2) + "/lumora-" + id +
+                (png ? ".png" : ".jpg"),
             png ? "image/png" : "image/jpeg", i % 2 ? "sketchy" : "sfw", ""};
 }
 
 class ParseTest : public ::testing::Test {
-protected:
+  protected:
     LogCapture log;
     CLumoraApi api;
     CItemArray items;
@@ -67,8 +71,9 @@ protected:
 TEST_F(ParseTest, FullPageOf24) {
     std::vector<El> els;
     for (int i = 0; i < 24; ++i) els.push_back(Full(i));
-    ASSERT_EQ(Parse(Page(els, "{\"current_page\":1,\"last_page\":12,\"per_page\":\"24\",\"total\":287,"
-                              "\"query\":null,\"seed\":\"abc123\"}")),
+    ASSERT_EQ(Parse(Page(els,
+                         "{\"current_page\":1,\"last_page\":12,\"per_page\":\"24\",\"total\":287,"
+                         "\"query\":null,\"seed\":\"abc123\"}")),
               1);
     ASSERT_EQ(items.GetSize(), 24);
     for (int i = 0; i < 24; ++i) {
@@ -101,8 +106,8 @@ TEST_F(ParseTest, ElementFieldsNamesAndDefaults) {
         // No path, file type, purity or uploader: the defaults.
         {"{\"id\":\"gg44hh\"}", "gg44hh", "gg44hh", "", "image/jpeg", "sfw", ""},
         // Nulls read as empty texts; an uploader without a name leaves it empty.
-        {"{\"id\":\"ii55jj\",\"path\":null,\"purity\":null,\"uploader\":{\"group\":\"User\"}}", "ii55jj", "ii55jj",
-         "", "image/jpeg", "", ""},
+        {"{\"id\":\"ii55jj\",\"path\":null,\"purity\":null,\"uploader\":{\"group\":\"User\"}}", "ii55jj",
+         "ii55jj", "", "image/jpeg", "", ""},
         {"{\"id\":\"kk66ll\",\"uploader\":null}", "kk66ll", "kk66ll", "", "image/jpeg", "sfw", ""},
         // A number where text is expected gives its decimal form.
         {"{\"id\":123456,\"path\":\"https:\\/\\/w.example\\/a\\/b.jpg\"}", "123456", "b.jpg",
@@ -135,30 +140,83 @@ TEST_F(ParseTest, PagingBlockAndDataShapes) {
         // in the array before count in the log line.
         {"{\"data\":[{\"id\":\"a1\"},{\"id\":\"\"},{\"path\":\"x\\/y.jpg\"},{\"id\":\"b2\"}],"
          "\"meta\":{\"last_page\":3,\"total\":50,\"seed\":\"zz9\"}}",
-         1, {"prev", "a1", "b2"}, "zz9", 3, 50, "ParseWallpaperArray: parsed 3 wallpapers, total=50, lastPage=3"},
+         1,
+         {"prev", "a1", "b2"},
+         "zz9",
+         3,
+         50,
+         "ParseWallpaperArray: parsed 3 wallpapers, total=50, lastPage=3"},
         // A null seed empties the seed; a meta without seed leaves it.
-        {"{\"data\":[],\"meta\":{\"last_page\":1,\"total\":0,\"seed\":null}}", 1, {"prev"}, "", 1, 0,
+        {"{\"data\":[],\"meta\":{\"last_page\":1,\"total\":0,\"seed\":null}}",
+         1,
+         {"prev"},
+         "",
+         1,
+         0,
          "ParseWallpaperArray: parsed 1 wallpapers, total=0, lastPage=1"},
-        {"{\"data\":[],\"meta\":{\"last_page\":4,\"total\":90}}", 1, {"prev"}, "before", 4, 90,
+        {"{\"data\":[],\"meta\":{\"last_page\":4,\"total\":90}}",
+         1,
+         {"prev"},
+         "before",
+         4,
+         90,
          "ParseWallpaperArray: parsed 1 wallpapers, total=90, lastPage=4"},
         // A numeric seed is taken as text; missing paging values are 0.
-        {"{\"data\":[],\"meta\":{\"seed\":4711}}", 1, {"prev"}, "4711", 0, 0,
+        {"{\"data\":[],\"meta\":{\"seed\":4711}}",
+         1,
+         {"prev"},
+         "4711",
+         0,
+         0,
          "ParseWallpaperArray: parsed 1 wallpapers, total=0, lastPage=0"},
         // No meta: paging values stay as the caller set them.
-        {"{\"data\":[{\"id\":\"c3\"}]}", 1, {"prev", "c3"}, "before", -7, -9,
+        {"{\"data\":[{\"id\":\"c3\"}]}",
+         1,
+         {"prev", "c3"},
+         "before",
+         -7,
+         -9,
          "ParseWallpaperArray: parsed 2 wallpapers, total=-9, lastPage=-7"},
         // No or non-array data: success without items, meta still applied.
-        {"{\"meta\":{\"last_page\":2,\"total\":30}}", 1, {"prev"}, "before", 2, 30,
+        {"{\"meta\":{\"last_page\":2,\"total\":30}}",
+         1,
+         {"prev"},
+         "before",
+         2,
+         30,
          "ParseWallpaperArray: missing data array"},
         {"{\"data\":\"none\"}", 1, {"prev"}, "before", -7, -9, "ParseWallpaperArray: missing data array"},
         // A null meta is still a member: its values read as their defaults.
-        {"{\"data\":null,\"meta\":null}", 1, {"prev"}, "before", 0, 0, "ParseWallpaperArray: missing data array"},
+        {"{\"data\":null,\"meta\":null}",
+         1,
+         {"prev"},
+         "before",
+         0,
+         0,
+         "ParseWallpaperArray: missing data array"},
         // Comments are allowed.
-        {"/* page */ {\"data\":[{\"id\":\"d4\"} // one\n]}", 1, {"prev", "d4"}, "before", -7, -9,
+        {"/* page */ {\"data\":[{\"id\":\"d4\"} // one\n]}",
+         1,
+         {"prev", "d4"},
+         "before",
+         -7,
+         -9,
          "ParseWallpaperArray: parsed 2 wallpapers, total=-9, lastPage=-7"},
         // Not JSON: nothing touched.
-        {"<html><body>Bad gateway</body></html>", 0, {"prev"}, "before", -7, -9, "ParseWallpaperArray: JSON parse error"},
-        {"{\"data\":[{\"id\":\"e5\"}", 0, {"prev"}, "before", -7, -9, "ParseWallpaperArray: JSON parse error"},
+        {"<html><body>Bad gateway</body></html>",
+         0,
+         {"prev"},
+         "before",
+         -7,
+         -9,
+         "ParseWallpaperArray: JSON parse error"},
+        {"{\"data\":[{\"id\":\"e5\"}",
+         0,
+         {"prev"},
+         "before",
+         -7,
+         -9,
+         "ParseWallpaperArray: JSON parse error"},
     };
     for (const Case& c : cases) {
         items.RemoveAll();
@@ -199,7 +257,8 @@ TEST_F(ParseTest, WrongTypesRaiseTheLibrarysError) {
 
 TEST_F(ParseTest, NonAsciiTextsAreConvertedToTheNarrowCodePage) {
     // "Дмитрий" and "Zoë" as the service sends them (\u escapes).
-    ASSERT_EQ(Parse("{\"data\":[{\"id\":\"a1\",\"uploader\":{\"username\":\"\\u0414\\u043c\\u0438\\u0442\\u0440\\u0438"
+    ASSERT_EQ(Parse("{\"data\":[{\"id\":\"a1\",\"uploader\":{\"username\":"
+                    "\"\\u0414\\u043c\\u0438\\u0442\\u0440\\u0438"
                     "\\u0439\"}},{\"id\":\"b2\",\"uploader\":{\"username\":\"Zo\\u00eb\"}}]}"),
               1);
     ASSERT_EQ(items.GetSize(), 2);
@@ -220,10 +279,10 @@ TEST_F(ParseTest, OverlongTextsAreCutOnACharacterBoundaryAndOverlongAddressesDro
     std::string okPath = "https://w.example/" + std::string(2046 - 18 - 6, 'p') + "/x.jpg";
     ASSERT_EQ(okPath.size(), 2046u);
     std::string longPath = okPath + "g";
-    std::string body = "{\"data\":[{\"id\":\"a1\",\"purity\":\"" + longAscii + "\",\"uploader\":{\"username\":\"" +
-                       mixed + "\"},\"path\":\"" + Escaped(okPath) + "\"},{\"id\":\"b2\",\"path\":\"" +
-                       Escaped(longPath) + "\"},{\"id\":\"c3\",\"path\":\"https:\\/\\/w.example\\/" +
-                       std::string(400, 'n') + "\"}]}";
+    std::string body =
+        "{\"data\":[{\"id\":\"a1\",\"purity\":\"" + longAscii + "\",\"uploader\":{\"username\":\"" + mixed +
+        "\"},\"path\":\"" + Escaped(okPath) + "\"},{\"id\":\"b2\",\"path\":\"" + Escaped(longPath) +
+        "\"},{\"id\":\"c3\",\"path\":\"https:\\/\\/w.example\\/" + std::string(400, 'n') + "\"}]}";
     ASSERT_EQ(Parse(body), 1);
     ASSERT_EQ(items.GetSize(), 2);  // b2's address does not fit and would fetch another file
     EXPECT_EQ(items[0].Id, "a1");
@@ -233,7 +292,8 @@ TEST_F(ParseTest, OverlongTextsAreCutOnACharacterBoundaryAndOverlongAddressesDro
     EXPECT_EQ(items[0].Uploader, "a" + std::string(200, '\xE9'));
 #else
     ASSERT_EQ(items[0].Uploader.size(), 253u);  // 1 + 126 two-byte characters
-    for (size_t i = 1; i < items[0].Uploader.size(); i += 2) EXPECT_EQ(items[0].Uploader.substr(i, 2), "\xC3\xA9");
+    for (size_t i = 1; i < items[0].Uploader.size(); i += 2)
+        EXPECT_EQ(items[0].Uploader.substr(i, 2), "\xC3\xA9");
 #endif
     EXPECT_EQ(items[1].Id, "c3");
     EXPECT_EQ(items[1].Name, std::string(254, 'n'));
@@ -260,8 +320,9 @@ TEST_F(ParseTest, NulInsideATextNeverReachesTheEngine) {
     };
     for (const Row& r : rows) {
         items.RemoveAll();
-        std::string body = std::string("{\"data\":[{") + (std::string(r.field) == "id" ? "" : "\"id\":\"x1\",") + "\"" +
-                           r.field + "\":\"" + r.value + "\"}]}";
+        std::string body = std::string("{\"data\":[{") +
+                           (std::string(r.field) == "id" ? "" : "\"id\":\"x1\",") + "\"" + r.field + "\":\"" +
+                           r.value + "\"}]}";
         ASSERT_EQ(Parse(body), 1) << body;
         ASSERT_EQ(items.GetSize(), 1) << body;
         const std::string& got = items[0].*(r.member);
@@ -300,13 +361,16 @@ TEST(ParseUserCollections, AnswersBecomeRecordsOrAFailureThatAddsNothing) {
         int result;
         std::vector<std::pair<std::string, std::string>> records;  // id, label
     } rows[] = {
-        {"{\"data\":[{\"id\":15,\"label\":\"Default\",\"count\":10},{\"id\":27,\"label\":\"Nature\"}]}", 1,
+        {"{\"data\":[{\"id\":15,\"label\":\"Default\",\"count\":10},{\"id\":27,\"label\":\"Nature\"}]}",
+         1,
          {{"15", "Default"}, {"27", "Nature"}}},
         {"{\"data\":[{\"label\":\"a\\u0000b\"}]}", 1, {{"0", "a?b"}}},  // a NUL never reaches the dialog
         {"{\"data\":[]}", 1, {}},
         {"{}", 1, {}},
         {"not json", 0, {}},
-        {"{\"data\":[{\"id\":1,\"label\":\"x\"},{\"id\":\"abc\"}]}", 0, {}},  // the record before stays out too
+        {"{\"data\":[{\"id\":1,\"label\":\"x\"},{\"id\":\"abc\"}]}",
+         0,
+         {}},  // the record before stays out too
         {"{\"data\":[7]}", 0, {}},
     };
     for (const Row& r : rows) {

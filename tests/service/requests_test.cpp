@@ -21,10 +21,12 @@ const char kValidKey[] = "testkey123";  // the stand-in's accepted key
 
 // Text as the dialogs and the settings store hand it over: in the narrow
 // code page (the western one under wine, UTF-8 natively).
-std::string Ansi(const std::string& utf8) { return plat::Utf8ToAnsi(utf8, 4096); }
+std::string Ansi(const std::string& utf8) {
+    return plat::Utf8ToAnsi(utf8, 4096);
+}
 
 class Requests : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         standin::UseForClients();
         standin::Reset();
@@ -46,8 +48,8 @@ struct Counters {
     uint32_t Errors() const { return g_apiErrors - errors; }
 };
 
-CLumoraFeed Search(const std::string& q, const std::string& cat, const std::string& pur, int sorting, int topRange,
-                   const std::string& atleast = "", const std::string& ratios = "") {
+CLumoraFeed Search(const std::string& q, const std::string& cat, const std::string& pur, int sorting,
+                   int topRange, const std::string& atleast = "", const std::string& ratios = "") {
     CLumoraFeed f;
     f.Type = 0;
     f.Query = q;
@@ -66,19 +68,24 @@ TEST_F(Requests, SearchPageUrls) {
         int page;
         std::string seed, key, target;
     } cases[] = {
-        {Search("", "111", "100", 0, 3), 1, "", "", "/api/v1/search?categories=111&purity=100&sorting=random&page=1"},
+        {Search("", "111", "100", 0, 3), 1, "", "",
+         "/api/v1/search?categories=111&purity=100&sorting=random&page=1"},
         {Search("", "111", "100", 0, 3), 2, "Ab12cd", "",
          "/api/v1/search?categories=111&purity=100&sorting=random&seed=Ab12cd&page=2"},
         {Search("", "111", "100", 5, 6), 1, "Ab12cd", "",
          "/api/v1/search?categories=111&purity=100&sorting=toplist&topRange=1y&page=1"},
-        {Search("", "010", "110", 4, 2), 3, "", "", "/api/v1/search?categories=010&purity=110&sorting=favorites&page=3"},
-        {Search("", "111", "100", 9, 3), 1, "Ab12cd", "", "/api/v1/search?categories=111&purity=100&sorting=random&page=1"},
-        {Search("", "111", "100", 5, 9), 1, "", "", "/api/v1/search?categories=111&purity=100&sorting=toplist&topRange=1M&page=1"},
+        {Search("", "010", "110", 4, 2), 3, "", "",
+         "/api/v1/search?categories=010&purity=110&sorting=favorites&page=3"},
+        {Search("", "111", "100", 9, 3), 1, "Ab12cd", "",
+         "/api/v1/search?categories=111&purity=100&sorting=random&page=1"},
+        {Search("", "111", "100", 5, 9), 1, "", "",
+         "/api/v1/search?categories=111&purity=100&sorting=toplist&topRange=1M&page=1"},
         {Search("+cats -dogs", "100", "100", 1, 3, "1920x1080", "16x9,16x10"), 1, "", "",
          "/api/v1/search?q=%2Bcats%20-dogs&categories=100&purity=100&sorting=date_added&atleast=1920x1080"
          "&ratios=16x9%2C16x10&page=1"},
         // The user's text goes out as UTF-8, whatever the narrow code page.
-        {Search(Ansi("a/b\xC3\xA9"), "", "", 2, 3), 1, "", "", "/api/v1/search?q=a%2Fb%C3%A9&sorting=relevance&page=1"},
+        {Search(Ansi("a/b\xC3\xA9"), "", "", 2, 3), 1, "", "",
+         "/api/v1/search?q=a%2Fb%C3%A9&sorting=relevance&page=1"},
         {Search("", "111", "111", 3, 3), 1, "", kValidKey,
          "/api/v1/search?categories=111&purity=111&sorting=views&page=1&apikey=testkey123"},
     };
@@ -88,7 +95,8 @@ TEST_F(Requests, SearchPageUrls) {
         CItemArray items;
         std::string seed = c.seed;
         int lastPage = 0, total = 0;
-        EXPECT_EQ(api.QuerySearchPage(c.feed, c.page, items, seed, lastPage, total), 1) << c.target << api.m_errtext;
+        EXPECT_EQ(api.QuerySearchPage(c.feed, c.page, items, seed, lastPage, total), 1)
+            << c.target << api.m_errtext;
         Json::Value req = OnlyRequest();
         EXPECT_EQ(req["method"].asString(), "GET");
         EXPECT_EQ(req["url"].asString(), c.target);
@@ -104,7 +112,8 @@ TEST_F(Requests, CollectionUrls) {
     } cases[] = {
         {"demo", "15", "", "", 1, "/api/v1/collections/demo/15?page=1"},
         {"demo", "42", "110", "", 2, "/api/v1/collections/demo/42?purity=110&page=2"},
-        {"demo", "42", "111", kValidKey, 1, "/api/v1/collections/demo/42?purity=111&page=1&apikey=testkey123"},
+        {"demo", "42", "111", kValidKey, 1,
+         "/api/v1/collections/demo/42?purity=111&page=1&apikey=testkey123"},
         // A name that is not URL-safe is percent-encoded in the path.
         {Ansi("Zo\xC3\xAB"), "51", "", "", 1, "/api/v1/collections/Zo%C3%AB/51?page=1"},
     };
@@ -113,8 +122,8 @@ TEST_F(Requests, CollectionUrls) {
         api.m_apikey = c.key;
         CItemArray items;
         int lastPage = 0, total = 0;
-        EXPECT_EQ(api.QueryCollectionPage(c.user.c_str(), c.id.c_str(), c.purity.c_str(), c.page, items, lastPage,
-                                          total),
+        EXPECT_EQ(api.QueryCollectionPage(c.user.c_str(), c.id.c_str(), c.purity.c_str(), c.page, items,
+                                          lastPage, total),
                   1)
             << c.target << " " << api.m_errtext;
         Json::Value req = OnlyRequest();
@@ -165,8 +174,8 @@ TEST_F(Requests, HeaderLinesVerbsAndBodies) {
         standin::Reset();
         api.m_apikey = c.key;
         std::string response;
-        EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", c.params, response, c.post, c.json,
-                                     c.sendKey),
+        EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", c.params, response, c.post,
+                                     c.json, c.sendKey),
                   0)
             << c.name << ": " << api.m_errtext;
         Json::Value req = OnlyRequest();
@@ -181,7 +190,8 @@ TEST_F(Requests, HeaderLinesVerbsAndBodies) {
             EXPECT_EQ(standin::Header(req, "X-API-Key"), c.key) << c.name;
         }
         EXPECT_EQ(req.get("body", "").asString(), c.body) << c.name;
-        EXPECT_EQ(standin::Header(req, "Content-Length"), c.post ? std::to_string(c.body.size()) : "") << c.name;
+        EXPECT_EQ(standin::Header(req, "Content-Length"), c.post ? std::to_string(c.body.size()) : "")
+            << c.name;
     }
 }
 
@@ -206,8 +216,8 @@ TEST_F(Requests, ResultsErrorTextsAndCounters) {
          "QueryServerApi: RetCode: 429"},
         {"500", R"([{"match":"/api/","status":500}])", "", 500, "QueryServer: HTTP Error 500", 1, 1,
          "QueryServerApi: Response: {\"error\":\"Internal Server Error\"}"},
-        {"500 empty", R"([{"match":"/api/","status":500,"body":""}])", "", 500, "QueryServer: HTTP Error 500", 1, 1,
-         "QueryServerApi: Response: "},
+        {"500 empty", R"([{"match":"/api/","status":500,"body":""}])", "", 500, "QueryServer: HTTP Error 500",
+         1, 1, "QueryServerApi: Response: "},
         {"empty 200", R"([{"match":"/api/","kind":"empty"}])", "", -3,
          "Server returned an empty or unrecognized answer", 1, 0, "QueryServerApi: RetCode: -3"},
         {"invalid json is still a body", R"([{"match":"/api/","kind":"invalid_json"}])", "", 0, "", 1, 0,
@@ -249,8 +259,10 @@ TEST_F(Requests, UnreachableServerIsAPlatformErrorWithoutBody) {
     int r = api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false);
     EXPECT_EQ(r, -3);
     EXPECT_EQ(api.m_errtext, "QueryServer: Generic Error " + std::to_string(plat::kHttpErrCannotConnect));
-    EXPECT_EQ(LogCapture::Starting("QueryServerApi: Error " + std::to_string(plat::kHttpErrCannotConnect) + " (").size(),
-              1u);
+    EXPECT_EQ(
+        LogCapture::Starting("QueryServerApi: Error " + std::to_string(plat::kHttpErrCannotConnect) + " (")
+            .size(),
+        1u);
     EXPECT_TRUE(LogCapture::Has("QueryServerApi: RetCode: -3"));
     EXPECT_EQ(before.Calls(), 0u);
     EXPECT_EQ(before.Errors(), 0u);
@@ -301,7 +313,8 @@ TEST_F(Requests, BodyCutShortIsAPlatformErrorAfterText) {
     Counters before;
     std::string response;
     CParamList params;
-    int r = api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false, false);
+    int r =
+        api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false, false);
     EXPECT_EQ(r, -2);
     EXPECT_EQ(api.m_errtext.compare(0, 27, "QueryServer: Generic Error "), 0) << api.m_errtext;
     EXPECT_EQ(LogCapture::Starting("QueryServerApi: Error ").size(), 1u);
@@ -314,7 +327,8 @@ TEST_F(Requests, CarriageReturnsAreDroppedFromTheBody) {
     } cases[] = {
         {"{\"a\":1}\r\n{\"b\":2}\r\n", "{\"a\":1}\n{\"b\":2}\n"},
         {"one\rtwo\r\r\nthree", "onetwo\nthree"},
-        {std::string(3000, 'x') + "\r\n" + std::string(1500, 'y'), std::string(3000, 'x') + "\n" + std::string(1500, 'y')},
+        {std::string(3000, 'x') + "\r\n" + std::string(1500, 'y'),
+         std::string(3000, 'x') + "\n" + std::string(1500, 'y')},
     };
     for (const Case& c : cases) {
         Json::Value rule;
@@ -327,7 +341,9 @@ TEST_F(Requests, CarriageReturnsAreDroppedFromTheBody) {
         standin::Faults(Json::FastWriter().write(rules));
         std::string response;
         CParamList none;
-        ASSERT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false), 0);
+        ASSERT_EQ(
+            api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false),
+            0);
         EXPECT_EQ(response, c.received);
     }
 }
@@ -345,7 +361,8 @@ TEST_F(Requests, TheKeyNeverReachesTheLog) {
     EXPECT_EQ(api.QuerySearchPage(Search("", "111", "111", 0, 3), 1, items, seed, lastPage, total), 0);
     Json::Value log = standin::Log();
     ASSERT_EQ(log.size(), 3u);
-    EXPECT_NE(log[0]["url"].asString().find("apikey=testkey123"), std::string::npos);  // the request carries it
+    EXPECT_NE(log[0]["url"].asString().find("apikey=testkey123"),
+              std::string::npos);  // the request carries it
     for (const std::string& line : LogCapture::Get()) {
         EXPECT_EQ(line.find("testkey123"), std::string::npos) << line;
         EXPECT_EQ(line.find("wrong-secret-key"), std::string::npos) << line;
@@ -418,8 +435,10 @@ TEST_F(Requests, MalformedAnswersAreFailedQueries) {
         items.Add(prev);
         std::string seed = "Ab12cd";
         int lastPage = 5, total = 99;
-        EXPECT_EQ(api.QuerySearchPage(Search("", "111", "100", 0, 3), 1, items, seed, lastPage, total), 0) << c.name;
-        EXPECT_EQ(api.m_errtext.compare(0, c.errtextStart.size(), c.errtextStart), 0) << c.name << ": " << api.m_errtext;
+        EXPECT_EQ(api.QuerySearchPage(Search("", "111", "100", 0, 3), 1, items, seed, lastPage, total), 0)
+            << c.name;
+        EXPECT_EQ(api.m_errtext.compare(0, c.errtextStart.size(), c.errtextStart), 0)
+            << c.name << ": " << api.m_errtext;
         ASSERT_EQ(items.GetSize(), 1) << c.name;
         EXPECT_EQ(items[0].Id, "prev01");
         EXPECT_EQ(seed, "Ab12cd") << c.name;
@@ -494,20 +513,45 @@ TEST_F(Requests, UserCollections) {
         std::string logLine;               // "" = no "found" line
         std::string errtext;
     } cases[] = {
-        {"two", "demo", R"({"data":[{"id":15,"label":"Default","count":10},{"id":27,"label":"Nature","count":3}]})",
-         1, {"15|Default|10", "27|Nature|3"}, "GetUserCollections: found 2 collections for demo", ""},
-        {"real answer", "demo", "", 1, {"15|Default|10", "27|Nature|3", "42|Everything|60"},
-         "GetUserCollections: found 3 collections for demo", ""},
+        {"two",
+         "demo",
+         R"({"data":[{"id":15,"label":"Default","count":10},{"id":27,"label":"Nature","count":3}]})",
+         1,
+         {"15|Default|10", "27|Nature|3"},
+         "GetUserCollections: found 2 collections for demo",
+         ""},
+        {"real answer",
+         "demo",
+         "",
+         1,
+         {"15|Default|10", "27|Nature|3", "42|Everything|60"},
+         "GetUserCollections: found 3 collections for demo",
+         ""},
         {"empty list", "empty", "", 1, {}, "GetUserCollections: found 0 collections for empty", ""},
-        {"defaults", "demo", R"({"data":[{"label":"NoId"},{"id":8},null]})", 1, {"0|NoId|0", "8||0", "0||0"},
-         "GetUserCollections: found 3 collections for demo", ""},
+        {"defaults",
+         "demo",
+         R"({"data":[{"label":"NoId"},{"id":8},null]})",
+         1,
+         {"0|NoId|0", "8||0", "0||0"},
+         "GetUserCollections: found 3 collections for demo",
+         ""},
         {"no data", "demo", R"({"meta":{"total":0}})", 1, {}, "", ""},
         {"data not a list", "demo", R"({"data":{"id":1}})", 1, {}, "", ""},
         {"unknown user", "nobody-here", "", 0, {}, "", "QueryServer: HTTP Error 404"},
         {"invalid json", "demo", R"({"data":[{"id":1)", 0, {}, "", "JSON parse error"},
-        {"text count", "demo", R"({"data":[{"id":1,"label":"A","count":2},{"id":2,"count":"many"}]})", 0, {}, "",
+        {"text count",
+         "demo",
+         R"({"data":[{"id":1,"label":"A","count":2},{"id":2,"count":"many"}]})",
+         0,
+         {},
+         "",
          "Unexpected answer from the server: "},
-        {"label object", "demo", R"({"data":[{"id":1,"label":{"en":"A"}}]})", 0, {}, "",
+        {"label object",
+         "demo",
+         R"({"data":[{"id":1,"label":{"en":"A"}}]})",
+         0,
+         {},
+         "",
          "Unexpected answer from the server: "},
         {"element number", "demo", R"({"data":[5]})", 0, {}, "", "Unexpected answer from the server: "},
     };
@@ -535,7 +579,8 @@ TEST_F(Requests, UserCollections) {
         } else {
             EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.name;
         }
-        EXPECT_EQ(api.m_errtext.compare(0, c.errtext.size(), c.errtext), 0) << c.name << ": " << api.m_errtext;
+        EXPECT_EQ(api.m_errtext.compare(0, c.errtext.size(), c.errtext), 0)
+            << c.name << ": " << api.m_errtext;
         if (c.errtext.empty()) {
             EXPECT_EQ(api.m_errtext, "") << c.name;
         }
@@ -569,8 +614,8 @@ std::string OtherOrigin() {
 // with a redirect.
 std::string RedirectFault(const std::string& match, const std::string& location, int status = 302,
                           bool once = true) {
-    return "[{\"match\":\"" + match + "\"," + (once ? "\"count\":1," : "") + "\"status\":" +
-           std::to_string(status) + ",\"headers\":{\"Location\":\"" + location + "\"}}]";
+    return "[{\"match\":\"" + match + "\"," + (once ? "\"count\":1," : "") +
+           "\"status\":" + std::to_string(status) + ",\"headers\":{\"Location\":\"" + location + "\"}}]";
 }
 
 TEST_F(Requests, RedirectsKeepTheKeyWithItsOriginOnBothBuilds) {
@@ -589,8 +634,8 @@ TEST_F(Requests, RedirectsKeepTheKeyWithItsOriginOnBothBuilds) {
         {"same origin", base + "/api/v1/search?page=2", false, 0, 2, "/api/v1/search?page=2", true, "GET"},
         {"relative", "/api/v1/search?page=3", false, 0, 2, "/api/v1/search?page=3", true, "GET"},
         {"other origin", other + "/api/v1/search?page=2", false, 0, 2, "/api/v1/search?page=2", false, "GET"},
-        {"other origin, key in the address", other + "/api/v1/search?apikey=testkey123", false, 302, 1, "", false,
-         ""},
+        {"other origin, key in the address", other + "/api/v1/search?apikey=testkey123", false, 302, 1, "",
+         false, ""},
         {"after a post", base + "/api/v1/search?page=4", true, 0, 2, "/api/v1/search?page=4", true, "GET"},
         {"not http", "ftp://127.0.0.1/x", false, 302, 1, "", false, ""},
     };
@@ -626,7 +671,8 @@ TEST_F(Requests, RedirectsEndAfterFiveHops) {
     standin::Faults(RedirectFault("/api/v1/search", loop, 302, false));
     CParamList params;
     std::string response;
-    EXPECT_EQ(api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false), 302);
+    EXPECT_EQ(api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false),
+              302);
     EXPECT_EQ(standin::Log().size(), 6u);
     EXPECT_EQ(LogCapture::Starting("QueryServerApi: redirected (302)").size(), 5u) << LogCapture::Dump();
 }
@@ -645,7 +691,8 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
         {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"Wed, 21 Oct 2026 07:28:00 GMT"}}])",
          429, 0},  // the date form is not read
         {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"99999999"}}])", 503, 86400000},
-        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", 404, 0},  // only 429, 503
+        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", 404,
+         0},  // only 429, 503
         {R"([{"match":"/api/","count":1,"kind":"empty"}])", -3, 0},
     };
     for (const Case& c : cases) {
@@ -655,8 +702,9 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
         api.m_retryAfterMs = 12345;
         CParamList params;
         std::string response;
-        EXPECT_EQ(api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false),
-                  c.result)
+        EXPECT_EQ(
+            api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false),
+            c.result)
             << c.rules;
         EXPECT_EQ(api.m_lastResult, c.result) << c.rules;
         EXPECT_EQ(api.m_retryAfterMs, c.retryAfterMs) << c.rules;

@@ -64,16 +64,21 @@ inline std::string Exchange(const std::string& verb, const std::string& path, co
     return out;
 }
 
-inline void Reset() { Exchange("POST", "/_control/reset", "{}"); }
+inline void Reset() {
+    Exchange("POST", "/_control/reset", "{}");
+}
 
 // Replaces the fault rules (a JSON list of rules).
-inline void Faults(const std::string& rules) { Exchange("POST", "/_control/faults", rules); }
+inline void Faults(const std::string& rules) {
+    Exchange("POST", "/_control/faults", rules);
+}
 
 // Every request the service received since the last reset, oldest first.
 inline Json::Value Log() {
     Json::Value root;
     Json::Reader reader;
-    if (!reader.parse(Exchange("GET", "/_control/log", ""), root)) throw std::runtime_error("log is not JSON");
+    if (!reader.parse(Exchange("GET", "/_control/log", ""), root))
+        throw std::runtime_error("log is not JSON");
     return root;
 }
 
@@ -98,6 +103,8 @@ inline bool HasHeader(const Json::Value& entry, const std::string& name) {
 }
 
 // Points the client at the stand-in (before any client is created).
-inline void UseForClients() { plat::SetEnvVar("LUMORA_SERVICE_URL", Url()); }
+inline void UseForClients() {
+    plat::SetEnvVar("LUMORA_SERVICE_URL", Url());
+}
 
 }  // namespace standin

@@ -73,9 +73,11 @@ TEST(TransferBodies, EveryReadStrategyDeliversTheWholeBodyInOrder) {
         {"steady", "[]"},
         // 192 KiB at a time with 80 ms pauses: every pause is long enough to
         // close an open window, and the data between lets it open again.
-        {"bursts", R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":80,"chunk_bytes":196608}])"},
+        {"bursts",
+         R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":80,"chunk_bytes":196608}])"},
         // Odd-sized pieces, quickly: reads end at arbitrary offsets.
-        {"odd pieces", R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":1,"chunk_bytes":77777}])"},
+        {"odd pieces",
+         R"([{"match":"/bench/","kind":"slow","delay_ms":1,"chunk_delay_ms":1,"chunk_bytes":77777}])"},
     };
 #ifdef _WIN32
     const char* modes[] = {"adaptive", "available", "block"};

@@ -76,7 +76,9 @@ Store MakeStore(const std::string& folder, const std::vector<TestFeed>& feeds, i
     return s;
 }
 
-std::string Feed(int i, const char* field) { return "LumoraPlugIn/Feed" + std::to_string(i) + "_" + field; }
+std::string Feed(int i, const char* field) {
+    return "LumoraPlugIn/Feed" + std::to_string(i) + "_" + field;
+}
 
 void SetRegistryKey(const char* value) {
     HKEY key = nullptr;
@@ -113,7 +115,8 @@ std::vector<std::string> MakeCache(const std::string& folder, int images) {
         paths.push_back(path);
     }
     WriteFile(folder + "\\vdt_vd_files.lst", list);
-    WriteFile(folder + "\\vdt_vd_paging.lst", "[Lumora Paging v1]\r\n2\r\nab12cd\r\n3\r\n40\r\n\r\n0\r\n0\r\n");
+    WriteFile(folder + "\\vdt_vd_paging.lst",
+              "[Lumora Paging v1]\r\n2\r\nab12cd\r\n3\r\n40\r\n\r\n0\r\n0\r\n");
     return paths;
 }
 
@@ -125,7 +128,8 @@ std::vector<std::string> ListRows(HWND dlg, int id, int column = 0) {
 
 std::vector<bool> ListChecks(HWND dlg) {
     std::vector<bool> checks;
-    for (int i = 0; i < ListCount(dlg, IDC_FEEDLIST); ++i) checks.push_back(ListChecked(dlg, IDC_FEEDLIST, i));
+    for (int i = 0; i < ListCount(dlg, IDC_FEEDLIST); ++i)
+        checks.push_back(ListChecked(dlg, IDC_FEEDLIST, i));
     return checks;
 }
 
@@ -144,7 +148,7 @@ BOOL CALLBACK CancelWindow(HWND w, LPARAM) {
 }
 
 class Dialogs : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetService();
         SetRegistryKey(nullptr);
@@ -152,7 +156,8 @@ protected:
     void TearDown() override {
         // A failed test must not leave its dialogs up for the next one.
         if (m_result.valid()) {
-            for (int i = 0; i < 10 && m_result.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready;
+            for (int i = 0;
+                 i < 10 && m_result.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready;
                  ++i) {
                 EnumThreadWindows(TheHost().ThreadId(), CancelWindow, 0);
                 Sleep(200);
@@ -219,8 +224,8 @@ TEST_F(Dialogs, MainDialogShowsSettingsAndOneRowPerFeed) {
     EXPECT_EQ(GetText(dlg, IDC_APIKEY), "testkey123");
     EXPECT_EQ(ListRows(dlg, IDC_FEEDLIST),
               (std::vector<std::string>{"Search: (all) - Gen+Anime+People, SFW, Random",
-                                        "Search: (all) - Gen+Anime, SFW, Top 1M, 1920x1080", "Collection: demo/27",
-                                        ""}));
+                                        "Search: (all) - Gen+Anime, SFW, Top 1M, 1920x1080",
+                                        "Collection: demo/27", ""}));
     EXPECT_EQ(ListChecks(dlg), (std::vector<bool>{true, false, true, true}));
 
     char heading[64] = {0};
@@ -230,7 +235,8 @@ TEST_F(Dialogs, MainDialogShowsSettingsAndOneRowPerFeed) {
     col.cchTextMax = sizeof heading;
     SendMessageA(GetDlgItem(dlg, IDC_FEEDLIST), LVM_GETCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
     EXPECT_STREQ(heading, "Feed");
-    DWORD ex = static_cast<DWORD>(SendMessageA(GetDlgItem(dlg, IDC_FEEDLIST), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    DWORD ex =
+        static_cast<DWORD>(SendMessageA(GetDlgItem(dlg, IDC_FEEDLIST), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     EXPECT_EQ(ex, 0x424u);
 
     // The greeting names the service's host on its first line.
@@ -241,9 +247,10 @@ TEST_F(Dialogs, MainDialogShowsSettingsAndOneRowPerFeed) {
         if (std::string(text).rfind("The Lumora PlugIn", 0) == 0) greeting = text;
     }
     const std::string host = ServiceUrl().substr(7, ServiceUrl().rfind(':') - 7);  // http://HOST:PORT
-    EXPECT_EQ(greeting, "The Lumora PlugIn allows you to download wallpapers from " + host +
-                            "\r\nFor best results get the api key from your account settings and enter it in the "
-                            "API Key field");
+    EXPECT_EQ(greeting,
+              "The Lumora PlugIn allows you to download wallpapers from " + host +
+                  "\r\nFor best results get the api key from your account settings and enter it in the "
+                  "API Key field");
     Screenshot(dlg, "main");
 
     EXPECT_EQ(Close(dlg, IDCANCEL), 0);
@@ -326,10 +333,14 @@ TEST_F(Dialogs, SettingsCacheSizeRules) {
         std::string message;  // empty: accepted
         const char* shown;    // what the reopened dialog shows after acceptance
     } cases[] = {
-        {"4", range, ""},          {"10000000", range, ""},
-        {"12a", IDS_PROMPT_POSITIVE_T, ""}, {"-3", IDS_PROMPT_POSITIVE_T, ""},
-        {"", IDS_PROMPT_POSITIVE_T, ""},    {" 42 ", "", "42"},
-        {"5", "", "5"},            {"9999999", "", "9999999"},
+        {"4", range, ""},
+        {"10000000", range, ""},
+        {"12a", IDS_PROMPT_POSITIVE_T, ""},
+        {"-3", IDS_PROMPT_POSITIVE_T, ""},
+        {"", IDS_PROMPT_POSITIVE_T, ""},
+        {" 42 ", "", "42"},
+        {"5", "", "5"},
+        {"9999999", "", "9999999"},
     };
     for (const auto& c : cases) {
         HWND settings = OpenFrom(dlg, IDC_SETTINGS, "Settings");
@@ -365,7 +376,8 @@ TEST_F(Dialogs, CancelChangesNothing) {
     PostClick(dlg, IDC_DELETE);  // no question: the row goes at once
     for (int i = 0; i < 100 && ListCount(dlg, IDC_FEEDLIST) != 1; ++i) Sleep(20);
     EXPECT_EQ(FindDialog("Lumora", dlg), nullptr);
-    EXPECT_EQ(ListRows(dlg, IDC_FEEDLIST), std::vector<std::string>{"Search: second - Gen+Anime+People, SFW, Random"});
+    EXPECT_EQ(ListRows(dlg, IDC_FEEDLIST),
+              std::vector<std::string>{"Search: second - Gen+Anime+People, SFW, Random"});
     SetListChecked(dlg, IDC_FEEDLIST, 0, false);
     Click(dlg, IDC_ENABLED);
     SetText(dlg, IDC_FOLDER, "C:\\");
@@ -398,17 +410,18 @@ TEST_F(Dialogs, AddOpensTheEditorWithDefaultsAndAppendsACheckedFeed) {
     const int boxes[] = {IDC_GENERAL, IDC_ANIME, IDC_PEOPLE, IDC_SFW, IDC_SKETCHY, IDC_NSFW};
     const bool expected[] = {true, true, true, true, false, false};
     for (int k = 0; k < 6; ++k) EXPECT_EQ(Checked(ed, boxes[k]), expected[k]) << boxes[k];
-    EXPECT_EQ(ComboItems(ed, IDC_SORTING), (std::vector<std::string>{"Random", "Date Added", "Relevance", "Views",
-                                                                      "Favorites", "Top List"}));
+    EXPECT_EQ(ComboItems(ed, IDC_SORTING), (std::vector<std::string>{"Random", "Date Added", "Relevance",
+                                                                     "Views", "Favorites", "Top List"}));
     EXPECT_EQ(ComboItems(ed, IDC_TOPRANGE), (std::vector<std::string>{"1 Day", "3 Days", "1 Week", "1 Month",
-                                                                       "3 Months", "6 Months", "1 Year"}));
+                                                                      "3 Months", "6 Months", "1 Year"}));
     EXPECT_EQ(ComboSelection(ed, IDC_SORTING), 0);
     EXPECT_EQ(ComboSelection(ed, IDC_TOPRANGE), 3);
     EXPECT_TRUE(ComboItems(ed, IDC_COLLLIST).empty());
     for (int id : {IDC_QUERY, IDC_GENERAL, IDC_SFW, IDC_SORTING, IDC_ATLEAST, IDC_RATIOS})
         EXPECT_TRUE(Enabled(ed, id)) << id;
     // No API key: NSFW is off limits; Top Range waits for the top list.
-    for (int id : {IDC_NSFW, IDC_TOPRANGE, IDC_USERNAME, IDC_COLLLIST, IDC_LOAD}) EXPECT_FALSE(Enabled(ed, id)) << id;
+    for (int id : {IDC_NSFW, IDC_TOPRANGE, IDC_USERNAME, IDC_COLLLIST, IDC_LOAD})
+        EXPECT_FALSE(Enabled(ed, id)) << id;
     Screenshot(ed, "feed_search");
 
     SetText(ed, IDC_QUERY, "forest");
@@ -535,7 +548,8 @@ TEST_F(Dialogs, EditorEnablesFollowTypeSortingAndKey) {
     EXPECT_EQ(ComboSelection(ed, IDC_TOPRANGE), 6);
 
     Click(ed, IDC_COLLECTION);
-    for (int id : {IDC_QUERY, IDC_NSFW, IDC_SORTING, IDC_TOPRANGE, IDC_RATIOS}) EXPECT_FALSE(Enabled(ed, id)) << id;
+    for (int id : {IDC_QUERY, IDC_NSFW, IDC_SORTING, IDC_TOPRANGE, IDC_RATIOS})
+        EXPECT_FALSE(Enabled(ed, id)) << id;
     for (int id : {IDC_USERNAME, IDC_COLLLIST, IDC_LOAD}) EXPECT_TRUE(Enabled(ed, id)) << id;
     Click(ed, IDC_SEARCH);
     for (int id : {IDC_QUERY, IDC_NSFW, IDC_SORTING, IDC_RATIOS}) EXPECT_TRUE(Enabled(ed, id)) << id;
@@ -627,7 +641,8 @@ TEST_F(Dialogs, CheckReportsTheServiceTotalOrItsError) {
     ASSERT_TRUE(Json::Reader().parse(Http("GET", ServiceUrl() + asked[0]).body, page));
     const int total = page["meta"]["total"].asInt();
     EXPECT_GT(total, 0);
-    EXPECT_EQ(answer, "The query executed successfully and returned a total of " + std::to_string(total) + " photos");
+    EXPECT_EQ(answer,
+              "The query executed successfully and returned a total of " + std::to_string(total) + " photos");
 
     struct {
         const char* rule;
@@ -670,7 +685,8 @@ TEST_F(Dialogs, LoadListsTheUsersPublicCollections) {
     ASSERT_TRUE(Json::Reader().parse(Http("GET", ServiceUrl() + "/api/v1/collections/demo").body, colls));
     std::vector<std::string> expected;
     for (const Json::Value& c : colls["data"])
-        expected.push_back(c["label"].asString() + " (" + std::to_string(c["count"].asInt()) + " wallpapers)");
+        expected.push_back(c["label"].asString() + " (" + std::to_string(c["count"].asInt()) +
+                           " wallpapers)");
     ASSERT_GE(expected.size(), 2u);
     ResetService();
 
@@ -690,8 +706,10 @@ TEST_F(Dialogs, LoadListsTheUsersPublicCollections) {
         {"empty", "[]", IDS_NO_COLLECTIONS_T},
         {"nobody", "[]", "QueryServer: HTTP Error 404"},
         {"demo", R"([{"match": "/api/v1/collections", "kind": "invalid_json"}])", "JSON parse error"},
-        {"demo", R"([{"match": "/api/v1/collections", "kind": "wrong_types", "set": {"data.1.id": "abc"}}])", nullptr},
-        {"demo", R"([{"match": "/api/v1/collections", "kind": "wrong_types", "set": {"data.0.label": [1, 2]}}])",
+        {"demo", R"([{"match": "/api/v1/collections", "kind": "wrong_types", "set": {"data.1.id": "abc"}}])",
+         nullptr},
+        {"demo",
+         R"([{"match": "/api/v1/collections", "kind": "wrong_types", "set": {"data.0.label": [1, 2]}}])",
          nullptr},
     };
     for (const auto& f : failures) {
@@ -736,8 +754,8 @@ TEST_F(Dialogs, LocalCacheShowsAndCleansTheTypedFolder) {
     SetText(dlg, IDC_FOLDER, typed);  // typed, not confirmed
     HWND cache = OpenFrom(dlg, IDC_LOCALCACHE, "Local Cache");
     ASSERT_TRUE(cache);
-    const std::vector<std::string> names = {"Sychronization status:", "Cached Files:", "Feeds Status:",
-                                            "Current Page:", "Last Page:"};
+    const std::vector<std::string> names = {
+        "Sychronization status:", "Cached Files:", "Feeds Status:", "Current Page:", "Last Page:"};
     const std::vector<std::string> values = {"", "2", "", "3", "40"};
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 0), names);
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 1), values);
@@ -849,8 +867,8 @@ TEST_F(Dialogs, FolderPickerStartsAtTheTypedFolderAndAddsABackslash) {
         ASSERT_TRUE(picker) << c.typed;
         // The browser expands its tree to the start folder after it opens;
         // its folder box names the selection once it is there.
-        const std::string leaf = c.expected.substr(0, c.expected.size() - 1).substr(
-            c.expected.substr(0, c.expected.size() - 1).rfind('\\') + 1);
+        const std::string leaf = c.expected.substr(0, c.expected.size() - 1)
+                                     .substr(c.expected.substr(0, c.expected.size() - 1).rfind('\\') + 1);
         HWND box = FindWindowExA(picker, nullptr, "Edit", nullptr);
         for (int i = 0; i < 500 && box && c.button == IDOK && c.expected.size() > 3; ++i) {
             char text[MAX_PATH] = {0};
@@ -1012,7 +1030,7 @@ TEST_F(Dialogs, AnUnknownFeedTypeOpensAndIsKeptAsASearch) {
 
 // Opens a file so that nobody else may delete it, for as long as the object lives.
 class LockedFile {
-public:
+  public:
     explicit LockedFile(const std::string& path)
         : m_h(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
     ~LockedFile() {
@@ -1020,7 +1038,7 @@ public:
     }
     bool ok() const { return m_h != INVALID_HANDLE_VALUE; }
 
-private:
+  private:
     HANDLE m_h;
 };
 
@@ -1105,9 +1123,10 @@ TEST_F(Dialogs, CheckAndLoadKeepTheWindowsAliveAndCanBeCancelled) {
     wait = WaitDialog(kWaitCaption, ed);
     ASSERT_TRUE(wait) << "no wait window";
     EXPECT_TRUE(Responsive(ed));
-    EXPECT_EQ(AnswerMessageBox(ed, "", 60000),
-              "The service did not answer within 20 seconds. Check the connection to the internet and try again "
-              "later.");
+    EXPECT_EQ(
+        AnswerMessageBox(ed, "", 60000),
+        "The service did not answer within 20 seconds. Check the connection to the internet and try again "
+        "later.");
     EXPECT_TRUE(ComboItems(ed, IDC_COLLLIST).empty());
 
     // And the editor still works once the service answers again.
@@ -1169,7 +1188,9 @@ void PressAlt(char key) {
     PostMessageA(focus, WM_SYSCHAR, static_cast<WPARAM>(tolower(key)), 0x20000001);
 }
 
-void PressKey(WPARAM vk) { PostMessageA(FocusedControl(), WM_KEYDOWN, vk, 0x00000001); }
+void PressKey(WPARAM vk) {
+    PostMessageA(FocusedControl(), WM_KEYDOWN, vk, 0x00000001);
+}
 
 bool FocusOn(HWND dlg, int id) {
     for (int i = 0; i < 250; ++i) {
@@ -1195,8 +1216,8 @@ TEST_F(Dialogs, EveryDialogWorksFromTheKeyboard) {
     ASSERT_TRUE(dlg);
     ExpectUniqueMnemonics(dlg, "PFKAEDSLH", "main");
     EXPECT_EQ(TabOrder(dlg), (std::vector<int>{IDC_ENABLED, IDC_FOLDER, IDC_BROWSE, IDC_APIKEY, IDC_FEEDLIST,
-                                               IDC_ADD, IDC_EDIT, IDC_DELETE, IDC_SETTINGS, IDC_LOCALCACHE, IDOK,
-                                               IDCANCEL, IDC_HELPBUTTON}));
+                                               IDC_ADD, IDC_EDIT, IDC_DELETE, IDC_SETTINGS, IDC_LOCALCACHE,
+                                               IDOK, IDCANCEL, IDC_HELPBUTTON}));
     const struct {
         char key;
         int target;
@@ -1209,17 +1230,17 @@ TEST_F(Dialogs, EveryDialogWorksFromTheKeyboard) {
     HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
     ASSERT_TRUE(ed);
     ExpectUniqueMnemonics(ed, "SOQGAPFKNRTMIULCH", "feed editor");
-    const std::vector<int> editorOrder = {IDC_SEARCH,  IDC_QUERY,   IDC_GENERAL,  IDC_ANIME,    IDC_PEOPLE,
-                                          IDC_SFW,     IDC_SKETCHY, IDC_NSFW,     IDC_SORTING,  IDC_TOPRANGE,
-                                          IDC_ATLEAST, IDC_RATIOS,  IDC_USERNAME, IDC_LOAD,     IDC_COLLLIST,
+    const std::vector<int> editorOrder = {IDC_SEARCH,  IDC_QUERY,   IDC_GENERAL,  IDC_ANIME,   IDC_PEOPLE,
+                                          IDC_SFW,     IDC_SKETCHY, IDC_NSFW,     IDC_SORTING, IDC_TOPRANGE,
+                                          IDC_ATLEAST, IDC_RATIOS,  IDC_USERNAME, IDC_LOAD,    IDC_COLLLIST,
                                           IDC_CHECK,   IDOK,        IDCANCEL};
     EXPECT_EQ(TabOrder(ed), EnabledOnly(ed, editorOrder));
     SelectCombo(ed, IDC_SORTING, 5);
     const struct {
         char key;
         int target;
-    } editorLabels[] = {{'Q', IDC_QUERY}, {'R', IDC_SORTING}, {'T', IDC_TOPRANGE}, {'M', IDC_ATLEAST},
-                        {'I', IDC_RATIOS}};
+    } editorLabels[] = {
+        {'Q', IDC_QUERY}, {'R', IDC_SORTING}, {'T', IDC_TOPRANGE}, {'M', IDC_ATLEAST}, {'I', IDC_RATIOS}};
     for (const auto& l : editorLabels) {
         PressAlt(l.key);
         EXPECT_TRUE(FocusOn(ed, l.target)) << l.key;
@@ -1228,8 +1249,8 @@ TEST_F(Dialogs, EveryDialogWorksFromTheKeyboard) {
     for (int i = 0; i < 100 && !Checked(ed, IDC_COLLECTION); ++i) Sleep(20);
     EXPECT_TRUE(Checked(ed, IDC_COLLECTION));
     // Tab enters the radio group at its checked button.
-    EXPECT_EQ(TabOrder(ed), EnabledOnly(ed, {IDC_COLLECTION, IDC_USERNAME, IDC_LOAD, IDC_COLLLIST, IDC_CHECK, IDOK,
-                                             IDCANCEL}));
+    EXPECT_EQ(TabOrder(ed), EnabledOnly(ed, {IDC_COLLECTION, IDC_USERNAME, IDC_LOAD, IDC_COLLLIST, IDC_CHECK,
+                                             IDOK, IDCANCEL}));
     for (const auto& l : {std::make_pair('U', IDC_USERNAME), std::make_pair('C', IDC_COLLLIST)}) {
         PressAlt(l.first);
         EXPECT_TRUE(FocusOn(ed, l.second)) << l.first;
@@ -1241,7 +1262,8 @@ TEST_F(Dialogs, EveryDialogWorksFromTheKeyboard) {
     HWND settings = OpenFrom(dlg, IDC_SETTINGS, "Settings");
     ASSERT_TRUE(settings);
     ExpectUniqueMnemonics(settings, "TDM", "settings");
-    EXPECT_EQ(TabOrder(settings), (std::vector<int>{IDC_VPROP_TITLE, IDC_VPROP_DESCR, IDC_CACHESIZE, IDOK, IDCANCEL}));
+    EXPECT_EQ(TabOrder(settings),
+              (std::vector<int>{IDC_VPROP_TITLE, IDC_VPROP_DESCR, IDC_CACHESIZE, IDOK, IDCANCEL}));
     PressAlt('M');
     ASSERT_TRUE(FocusOn(settings, IDC_CACHESIZE));
     SetText(settings, IDC_CACHESIZE, "77");
@@ -1259,7 +1281,8 @@ TEST_F(Dialogs, EveryDialogWorksFromTheKeyboard) {
     PressAlt('F');
     ASSERT_TRUE(FocusOn(dlg, IDC_FOLDER));
     PressKey(VK_RETURN);
-    ASSERT_EQ(m_result.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "Enter did not close it";
+    ASSERT_EQ(m_result.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "Enter did not close it";
     EXPECT_EQ(m_result.get(), 1);
     TheHost().Send(6);
     EXPECT_EQ(TheHost().Store()["LumoraPlugIn/MaxLocal"], "77");
@@ -1275,7 +1298,8 @@ TEST_F(Dialogs, DialogsUseTheThemedCommonControls) {
     HWND ed = OpenFrom(dlg, IDC_ADD, "Feed Settings");
     ASSERT_TRUE(ed);
     size = {0, 0};
-    EXPECT_TRUE(SendMessageA(GetDlgItem(ed, IDC_CHECK), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&size)));
+    EXPECT_TRUE(
+        SendMessageA(GetDlgItem(ed, IDC_CHECK), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&size)));
     CloseInner(ed, IDCANCEL);
     EXPECT_EQ(Close(dlg, IDCANCEL), 0);
 }

@@ -38,7 +38,9 @@ struct StoreState {
     std::vector<std::string> log;
 } g_store;
 
-std::string Text(intptr_t p) { return p ? std::string(reinterpret_cast<const char*>(p)) : std::string(); }
+std::string Text(intptr_t p) {
+    return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+}
 
 void CopyOut(intptr_t* w, const std::string& text) {
     char* buf = reinterpret_cast<char*>(w[4]);
@@ -95,7 +97,9 @@ BOOL CALLBACK FindInThread(HWND hwnd, LPARAM lp) {
     return TRUE;
 }
 
-HWND Item(HWND dlg, int id) { return GetDlgItem(dlg, id); }
+HWND Item(HWND dlg, int id) {
+    return GetDlgItem(dlg, id);
+}
 
 }  // namespace
 
@@ -133,7 +137,8 @@ void Host::Run(std::string path, std::promise<bool> loaded) {
     m_tid = GetCurrentThreadId();
     m_module = LoadLibraryA(path.c_str());
     if (m_module)
-        m_handler = reinterpret_cast<Handler>(reinterpret_cast<void*>(GetProcAddress(m_module, "_vdtPlugInMsgHandler@12")));
+        m_handler = reinterpret_cast<Handler>(
+            reinterpret_cast<void*>(GetProcAddress(m_module, "_vdtPlugInMsgHandler@12")));
     loaded.set_value(m_handler != nullptr);
     for (;;) {
         std::packaged_task<int32_t()> task;
@@ -174,7 +179,9 @@ std::future<int32_t> Host::Post(uint32_t msg, intptr_t p, int32_t a) {
     return Enqueue([this, msg, p, a] { return m_handler(msg, p, a); });
 }
 
-int32_t Host::Send(uint32_t msg, intptr_t p, int32_t a) { return Post(msg, p, a).get(); }
+int32_t Host::Send(uint32_t msg, intptr_t p, int32_t a) {
+    return Post(msg, p, a).get();
+}
 
 std::map<std::string, std::string> Host::Store() {
     std::lock_guard<std::mutex> g(g_store.m);
@@ -222,7 +229,8 @@ std::string MessageBoxText(HWND box) {
     for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         char cls[32] = {0};
         GetClassNameA(c, cls, sizeof cls);
-        if (lstrcmpiA(cls, "Static") != 0 || (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) continue;
+        if (lstrcmpiA(cls, "Static") != 0 || (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            continue;
         char text[2048] = {0};
         GetWindowTextA(c, text, sizeof text);
         if (std::strlen(text) > best.size()) best = text;
@@ -235,7 +243,8 @@ std::string AnswerMessageBox(HWND owner, const std::string& shot, unsigned limit
     if (!box) return "<no message box>";
     std::string text = MessageBoxText(box);
     if (!shot.empty()) Screenshot(box, shot);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     WaitGone(box);
     // Let the dialog finish the command that showed the box.
     if (IsWindow(owner)) SendMessageA(owner, WM_NULL, 0, 0);
@@ -246,7 +255,9 @@ void PostClick(HWND dlg, int id) {
     PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(dlg, id)));
 }
 
-void Click(HWND dlg, int id) { SendMessageA(Item(dlg, id), BM_CLICK, 0, 0); }
+void Click(HWND dlg, int id) {
+    SendMessageA(Item(dlg, id), BM_CLICK, 0, 0);
+}
 
 void SetText(HWND dlg, int id, const std::string& text) {
     SendMessageA(Item(dlg, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -258,16 +269,22 @@ std::string GetText(HWND dlg, int id) {
     return buf;
 }
 
-bool Checked(HWND dlg, int id) { return SendMessageA(Item(dlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool Checked(HWND dlg, int id) {
+    return SendMessageA(Item(dlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 
-bool Enabled(HWND dlg, int id) { return IsWindowEnabled(Item(dlg, id)) != FALSE; }
+bool Enabled(HWND dlg, int id) {
+    return IsWindowEnabled(Item(dlg, id)) != FALSE;
+}
 
 void SelectCombo(HWND dlg, int id, int index) {
     SendMessageA(Item(dlg, id), CB_SETCURSEL, index, 0);
     SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(dlg, id)));
 }
 
-int ComboSelection(HWND dlg, int id) { return static_cast<int>(SendMessageA(Item(dlg, id), CB_GETCURSEL, 0, 0)); }
+int ComboSelection(HWND dlg, int id) {
+    return static_cast<int>(SendMessageA(Item(dlg, id), CB_GETCURSEL, 0, 0));
+}
 
 std::vector<std::string> ComboItems(HWND dlg, int id) {
     std::vector<std::string> out;
@@ -280,7 +297,9 @@ std::vector<std::string> ComboItems(HWND dlg, int id) {
     return out;
 }
 
-int ListCount(HWND dlg, int id) { return static_cast<int>(SendMessageA(Item(dlg, id), LVM_GETITEMCOUNT, 0, 0)); }
+int ListCount(HWND dlg, int id) {
+    return static_cast<int>(SendMessageA(Item(dlg, id), LVM_GETITEMCOUNT, 0, 0));
+}
 
 std::string ListText(HWND dlg, int id, int row, int column) {
     char buf[1024] = {0};
@@ -393,9 +412,13 @@ HttpAnswer Http(const std::string& method, const std::string& url, const std::st
     return answer;
 }
 
-void ResetService() { Http("POST", ServiceUrl() + "/_control/reset"); }
+void ResetService() {
+    Http("POST", ServiceUrl() + "/_control/reset");
+}
 
-void SetFaults(const std::string& rulesJson) { Http("POST", ServiceUrl() + "/_control/faults", rulesJson); }
+void SetFaults(const std::string& rulesJson) {
+    Http("POST", ServiceUrl() + "/_control/faults", rulesJson);
+}
 
 std::vector<std::string> ServiceRequests() {
     std::vector<std::string> urls;
@@ -450,6 +473,8 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace uitest

@@ -27,7 +27,7 @@ std::string Env(const char* name);
 // ---- host -----------------------------------------------------------------
 
 class Host {
-public:
+  public:
     // Loads the module on the host thread; false when it cannot.
     bool Start(const std::string& modulePath);
     void Stop();
@@ -46,7 +46,7 @@ public:
     // Sends 3, 28 (Veduta) and 7: the host's start-up sequence.
     void LoadSettings();
 
-private:
+  private:
     void Run(std::string path, std::promise<bool> loaded);
     std::future<int32_t> Enqueue(std::function<int32_t()> task);
 

@@ -16,16 +16,16 @@
 namespace {
 
 class ThrowingDialog : public CModalDialog {
-public:
+  public:
     explicit ThrowingDialog(bool throwStd) : CModalDialog(IDD_SETTINGS, nullptr), m_std(throwStd) {}
 
-protected:
+  protected:
     BOOL OnInitDialog() override {
         if (m_std) throw std::runtime_error("no room for the list");
         throw 42;
     }
 
-private:
+  private:
     bool m_std;
 };
 

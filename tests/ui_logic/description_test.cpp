@@ -36,8 +36,10 @@ TEST(GetDescription, DefaultFeedReadsAllCategoriesSfwRandom) {
 TEST(GetDescription, SearchFeeds) {
     const SearchCase cases[] = {
         {"", "110", "100", 5, 3, "1920x1080", "", "Search: (all) - Gen+Anime, SFW, Top 1M, 1920x1080"},
-        {"mountains", "001", "011", 1, 3, "", "16x9", "Search: mountains - People, Sketchy+NSFW, Date Added, 16x9"},
-        {"a b", "111", "111", 2, 0, "1280x720", "21x9", "Search: a b - Gen+Anime+People, SFW+Sketchy+NSFW, Relevance, 1280x720, 21x9"},
+        {"mountains", "001", "011", 1, 3, "", "16x9",
+         "Search: mountains - People, Sketchy+NSFW, Date Added, 16x9"},
+        {"a b", "111", "111", 2, 0, "1280x720", "21x9",
+         "Search: a b - Gen+Anime+People, SFW+Sketchy+NSFW, Relevance, 1280x720, 21x9"},
         {"", "010", "001", 3, 0, "", "", "Search: (all) - Anime, NSFW, Views"},
         {"", "100", "010", 4, 0, "", "", "Search: (all) - Gen, Sketchy, Favorites"},
         // Every top-list range, and one outside the table.

@@ -93,7 +93,8 @@ TEST(CollectionOwner, AChangedUserNeedsACollectionOfThatUser) {
           {Action::Ok, "", 0, "", true}}},
         {"failed Load for the same user keeps the collection",
          CollectionFeed("demo", "27", "Nature"),
-         {{Action::Load, "demo", 0, nullptr, false}, {Action::Select, "", -1, nullptr, false},
+         {{Action::Load, "demo", 0, nullptr, false},
+          {Action::Select, "", -1, nullptr, false},
           {Action::Ok, "", 0, "27", false}}},
         {"failed Load for another user drops it",
          CollectionFeed("demo", "27", "Nature"),
@@ -129,23 +130,28 @@ TEST(CollectionOwner, AChangedUserNeedsACollectionOfThatUser) {
         int selected = listed.GetSize() > 0 ? 0 : -1;
         for (const Action& a : c.actions) {
             switch (a.kind) {
-                case Action::Type: fields.username = a.text; break;
+                case Action::Type:
+                    fields.username = a.text;
+                    break;
                 case Action::Load:
                     listed.RemoveAll();
-                    for (int i = 0; i < a.index; ++i) listed.Add((a.text == "demo" ? demoColls : otherColls)[i]);
+                    for (int i = 0; i < a.index; ++i)
+                        listed.Add((a.text == "demo" ? demoColls : otherColls)[i]);
                     owner.Listed(a.text);
                     selected = -1;
                     break;
-                case Action::Select: selected = a.index; break;
+                case Action::Select:
+                    selected = a.index;
+                    break;
                 case Action::Ok: {
                     ui::StoreFields(fields, feed);
                     bool dropped = owner.Store(selected, listed, feed);
                     EXPECT_EQ(feed.CollId, a.collId) << c.name;
                     EXPECT_EQ(dropped, a.dropped) << c.name;
                     ui::RuleResult r = ui::ValidateFeed(fields, feed, dropped);
-                    const unsigned expected = a.dropped            ? IDS_USER_CHANGED
+                    const unsigned expected = a.dropped                       ? IDS_USER_CHANGED
                                               : std::string(a.collId).empty() ? IDS_NEED_COLLECTION
-                                                                               : 0u;
+                                                                              : 0u;
                     EXPECT_EQ(r.messageId, expected) << c.name;
                     if (!r.ok()) {
                         EXPECT_EQ(r.focusControl, IDC_USERNAME) << c.name;
@@ -205,15 +211,21 @@ TEST(CleanReport, SaysWhatWasDone) {
         {{true, 0, 0, "", "", false}, IDS_CLEAN_NOTHING_T},
         {{true, 3, 0, "", "", false}, "All cached files have been deleted. Files deleted: 3."},
         {{true, 0, 0, "C:\\p\\vdt_vd_files.lst", "it cannot be read", true},
-         "Nothing was deleted: Lumora could not use its list of cached files, C:\\p\\vdt_vd_files.lst (it cannot be "
-         "read).\r\n\r\nMake sure you may change the folder and that the disk is not full, then clean again."},
+         "Nothing was deleted: Lumora could not use its list of cached files, C:\\p\\vdt_vd_files.lst (it "
+         "cannot be "
+         "read).\r\n\r\nMake sure you may change the folder and that the disk is not full, then clean "
+         "again."},
         {{true, 1, 2, "C:\\p\\sfw\\a.jpg", "The process cannot access the file (error 32)", false},
-         "1 cached files have been deleted; 2 could not be deleted.\r\n\r\nThe first one: C:\\p\\sfw\\a.jpg\r\n"
-         "Reason: The process cannot access the file (error 32)\r\n\r\nClose programs that may be showing these "
+         "1 cached files have been deleted; 2 could not be deleted.\r\n\r\nThe first one: "
+         "C:\\p\\sfw\\a.jpg\r\n"
+         "Reason: The process cannot access the file (error 32)\r\n\r\nClose programs that may be showing "
+         "these "
          "files, make sure you may change the folder, then clean again."},
         {{true, 0, 1, "C:\\p\\nsfw\\b.png", "Access is denied (error 5)", false},
-         "0 cached files have been deleted; 1 could not be deleted.\r\n\r\nThe first one: C:\\p\\nsfw\\b.png\r\n"
-         "Reason: Access is denied (error 5)\r\n\r\nClose programs that may be showing these files, make sure you "
+         "0 cached files have been deleted; 1 could not be deleted.\r\n\r\nThe first one: "
+         "C:\\p\\nsfw\\b.png\r\n"
+         "Reason: Access is denied (error 5)\r\n\r\nClose programs that may be showing these files, make "
+         "sure you "
          "may change the folder, then clean again."},
     };
     for (const auto& c : cases) EXPECT_EQ(ui::CleanReport(c.outcome), c.text) << c.text;
@@ -231,7 +243,8 @@ TEST(RequestOutcome, CancelAndTimeOutSayWhatHappened) {
          "The service did not answer within 20 seconds. Check the connection to the internet and try again "
          "later."},
     };
-    for (const auto& c : cases) EXPECT_EQ(ui::RequestFailureText(c.end, c.clientText, 20), c.shown) << c.clientText;
+    for (const auto& c : cases)
+        EXPECT_EQ(ui::RequestFailureText(c.end, c.clientText, 20), c.shown) << c.clientText;
 }
 
 }  // namespace

@@ -11,16 +11,17 @@
 
 namespace {
 
-std::string Boxes(const int b[3]) { return std::to_string(b[0]) + std::to_string(b[1]) + std::to_string(b[2]); }
+std::string Boxes(const int b[3]) {
+    return std::to_string(b[0]) + std::to_string(b[1]) + std::to_string(b[2]);
+}
 
 TEST(FlagFields, ReadingAThreeCharacterField) {
     struct {
         const char* field;
         const char* boxes;
     } cases[] = {
-        {"111", "111"}, {"100", "100"}, {"010", "010"}, {"000", "000"},
-        {"1", "100"},   {"01", "010"},  {"", "000"},    {"0011", "001"},
-        {"x1y", "010"}, {"2", "000"},   {"11", "110"},  {" 11", "011"},
+        {"111", "111"}, {"100", "100"},  {"010", "010"}, {"000", "000"}, {"1", "100"},  {"01", "010"},
+        {"", "000"},    {"0011", "001"}, {"x1y", "010"}, {"2", "000"},   {"11", "110"}, {" 11", "011"},
     };
     for (const auto& c : cases) {
         int b[3] = {7, 7, 7};
@@ -153,8 +154,8 @@ TEST(FeedRules, FirstFailingRuleDecides) {
         f.Username = c.username;
         f.CollId = c.collId;
         ui::RuleResult r = ui::ValidateFeed(ui::FieldsFromFeed(f), f);
-        EXPECT_EQ(r.messageId, c.message) << c.type << " " << c.categories << " " << c.purity << " '" << c.username
-                                          << "' '" << c.collId << "'";
+        EXPECT_EQ(r.messageId, c.message) << c.type << " " << c.categories << " " << c.purity << " '"
+                                          << c.username << "' '" << c.collId << "'";
         EXPECT_EQ(r.focusControl, c.focus);
         EXPECT_EQ(r.ok(), c.message == 0);
     }
@@ -168,7 +169,7 @@ std::set<int> EnabledIds(bool search, bool key, int sorting) {
 }
 
 TEST(FeedEditorEnables, FollowTypeKeyAndSorting) {
-    const std::set<int> searchPart = {IDC_QUERY,   IDC_GENERAL,  IDC_ANIME,   IDC_PEOPLE, IDC_SFW,
+    const std::set<int> searchPart = {IDC_QUERY,   IDC_GENERAL, IDC_ANIME,   IDC_PEOPLE, IDC_SFW,
                                       IDC_SKETCHY, IDC_SORTING, IDC_ATLEAST, IDC_RATIOS};
     const std::set<int> collectionPart = {IDC_USERNAME, IDC_COLLLIST, IDC_LOAD};
     auto with = [](std::set<int> s, std::initializer_list<int> more) {

@@ -62,7 +62,7 @@ TEST(FeedList, ChecksGoIntoBitZeroOnly) {
     EXPECT_EQ(feeds[0].Flg, 1);
     EXPECT_EQ(feeds[1].Flg, 0x10000);
     EXPECT_EQ(feeds[2].Flg, 1);
-    EXPECT_EQ(feeds[3].Flg, 0x10000);  // no row for it: unchanged
+    EXPECT_EQ(feeds[3].Flg, 0x10000);                                  // no row for it: unchanged
     ui::CopyChecksToFeeds({false, false, false, false, true}, feeds);  // a row too many is ignored
     for (int i = 0; i < feeds.GetSize(); ++i) EXPECT_FALSE(feeds[i].IsEnabled()) << i;
 }
@@ -87,8 +87,8 @@ TEST(MainDialogEnables, EnabledBoxControlsTheSettingControlsOnly) {
             ids.push_back(s.id);
             EXPECT_EQ(s.enabled, on) << s.id;
         }
-        EXPECT_EQ(ids, (std::vector<int>{IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE, IDC_FEEDLIST, IDC_SETTINGS, IDC_ADD,
-                                         IDC_EDIT, IDC_DELETE, IDC_APIKEY}));
+        EXPECT_EQ(ids, (std::vector<int>{IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE, IDC_FEEDLIST, IDC_SETTINGS,
+                                         IDC_ADD, IDC_EDIT, IDC_DELETE, IDC_APIKEY}));
     }
 }
 

@@ -91,7 +91,9 @@ TEST(Trim, TrailingThenLeadingWhiteSpace) {
 }
 
 std::string g_existing;
-bool FakeExists(const std::string& p) { return p == g_existing; }
+bool FakeExists(const std::string& p) {
+    return p == g_existing;
+}
 
 TEST(ImageFolder, EmptyThenMissing) {
     g_existing = "C:\\Pictures";
@@ -129,8 +131,9 @@ TEST(Greeting, HostNameEndsTheFirstLine) {
     const size_t br = text.find("\r\n");
     ASSERT_NE(br, std::string::npos);
     EXPECT_EQ(text.substr(0, br), "The Lumora PlugIn allows you to download wallpapers from service.example");
-    EXPECT_EQ(text.substr(br + 2),
-              "For best results get the api key from your account settings and enter it in the API Key field");
+    EXPECT_EQ(
+        text.substr(br + 2),
+        "For best results get the api key from your account settings and enter it in the API Key field");
 }
 
 }  // namespace

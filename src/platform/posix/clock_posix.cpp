@@ -7,7 +7,7 @@
 namespace {
 
 class PosixClock : public Clock {
-public:
+  public:
     uint32_t TickCount() override {
         timespec ts;
         clock_gettime(CLOCK_MONOTONIC, &ts);

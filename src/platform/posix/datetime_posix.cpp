@@ -24,7 +24,8 @@ std::string OleDateToText(double date) {
 
 bool TextToOleDate(const std::string& text, double* date) {
     int y, mo, d, h, mi, s, used = -1;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6) return false;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6)
+        return false;
     if (used < 0 || static_cast<size_t>(used) != text.size()) return false;
     if (y < 100 || mo < 1 || mo > 12 || d < 1 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0)
         return false;

@@ -31,7 +31,7 @@ void GlobalInit() {
 }
 
 class CurlTransfer : public HttpTransfer {
-public:
+  public:
     CurlTransfer() { m_error[0] = '\0'; }
     ~CurlTransfer() override {
         if (m_multi && m_easy) curl_multi_remove_handle(m_multi, m_easy);
@@ -52,7 +52,8 @@ public:
         if (!m_easy || !m_multi) return false;
 
         std::string host = r.server.find(':') != std::string::npos ? "[" + r.server + "]" : r.server;
-        m_url = std::string(r.secure ? "https://" : "http://") + host + ":" + std::to_string(r.port) + r.object;
+        m_url =
+            std::string(r.secure ? "https://" : "http://") + host + ":" + std::to_string(r.port) + r.object;
         m_body = r.body;
         // Both header modes come to the same here: curl sets no header of
         // these names before ours, and a line of ours replaces curl's own.
@@ -159,7 +160,7 @@ public:
         if (m_multi) curl_multi_wakeup(m_multi);
     }
 
-private:
+  private:
     static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
         CurlTransfer* t = static_cast<CurlTransfer*>(self);
         size_t n = size * count;
@@ -237,6 +238,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HttpTransfer> NewHttpTransfer() { return std::unique_ptr<HttpTransfer>(new CurlTransfer()); }
+std::unique_ptr<HttpTransfer> NewHttpTransfer() {
+    return std::unique_ptr<HttpTransfer>(new CurlTransfer());
+}
 
 }  // namespace plat

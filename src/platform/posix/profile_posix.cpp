@@ -23,7 +23,9 @@ struct Section {
     std::vector<Key> keys;
 };
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v'; }
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v';
+}
 
 std::u16string Trim(const std::u16string& s) {
     size_t b = 0, e = s.size();
@@ -32,7 +34,9 @@ std::u16string Trim(const std::u16string& s) {
     return s.substr(b, e - b);
 }
 
-char16_t Fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t Fold(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 bool SameName(const std::u16string& a, const std::u16string& b) {
     if (a.size() != b.size()) return false;
@@ -78,7 +82,8 @@ void Parse(const std::u16string& text, std::vector<Section>* sections) {
         if (line.empty()) continue;
         if (line[0] == u'[') {
             size_t close = line.find(u']');
-            std::u16string name = line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1);
+            std::u16string name =
+                line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1);
             Section s;
             s.name = Trim(name);
             sections->push_back(s);
@@ -96,7 +101,7 @@ void Parse(const std::u16string& text, std::vector<Section>* sections) {
 }  // namespace
 
 bool WriteProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
-                        const std::u16string& value) {
+                     const std::u16string& value) {
     std::string raw;
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         char buf[4096];

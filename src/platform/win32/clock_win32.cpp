@@ -7,7 +7,7 @@
 namespace {
 
 class Win32Clock : public Clock {
-public:
+  public:
     uint32_t TickCount() override { return GetTickCount(); }
     void Sleep(uint32_t ms) override { ::Sleep(ms); }
     bool Wait(WakeEvent& ev, uint32_t timeoutMs) override { return ev.WaitFor(timeoutMs); }

@@ -30,7 +30,8 @@ std::u16string AnsiToUtf16(const std::string& s) {
     int wn = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     if (wn <= 0) return std::u16string();
     std::u16string out(static_cast<size_t>(wn), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), reinterpret_cast<wchar_t*>(&out[0]), wn);
+    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), reinterpret_cast<wchar_t*>(&out[0]),
+                        wn);
     return out;
 }
 

@@ -26,8 +26,9 @@ const DWORD kConnectTimeoutMs = 60000;
 // The system's text for a WinINet or system error code.
 std::string ErrorText(DWORD code) {
     char buf[1024];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             GetModuleHandleA("wininet.dll"), code, 0, buf, sizeof buf, nullptr);
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        GetModuleHandleA("wininet.dll"), code, 0, buf, sizeof buf, nullptr);
     while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ' || buf[n - 1] == '.')) --n;
     return std::string(buf, n);
 }
@@ -38,7 +39,7 @@ std::string ErrorText(DWORD code) {
 }
 
 class WinInetTransfer : public HttpTransfer {
-public:
+  public:
     ~WinInetTransfer() override { CloseAll(); }
 
     // Closing the handles is how a blocking WinINet call of another thread is
@@ -70,8 +71,10 @@ public:
             // the same server; when the server closed it just then, the send
             // fails without the request having reached anyone. A GET is safe
             // to send once more, on a fresh request.
-            bool staleConnection = code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET;
-            if (!staleConnection || m_req.verb != "GET") throw HttpError(static_cast<int>(code), ErrorText(code));
+            bool staleConnection =
+                code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET;
+            if (!staleConnection || m_req.verb != "GET")
+                throw HttpError(static_cast<int>(code), ErrorText(code));
             if (HINTERNET stale = m_request.exchange(nullptr)) InternetCloseHandle(stale);
             if (!OpenRequest()) ThrowLastError();
             if (!SendRequest()) ThrowLastError();
@@ -86,12 +89,14 @@ public:
 
     int Status() override {
         DWORD status = 0, size = sizeof status, index = 0;
-        if (!HttpQueryInfoA(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index))
+        if (!HttpQueryInfoA(m_request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                            &index))
             ThrowLastError();
         // A status line without a number reads as 0 here: that is no status,
         // and must not pass for one.
         if (status < 100 || status > 999)
-            throw HttpError(ERROR_HTTP_INVALID_SERVER_RESPONSE, ErrorText(ERROR_HTTP_INVALID_SERVER_RESPONSE));
+            throw HttpError(ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                            ErrorText(ERROR_HTTP_INVALID_SERVER_RESPONSE));
         return static_cast<int>(status);
     }
 
@@ -121,7 +126,8 @@ public:
             m_received += got;
             if (got == 0) {
                 if (m_announced >= 0 && m_received < m_announced)
-                    throw HttpError(ERROR_INTERNET_CONNECTION_RESET, ErrorText(ERROR_INTERNET_CONNECTION_RESET));
+                    throw HttpError(ERROR_INTERNET_CONNECTION_RESET,
+                                    ErrorText(ERROR_INTERNET_CONNECTION_RESET));
                 return 0;
             }
             m_filled = got;
@@ -132,16 +138,16 @@ public:
         return n;
     }
 
-private:
+  private:
     // One read from the stack into m_block; 0 at the end of the body. A read
     // blocks until all it asked for has arrived, and wine does not end it
     // when Cancel closes the handle, so its size decides how long a stop can
     // wait: see ReadWindow.
     DWORD FillBlock() {
         DWORD got = 0;
-        DWORD blind = m_mode == ReadMode::kBlock ? ReadWindow::kMax
+        DWORD blind = m_mode == ReadMode::kBlock      ? ReadWindow::kMax
                       : m_mode == ReadMode::kAdaptive ? m_window.Blind()
-                                                       : 0;
+                                                      : 0;
         if (blind != 0) {
             uint64_t t0 = Micros();
             if (!InternetReadFile(m_request, m_block, blind, &got)) ThrowLastError();
@@ -167,14 +173,15 @@ private:
         }();
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
-        return static_cast<uint64_t>(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
+        return static_cast<uint64_t>(now.QuadPart / frequency * 1000000 +
+                                     now.QuadPart % frequency * 1000000 / frequency);
     }
 
     bool OpenRequest() {
         // Certificate errors are never ignored: no INTERNET_FLAG_IGNORE_CERT_* here.
         DWORD flags = kFlags | (m_req.secure ? INTERNET_FLAG_SECURE : 0);  // 0x84800000 for https
-        m_request = HttpOpenRequestA(m_connection, m_req.verb.c_str(), m_req.object.c_str(), "HTTP/1.0", nullptr,
-                                     nullptr, flags, 0);
+        m_request = HttpOpenRequestA(m_connection, m_req.verb.c_str(), m_req.object.c_str(), "HTTP/1.0",
+                                     nullptr, nullptr, flags, 0);
         if (m_request && m_req.timeoutMs) {
             // Set on the request handle: that is where both WinINet and wine apply them.
             DWORD timeout = m_req.timeoutMs;
@@ -190,15 +197,17 @@ private:
         const char* headers = nullptr;
         DWORD headersLen = 0;
         if (r.headersIfNew) {
-            if (!r.headers.empty() && !HttpAddRequestHeadersA(m_request, r.headers.c_str(), static_cast<DWORD>(-1),
-                                                              HTTP_ADDREQ_FLAG_ADD_IF_NEW))
+            if (!r.headers.empty() &&
+                !HttpAddRequestHeadersA(m_request, r.headers.c_str(), static_cast<DWORD>(-1),
+                                        HTTP_ADDREQ_FLAG_ADD_IF_NEW))
                 return false;
         } else if (!r.headers.empty()) {
             headers = r.headers.c_str();
             headersLen = static_cast<DWORD>(r.headers.size());
         }
         void* body = r.body.empty() ? nullptr : const_cast<char*>(r.body.data());
-        return HttpSendRequestA(m_request, headers, headersLen, body, static_cast<DWORD>(r.body.size())) != FALSE;
+        return HttpSendRequestA(m_request, headers, headersLen, body, static_cast<DWORD>(r.body.size())) !=
+               FALSE;
     }
 
     HttpRequest m_req;
@@ -229,6 +238,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HttpTransfer> NewHttpTransfer() { return std::unique_ptr<HttpTransfer>(new WinInetTransfer()); }
+std::unique_ptr<HttpTransfer> NewHttpTransfer() {
+    return std::unique_ptr<HttpTransfer>(new WinInetTransfer());
+}
 
 }  // namespace plat

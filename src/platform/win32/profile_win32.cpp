@@ -7,7 +7,7 @@
 namespace plat {
 
 bool WriteProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
-                        const std::u16string& value) {
+                     const std::u16string& value) {
     std::u16string wpath = AnsiToUtf16(path);
     if (wpath.empty()) return false;
     // The profile functions look up a bare file name in the Windows folder,

@@ -17,7 +17,8 @@ bool SystemRandom32(uint32_t* value) {
     if (!fn) {
         HMODULE lib = LoadLibraryA("ADVAPI32.DLL");
         if (lib) {
-            fn = reinterpret_cast<RtlGenRandomFn>(reinterpret_cast<void*>(GetProcAddress(lib, "SystemFunction036")));
+            fn = reinterpret_cast<RtlGenRandomFn>(
+                reinterpret_cast<void*>(GetProcAddress(lib, "SystemFunction036")));
             if (fn) g_genRandom.store(fn);
         }
     }

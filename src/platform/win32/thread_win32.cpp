@@ -42,7 +42,8 @@ bool Thread::Start(std::function<void()> body, int* error) {
     // Pin before the thread exists, so an unload between the creation and the
     // thread's first instruction cannot pull the code away.
     HMODULE pin = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadMain), &pin))
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadMain),
+                            &pin))
         pin = nullptr;
     StartBlock* block = new StartBlock{std::move(body), pin};
     DWORD id = 0;
@@ -65,8 +66,12 @@ uint32_t Thread::Wait(uint32_t ms) {
     return WaitForSingleObject(m_state->handle, ms);
 }
 
-bool Thread::HasHandle() const { return m_state->handle != nullptr; }
+bool Thread::HasHandle() const {
+    return m_state->handle != nullptr;
+}
 
-bool Thread::IsCurrent() const { return m_state->handle && GetCurrentThreadId() == m_state->id; }
+bool Thread::IsCurrent() const {
+    return m_state->handle && GetCurrentThreadId() == m_state->id;
+}
 
 }  // namespace plat

@@ -32,11 +32,17 @@ std::string GetItemText(HWND dlg, int id) {
     return std::string(buf.data(), n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-void SetItemText(HWND dlg, int id, const std::string& text) { SetDlgItemTextA(dlg, id, text.c_str()); }
+void SetItemText(HWND dlg, int id, const std::string& text) {
+    SetDlgItemTextA(dlg, id, text.c_str());
+}
 
-bool IsChecked(HWND dlg, int id) { return IsDlgButtonChecked(dlg, id) == BST_CHECKED; }
+bool IsChecked(HWND dlg, int id) {
+    return IsDlgButtonChecked(dlg, id) == BST_CHECKED;
+}
 
-void SetChecked(HWND dlg, int id, bool on) { CheckDlgButton(dlg, id, on ? BST_CHECKED : BST_UNCHECKED); }
+void SetChecked(HWND dlg, int id, bool on) {
+    CheckDlgButton(dlg, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
 
 void FocusAndSelect(HWND dlg, int id) {
     HWND edit = GetDlgItem(dlg, id);
@@ -45,7 +51,9 @@ void FocusAndSelect(HWND dlg, int id) {
 }
 
 CWaitCursor::CWaitCursor() : m_old(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-CWaitCursor::~CWaitCursor() { SetCursor(m_old ? m_old : LoadCursor(nullptr, IDC_ARROW)); }
+CWaitCursor::~CWaitCursor() {
+    SetCursor(m_old ? m_old : LoadCursor(nullptr, IDC_ARROW));
+}
 
 std::string SystemErrorText(int code) {
     char buf[512];
@@ -103,12 +111,13 @@ HANDLE ThemeContext() {
 }
 
 class ThemeScope {
-public:
+  public:
     ThemeScope() {
         HANDLE context = ThemeContext();
         m_active = context != INVALID_HANDLE_VALUE && ActivateActCtx(context, &m_cookie);
         // The classes register per context: the dialogs' controls come from it.
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        INITCOMMONCONTROLSEX icc = {sizeof icc,
+                                    ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&icc);
     }
     ~ThemeScope() {
@@ -117,7 +126,7 @@ public:
     ThemeScope(const ThemeScope&) = delete;
     ThemeScope& operator=(const ThemeScope&) = delete;
 
-private:
+  private:
     ULONG_PTR m_cookie = 0;
     bool m_active = false;
 };

@@ -38,30 +38,31 @@ ui::FolderFacts ProbeFolder(const std::string& folder);
 // pumps messages: owner stays painted but takes no input, a small window
 // shows the wait after a moment and offers Cancel, and the deadline ends the
 // whole exchange. *result is the request's result (0 when it threw).
-ui::RequestEnd RunServiceRequest(HWND owner, CLumoraApi& api, const std::function<int()>& request, int* result);
+ui::RequestEnd RunServiceRequest(HWND owner, CLumoraApi& api, const std::function<int()>& request,
+                                 int* result);
 // Runs the request here; an exception counts as a failure with a text.
 int GuardedRequest(CLumoraApi& api, const std::function<int()>& request);
 
 // The wait cursor for the life of the object.
 class CWaitCursor {
-public:
+  public:
     CWaitCursor();
     ~CWaitCursor();
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 
-private:
+  private:
     HCURSOR m_old;
 };
 
 // Base of the modal dialogs: runs a template and routes its messages to the object.
 class CModalDialog {
-public:
+  public:
     virtual ~CModalDialog() = default;
     // IDOK, IDCANCEL, or -1 when the dialog could not be created.
     INT_PTR DoModal();
 
-protected:
+  protected:
     CModalDialog(int templateId, HWND parent) : m_template(templateId), m_parent(parent) {}
     virtual BOOL OnInitDialog() = 0;
     // Returns true when handled.
@@ -72,7 +73,7 @@ protected:
 
     HWND m_hWnd = nullptr;
 
-private:
+  private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     int m_template;
     HWND m_parent;
@@ -82,7 +83,7 @@ private:
 
 // The report-view list control of the dialogs.
 class CListCtrlEx {
-public:
+  public:
     void Attach(HWND list) { m_hWnd = list; }
     HWND GetSafeHwnd() const { return m_hWnd; }
 
@@ -101,23 +102,23 @@ public:
     void SetExtendedStyle(DWORD style);
     int GetClientWidth() const;
 
-private:
+  private:
     HWND m_hWnd = nullptr;
 };
 
 // The folder picker behind "...": the shell's folder browser, starting at a
 // given folder; the chosen path always ends with a backslash.
 class SECDirSelectDlg {
-public:
+  public:
     SECDirSelectDlg(const char* title, const char* initialFolder, HWND owner);
     // Two virtual operations, DoModal then Browse; never deleted through a base pointer.
     virtual INT_PTR DoModal();
     void GetPath(std::string& path) const { path = m_path; }
 
-protected:
+  protected:
     virtual bool Browse(std::string& result);
 
-private:
+  private:
     char m_path[MAX_PATH];
     HWND m_owner;
     const char* m_title;
@@ -128,28 +129,28 @@ private:
 
 // "Settings": side file options and the cache size.
 class CDwnlSettingsDlg : public CModalDialog {
-public:
+  public:
     explicit CDwnlSettingsDlg(HWND parent) : CModalDialog(1001, parent) {}
     int m_vpropTitle = 0;
     int m_vpropDescr = 0;
     unsigned m_maxLocal = 0;
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
 };
 
 // "Local Cache": the state of a folder's cache and the command that empties it.
 class CCacheDlg : public CModalDialog {
-public:
+  public:
     CCacheDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1023, parent), m_engine(engine) {}
     std::string m_folder;
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
 
-private:
+  private:
     void OnClean();
     CLumoraEngine& m_engine;
     CListCtrlEx m_list;
@@ -157,17 +158,17 @@ private:
 
 // "Feed Settings": creates or edits one feed.
 class CLumoraFeedDlg : public CModalDialog {
-public:
+  public:
     explicit CLumoraFeedDlg(HWND parent) : CModalDialog(1003, parent) {}
     CLumoraFeed m_feed;    // working copy: set before the run, read after OK
     std::string m_apikey;  // the main dialog's trimmed key; never shown
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
     void OnOK() override;
 
-private:
+  private:
     void EnableControls();
     // Reads the controls into m_feed and applies the rules; false after a message.
     bool ReadBackAndValidate();
@@ -183,19 +184,19 @@ private:
 
 // The configuration window of message 5.
 class CLumoraDlg : public CModalDialog {
-public:
+  public:
     CLumoraDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1000, parent), m_engine(&engine) {}
     // The settings as the dialog shows them: set before the run, read after OK.
     CLumoraSettings m_settings;
     CFeedArray m_feeds;
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
     bool OnNotify(const NMHDR* nm) override;
     void OnOK() override;
 
-private:
+  private:
     void EnableControls();
     void RefreshFeedList();
     std::string CurrentApiKey() const;

@@ -15,7 +15,8 @@ DWORD CommonControlsVersion() {
     DWORD version = MAKELONG(0, 4);
     HMODULE mod = GetModuleHandleA("COMCTL32.DLL");
     if (!mod) return version;
-    auto get = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(GetProcAddress(mod, "DllGetVersion")));
+    auto get =
+        reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(GetProcAddress(mod, "DllGetVersion")));
     if (!get) return version;
     DLLVERSIONINFO info = {};
     info.cbSize = sizeof info;

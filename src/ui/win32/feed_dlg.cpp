@@ -18,10 +18,13 @@ const int kPurityBoxes[3] = {IDC_SFW, IDC_SKETCHY, IDC_NSFW};
 const char* const kSortings[] = {"Random", "Date Added", "Relevance", "Views", "Favorites", "Top List"};
 const char* const kTopRanges[] = {"1 Day", "3 Days", "1 Week", "1 Month", "3 Months", "6 Months", "1 Year"};
 
-int ComboSelection(HWND dlg, int id) { return static_cast<int>(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0)); }
+int ComboSelection(HWND dlg, int id) {
+    return static_cast<int>(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0));
+}
 
 void FillCombo(HWND dlg, int id, const char* const* texts, int count, int selection) {
-    for (int i = 0; i < count; ++i) SendDlgItemMessageA(dlg, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(texts[i]));
+    for (int i = 0; i < count; ++i)
+        SendDlgItemMessageA(dlg, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(texts[i]));
     SendDlgItemMessageA(dlg, id, CB_SETCURSEL, selection, 0);
 }
 
@@ -63,8 +66,8 @@ BOOL CLumoraFeedDlg::OnInitDialog() {
 }
 
 void CLumoraFeedDlg::EnableControls() {
-    for (const ui::ControlState& c :
-         ui::FeedEditorEnables(IsChecked(m_hWnd, IDC_SEARCH), !m_apikey.empty(), ComboSelection(m_hWnd, IDC_SORTING)))
+    for (const ui::ControlState& c : ui::FeedEditorEnables(IsChecked(m_hWnd, IDC_SEARCH), !m_apikey.empty(),
+                                                           ComboSelection(m_hWnd, IDC_SORTING)))
         EnableWindow(GetDlgItem(m_hWnd, c.id), c.enabled);
 }
 
@@ -124,7 +127,8 @@ void CLumoraFeedDlg::OnCheck() {
     // The request works on copies: the dialog's own values stay the dialog's.
     const CLumoraFeed feed = m_feed;
     int total = 0, ok = 0;
-    ui::RequestEnd end = RunServiceRequest(m_hWnd, m_api, [&] { return m_api.CheckFeed(feed, total); }, &ok);
+    ui::RequestEnd end = RunServiceRequest(
+        m_hWnd, m_api, [&] { return m_api.CheckFeed(feed, total); }, &ok);
     if (end == ui::RequestEnd::Finished && ok) {
         char text[256];
         std::snprintf(text, sizeof text, LoadStr(IDS_CHECK_OK).c_str(), total);
@@ -146,8 +150,8 @@ void CLumoraFeedDlg::OnLoad() {
     m_collOwner.Listed(user);
     CCollectionArray found;
     int ok = 0;
-    ui::RequestEnd end =
-        RunServiceRequest(m_hWnd, m_api, [&] { return m_api.GetUserCollections(user.c_str(), found); }, &ok);
+    ui::RequestEnd end = RunServiceRequest(
+        m_hWnd, m_api, [&] { return m_api.GetUserCollections(user.c_str(), found); }, &ok);
     if (end != ui::RequestEnd::Finished || !ok) {
         // Whatever a request that failed, threw or was given up half-way
         // appended stays out: the list and the combo box hold the same entries.
@@ -155,7 +159,8 @@ void CLumoraFeedDlg::OnLoad() {
         return;
     }
     m_collections = found;
-    for (const CLumoraCollection& c : m_collections) AddComboItem(m_hWnd, IDC_COLLLIST, ui::LoadedCollectionItem(c));
+    for (const CLumoraCollection& c : m_collections)
+        AddComboItem(m_hWnd, IDC_COLLLIST, ui::LoadedCollectionItem(c));
     if (m_collections.GetSize() > 0)
         SendDlgItemMessageA(m_hWnd, IDC_COLLLIST, CB_SETCURSEL, 0, 0);
     else

@@ -32,11 +32,17 @@ int CListCtrlEx::InsertColumn(int index, const char* heading, int width) {
     return static_cast<int>(SendMessageA(m_hWnd, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&col)));
 }
 
-void CListCtrlEx::DeleteAllItems() { SendMessageA(m_hWnd, LVM_DELETEALLITEMS, 0, 0); }
+void CListCtrlEx::DeleteAllItems() {
+    SendMessageA(m_hWnd, LVM_DELETEALLITEMS, 0, 0);
+}
 
-int CListCtrlEx::InsertItem(int row, const char* text) { return SetItemTextEx(row, 0, text, -1); }
+int CListCtrlEx::InsertItem(int row, const char* text) {
+    return SetItemTextEx(row, 0, text, -1);
+}
 
-int CListCtrlEx::GetItemCount() const { return static_cast<int>(SendMessageA(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
+int CListCtrlEx::GetItemCount() const {
+    return static_cast<int>(SendMessageA(m_hWnd, LVM_GETITEMCOUNT, 0, 0));
+}
 
 // State image 2 is checked, 1 unchecked.
 bool CListCtrlEx::GetCheck(int row) const {
@@ -52,7 +58,9 @@ void CListCtrlEx::SetCheck(int row, bool checked) {
 }
 
 // A mask of 0 applies the whole value, so no other extended style stays on.
-void CListCtrlEx::SetExtendedStyle(DWORD style) { SendMessageA(m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style); }
+void CListCtrlEx::SetExtendedStyle(DWORD style) {
+    SendMessageA(m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style);
+}
 
 int CListCtrlEx::GetClientWidth() const {
     RECT rc = {};

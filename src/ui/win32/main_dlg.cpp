@@ -34,7 +34,8 @@ const UINT kHhDisplayTopic = 0;  // HH_DISPLAY_TOPIC
 HtmlHelpAProc HtmlHelpEntry() {
     static HtmlHelpAProc entry = [] {
         HMODULE mod = LoadLibraryA("hhctrl.ocx");
-        return mod ? reinterpret_cast<HtmlHelpAProc>(reinterpret_cast<void*>(GetProcAddress(mod, "HtmlHelpA")))
+        return mod ? reinterpret_cast<HtmlHelpAProc>(
+                         reinterpret_cast<void*>(GetProcAddress(mod, "HtmlHelpA")))
                    : nullptr;
     }();
     return entry;
@@ -47,8 +48,9 @@ BOOL CLumoraDlg::OnInitDialog() {
     GetWindowTextA(m_hWnd, caption, sizeof caption);
     CModuleVersion version;
     if (version.ReadVersionInfo(nullptr))
-        SetWindowTextA(m_hWnd,
-                       ui::FormatCaption(caption, version.ProductVersionMS(), version.ProductVersionLS()).c_str());
+        SetWindowTextA(
+            m_hWnd,
+            ui::FormatCaption(caption, version.ProductVersionMS(), version.ProductVersionLS()).c_str());
     if (HWND greeting = FindGreeting(m_hWnd))
         SetWindowTextA(greeting, ui::GreetingText(CLumoraApi::BaseHostName()).c_str());
 
@@ -83,14 +85,30 @@ void CLumoraDlg::RefreshFeedList() {
 bool CLumoraDlg::OnCommand(int id, int code) {
     if (code != BN_CLICKED) return false;
     switch (id) {
-        case IDC_ENABLED: EnableControls(); return true;
-        case IDC_BROWSE: OnChooseFolder(); return true;
-        case IDC_ADD: OnAdd(); return true;
-        case IDC_EDIT: OnEdit(); return true;
-        case IDC_DELETE: OnDelete(); return true;
-        case IDC_SETTINGS: OnSettings(); return true;
-        case IDC_LOCALCACHE: OnLocalCache(); return true;
-        case IDC_HELPBUTTON: OnHelp(); return true;
+        case IDC_ENABLED:
+            EnableControls();
+            return true;
+        case IDC_BROWSE:
+            OnChooseFolder();
+            return true;
+        case IDC_ADD:
+            OnAdd();
+            return true;
+        case IDC_EDIT:
+            OnEdit();
+            return true;
+        case IDC_DELETE:
+            OnDelete();
+            return true;
+        case IDC_SETTINGS:
+            OnSettings();
+            return true;
+        case IDC_LOCALCACHE:
+            OnLocalCache();
+            return true;
+        case IDC_HELPBUTTON:
+            OnHelp();
+            return true;
     }
     return CModalDialog::OnCommand(id, code);
 }
@@ -103,7 +121,9 @@ bool CLumoraDlg::OnNotify(const NMHDR* nm) {
     return false;
 }
 
-std::string CLumoraDlg::CurrentApiKey() const { return ui::TrimWhiteSpace(GetItemText(m_hWnd, IDC_APIKEY)); }
+std::string CLumoraDlg::CurrentApiKey() const {
+    return ui::TrimWhiteSpace(GetItemText(m_hWnd, IDC_APIKEY));
+}
 
 int CLumoraDlg::SelectedFeed() {
     int row = m_list.GetSelectedItem();

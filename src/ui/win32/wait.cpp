@@ -54,7 +54,8 @@ INT_PTR CALLBACK WaitProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-ui::RequestEnd RunServiceRequest(HWND owner, CLumoraApi& api, const std::function<int()>& request, int* result) {
+ui::RequestEnd RunServiceRequest(HWND owner, CLumoraApi& api, const std::function<int()>& request,
+                                 int* result) {
     int rc = 0;
     HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!finished) {
