@@ -255,10 +255,14 @@ std::string CLumoraEngine::GetExtFromType(const std::string& type) {
     static const struct {
         const char* type;
         const char* ext;
-    } kTable[] = {{"image/gif", "gif"},   {"image/jpeg", "jpg"}, {"image/tiff", "tif"},
-                  {"image/x-png", "png"}, {"image/png", "png"},  // the service's PNG type: "unknown" would
-                                                                 // hide the format from the host
-                  {"image/bmp", "bmp"},   {"video/mpeg", "mpg"}};
+    } kTable[] = {{"image/gif", "gif"},
+                  {"image/jpeg", "jpg"},
+                  {"image/tiff", "tif"},
+                  {"image/x-png", "png"},
+                  {"image/png", "png"},  // the service's PNG type: "unknown" would
+                                         // hide the format from the host
+                  {"image/bmp", "bmp"},
+                  {"video/mpeg", "mpg"}};
     for (const auto& row : kTable)
         if (EqualsNoCase(type, row.type)) return row.ext;
     if (type.size() > 6 && EqualsNoCase(type.substr(0, 6), "video/")) {
