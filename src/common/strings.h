@@ -1,6 +1,8 @@
 /* String table of the module. Shared by the resource script (windres runs the
    C preprocessor over it) and the C++ code, so each text exists once. */
 #ifndef LUMORA_STRINGS_H
+/* The resource compiler reads these texts too: each stays one literal on one line. */
+/* clang-format off */
 #define LUMORA_STRINGS_H
 
 #define IDS_QS_WRONG_URL 1
@@ -27,9 +29,8 @@
 #define IDS_CACHE_CLEANED 48
 #define IDS_CACHE_CLEANED_T "All cached files have been deleted"
 #define IDS_FOLDER_EMPTY 148
-#define IDS_FOLDER_EMPTY_T                                                                                   \
-    "Destination folder for downloaded item is empty. Please enter the name of an existing folder complete " \
-    "with path name."
+#define IDS_FOLDER_EMPTY_T \
+    "Destination folder for downloaded item is empty. Please enter the name of an existing folder complete with path name."
 #define IDS_FOLDER_MISSING 150
 #define IDS_FOLDER_MISSING_T "Configured folder doesn't exist, please enter the name of an existing folder"
 #define IDS_SELECT_FOLDER 282
@@ -43,8 +44,7 @@
 #define IDS_NEED_USERNAME 202
 #define IDS_NEED_USERNAME_T "Please enter a username."
 #define IDS_NEED_COLLECTION 203
-#define IDS_NEED_COLLECTION_T \
-    "Please select a collection. Use the Load button to load collections from the user."
+#define IDS_NEED_COLLECTION_T "Please select a collection. Use the Load button to load collections from the user."
 #define IDS_NEED_USERNAME_FIRST 204
 #define IDS_NEED_USERNAME_FIRST_T "Please enter a username first."
 #define IDS_NO_COLLECTIONS 205
@@ -62,4 +62,5 @@
 std::string LoadStr(unsigned id);
 #endif
 
+/* clang-format on */
 #endif

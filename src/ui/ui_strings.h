@@ -2,28 +2,27 @@
    the resource compiler (through dialogs.rc) and by the dialog code, so each
    text exists once. */
 #ifndef LUMORA_UI_STRINGS_H
+/* The resource compiler reads these texts too: each stays one literal on one line. */
+/* clang-format off */
 #define LUMORA_UI_STRINGS_H
 
 /* Image folder rule at OK. */
 #define IDS_FOLDER_NOT_FOLDER 220
-#define IDS_FOLDER_NOT_FOLDER_T                                                                          \
-    "The image folder names a file, not a folder. Please enter the name of an existing folder complete " \
-    "with path name."
+#define IDS_FOLDER_NOT_FOLDER_T \
+    "The image folder names a file, not a folder. Please enter the name of an existing folder complete with path name."
 #define IDS_FOLDER_NOT_WRITABLE 221
 #define IDS_FOLDER_NOT_WRITABLE_T \
     "Lumora cannot create files in this folder (%s). Please choose a folder you are allowed to write to."
 
 /* Feed editor. */
 #define IDS_USER_CHANGED 222
-#define IDS_USER_CHANGED_T                                                                               \
-    "The selected collection belongs to another user. Press Load to list the collections of this user, " \
-    "then choose one."
+#define IDS_USER_CHANGED_T \
+    "The selected collection belongs to another user. Press Load to list the collections of this user, then choose one."
 #define IDS_REQUEST_CANCELLED 223
 #define IDS_REQUEST_CANCELLED_T "The request was cancelled."
 #define IDS_REQUEST_TIMED_OUT 224
-#define IDS_REQUEST_TIMED_OUT_T                                                                         \
-    "The service did not answer within %d seconds. Check the connection to the internet and try again " \
-    "later."
+#define IDS_REQUEST_TIMED_OUT_T \
+    "The service did not answer within %d seconds. Check the connection to the internet and try again later."
 #define IDS_WAIT_ASKING 225
 #define IDS_WAIT_ASKING_T "Waiting for the service's answer..."
 #define IDS_WAIT_CANCELLING 226
@@ -31,16 +30,14 @@
 
 /* Clean Local Cache. */
 #define IDS_CLEAN_NO_FOLDER 227
-#define IDS_CLEAN_NO_FOLDER_T \
-    "No image folder is entered, so there is no cache to clean. Enter the image folder first."
+#define IDS_CLEAN_NO_FOLDER_T "No image folder is entered, so there is no cache to clean. Enter the image folder first."
 #define IDS_CLEAN_NOTHING 228
 #define IDS_CLEAN_NOTHING_T "The cache of this folder holds no files: nothing was deleted."
 #define IDS_CLEAN_DONE 229
 #define IDS_CLEAN_DONE_T "All cached files have been deleted. Files deleted: %d."
 #define IDS_CLEAN_PARTLY 230
-#define IDS_CLEAN_PARTLY_T                                                                             \
-    "%d cached files have been deleted; %d could not be deleted.\r\n\r\nThe first one: %s\r\nReason: " \
-    "%s\r\n\r\n"                                                                                       \
+#define IDS_CLEAN_PARTLY_T                                                                                     \
+    "%d cached files have been deleted; %d could not be deleted.\r\n\r\nThe first one: %s\r\nReason: %s\r\n\r\n" \
     "Close programs that may be showing these files, make sure you may change the folder, then clean again."
 
 #define IDS_CLEAN_LIST_UNUSABLE 232
@@ -55,4 +52,5 @@
 #define IDS_DIALOG_FAILED 231
 #define IDS_DIALOG_FAILED_T "The window could not be opened: %s"
 
+/* clang-format on */
 #endif
