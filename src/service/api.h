@@ -48,13 +48,21 @@ bool LooksLikeImage(const void* head, size_t size);
 // not an image (a proxy's or portal's page): the file is deleted.
 enum { kDownloadNotImage = -4 };
 
+// Results of QueryServerApi besides 0 (done) and an HTTP status.
+enum {
+    kQuerySetupFailed = -1,    // the URL cannot be used, or the request was not opened or sent
+    kQueryPlatformError = -2,  // the platform failed during the exchange after some body text
+    kQueryEmptyAnswer = -3,    // no body text
+};
+
 // Copy of text with the value of every "apikey=" parameter replaced by "***",
 // for log lines: the key must never reach the host's log.
 std::string RedactApiKey(const std::string& text);
 
 namespace plat {
 class HttpTransfer;
-}
+struct HttpRequest;
+}  // namespace plat
 
 class CLumoraApi {
   public:
@@ -109,6 +117,10 @@ class CLumoraApi {
     int RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
                  bool json, bool sendKey);
     int RunDownload(const std::string& url, const std::string& file);
+    // The steps of RunQuery that use the client's state.
+    int ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl, const std::string& logUrl,
+                      const std::string& keyLine, std::string& response);
+    int SettleQueryResult(int result, const std::string& response);
     friend class ActiveTransfer;
     // The transfer under way, for CancelTransfer. Copying a client copies no
     // transfer and no lock.

@@ -154,35 +154,42 @@ int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
     return m_lastResult;
 }
 
-int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
-                         bool json, bool sendKey) {
-    response.clear();
-    m_errtext.clear();
+namespace {
 
-    std::string requestUrl, body;
+// The request URL (for GET with the parameters as its query string) and the
+// body (for POST: a JSON object or a form).
+void ComposeRequest(const std::string& url, const CParamList& params, bool post, bool json,
+                    std::string& requestUrl, std::string& body) {
     if (!post) {
         BuildQueryString(requestUrl, url.c_str(), params);
-    } else {
-        requestUrl = url;
-        if (json)
-            BuildJsonBody(body, params);
-        else
-            BuildQueryString(body, nullptr, params);
+        return;
     }
-    const std::string logUrl = ForLog(requestUrl, m_apikey);
+    requestUrl = url;
+    if (json)
+        BuildJsonBody(body, params);
+    else
+        BuildQueryString(body, nullptr, params);
+}
 
-    CUrlParts parts;
+// Splits the URL into its parts; only http and https are spoken.
+bool SplitApiUrl(const std::string& requestUrl, const std::string& logUrl, CUrlParts& parts,
+                 std::string& errtext) {
     if (!SplitUrl(requestUrl, parts)) {
         LogMessage("QueryServerApi:, AfxParseURL failed, %s", logUrl.c_str());
-        m_errtext = LoadStr(IDS_QS_WRONG_URL);
-        return -1;
+        errtext = LoadStr(IDS_QS_WRONG_URL);
+        return false;
     }
     if (parts.service != kServiceHttp && parts.service != kServiceHttps) {
         LogMessage("QueryServerApi: Unsupported service type (%d), %s", parts.service, logUrl.c_str());
-        m_errtext = LoadStr(IDS_QS_WRONG_URL);
-        return -1;
+        errtext = LoadStr(IDS_QS_WRONG_URL);
+        return false;
     }
+    return true;
+}
 
+// The request with the API's agent, verb, header lines and body.
+plat::HttpRequest ApiRequest(const CUrlParts& parts, bool post, bool json, const std::string& body,
+                             uint32_t timeoutMs) {
     plat::HttpRequest req;
     req.agent = kApiAgent;
     req.secure = parts.service == kServiceHttps;
@@ -195,56 +202,89 @@ int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::
         req.headers += "Content-Type: application/json\r\n";
     else if (post)
         req.headers += "Content-Type: application/x-www-form-urlencoded\r\n";
-    const std::string keyLine = sendKey && !m_apikey.empty() ? "X-API-Key: " + m_apikey + "\r\n" : "";
     req.body = body;
-    req.timeoutMs = m_timeoutMs;
+    req.timeoutMs = timeoutMs;
+    return req;
+}
+
+// The body arrives as text without its carriage returns.
+void ReadTextBody(plat::HttpTransfer& t, std::string& response) {
+    char piece[kTextPiece];
+    size_t n;
+    while ((n = t.Read(piece, sizeof piece)) > 0) {
+        for (size_t i = 0; i < n; ++i)
+            if (piece[i] != '\r') response += piece[i];
+    }
+}
+
+}  // namespace
+
+int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
+                         bool json, bool sendKey) {
+    response.clear();
+    m_errtext.clear();
+    std::string requestUrl, body;
+    ComposeRequest(url, params, post, json, requestUrl, body);
+    const std::string logUrl = ForLog(requestUrl, m_apikey);
+    CUrlParts parts;
+    if (!SplitApiUrl(requestUrl, logUrl, parts, m_errtext)) return kQuerySetupFailed;
+    const plat::HttpRequest req = ApiRequest(parts, post, json, body, m_timeoutMs);
+    const std::string keyLine = sendKey && !m_apikey.empty() ? "X-API-Key: " + m_apikey + "\r\n" : "";
 
     int result = 0;
     try {
-        std::unique_ptr<plat::HttpTransfer> t;
-        ActiveTransfer running(*this);
-        int status = 0;
-        Exchanged step = Exchange(*this, "QueryServerApi", req, requestUrl, keyLine, t, running, status);
-        if (step == Exchanged::kOpenFailed) {
-            m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
-            LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
-            return -1;
-        }
-        if (step == Exchanged::kSendFailed) {
-            m_errtext = LoadStr(IDS_QS_SEND_FAILED);
-            LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
-            return -1;
-        }
-        m_retryAfterMs = RetryAfterMs(*t, status);
-        if (status != 200) {
-            LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
-            m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
-            ++g_apiErrors;
-            result = status;
-        }
-        // The body arrives as text without its carriage returns.
-        char piece[kTextPiece];
-        size_t n;
-        while ((n = t->Read(piece, sizeof piece)) > 0) {
-            for (size_t i = 0; i < n; ++i)
-                if (piece[i] != '\r') response += piece[i];
-        }
-        ++g_apiCalls;
+        result = ExchangeQuery(req, requestUrl, logUrl, keyLine, response);
     } catch (const plat::HttpError& e) {
         LogMessage("QueryServerApi: Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
         m_errtext = FormatStr(IDS_QS_GENERIC_ERROR, e.Code());
-        result = -2;
+        result = kQueryPlatformError;
     } catch (...) {
         LogMessage("QueryServerApi: Unknown exception");
         m_errtext = LoadStr(IDS_QS_UNKNOWN_EXC);
-        result = -2;
+        result = kQueryPlatformError;
     }
+    return SettleQueryResult(result, response);
+}
 
+// Sends the request and reads the answer: the status (not 200 is kept as the
+// result, and the body is read all the same) and the body text.
+int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl,
+                              const std::string& logUrl, const std::string& keyLine, std::string& response) {
+    std::unique_ptr<plat::HttpTransfer> t;
+    ActiveTransfer running(*this);
+    int status = 0;
+    Exchanged step = Exchange(*this, "QueryServerApi", req, requestUrl, keyLine, t, running, status);
+    if (step == Exchanged::kOpenFailed) {
+        m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
+        LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
+        return kQuerySetupFailed;
+    }
+    if (step == Exchanged::kSendFailed) {
+        m_errtext = LoadStr(IDS_QS_SEND_FAILED);
+        LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
+        return kQuerySetupFailed;
+    }
+    m_retryAfterMs = RetryAfterMs(*t, status);
+    int result = 0;
+    if (status != 200) {
+        LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
+        m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
+        ++g_apiErrors;
+        result = status;
+    }
+    ReadTextBody(*t, response);
+    ++g_apiCalls;
+    return result;
+}
+
+// A status keeps the body in the log; an empty answer is -3 with its text.
+int CLumoraApi::SettleQueryResult(int result, const std::string& response) {
+    if (result == kQuerySetupFailed) return result;  // nothing was exchanged: no RetCode line
     if (result > 0) {
         LogMessage("QueryServerApi: Response: %s", ForLog(response, m_apikey).c_str());
     } else if (response.empty()) {
         if (m_errtext.empty()) m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
-        result = -3;
+        result = kQueryEmptyAnswer;
     }
     LogMessage("QueryServerApi: RetCode: %d", result);
     return result;

@@ -24,32 +24,25 @@
 #include "platform/fs.h"
 #include "plugin/app.h"
 #include "common/host_callback.h"
+#include "common/test_host.h"
 
 namespace erun {
 
-// ---- log and notify capture through the host callback ----------------------
+// ---- log and notify capture: the shared test host (common/test_host.h) ----
 class HostCapture {
   public:
     static HostCapture& Get() {
         static HostCapture c;
         return c;
     }
-    void Install() {
-        Clear();
-        theApp().m_callback.store(&HostCapture::Callback);
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        m_lines.clear();
-        m_notifies.clear();
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_lines;
-    }
+    void Install() { InstallTestHost(); }
+    void Clear() { CurrentTestHost().ClearLogs(); }
+    std::vector<std::string> Lines() { return CurrentTestHost().LogTexts(); }
     std::vector<std::pair<long, long>> Notifies() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_notifies;
+        std::vector<std::pair<long, long>> out;
+        for (const auto& n : CurrentTestHost().Notifies())
+            out.emplace_back(static_cast<long>(n.first), static_cast<long>(n.second));
+        return out;
     }
     // Lines that begin with prefix.
     std::vector<std::string> LinesStartingWith(const std::string& prefix) {
@@ -74,19 +67,6 @@ class HostCapture {
         for (const std::string& l : Lines()) s += "  " + l + "\n";
         return s;
     }
-
-  private:
-    static int32_t LUMORA_STDCALL Callback(uint32_t code, HostWord first, HostWord second) {
-        HostCapture& c = Get();
-        std::lock_guard<std::mutex> g(c.m_mutex);
-        if (code == PHC_LOG && second) c.m_lines.push_back(reinterpret_cast<const char*>(second));
-        if (code == PHC_NOTIFY)
-            c.m_notifies.emplace_back(static_cast<long>(first), static_cast<long>(second));
-        return 1;
-    }
-    std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-    std::vector<std::pair<long, long>> m_notifies;
 };
 
 // ---- simulated time ----------------------------------------------------------
@@ -286,7 +266,7 @@ class EngineTest : public ::testing::Test {
     }
     void TearDown() override {
         engine.reset();
-        theApp().m_callback.store(nullptr);
+        RemoveTestHost();
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
     }
