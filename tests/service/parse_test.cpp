@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/log_capture.h"
+#include "platform/fs.h"
 #include "service/api.h"
 
 namespace {
@@ -337,6 +338,19 @@ TEST_F(ParseTest, NulInsideATextNeverReachesTheEngine) {
     EXPECT_EQ(seed, "ab?c");
     ASSERT_EQ(items.GetSize(), 1);
     EXPECT_EQ(items[0].Uploader, "?Zo");
+}
+
+TEST_F(ParseTest, ABrokenByteKeepsTheSeparatorAfterIt) {
+    // A stray UTF-8 lead byte before "/" (found by the search-answer fuzz
+    // target): the name is the last segment whatever the broken byte becomes.
+    ASSERT_EQ(Parse("{\"data\":[{\"id\":\"x1\",\"path\":\"a\xF3/v\"}]}"), 1);
+    ASSERT_EQ(items.GetSize(), 1);
+    EXPECT_EQ(items[0].Name, "v");
+    // The native build keeps the address's bytes and its "/"; wine's converter
+    // takes the bytes after a broken lead byte with it.
+    if (plat::kPathSep == '/') {
+        EXPECT_EQ(items[0].Url, "a\xF3/v");
+    }
 }
 
 TEST_F(ParseTest, IdsLongerThanTheirBufferAreDroppedNotCut) {

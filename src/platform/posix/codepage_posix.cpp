@@ -14,18 +14,6 @@ size_t SeqLen(unsigned char c) {
 }
 }  // namespace
 
-std::string Utf8ToAnsi(const std::string& utf8, size_t bufSize) {
-    if (bufSize == 0) return std::string();
-    // The narrow code page is UTF-8 here: only the cut must respect characters.
-    size_t limit = bufSize - 1, pos = 0;
-    while (pos < utf8.size()) {
-        size_t n = SeqLen(static_cast<unsigned char>(utf8[pos]));
-        if (pos + n > utf8.size() || pos + n > limit) break;
-        pos += n;
-    }
-    return utf8.substr(0, pos);
-}
-
 namespace {
 // Length of the well-formed UTF-8 character at s[i], 0 if there is none
 // (overlong forms, surrogates and values past U+10FFFF are not characters).
@@ -45,6 +33,21 @@ size_t WellFormedAt(const std::string& s, size_t i) {
     return n;
 }
 }  // namespace
+
+std::string Utf8ToAnsi(const std::string& utf8, size_t bufSize) {
+    if (bufSize == 0) return std::string();
+    // The narrow code page is UTF-8 here: only the cut must respect characters.
+    size_t limit = bufSize - 1, pos = 0;
+    while (pos < utf8.size()) {
+        // A broken sequence is a unit of one byte: it must not swallow the
+        // bytes after it (a "/" after a stray lead byte stays a separator).
+        size_t n = WellFormedAt(utf8, pos);
+        if (n == 0) n = 1;
+        if (pos + n > utf8.size() || pos + n > limit) break;
+        pos += n;
+    }
+    return utf8.substr(0, pos);
+}
 
 std::string AnsiToUtf8(const std::string& s) {
     // The narrow code page is UTF-8 here: only broken sequences change.
