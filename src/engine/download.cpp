@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "common/host_callback.h"
 #include "engine/engine.h"
@@ -41,9 +44,11 @@ bool RemovePoolItem(CItemArray& pool, int picked, const std::string& id) {
     return true;
 }
 
-std::string FolderOf(const std::string& path) {
+// The folder part of a path, without a copy: the heal walk looks at every
+// record and must not allocate for each.
+std::string_view FolderOf(std::string_view path) {
     const size_t sep = path.find_last_of("/\\");
-    return sep == std::string::npos ? std::string() : path.substr(0, sep);
+    return sep == std::string_view::npos ? std::string_view() : path.substr(0, sep);
 }
 
 // Answers that say this wallpaper cannot be had (rather than that the
@@ -304,8 +309,9 @@ void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
         m_lclfiles.RemoveAt(it);
         LogMessage("CleanDispFiles: Removed %s", path.c_str());
         m_dirty = 1;
-        // Gone before us: the user deleted it, or its folder.
-        if (error != 0) HealDeletedFoldersLocked(true);
+        // Its folder gone too (the user deleted a purity folder): every
+        // record in it goes now. A file gone alone needs no walk of the list.
+        if (error == plat::kErrPathNotFound) HealDeletedFoldersLocked(true);
     } else {
         LogMessage("CleanDispFiles: Unable to Remove %s, error %d", path.c_str(), error);
     }
@@ -368,11 +374,12 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     if (!now && m_recordFoldersKnown && static_cast<uint32_t>(tick - m_lastFolderCheck) < 5 * 60000) return;
     m_lastFolderCheck = tick;
     m_recordFoldersKnown = true;
-    std::set<std::string> sampled, suspect;
+    std::set<std::string, std::less<>> sampled, suspect;
     for (const CFileData& d : m_lclfiles) {
-        const std::string folder = FolderOf(d.Path);
-        if (!sampled.insert(folder).second) continue;
-        if (!plat::PathExists(d.Path)) suspect.insert(folder);
+        const std::string_view folder = FolderOf(d.Path);
+        if (sampled.find(folder) != sampled.end()) continue;
+        sampled.emplace(folder);
+        if (!plat::PathExists(d.Path)) suspect.emplace(folder);
     }
     for (const std::string& folder : suspect) {
         int dropped = 0;
