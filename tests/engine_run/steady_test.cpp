@@ -113,4 +113,64 @@ INSTANTIATE_TEST_SUITE_P(Pools, SteadyStateTest,
                              return i.param.pooled ? "Pooled" : "Empty";
                          });
 
+// A drive below the free-space floor: no download starts, so no shown file
+// leaves either; once space is back the next pass fetches and evicts.
+struct LowDisk {
+    static bool& Low() {
+        static bool low = false;
+        return low;
+    }
+    static bool Space(const std::string&, uint64_t* available, uint64_t* total, int*) {
+        *total = 100ull << 30;
+        *available = Low() ? (1ull << 30) : (50ull << 30);  // floor: 5 GB of 100
+        return true;
+    }
+    plat::FileOps ops = plat::RealFileOps();
+    LowDisk() {
+        Low() = true;
+        ops.freeSpace = &Space;
+        plat::SetFileOpsForTest(&ops);
+    }
+    ~LowDisk() { plat::SetFileOpsForTest(nullptr); }
+};
+
+class DiskFloorTest : public EngineTest {};
+
+TEST_F(DiskFloorTest, BelowTheFloorNothingIsFetchedOrEvictedUntilSpaceReturns) {
+    std::shared_ptr<CLumoraThread> worker = AttachWorkerObject();
+    settings.MaxLocal = 5;
+    CLumoraFeed feed = SearchFeed(0);
+    for (int i = 0; i < 10; ++i) feed.Items.Add(MakeItem("pool" + std::to_string(i)));
+    engine->m_feeds.Add(feed);
+    AddCached(5, 0);
+    engine->WriteLocalFileList();
+    client.onPage = Catalog(24, 50);
+    const std::string shown = Join(folder, "cached0_0.jpg");
+    LowDisk disk;
+    clock.At(5000, [this, shown] { engine->OnFileDisplayed(shown.c_str()); });
+    size_t downloadsWhileLow = 0;
+    bool shownKeptWhileLow = false;
+    clock.At(120000, [&] {
+        downloadsWhileLow = client.downloads.size();
+        shownKeptWhileLow = std::filesystem::exists(shown);
+        LowDisk::Low() = false;
+    });
+    clock.At(160000, [this, worker] {
+        closing.store(1);
+        worker->m_wakeEvent.Set();
+    });
+    engine->RunComms();
+
+    EXPECT_EQ(downloadsWhileLow, 0u);
+    EXPECT_TRUE(shownKeptWhileLow);
+    EXPECT_EQ(Log().LinesStartingWith("DownloadImages: only ").size(), 1u) << Log().Dump();
+    // Space came back at 120 s: the next pass (at most one idle wait later)
+    // fetched a replacement, and the shown file went after it had arrived.
+    ASSERT_FALSE(client.downloads.empty()) << Log().Dump();
+    EXPECT_EQ(Log().LinesStartingWith("DownloadImages: free space ").size(), 1u) << Log().Dump();
+    EXPECT_FALSE(std::filesystem::exists(shown));
+    EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + shown)) << Log().Dump();
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
+}
+
 }  // namespace
