@@ -343,6 +343,8 @@ class Catalogue:
         self.users["дмитрий"][1].append(Collection(64, "Пейзажи", views(), 1, rng.sample(self.items, 5)))
         # A user whose only collection is private: the list of public ones is empty.
         self.users["empty"][1].append(Collection(80, "Private", views(), 0, rng.sample(sfw, 2)))
+        # Fewer images than any usual cache limit: a feed that can never fill its share.
+        self.users["marta"][1].append(Collection(91, "Pair", views(), 1, rng.sample(sfw, 2)))
 
     def image_bytes(self, w):
         return self.images[w.file_type][w.image]

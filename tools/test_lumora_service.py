@@ -460,6 +460,7 @@ class CollectionsTest(ServiceTest):
         for c in doc["data"]:
             self.assertEqual(set(c), {"id", "label", "views", "public", "count"})
             self.assertIsInstance(c["id"], int)
+        self.assertEqual(MAIN.json("/api/v1/collections/marta")[1]["data"][0]["count"], 2)
         self.assertEqual(MAIN.json("/api/v1/collections/empty?"), (200, {"data": []}))
         status, doc = MAIN.json("/api/v1/collections/no-such-user?")
         self.assertEqual(status, 404)
@@ -472,6 +473,7 @@ class CollectionsTest(ServiceTest):
         cases = [  # (path, query, total expected)
             ("/api/v1/collections/demo/15", "", 10),
             ("/api/v1/collections/DEMO/27", "purity=100", 3),
+            ("/api/v1/collections/marta/91", "", 2),
             (big_path, "purity=111&apikey=" + KEY, big["count"]),
         ]
         for path, query, total in cases:
@@ -629,6 +631,24 @@ class FaultTest(ServiceTest):
         MAIN.control("reset", {})
         self.assertEqual(MAIN.control("faults"), (200, []))
         self.assertEqual(MAIN.get("/api/v1/w/" + w).status, 200)
+
+    def test_outage_lasts_until_the_rules_are_cleared(self):
+        # One rule with no count stands for a service that is down: every API
+        # path and every file, however often asked, until the rules are replaced.
+        wid = self.image.rpartition("-")[2][:6]
+        paths = ["/api/v1/search?page=2", "/api/v1/collections/demo/15", "/api/v1/w/" + wid, self.image,
+                 "/thumbs/sm/%s/%s.jpg" % (wid[:2], wid)]
+        MAIN.control("faults", [{"status": 503}])
+        for _ in range(3):
+            for path in paths:
+                with self.subTest(path=path):
+                    self.assertEqual(MAIN.get(path).status, 503)
+        self.assertEqual([r["remaining"] for r in MAIN.control("faults")[1]], [None])
+        self.assertEqual(MAIN.control("health")[0], 200)  # the control API is never faulted
+        self.assertEqual(MAIN.control("faults", [])[0], 200)
+        for path in paths:
+            with self.subTest(path=path, after="cleared"):
+                self.assertEqual(MAIN.get(path).status, 200)
 
     def test_bad_rules_are_refused(self):
         MAIN.control("faults", [{"match": "/full/", "status": 403}])
