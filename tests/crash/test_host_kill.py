@@ -10,72 +10,34 @@ Run by CTest with the stand-in service fixture:
 The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
 """
 import argparse
-import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host, control, finish, read_list, service_url, write_settings  # noqa: E402
 
 STATE_FILES = ("vdt_vd_files.lst", "vdt_vd_paging.lst", "vdt_vd_files.jnl")
 
 
-def service_url():
-    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
-        return f.read().strip()
-
-
-def reset_service():
-    req = urllib.request.Request(service_url() + "/_control/reset", data=b"", method="POST")
-    with urllib.request.urlopen(req, timeout=10) as r:
-        r.read()
-
-
 class Run:
     def __init__(self, args, folder):
-        self.args = args
+        self.host = Host(args.host, args.module, wine=args.wine)
         self.folder = folder
         self.ini = os.path.join(os.path.dirname(folder), "host.ini")
-        lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + self.host_path(folder), "VpropTitle=1",
-                 "VpropDescr=1", "MaxLocal=4", "nFeeds=2",
-                 "Feed0_Type=0", "Feed0_Purity=110", "Feed0_Sorting=1",
-                 "Feed1_Type=1", "Feed1_Username=demo", "Feed1_CollId=42", "Feed1_Purity=110"]
-        with open(self.ini, "w") as f:
-            f.write("\n".join(lines) + "\n")
-
-    def host_path(self, path):
-        return "Z:" + path.replace("/", "\\") if self.args.wine else path
-
-    def local(self, path):
-        if self.args.wine:
-            assert path[:2].upper() == "Z:", path
-            return path[2:].replace("\\", "/")
-        return path
+        write_settings(self.ini, self.host.path(folder),
+                       [{"Type": 0, "Purity": "110", "Sorting": 1},
+                        {"Type": 1, "Username": "demo", "CollId": "42", "Purity": "110"}], max_local=4, vprop=1)
 
     def start(self, seconds):
-        cmd = [self.args.host, "--module", self.host_path(self.args.module), "--settings", self.host_path(self.ini),
-               "run", "--seconds", str(seconds), "--show-every", "0.4"]
-        if self.args.wine:
-            cmd = ["wine"] + cmd
-        env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
-        # Output goes to a file: under wine, helper processes that outlive a
-        # killed host may hold a pipe open long after it died.
-        out = tempfile.TemporaryFile()
-        proc = subprocess.Popen(cmd, env=env, stdout=out, stderr=subprocess.STDOUT)
-        proc.output = out
-        return proc
+        return self.host.start(self.ini, "run", "--seconds", seconds, "--show-every", "0.4",
+                               env=dict(os.environ, LUMORA_SERVICE_URL=service_url()))
 
     def read_list(self):
         """The records of the cache list file: a list of paths (as this machine sees them)."""
-        with open(os.path.join(self.folder, "vdt_vd_files.lst"), "rb") as f:
-            lines = f.read().decode("latin-1").split("\n")
-        lines = [l[:-1] if l.endswith("\r") else l for l in lines]
-        if lines[0] != "[Veduta Lumora List v3]":
-            raise AssertionError("list header: %r" % lines[0])
-        count = int(lines[1])
-        return [self.local(lines[5 + 3 * k]) for k in range(count)]
+        return [self.host.local(path) for _, path, _ in read_list(self.folder)]
 
     def disk(self):
         images, temps = set(), []
@@ -105,15 +67,6 @@ class Run:
         return out
 
 
-def finish(proc, timeout):
-    """Waits for the process and returns its output."""
-    proc.wait(timeout=timeout)
-    proc.output.seek(0)
-    text = proc.output.read().decode("utf-8", "replace")
-    proc.output.close()
-    return text
-
-
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--host", required=True)
@@ -131,7 +84,7 @@ def main():
     folder = os.path.join(root, "images")
     os.mkdir(folder)
     run = Run(args, folder)
-    reset_service()
+    control("POST", "reset", {})
     tried = survived = 0
     failures = []
     for k in range(points):

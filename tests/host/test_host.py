@@ -12,7 +12,11 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host  # noqa: E402
+
 ARGS = None
+HOST = None
 
 SETTINGS_KEYS = ["Enabled", "ImgFolder", "VpropTitle", "VpropDescr", "MaxLocal", "nFeeds"]
 FEED_FIELDS = ["Type", "Flg", "Query", "Categories", "Purity", "Sorting", "TopRange", "Atleast", "Ratios",
@@ -20,9 +24,7 @@ FEED_FIELDS = ["Type", "Flg", "Query", "Categories", "Purity", "Sorting", "TopRa
 
 
 def host_path(path):
-    """The path as the host sees it: wine maps / to drive Z:."""
-    path = os.path.abspath(path)
-    return "Z:" + path.replace("/", "\\") if ARGS.wine else path
+    return HOST.path(path)
 
 
 def read_ini(path):
@@ -61,12 +63,7 @@ class HostTest(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def vdthost(self, *args, module=None, settings=None, timeout=120):
-        cmd = ([ARGS.wine] if ARGS.wine else []) + [ARGS.host]
-        if module is not False:
-            cmd += ["--module", module or host_path(ARGS.module)]
-        if settings is not False:
-            cmd += ["--settings", host_path(settings or self.ini)]
-        cmd += list(args)
+        cmd = HOST.command(None if settings is False else settings or self.ini, *args, module=module)
         # Files, not pipes: a wine server started by this call inherits the
         # handles and would hold a pipe open for seconds after the host ends.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -193,13 +190,14 @@ class HostTest(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, HOST
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", required=True)
     parser.add_argument("--module", required=True)
     parser.add_argument("--wine", help="run the host through this wine")
     parser.add_argument("--objdump", help="objdump of the Windows toolchain (Windows module)")
     ARGS, rest = parser.parse_known_args()
+    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine or False)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

@@ -9,69 +9,37 @@ usage: host_page_test.py VDTHOST MODULE
 Environment: LUMORA_TEST_SERVICE_DIR (the running stand-in service).
 """
 
-import json
 import os
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
 import unittest
-import urllib.request
 
-VDTHOST = MODULE = None
-SERVICE_URL = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host, control, plugin_lines, service_url, write_settings  # noqa: E402
 
-
-def under_wine():
-    return VDTHOST.lower().endswith(".exe")
-
-
-def host_path(path):
-    """A path as the module sees it (wine maps the Unix root to Z:)."""
-    path = os.path.abspath(path)
-    return "Z:" + path.replace("/", "\\") if under_wine() else path
+HOST = None
+FEED = {"Type": 0, "Flg": 1, "Query": "", "Categories": "111", "Purity": "100", "Sorting": 1, "TopRange": 3,
+        "Atleast": "", "Ratios": ""}
 
 
-def control(method, name, body=None):
-    data = json.dumps(body).encode() if body is not None else None
-    req = urllib.request.Request(SERVICE_URL + "/_control/" + name, data=data, method=method,
-                                 headers={"Content-Type": "application/json"} if data else {})
-    with urllib.request.urlopen(req, timeout=10) as answer:
-        return json.loads(answer.read().decode("utf-8"))
-
-
-def write_settings(folder, ini):
-    os.makedirs(folder, exist_ok=True)
-    with open(ini, "w", newline="\r\n") as f:
-        f.write("[LumoraPlugIn]\n")
-        f.write("Enabled=1\nImgFolder=%s\nMaxLocal=10\nVpropTitle=0\nVpropDescr=0\n" % host_path(folder))
-        f.write("nFeeds=1\nFeed0_Type=0\nFeed0_Flg=1\nFeed0_Query=\nFeed0_Categories=111\nFeed0_Purity=100\n"
-                "Feed0_Sorting=1\nFeed0_TopRange=3\nFeed0_Atleast=\nFeed0_Ratios=\n")
-
-
-def run_host(service_url, seconds, workdir):
+def run_host(url, seconds, workdir):
     folder = os.path.join(workdir, "images")
+    os.makedirs(folder, exist_ok=True)
     ini = os.path.join(workdir, "host.ini")
-    write_settings(folder, ini)
+    write_settings(ini, HOST.path(folder), [FEED])
     # No API key: the native registry stand-in reads a file of this run's own.
-    env = dict(os.environ, LUMORA_SERVICE_URL=service_url,
-               LUMORA_REGISTRY_FILE=os.path.join(workdir, "registry.ini"))
-    cmd = [VDTHOST, "--module", host_path(MODULE) if under_wine() else MODULE,
-           "--settings", host_path(ini) if under_wine() else ini, "run", "--seconds", str(seconds)]
-    if under_wine():
-        cmd.insert(0, "wine")
-    done = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=180)
-    out = done.stdout.decode("utf-8", errors="replace")
-    return done.returncode, out, [l[len("[Lumora Plugin] "):] for l in out.splitlines()
-                                  if l.startswith("[Lumora Plugin] ")]
+    env = dict(os.environ, LUMORA_SERVICE_URL=url, LUMORA_REGISTRY_FILE=os.path.join(workdir, "registry.ini"))
+    code, out = HOST.run(ini, "run", "--seconds", seconds, env=env, timeout=180)
+    return code, out, plugin_lines(out)
 
 
 class HostDrivesAPage(unittest.TestCase):
     def test_first_search_page_is_requested_and_parsed(self):
         control("POST", "reset", {})
         with tempfile.TemporaryDirectory(dir=os.getcwd()) as work:
-            code, out, lines = run_host(SERVICE_URL, 4, work)
+            code, out, lines = run_host(service_url(), 4, work)
         self.assertEqual(code, 0, out)
         searches = [e for e in control("GET", "log") if e["url"].startswith("/api/v1/search")]
         self.assertTrue(searches, out)
@@ -150,13 +118,11 @@ class UnreadableStatus(unittest.TestCase):
 
 
 def main():
-    global VDTHOST, MODULE, SERVICE_URL
+    global HOST
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    VDTHOST, MODULE = sys.argv[1], sys.argv[2]
-    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
-        SERVICE_URL = f.read().strip()
+    HOST = Host(sys.argv[1], sys.argv[2])
     result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 

@@ -15,63 +15,38 @@ Environment: LUMORA_TEST_SERVICE_DIR (the running stand-in service).
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
 import urllib.request
 
-VDTHOST = MODULE = None
-SERVICE_URL = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host, control, plugin_lines, service_url, write_settings  # noqa: E402
+
+HOST = None
 SEARCH = "/api/v1/search?categories=111&purity=100&sorting=date_added&page=1"
 
 
-def under_wine():
-    return VDTHOST.lower().endswith(".exe")
-
-
 def host_path(path):
-    path = os.path.abspath(path)
-    return "Z:" + path.replace("/", "\\") if under_wine() else path
-
-
-def control(method, name, body=None):
-    data = json.dumps(body).encode() if body is not None else None
-    req = urllib.request.Request(SERVICE_URL + "/_control/" + name, data=data, method=method,
-                                 headers={"Content-Type": "application/json"} if data else {})
-    with urllib.request.urlopen(req, timeout=10) as answer:
-        return json.loads(answer.read().decode("utf-8"))
+    return HOST.path(path)
 
 
 def fetch_json(path):
-    with urllib.request.urlopen(SERVICE_URL + path, timeout=10) as answer:
+    with urllib.request.urlopen(service_url() + path, timeout=10) as answer:
         return json.loads(answer.read().decode("utf-8"))
 
 
 def run_host(workdir, folder, feeds, seconds):
-    """Runs the module with the feeds (dicts of setting keys) and returns its log lines."""
+    """Runs the module with the feeds (dicts of setting keys) and returns its output and log lines."""
     ini = os.path.join(workdir, "host.ini")
     # The host hands the module the bytes of the file: ANSI (cp1252 under wine) on Windows.
-    encoding = "cp1252" if under_wine() else "utf-8"
-    lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + host_path(folder), "MaxLocal=10",
-             "VpropTitle=0", "VpropDescr=0", "nFeeds=%d" % len(feeds)]
-    for i, feed in enumerate(feeds):
-        lines += ["Feed%d_%s=%s" % (i, k, v) for k, v in feed.items()]
-    with open(ini, "w", encoding=encoding, newline="\r\n") as f:
-        f.write("\n".join(lines) + "\n")
-    env = dict(os.environ, LUMORA_SERVICE_URL=SERVICE_URL,
+    write_settings(ini, host_path(folder), feeds, encoding="cp1252" if HOST.wine else "utf-8")
+    env = dict(os.environ, LUMORA_SERVICE_URL=service_url(),
                LUMORA_REGISTRY_FILE=os.path.join(workdir, "registry.ini"))
-    cmd = [VDTHOST, "--module", host_path(MODULE) if under_wine() else MODULE,
-           "--settings", host_path(ini) if under_wine() else ini, "run", "--seconds", str(seconds),
-           "--show-every", "1000"]
-    if under_wine():
-        cmd.insert(0, "wine")
-    done = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=seconds + 120)
-    out = done.stdout.decode("utf-8", errors="replace")
-    if done.returncode != 0:
-        raise AssertionError("vdthost exited with %d\n%s" % (done.returncode, out))
-    return out, [l[len("[Lumora Plugin] "):].rstrip("\r") for l in out.splitlines()
-                 if l.startswith("[Lumora Plugin] ")]
+    code, out = HOST.run(ini, "run", "--seconds", seconds, "--show-every", "1000", env=env, timeout=seconds + 120)
+    if code != 0:
+        raise AssertionError("vdthost exited with %d\n%s" % (code, out))
+    return out, plugin_lines(out)
 
 
 def all_files(top):
@@ -156,13 +131,11 @@ class NonAsciiTextGoesOutAsUtf8(unittest.TestCase):
 
 
 def main():
-    global VDTHOST, MODULE, SERVICE_URL
+    global HOST
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    VDTHOST, MODULE = sys.argv[1], sys.argv[2]
-    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
-        SERVICE_URL = f.read().strip()
+    HOST = Host(sys.argv[1], sys.argv[2])
     result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 

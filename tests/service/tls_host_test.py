@@ -24,7 +24,10 @@ import tempfile
 import threading
 import unittest
 
-VDTHOST = MODULE = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host, plugin_lines, write_settings  # noqa: E402
+
+HOST = None
 CERTS = None
 # Certificate errors: curl's CURLE_PEER_FAILED_VERIFICATION; WinINet's
 # ERROR_INTERNET_INVALID_CA, SEC_CERT_CN_INVALID, SEC_CERT_DATE_INVALID,
@@ -35,12 +38,7 @@ WININET_CERT_ERRORS = {12045, 12037, 12038, 12055, 12057, 12175}
 
 
 def under_wine():
-    return VDTHOST.lower().endswith(".exe")
-
-
-def host_path(path):
-    path = os.path.abspath(path)
-    return "Z:" + path.replace("/", "\\") if under_wine() else path
+    return HOST.wine
 
 
 def make_certs(folder):
@@ -125,27 +123,18 @@ def run_host(service_url, trust_ca=False, seconds=3):
         folder = os.path.join(work, "images")
         os.makedirs(folder)
         ini = os.path.join(work, "host.ini")
-        with open(ini, "w", newline="\r\n") as f:
-            f.write("[LumoraPlugIn]\nEnabled=1\nImgFolder=%s\nMaxLocal=10\nVpropTitle=0\nVpropDescr=0\nnFeeds=1\n"
-                    "Feed0_Type=0\nFeed0_Flg=1\nFeed0_Categories=111\nFeed0_Purity=100\nFeed0_Sorting=1\n"
-                    % host_path(folder))
+        write_settings(ini, HOST.path(folder), [{"Type": 0, "Flg": 1, "Categories": "111", "Purity": "100",
+                                                  "Sorting": 1}])
         env = dict(os.environ, LUMORA_SERVICE_URL=service_url,
                    LUMORA_REGISTRY_FILE=os.path.join(work, "registry.ini"))
         env.pop("LUMORA_CA_FILE", None)
         if trust_ca:
             env["LUMORA_CA_FILE"] = os.path.join(CERTS, "ca.pem")
-        cmd = [VDTHOST, "--module", host_path(MODULE) if under_wine() else MODULE,
-               "--settings", host_path(ini) if under_wine() else ini, "run", "--seconds", str(seconds),
-               "--show-every", "1000"]
-        if under_wine():
-            cmd.insert(0, "wine")
-        done = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=seconds + 120)
-        out = done.stdout.decode("utf-8", errors="replace")
-        lines = [l[len("[Lumora Plugin] "):].rstrip("\r") for l in out.splitlines()
-                 if l.startswith("[Lumora Plugin] ")]
+        code, out = HOST.run(ini, "run", "--seconds", seconds, "--show-every", "1000", env=env,
+                             timeout=seconds + 120)
+        lines = plugin_lines(out)
         images = [n for _, _, files in os.walk(folder) for n in files if n.endswith(".jpg")]
-        return done.returncode, out, lines, images
+        return code, out, lines, images
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -198,11 +187,11 @@ class Certificates(unittest.TestCase):
 
 
 def main():
-    global VDTHOST, MODULE, CERTS
+    global HOST, CERTS
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    VDTHOST, MODULE = sys.argv[1], sys.argv[2]
+    HOST = Host(sys.argv[1], sys.argv[2])
     certs = tempfile.mkdtemp(prefix="lumora_certs_")
     try:
         CERTS = make_certs(certs)
