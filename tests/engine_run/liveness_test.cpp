@@ -381,6 +381,38 @@ TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
     EXPECT_LE(client.requests[1].at, 7 * 60000u);
 }
 
+// Page passes as often as twice a second (the loop's own cadence is far
+// slower; this is the bound whatever drives it): at most 45 requests in any
+// minute, the full 45 within the first, and more once that minute has passed.
+TEST_F(LivenessTest, PageRequestsKeepToFortyFivePerMinute) {
+    settings.MaxLocal = 5000;  // the feed wants pages for a long while
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(24, 100000);
+    for (int k = 0; k < 240; ++k) {  // two minutes
+        engine->Refresh(0);
+        clock.Pass(500);
+    }
+    ASSERT_FALSE(client.requests.empty());
+    size_t peak = 0, inFirstMinute = 0, inLastMinute = 0;
+    uint64_t peakFrom = 0;
+    for (size_t a = 0; a < client.requests.size(); ++a) {
+        size_t window = 0;
+        for (size_t b = a;
+             b < client.requests.size() && client.requests[b].at < client.requests[a].at + 60000; ++b)
+            ++window;
+        if (window > peak) {
+            peak = window;
+            peakFrom = client.requests[a].at;
+        }
+        if (client.requests[a].at < 60000) ++inFirstMinute;
+        if (client.requests[a].at >= 60000) ++inLastMinute;
+    }
+    EXPECT_LE(peak, 45u) << "in the minute from " << peakFrom << " ms";
+    EXPECT_EQ(inFirstMinute, 45u);
+    EXPECT_EQ(inLastMinute, 45u);
+    EXPECT_TRUE(engine->m_feeds[0].IsEnabled());
+}
+
 // The stop's cancel makes the request fail: that says nothing about the feed.
 TEST_F(LivenessTest, RequestCancelledByAStopCountsNothing) {
     CLumoraFeed f = SearchFeed(0);
