@@ -42,23 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const CFileData& r : statefmt::SalvageList(bytes, size, gate)) CheckRecord(r, gate);
 
     // Written from what was read, the list reads back the same.
-    CFileList list;
-    for (const CFileData& r : first.records) list.AddTail(r);
-    std::vector<const CFileData*> skipped;
-    const std::string text = statefmt::EncodeList(list, first.timeText, &skipped);
+    std::vector<CFileData> skipped;
+    const std::string text = statefmt::EncodeList(first.records, first.timeText, &skipped);
     statefmt::DecodedList again;
     statefmt::DecodeList(text.data(), text.size(), gate, &again);
     FUZZ_CHECK(again.version == 3, std::to_string(again.version));
     FUZZ_CHECK(again.damage.empty(), again.damage);
-    FUZZ_CHECK(again.records.size() + skipped.size() == first.records.size(), "records lost on the way");
-    size_t k = 0;
+    FUZZ_CHECK(again.records.GetCount() + skipped.size() == static_cast<size_t>(first.records.GetCount()),
+               "records lost on the way");
+    auto back = again.records.begin();
     for (const CFileData& r : first.records) {
         bool wasSkipped = false;
-        for (const CFileData* s : skipped) wasSkipped = wasSkipped || s->Path == r.Path;
+        for (const CFileData& s : skipped) wasSkipped = wasSkipped || s.Path == r.Path;
         if (wasSkipped) continue;
-        FUZZ_CHECK(k < again.records.size() && SameRecord(again.records[k], r),
+        FUZZ_CHECK(back != again.records.end() && SameRecord(*back, r),
                    FuzzShow(r.Id) + " " + FuzzShow(r.Path));
-        ++k;
+        ++back;
     }
     if (statefmt::FitsLine(first.timeText, statefmt::kListLineMax))
         FUZZ_CHECK(again.timeText == first.timeText, FuzzShow(first.timeText));

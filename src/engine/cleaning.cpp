@@ -60,7 +60,7 @@ void CLumoraEngine::OnFileDisplayed(const char* path) {
         MutexLock guard(m_shownLock);
         CFileList::iterator it = m_dispfiles.Find(path);
         if (it != m_dispfiles.end()) m_dispfiles.RemoveAt(it);
-        m_dispfiles.AddTail(CFileData(path, std::string(), -1));
+        m_dispfiles.AddTail(path, std::string_view(), -1);
     }
     // Woken after the lock is released, so the worker never waits on it.
     std::shared_ptr<CLumoraThread> worker = m_thread;
@@ -71,12 +71,12 @@ void CLumoraEngine::CleanDispFiles(int count) {
     while (count != 0) {
         --count;
         if (m_dispfiles.IsEmpty()) break;
-        std::string shown = m_dispfiles.GetHead().Path;
+        std::string shown(m_dispfiles.GetHead().Path);
         m_dispfiles.RemoveHead();
 
         CFileList::iterator it = m_lclfiles.Find(shown);
         if (it == m_lclfiles.end()) continue;  // not a file of this cache
-        std::string path = it->Path;
+        std::string path(it->Path);
         // The removal is on disk before the file goes: a crash in between
         // leaves a record the next start checks against the disk.
         if (!RecordFileRemoving(*it)) {
@@ -135,8 +135,8 @@ bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
     std::string base = m_settings.ImgFolder;
     AddBackslash(base);
     const std::string prefix = FoldPathCase(base + name);
-    for (const CFileData& d : m_lclfiles) {
-        const std::string p = FoldPathCase(d.Path);
+    for (const CFileView d : m_lclfiles) {
+        const std::string p = FoldPathCase(std::string(d.Path));
         if (p.size() > prefix.size() + 1 && p.compare(0, prefix.size(), prefix) == 0 &&
             (p[prefix.size()] == plat::kPathSep || p[prefix.size()] == '/'))
             return true;
@@ -146,7 +146,7 @@ bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
 
 void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
     for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
-        std::string path = it->Path;
+        std::string path(it->Path);
         int error = 0;
         // Every record goes: a side file shared by two of them goes too.
         if (DeleteImageAndSide(path, true, &error) || error == plat::kErrFileNotFound) {
@@ -204,7 +204,7 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     bool recorded = true;
     if (!m_lclfiles.IsEmpty()) {
         std::string entries;
-        for (const CFileData& d : m_lclfiles)
+        for (const CFileView d : m_lclfiles)
             if (statefmt::FitsList(d)) entries += statefmt::EncodeJournalRecord('-', d);
         int error = 0;
         recorded = AppendJournalTo(folder, entries, &error);

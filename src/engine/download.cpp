@@ -218,7 +218,7 @@ void CLumoraEngine::RotateIfExhaustedLocked(int i) {
 std::string CLumoraEngine::GlobalVictimLocked(const PassLimits& limits) {
     MutexLock shown(m_shownLock);
     if (m_dispfiles.GetCount() < limits.displayedMinimum || m_dispfiles.IsEmpty()) return std::string();
-    const std::string head = m_dispfiles.GetHead().Path;
+    const std::string head(m_dispfiles.GetHead().Path);
     if (m_lclfiles.Find(head) != m_lclfiles.end()) return head;
     m_dispfiles.RemoveHead();
     return std::string();
@@ -238,7 +238,7 @@ std::string CLumoraEngine::OwnVictimLocked(int feed) {
             --candidates;
             continue;
         }
-        if (rec->FeedIndex == feed) return rec->Path;
+        if (rec->FeedIndex == feed) return std::string(rec->Path);
         ++r;
         --candidates;
     }
@@ -298,7 +298,7 @@ void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
     }
     CFileList::iterator it = m_lclfiles.Find(shownPath);
     if (it == m_lclfiles.end()) return;
-    const std::string path = it->Path;
+    const std::string path(it->Path);
     // The removal is on disk before the file goes.
     if (!RecordFileRemoving(*it)) {
         LogMessage("CleanDispFiles: Unable to Remove %s, the removal can't be recorded", path.c_str());
@@ -375,16 +375,16 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     m_lastFolderCheck = tick;
     m_recordFoldersKnown = true;
     std::set<std::string, std::less<>> sampled, suspect;
-    for (const CFileData& d : m_lclfiles) {
+    for (const CFileView d : m_lclfiles) {
         const std::string_view folder = FolderOf(d.Path);
         if (sampled.find(folder) != sampled.end()) continue;
         sampled.emplace(folder);
-        if (!plat::PathExists(d.Path)) suspect.emplace(folder);
+        if (!plat::PathExists(std::string(d.Path))) suspect.emplace(folder);
     }
     for (const std::string& folder : suspect) {
         int dropped = 0;
         for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
-            if (FolderOf(it->Path) == folder && !plat::PathExists(it->Path)) {
+            if (FolderOf(it->Path) == folder && !plat::PathExists(std::string(it->Path))) {
                 it = m_lclfiles.RemoveAt(it);
                 ++dropped;
             } else {

@@ -51,11 +51,11 @@ void CLumoraEngine::RebuildIdMap() {
     size_t expected = static_cast<size_t>(m_lclfiles.GetCount());
     for (const CLumoraFeed& f : m_feeds) expected += static_cast<size_t>(f.Items.GetSize());
     m_ids.reserve(expected);
-    for (const CFileData& d : m_lclfiles)
-        if (!d.Id.empty()) m_ids[d.Id] = 1;
+    for (const CFileView d : m_lclfiles)
+        if (!d.Id.empty()) m_ids.insert(d.Id);
     for (const CLumoraFeed& f : m_feeds)
         for (const CLumoraItem& item : f.Items)
-            if (!item.Id.empty()) m_ids[item.Id] = 1;
+            if (!item.Id.empty()) m_ids.insert(item.Id);
 }
 
 void CLumoraEngine::FlushFileListIfDirty() {

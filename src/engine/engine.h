@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -100,7 +101,7 @@ class CLumoraEngine {
     std::shared_ptr<CLumoraThread> m_thread;
     CFileList m_lclfiles GUARDED_BY(m_stateLock);
     CFileList m_dispfiles GUARDED_BY(m_shownLock);
-    std::unordered_map<std::string, int> m_ids GUARDED_BY(m_stateLock);
+    CIdSet m_ids GUARDED_BY(m_stateLock);
     COleDateTime m_lastTm GUARDED_BY(m_stateLock);
     int m_dirty GUARDED_BY(m_stateLock) = 0;
     int m_notified GUARDED_BY(m_stateLock) = 0;
@@ -333,7 +334,7 @@ bool PathInsideFolder(const std::string& path, const std::string& folder,
 class CFolderGate {
   public:
     explicit CFolderGate(const std::string& folder, PathStyle style = NativePathStyle());
-    bool Contains(const std::string& path) const;
+    bool Contains(std::string_view path) const;
 
   private:
     std::string m_folder;

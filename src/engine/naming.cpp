@@ -209,7 +209,7 @@ CFolderGate::CFolderGate(const std::string& folder, PathStyle style) : m_folder(
     if (LastSeparator(m_prefix, style) != m_prefix.size() - 1) m_prefix += Separator(style);
 }
 
-bool CFolderGate::Contains(const std::string& path) const {
+bool CFolderGate::Contains(std::string_view path) const {
     if (!m_prefix.empty() && path.size() > m_prefix.size() &&
         path.compare(0, m_prefix.size(), m_prefix) == 0) {
         // Any byte that could be a separator splits here; a false split only
@@ -227,7 +227,7 @@ bool CFolderGate::Contains(const std::string& path) const {
         }
         if (plain && named) return true;
     }
-    return PathInsideFolder(path, m_folder, m_style);
+    return PathInsideFolder(std::string(path), m_folder, m_style);
 }
 
 bool SameFolder(const std::string& a, const std::string& b, PathStyle style) {

@@ -194,7 +194,7 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
     bool gaveNew = false;
     for (const CLumoraItem& item : items) {
         if (!IsUsableId(item.Id)) continue;
-        if (m_ids.emplace(item.Id, 1).second) {
+        if (m_ids.insert(item.Id)) {
             f.Items.Add(item);
             gaveNew = true;
         }

@@ -47,6 +47,14 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, int* error) {
     *error = 0;
     FILE* f = plat::OpenFileChecked(path, "rb", error);
     if (!f) return false;
+    // One read of the size the file has now; what a writer adds meanwhile
+    // is read after it.
+    long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+    std::rewind(f);
+    if (size > 0) {
+        bytes->resize(static_cast<size_t>(size));
+        bytes->resize(std::fread(&(*bytes)[0], 1, bytes->size(), f));
+    }
     char buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
@@ -202,8 +210,7 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
     m_lastTm = COleDateTime();
     double when = 0;
     if (!list.timeText.empty() && plat::TextToOleDate(list.timeText, &when)) m_lastTm.m_dt = when;
-    m_lclfiles.Reserve(list.records.size());
-    for (CFileData& d : list.records) m_lclfiles.AddTail(std::move(d));
+    std::swap(m_lclfiles, list.records);
 
     if (!list.damage.empty()) {
         // Readable, but not as it was written: a copy of the bytes stays for
@@ -363,14 +370,14 @@ bool CLumoraEngine::WriteListTo(const std::string& dir, bool foldJournal) {
     const std::string path = FileIn(dir, kListName);
     bool ok = false;
     try {
-        std::vector<const CFileData*> skipped;
+        std::vector<CFileData> skipped;
         const std::string bytes = statefmt::EncodeList(
             m_lclfiles, plat::OleDateToText(m_lastTm.m_valid ? m_lastTm.m_dt : kOleDate2000), &skipped);
         // Ids and paths come from the service; one with a line break would
         // shift every record after it, so such a record is left out.
-        for (const CFileData* d : skipped)
+        for (const CFileData& d : skipped)
             LogMessage("WriteLocalFileList: record not written, bad id or path %s %s",
-                       statefmt::Printable(d->Id).c_str(), statefmt::Printable(d->Path).c_str());
+                       statefmt::Printable(d.Id).c_str(), statefmt::Printable(d.Path).c_str());
         ok = ReplaceFileContents(path, bytes, "WriteLocalFileList");
     } catch (const std::bad_alloc&) {
         LogMessage("WriteLocalFileList: out of memory, %s not written", path.c_str());

@@ -1,6 +1,7 @@
 // Encoders and decoders of the run-state files (see state_format.h).
 #include "engine/state_format.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -24,13 +25,15 @@ const char* const kListHeaders[] = {"[Veduta Lumora List]", "[Veduta Lumora List
                                     "[Veduta Lumora List v3]"};
 const char kJournalHeader[] = "[Lumora Journal v1]";
 
-void AppendLine(std::string& out, const std::string& text) {
-    out += text;
+void AppendLine(std::string& out, std::string_view text) {
+    out.append(text.data(), text.size());
     out += "\r\n";
 }
 
 void AppendNumberLine(std::string& out, long long n) {
-    out += std::to_string(n);
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, static_cast<size_t>(end - digits));
     out += "\r\n";
 }
 
@@ -58,17 +61,27 @@ int ListVersionOf(const std::string& line) {
     return 0;
 }
 
-bool FitsLine(const std::string& text, size_t limit) {
+bool FitsLine(std::string_view text, size_t limit) {
     // The reader keeps limit - 1 bytes of a line, and the CR is one of them.
     return text.size() + 2 <= limit && !HasControl(text);
 }
 
-bool FitsList(const CFileData& record) {
+bool FitsList(const CFileView& record) {
     return !record.Id.empty() && FitsLine(record.Id, kListLineMax) && FitsLine(record.Path, kListLineMax);
 }
 
-int ParseNumber(const std::string& line) {
-    long v = std::strtol(line.c_str(), nullptr, 0);
+int ParseNumber(std::string_view line) {
+    // strtol reads up to a NUL: a short line goes through a buffer on the
+    // stack (the bytes after a view are the next line's).
+    char buf[64];
+    long v;
+    if (line.size() < sizeof buf) {
+        std::memcpy(buf, line.data(), line.size());
+        buf[line.size()] = 0;
+        v = std::strtol(buf, nullptr, 0);
+    } else {
+        v = std::strtol(std::string(line).c_str(), nullptr, 0);
+    }
     if (v > INT_MAX) return INT_MAX;
     if (v < INT_MIN) return INT_MIN;
     return static_cast<int>(v);
@@ -89,8 +102,8 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-bool LineSplitter::Next(std::string* line, bool* cut) {
-    line->clear();
+bool LineSplitter::Next(std::string_view* line, bool* cut) {
+    *line = std::string_view();
     if (m_pos >= m_size) return false;
     const char* start = m_data + m_pos;
     const char* lf = static_cast<const char*>(std::memchr(start, '\n', m_size - m_pos));
@@ -98,10 +111,18 @@ bool LineSplitter::Next(std::string* line, bool* cut) {
     m_pos += n + (lf ? 1 : 0);
     m_lastLf = lf != nullptr;
     const bool tooLong = n > m_limit - 1;
-    line->assign(start, tooLong ? m_limit - 1 : n);
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (tooLong) n = m_limit - 1;
+    if (n > 0 && start[n - 1] == '\r') --n;
+    *line = std::string_view(start, n);
     if (cut) *cut = tooLong;
     return true;
+}
+
+bool LineSplitter::Next(std::string* line, bool* cut) {
+    std::string_view view;
+    const bool more = Next(&view, cut);
+    line->assign(view.data(), view.size());
+    return more;
 }
 
 // ---- cache list -------------------------------------------------------------------
@@ -109,22 +130,22 @@ bool LineSplitter::Next(std::string* line, bool* cut) {
 void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out) {
     *out = DecodedList();
     LineSplitter in(data, size, kListLineMax);
-    std::string line;
-    if (in.Next(&line)) out->version = ListVersionOf(line);
+    std::string_view line;
+    if (in.Next(&line)) out->version = ListVersionOf(std::string(line));
     if (out->version == 0) return;
 
     long long count = in.Next(&line) ? ParseNumber(line) : 0;
     const int blocks = in.Next(&line) ? ParseNumber(line) : 0;
-    if (in.Next(&line)) out->timeText = line;
+    if (in.Next(&line)) out->timeText.assign(line.data(), line.size());
 
-    // A sane count sizes the vector up front; a huge or negative one is no
-    // promise of what follows.
-    if (count > 0 && count <= 10000000) out->records.reserve(static_cast<size_t>(count));
+    // A sane count sizes the list up front (its characters are fewer than
+    // the file's bytes); a huge or negative one is no promise of what follows.
+    if (count > 0 && count <= 10000000) out->records.Reserve(static_cast<size_t>(count), size);
     // A negative count reads to the end of the file.
     const long long promised = count;
     long long read = 0;
     bool misaligned = false;
-    std::string id, path, index;
+    std::string_view id, path, index;
     while (count != 0) {
         --count;
         bool cutId = false, cutPath = false;
@@ -137,16 +158,17 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
         ++read;
         if (id.empty()) continue;
         if (cutId || cutPath || HasControl(id) || HasControl(path)) {
-            out->dropped.push_back("bad record dropped " + Printable(id) + " " + Printable(path));
+            out->dropped.push_back("bad record dropped " + Printable(std::string(id)) + " " +
+                                   Printable(std::string(path)));
             misaligned = true;
             continue;
         }
         if (!gate.Contains(path)) {
-            out->dropped.push_back("record outside the folder dropped " + path);
+            out->dropped.push_back("record outside the folder dropped " + std::string(path));
             misaligned = true;
             continue;
         }
-        out->records.push_back(CFileData(std::move(path), std::move(id), feedIndex));
+        out->records.AddTail(path, id, feedIndex);
     }
     if (out->version == 2) {
         for (int b = 0; b < blocks; ++b) {
@@ -190,28 +212,56 @@ std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderG
     return out;
 }
 
+namespace {
+char* PutLine(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+    *p++ = '\r';
+    *p++ = '\n';
+    return p;
+}
+}  // namespace
+
 std::string EncodeList(const CFileList& records, const std::string& timeText,
-                       std::vector<const CFileData*>* skipped) {
-    std::string body;
+                       std::vector<CFileData>* skipped) {
+    // Measured first, so the list is formatted into one buffer of its exact
+    // size; whether a record fits is looked at once.
+    std::vector<char> fits;
+    fits.reserve(static_cast<size_t>(records.GetCount()));
+    size_t bytes = 0;
     int written = 0;
-    for (const CFileData& d : records) {
-        if (!FitsList(d)) {
-            if (skipped) skipped->push_back(&d);
+    char digits[24];
+    for (const CFileView d : records) {
+        const bool ok = FitsList(d);
+        fits.push_back(ok);
+        if (!ok) {
+            if (skipped) skipped->push_back(CFileData(d));
             continue;
         }
-        body.reserve(body.size() + d.Id.size() + d.Path.size() + 16);
-        AppendLine(body, d.Id);
-        AppendLine(body, d.Path);
-        AppendNumberLine(body, d.FeedIndex);
+        const size_t feedDigits =
+            static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, d.FeedIndex).ptr - digits);
+        bytes += d.Id.size() + d.Path.size() + feedDigits + 6;
         ++written;
     }
-    std::string out;
-    out.reserve(body.size() + 128);
-    AppendLine(out, ListHeader(3));
-    AppendNumberLine(out, written);
-    AppendNumberLine(out, 0);
-    AppendLine(out, timeText);
-    out += body;
+    std::string head;
+    AppendLine(head, ListHeader(3));
+    AppendNumberLine(head, written);
+    AppendNumberLine(head, 0);
+    AppendLine(head, timeText);
+    std::string out(head.size() + bytes, '\0');
+    char* p = &out[0];
+    std::memcpy(p, head.data(), head.size());
+    p += head.size();
+    size_t k = 0;
+    for (const CFileView d : records) {
+        if (!fits[k++]) continue;
+        p = PutLine(p, d.Id);
+        p = PutLine(p, d.Path);
+        p = PutLine(
+            p, std::string_view(
+                   digits, static_cast<size_t>(
+                               std::to_chars(digits, digits + sizeof digits, d.FeedIndex).ptr - digits)));
+    }
     return out;
 }
 
@@ -242,12 +292,12 @@ std::string Check(const std::string& text) {
 }
 }  // namespace
 
-std::string EncodeJournalRecord(char op, const CFileData& record) {
+std::string EncodeJournalRecord(char op, const CFileView& record) {
     std::string line(1, op);
     line += '\t';
-    line += record.Id;
+    line.append(record.Id.data(), record.Id.size());
     line += '\t';
-    line += record.Path;
+    line.append(record.Path.data(), record.Path.size());
     line += '\t';
     line += std::to_string(record.FeedIndex);
     // Each entry starts on a line of its own, even after a write that a

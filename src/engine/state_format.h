@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/records.h"
@@ -34,13 +35,16 @@ int ListVersionOf(const std::string& line);
 
 // Whether a text can be one line of a file with this limit and read back
 // unchanged: no control character, and short enough with its CR.
-bool FitsLine(const std::string& text, size_t limit);
+bool FitsLine(std::string_view text, size_t limit);
 // Whether a record can be written to the cache list (and its journal) and
 // read back as it is.
-bool FitsList(const CFileData& record);
+bool FitsList(const CFileView& record);
+inline bool FitsList(const CFileData& record) {
+    return FitsList(record.View());
+}
 
 // A number line as strtol with base 0 reads it, held to the int range.
-int ParseNumber(const std::string& line);
+int ParseNumber(std::string_view line);
 // Whether a line is a number as the writer writes it ("-12", "0").
 bool IsWrittenNumber(const std::string& line);
 
@@ -55,6 +59,8 @@ class LineSplitter {
     LineSplitter(const char* data, size_t size, size_t limit) : m_data(data), m_size(size), m_limit(limit) {}
     // The next line without its LF (and a CR before it); false at the end.
     bool Next(std::string* line, bool* cut = nullptr);
+    // The same as a view into the bytes (nothing copied).
+    bool Next(std::string_view* line, bool* cut = nullptr);
     // Whether the last line returned ended with a line feed.
     bool LastHadLineFeed() const { return m_lastLf; }
     bool AtEnd() const { return m_pos >= m_size; }
@@ -74,7 +80,7 @@ class LineSplitter {
 struct DecodedList {
     int version = 0;       // 0: no header of a cache list
     std::string timeText;  // line 4 (empty when missing)
-    std::vector<CFileData> records;
+    CFileList records;
     std::vector<std::string> dropped;  // log texts of records left out
     // Signs of damage (beyond what the format allows): a record line that is
     // not a record, lines cut short, fewer records than the count says. Empty
@@ -89,10 +95,10 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
 // by something else gets feed -1. Each path at most once.
 std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate);
 
-// The version 3 list of the records that fit (FitsList); the others are
-// handed back in *skipped (may be null).
+// The version 3 list of the records that fit (FitsList); copies of the
+// others are handed back in *skipped (may be null).
 std::string EncodeList(const CFileList& records, const std::string& timeText,
-                       std::vector<const CFileData*>* skipped);
+                       std::vector<CFileData>* skipped);
 
 // The first lines of a cache list, for the status rows: false when the bytes
 // do not start with a cache list header.
@@ -116,7 +122,10 @@ struct JournalEntry {
     CFileData record;
 };
 std::string EncodeJournalHeader();
-std::string EncodeJournalRecord(char op, const CFileData& record);
+std::string EncodeJournalRecord(char op, const CFileView& record);
+inline std::string EncodeJournalRecord(char op, const CFileData& record) {
+    return EncodeJournalRecord(op, record.View());
+}
 // The whole entries; *skipped counts the lines left out (a header cut short
 // among them).
 void DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, int* skipped);

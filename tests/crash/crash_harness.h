@@ -217,7 +217,8 @@ struct Rig {
     }
     // The host shows the oldest cached file.
     void ShowOldest() {
-        if (!engine->m_lclfiles.IsEmpty()) engine->OnFileDisplayed(engine->m_lclfiles.GetHead().Path.c_str());
+        if (!engine->m_lclfiles.IsEmpty())
+            engine->OnFileDisplayed(std::string(engine->m_lclfiles.GetHead().Path).c_str());
     }
     std::set<std::string> Records() const {
         std::set<std::string> out;

@@ -252,7 +252,7 @@ TEST_F(CleaningTest, ClearCacheWithEmptyFolderChangesNothing) {
     AddFeeds(1);
     engine->m_feeds[0].Page = 3;
     std::string a = Cache("sfw", "a.jpg");
-    engine->m_ids["id-a.jpg"] = 1;
+    engine->m_ids.insert("id-a.jpg");
     uint32_t generation = engine->m_generation;
     engine->ClearCache("");
     EXPECT_TRUE(FileExists(a));
@@ -316,7 +316,7 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
 TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     // The Local Cache dialog may clean a folder typed but not yet confirmed.
     std::string mine = Cache("sfw", "mine.jpg");
-    engine->m_ids["id-mine.jpg"] = 1;
+    engine->m_ids.insert("id-mine.jpg");
     engine->m_dirty = 1;
     std::string other = In({"other"});
     std::filesystem::create_directories(std::filesystem::path(other + Sep() + "sfw"));

@@ -444,7 +444,7 @@ TEST_F(DurabilityTest, OnlyRecordsTheReaderKeepsAreRecorded) {
         statefmt::DecodedList back;
         const std::string written = statefmt::EncodeList(one, "", nullptr);
         statefmt::DecodeList(written.data(), written.size(), CFolderGate(folder), &back);
-        EXPECT_EQ(back.records.size(), r.stored ? 1u : 0u);
+        EXPECT_EQ(back.records.GetCount(), r.stored ? 1 : 0);
         EXPECT_EQ(engine->RecordFileAdding(rec), r.stored);
     }
 }

@@ -243,7 +243,7 @@ TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     AddFeeds(1);
     WriteBytes(PagingPath(), Crlf("[Lumora Paging v1]\n1\nseed\n4\n9\n"));
     engine->m_lastTm.m_dt = 40000.5;
-    engine->m_ids["x"] = 1;
+    engine->m_ids.insert("x");
     engine->m_notified = 1;
     AddRecord("stale", In({"a.jpg"}), 0);
     engine->ReadLocalFileList();
@@ -271,12 +271,12 @@ TEST_F(StateFilesTest, ReadRebuildsIdsFromRecordsAndPools) {
     CLumoraItem pooled;
     pooled.Id = "P";
     engine->m_feeds[0].Items.Add(pooled);
-    engine->m_ids["forgotten"] = 1;
+    engine->m_ids.insert("forgotten");
     WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n2\n0\n\nA\n" + In({"a.jpg"}) + "\n0\nB\n" +
                                 In({"b.jpg"}) + "\n0\n"));
     engine->ReadLocalFileList();
     std::vector<std::string> ids;
-    for (const auto& kv : engine->m_ids) ids.push_back(kv.first);
+    for (std::string_view id : engine->m_ids) ids.push_back(std::string(id));
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"A", "B", "P"}));
 }

@@ -162,7 +162,7 @@ TEST_F(DownloadTest, SuccessRecordsTheFileWritesSideFileAndEmptiesThePoolSlot) {
     EXPECT_TRUE(Log().Has("m_lclfiles Add: " + rec.Path + " i0-0 (feed 0)"));
     EXPECT_TRUE(Log().Has("feed 0 items removed, size=0"));
     // The id stays known, so a refresh does not bring the item back.
-    engine->m_ids["i0-0"] = 1;
+    engine->m_ids.insert("i0-0");
     EXPECT_EQ(engine->m_ids.count("i0-0"), 1u);
 }
 
@@ -295,7 +295,7 @@ TEST_F(DownloadTest, ShownFileOutsideTheCacheCostsOneEvictionChance) {
     AddFeedWithPool(0, 2);
     AddCached(5, -1);
     engine->m_dispfiles.AddTail(CFileData(Join(folder, "elsewhere.jpg"), "", -1));
-    engine->m_dispfiles.AddTail(CFileData(engine->m_lclfiles.begin()->Path, "", -1));
+    engine->m_dispfiles.AddTail(CFileData(std::string(engine->m_lclfiles.begin()->Path), "", -1));
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), 0);
     EXPECT_TRUE(Log().Has("DownloadImages: cache full (5/5)"));

@@ -144,7 +144,7 @@ TEST_P(OwnReplacement, OnlyAfterTheNewImageArrived) {
     engine->m_feeds.Add(f);
     engine->m_feeds.Add(SearchFeed(1));  // nothing to give: the cache never fills
     AddCached(3, 0);
-    const std::string shown = engine->m_lclfiles.begin()->Path;
+    const std::string shown(engine->m_lclfiles.begin()->Path);
     engine->OnFileDisplayed(shown.c_str());
     client.onDownload = [&c](const std::string&, const std::string& file) {
         return c.transfer == 0 ? FakeClient::WriteBytes(file, "\xFF\xD8\xFF img") : c.transfer;
@@ -478,7 +478,7 @@ TEST_F(LivenessTest, EvictionOfAFileWhoseFolderIsGoneDropsTheRecord) {
     EXPECT_EQ(engine->DownloadImages(&interval), 1) << Log().Dump();
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + paths[0])) << Log().Dump();
     ASSERT_EQ(engine->m_lclfiles.GetCount(), 1);
-    EXPECT_TRUE(plat::PathExists(engine->m_lclfiles.begin()->Path));
+    EXPECT_TRUE(plat::PathExists(std::string(engine->m_lclfiles.begin()->Path)));
 }
 
 // ---- the log says a state once ------------------------------------------------------------
@@ -487,7 +487,8 @@ TEST_F(LivenessTest, CacheFullIsLoggedWhenItBeginsAndWhenItEnds) {
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
     // Ten quiet minutes with a full cache, then the host shows one file.
-    clock.At(11 * 60000, [this] { engine->OnFileDisplayed(engine->m_lclfiles.begin()->Path.c_str()); });
+    clock.At(11 * 60000,
+             [this] { engine->OnFileDisplayed(std::string(engine->m_lclfiles.begin()->Path).c_str()); });
     clock.At(12 * 60000, [this] {
         closing.store(1);
         worker->m_wakeEvent.Set();

@@ -210,7 +210,7 @@ TEST_F(RefreshTest, SuccessAdvancesPagingPoolsNewIdsAndWritesPagingFile) {
         lastPage = 7;
         return 1;
     };
-    engine->m_ids["known"] = 1;
+    engine->m_ids.insert("known");
     EXPECT_EQ(engine->Refresh(0), 1);
     const CLumoraFeed& f = engine->m_feeds[0];
     EXPECT_EQ(f.Page, 1);
@@ -232,8 +232,8 @@ TEST_F(RefreshTest, AnswerOfOnlyKnownIdsStillCountsAsSuccess) {
     f.Page = 2;
     f.Retries = 1;
     engine->m_feeds.Add(f);
-    engine->m_ids["x1"] = 1;
-    engine->m_ids["x2"] = 1;
+    engine->m_ids.insert("x1");
+    engine->m_ids.insert("x2");
     client.onPage = [](int, CItemArray& items, std::string&, int& lastPage) {
         items.Add(MakeItem("x1"));
         items.Add(MakeItem("x2"));
@@ -437,7 +437,7 @@ TEST_P(RotateFeedTable, RestartsPagingByKind) {
     f.Items.Add(MakeItem("pooled2"));
     engine->m_feeds.Add(f);
     engine->m_lclfiles.AddTail(CFileData(Join(folder, "k.jpg"), "cachedId", 0));
-    engine->m_ids = {{"pooled1", 1}, {"pooled2", 1}, {"cachedId", 1}, {"stale", 1}};
+    engine->m_ids = {"pooled1", "pooled2", "cachedId", "stale"};
     engine->m_lastTm.m_dt = 45000.0;
     engine->RotateFeed(0);
     const CLumoraFeed& g = engine->m_feeds[0];

@@ -81,7 +81,7 @@ TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     engine->WriteLocalFileList();  // the loop starts from the list on disk
     // The cache is full; nothing is pooled: the loop sleeps 30 s at a time.
     client.onPage = Catalog(3, 9);
-    const std::string shown = engine->m_lclfiles.begin()->Path;
+    const std::string shown(engine->m_lclfiles.begin()->Path);
     clock.At(45000, [this, shown] { engine->OnFileDisplayed(shown.c_str()); });
     RecordDownloadTimes();
     StopAt(80000);
