@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -216,8 +217,14 @@ class CLumoraEngine {
     // After an exception in the loop: writes the records it had not written
     // yet, since the restart reads the list from disk.
     void FlushFileListAfterFailure() EXCLUDES(m_stateLock);
-    // The worker's last act: takes a stashed key, then marks it ended.
-    void WorkerEnded(std::atomic<bool>& running) EXCLUDES(m_stateLock);
+    // The worker's last act: takes a stashed key, then marks it ended. False
+    // when a start came after its loop had seen the stop (a stop that timed
+    // out): that start found it running and left the work to it, so it runs
+    // its loop again instead of ending.
+    bool WorkerEnded(std::atomic<bool>& running, const CLumoraThread* self) EXCLUDES(m_stateLock);
+    // Tests: runs on the worker after its loop has ended, before it marks
+    // itself ended (the moment a start can find it still running).
+    std::function<void()> m_beforeWorkerEndsForTest;
 
     // Tests take the locks as a pass or a shown-file report does.
     Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }

@@ -56,8 +56,10 @@ bool CLumoraThread::StartThread() {
     int error = 0;
     bool started = m_thread.Start(
         [self] {
-            self->InitInstance();
-            self->m_engine->WorkerEnded(self->m_running);
+            do {
+                self->InitInstance();
+                if (self->m_engine->m_beforeWorkerEndsForTest) self->m_engine->m_beforeWorkerEndsForTest();
+            } while (!self->m_engine->WorkerEnded(self->m_running, self.get()));
         },
         &error);
     if (!started) {
@@ -73,12 +75,18 @@ void CLumoraEngine::FlushFileListAfterFailure() {
     if (!SaveFileList(ListSave::kNow)) LogMessage("CLumoraThread: cache list not written before the restart");
 }
 
-void CLumoraEngine::WorkerEnded(std::atomic<bool>& running) {
+bool CLumoraEngine::WorkerEnded(std::atomic<bool>& running, const CLumoraThread* self) {
     // Under the engine's lock, so SetApiKey sees either a running worker
-    // that will take a stashed key, or none.
+    // that will take a stashed key, or none; and Start sees either a worker
+    // that will go on, or none.
     Lock lock(*this);
     ApplyPendingApiKey();
+    if (m_closing.load() == 0 && m_thread.get() == self && !m_feeds.IsEmpty()) {
+        LogMessage("CLumoraThread: started again while ending, goes on");
+        return false;
+    }
     running.store(false);
+    return true;
 }
 
 void CLumoraEngine::Start() {

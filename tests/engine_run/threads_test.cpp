@@ -163,6 +163,44 @@ TEST_F(WorkerThreadTest, WorkerOutlivingStopKeepsItsObjectUntilItEnds) {
     EXPECT_TRUE(Eventually([&] { return weak.expired(); }));
 }
 
+// A stop that timed out, and a start that comes after the worker's loop has
+// seen the stop but before the worker has ended: the start finds it running
+// and starts nothing, so the worker must go on by itself.
+TEST_F(WorkerThreadTest, StartWhileTheWorkerIsEndingKeepsAWorkerRunning) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(20, 100);
+    std::atomic<int> done{0};
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        ++done;
+        return FakeClient::WriteBytes(file, "img");
+    };
+    Latch ending, release;
+    std::atomic<int> ends{0};
+    engine->m_beforeWorkerEndsForTest = [&] {
+        if (++ends > 1) return;
+        ending.Set();
+        release.WaitSet();
+    };
+    engine->m_stopTimeoutMs = 50;
+    engine->Start();
+    ASSERT_TRUE(Eventually([&] { return done.load() >= 2; }));
+    std::shared_ptr<CLumoraThread> first = engine->m_thread;
+    engine->Stop();
+    ASSERT_TRUE(ending.WaitSet());
+    EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 258")) << Log().Dump();
+    closing.store(0);  // message 9 again
+    engine->Start();   // the worker has not ended yet: nothing new starts
+    EXPECT_EQ(engine->m_thread, first);
+    release.Set();
+    const int before = done.load();
+    EXPECT_TRUE(Eventually([&] { return done.load() >= before + 2; })) << Log().Dump();
+    EXPECT_TRUE(first->IsRunning());
+    EXPECT_TRUE(Log().Has("CLumoraThread: started again while ending, goes on")) << Log().Dump();
+    engine->m_stopTimeoutMs = 20000;
+    engine->Stop();
+    EXPECT_FALSE(first->IsRunning());
+}
+
 // A stop during a transfer: the client ends it (stop flag) and deletes its
 // file; the engine records nothing and no temporary file stays.
 TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
