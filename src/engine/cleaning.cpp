@@ -15,6 +15,12 @@
 
 namespace {
 
+// A delete that failed because the file, or its whole folder (a purity
+// folder the user deleted), is not there: the record goes all the same.
+bool FileIsGone(int error) {
+    return error == plat::kErrFileNotFound || error == plat::kErrPathNotFound;
+}
+
 std::string FileIn(const std::string& folder, const char* name) {
     std::string path = folder;
     AddBackslash(path);
@@ -84,7 +90,7 @@ void CLumoraEngine::CleanDispFiles(int count) {
             continue;
         }
         int error = 0;
-        if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound) {
+        if (DeleteLocalFile(path, &error) || FileIsGone(error)) {
             m_lclfiles.RemoveAt(it);
             LogMessage("CleanDispFiles: Removed %s", path.c_str());
             m_dirty = 1;
@@ -149,7 +155,7 @@ void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
         std::string path(it->Path);
         int error = 0;
         // Every record goes: a side file shared by two of them goes too.
-        if (DeleteImageAndSide(path, true, &error) || error == plat::kErrFileNotFound) {
+        if (DeleteImageAndSide(path, true, &error) || FileIsGone(error)) {
             it = m_lclfiles.RemoveAt(it);
             LogMessage("CleanLocalFiles: Removed %s", path.c_str());
             m_dirty = 1;

@@ -556,3 +556,44 @@ TEST_F(LivenessTest, ExceptionBeforeTheLoopDoesNotOutliveAStop) {
 }
 
 }  // namespace
+
+namespace {
+// Clean Local Cache right after the user deleted a purity folder (before a
+// pass looked at the folders): the records of that folder go with the rest,
+// and a shown file whose folder is gone leaves its record too.
+TEST_F(LivenessTest, CacheCleanDropsRecordsWhoseFolderIsGone) {
+    engine->m_feeds.Add(SearchFeed(0));
+    const std::string sketchy = Join(folder, "sketchy");
+    std::filesystem::create_directories(sketchy);
+    for (int i = 0; i < 3; ++i) {
+        std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
+        FakeClient::WriteBytes(p, "x");
+        engine->m_lclfiles.AddTail(CFileData(p, "g" + std::to_string(i), 0));
+    }
+    AddCached(2, 0, "kept");
+    engine->m_dirty = 1;
+    std::filesystem::remove_all(sketchy);
+    const ClearCacheResult r = engine->ClearCache(folder);
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0) << Log().Dump();
+    EXPECT_EQ(r.failed, 0) << r.firstFailed << " " << r.firstError;
+    EXPECT_EQ(r.deleted, 5);
+}
+
+TEST_F(LivenessTest, ShownFileWhoseFolderIsGoneLeavesItsRecord) {
+    engine->m_feeds.Add(SearchFeed(0));
+    const std::string sketchy = Join(folder, "sketchy");
+    std::filesystem::create_directories(sketchy);
+    const std::string p = Join(sketchy, "gone.jpg");
+    FakeClient::WriteBytes(p, "x");
+    engine->m_lclfiles.AddTail(CFileData(p, "g", 0));
+    engine->OnFileDisplayed(p.c_str());
+    std::filesystem::remove_all(sketchy);
+    {
+        MutexLock state(engine->StateLockForTest());
+        MutexLock shown(engine->ShownLockForTest());
+        engine->CleanDispFiles(1);
+    }
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0) << Log().Dump();
+    EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + p)) << Log().Dump();
+}
+}  // namespace
