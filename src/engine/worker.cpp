@@ -140,8 +140,12 @@ void CLumoraEngine::RunComms() {
             lastRefreshTick = m_clock->TickCount();
             refreshed = true;
         }
-        if (requested || !downloaded ||
-            static_cast<uint32_t>(m_clock->TickCount() - lastDownloadTick) >= m_downloadInterval) {
+        // A request (a shown file) runs a pass at once, unless the last pass
+        // failed: the pause that asked for (a 429's Retry-After, a failing
+        // service) holds for requests too, or a host showing a file a second
+        // would try the service once a second.
+        const bool due = static_cast<uint32_t>(m_clock->TickCount() - lastDownloadTick) >= m_downloadInterval;
+        if (!downloaded || due || (requested && lastResult != kPassFailed)) {
             lastResult = DownloadImages(&m_downloadInterval);
             lastDownloadTick = m_clock->TickCount();
             downloaded = true;

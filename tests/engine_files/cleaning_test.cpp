@@ -94,7 +94,8 @@ TEST_F(CleaningTest, EvictionOutcomes) {
         {"already gone", plat::kErrFileNotFound, true, "CleanDispFiles: Removed %s"},
         {"locked", plat::kErrSharingViolation, false, "CleanDispFiles: Unable to Remove %s, error 32"},
         {"denied", plat::kErrAccessDenied, false, "CleanDispFiles: Unable to Remove %s, error 5"},
-        {"folder gone", plat::kErrPathNotFound, false, "CleanDispFiles: Unable to Remove %s, error 3"},
+        // The user deleted the purity folder: the file is gone with it.
+        {"folder gone", plat::kErrPathNotFound, true, "CleanDispFiles: Removed %s"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

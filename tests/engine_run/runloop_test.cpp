@@ -140,6 +140,41 @@ TEST_F(RunLoopTest, IntervalFromThePassPacesTheNextOne) {
     EXPECT_EQ(DownloadTimes.size(), 2u);
 }
 
+// Shown-file reports while a failed transfer's pause runs: the pause holds
+// (a 429's 42 s, a failing service's growing interval), the request is not
+// lost: the pass comes when the pause ends.
+TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
+    struct Row {
+        int answer;
+        uint64_t pause;
+    };
+    for (const Row& row : {Row{429, 42000}, Row{503, 4000}, Row{404, 4000}}) {
+        SCOPED_TRACE(row.answer);
+        clock = SimClock();
+        closing.store(0);
+        DownloadTimes.clear();
+        engine.reset(new CLumoraEngine(settings, closing, hosttype));
+        engine->m_clock = &clock;
+        engine->m_client = &client;
+        worker = AttachWorkerObject();
+        engine->m_feeds.Add(SearchFeed(0));
+        client.onPage = Catalog(30, 100, "p" + std::to_string(row.answer) + "_");
+        int n = 0;
+        client.onDownload = [&](const std::string&, const std::string& file) {
+            DownloadTimes.push_back(clock.now);
+            return ++n == 1 ? row.answer : FakeClient::WriteBytes(file, "img");
+        };
+        for (uint64_t t = 500; t < row.pause; t += 500) clock.At(t, [this] { worker->RequestDownload(); });
+        StopAt(row.pause + 2000);
+        engine->RunComms();
+        // The next pass at the first wake of the loop (1 s apart) after the pause.
+        ASSERT_GE(DownloadTimes.size(), 2u) << Log().Dump();
+        EXPECT_EQ(DownloadTimes[0], 0u);
+        EXPECT_GE(DownloadTimes[1], row.pause);
+        EXPECT_LE(DownloadTimes[1], row.pause + 1000);
+    }
+}
+
 TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecords) {
     engine->m_feeds.Add(SearchFeed(0));
     int calls = 0;
