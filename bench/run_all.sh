@@ -2,8 +2,9 @@
 # Every performance figure of the project in one run, side by side, as
 # Markdown: transfers against nginx and curl (both builds, and the WinINet
 # read strategies), the engine and cache list at 100k/1M records, the idle
-# host under wine (working set, CPU time), the worker's steady state, and the
-# size of the shipped module. Benchmarks only: nothing here is a test.
+# host under wine (working set, CPU time), the worker's steady state, the
+# cache list's instruction counts (callgrind), and the size of the shipped
+# module. Benchmarks only: nothing here is a test.
 #
 # usage: bench/run_all.sh [--native DIR] [--win DIR] [--quick] [--out FILE]
 #   defaults: build/native and build/win; the targets download_bench,
@@ -85,6 +86,14 @@ for n in ("100000", "1000000"):
               " a raw durable write (%.1f ms). Real time: read %.1f x, write %.2f x."
               % (n, rd[1], rd[1] / split[1], split[1], wr[1], wr[1] / rawr[1], rawr[1], rd[0] / split[0], wr[0] / rawr[0]))
 ' "$ng/engine.json" || true
+echo
+echo "## The cache list in instructions (callgrind, native)"
+echo
+if command -v valgrind >/dev/null; then
+  "$root/bench/callgrind.sh" "$native" 100000 2>/dev/null || echo "(callgrind.sh ended with an error)"
+else
+  echo "(valgrind is not installed)"
+fi
 echo
 echo "## Parsing a 24-item search page (jsoncpp), both builds"
 echo
