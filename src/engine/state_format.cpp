@@ -1,6 +1,7 @@
 // Encoders and decoders of the run-state files (see state_format.h).
 #include "engine/state_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -139,8 +140,10 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
     if (in.Next(&line)) out->timeText.assign(line.data(), line.size());
 
     // A sane count sizes the list up front (its characters are fewer than
-    // the file's bytes); a huge or negative one is no promise of what follows.
-    if (count > 0 && count <= 10000000) out->records.Reserve(static_cast<size_t>(count), size);
+    // the file's bytes, and a record takes at least four of them); a huge or
+    // negative one is no promise of what follows.
+    if (count > 0 && count <= 10000000)
+        out->records.Reserve(std::min(static_cast<size_t>(count), size / 4 + 1), size);
     // A negative count reads to the end of the file.
     const long long promised = count;
     long long read = 0;

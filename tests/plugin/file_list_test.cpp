@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "common/records.h"
+#include "engine/engine.h"
 #include "engine/line_text.h"
+#include "engine/state_format.h"
 
 namespace {
 
@@ -258,6 +260,25 @@ TEST(FileList, RemovingAtEndRaisesInvalidArgument) {
     list.RemoveAt(it);
     EXPECT_THROW(list.RemoveAt(it), CInvalidArgException);  // already removed
     EXPECT_TRUE(list.IsEmpty());
+}
+
+// A count line is no promise: a short file claiming millions of records is
+// not sized for them (a 32-bit host would run out of memory), and what it
+// does hold is read.
+TEST(FileList, ReaderSizesTheListByTheFileNotByItsCount) {
+    const std::string folder = "/img";
+    struct Case {
+        const char* count;
+        int records;
+    };
+    for (const Case& c : {Case{"9999999", 1}, Case{"10000000", 1}, Case{"2", 1}, Case{"-1", 1}}) {
+        const std::string bytes = std::string("[Veduta Lumora List v3]\r\n") + c.count +
+                                  "\r\n0\r\n\r\nid1\r\n" + folder + "/sfw/a.jpg\r\n0\r\n";
+        statefmt::DecodedList list;
+        statefmt::DecodeList(bytes.data(), bytes.size(), CFolderGate(folder, PathStyle::kPosix), &list);
+        EXPECT_EQ(list.records.GetCount(), c.records) << c.count;
+        EXPECT_LT(list.records.HeapBytes(), 64u * 1024) << c.count;
+    }
 }
 
 // ---- the id set ------------------------------------------------------------------------
