@@ -176,6 +176,31 @@ class E2E(unittest.TestCase):
         self.assertEqual(self.images(), [])
         self.assertEqual(self.leftovers(), [])
 
+    def test_download_pause_holds_while_the_host_shows_files(self):
+        # The host reports a shown file every second; each report wakes the
+        # worker, but a wake must not cut short the pause that a failed
+        # transfer asked for (429: 42 s or its Retry-After; 5xx: 2 s more each).
+        first = control("/api/v1/search?purity=100")["data"][0]["id"]
+        with urllib.request.urlopen(service_url() + "/thumbs/sm/%s/%s.jpg" % (first[:2], first), timeout=10) as r:
+            picture = r.read()
+        cases = [  # (rule for every image, most image requests in 12 s)
+            ({"match": "^/full/", "status": 429, "headers": {"Retry-After": "60"}}, 1),
+            ({"match": "^/full/", "status": 503}, 4),  # after 0, 4, 10 s (intervals 4 s, 6 s)
+        ]
+        for rule, most in cases:
+            with self.subTest(rule=rule):
+                control("/_control/reset")
+                control("/_control/faults", [rule])
+                shutil.rmtree(self.folder)
+                os.mkdir(self.folder)
+                with open(os.path.join(self.folder, "shown.jpg"), "wb") as f:
+                    f.write(picture)  # something for the host to show
+                self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
+                log = self.run_host(12, show_every=1)
+                self.assertGreaterEqual(len([l for l in log if l.startswith("DownloadImage(), HTTP Error")]), 1,
+                                        "\n".join(log))
+                self.assertLessEqual(len(self.image_requests()), most, "\n".join(log))
+
     def test_403_drops_the_wallpaper_and_goes_on(self):
         control("/_control/faults", [{"match": "^/full/", "count": 1, "status": 403}])
         self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)

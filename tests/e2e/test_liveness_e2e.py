@@ -47,6 +47,11 @@ REMOVED = "CleanDispFiles: Removed "
 BACKOFF = re.compile(r"Refresh \d+: no answer from the service \((\d+)\), next request in (\d+) s$")
 DISABLED = re.compile(r"too many errors, disabled|Refresh \d+: is disabled")
 CACHE_FULL = re.compile(r"DownloadImages: cache full \((\d+)/(\d+)\)")
+FAILED_503 = re.compile(r"(QueryServerApi:|DownloadImage\(\),) HTTP Error 503, url=")
+# Backing off: the failed requests of the outage come further apart, until
+# two of them lie at least this far apart. A client that kept its working
+# pace (a download pass every 2 s) would never leave such a gap.
+BACKED_OFF_GAP_S = 20
 
 
 def service_url():
@@ -253,8 +258,14 @@ class LivenessE2E(unittest.TestCase):
         # --- phase 2: the outage backs off and disables nothing -------------------------------
         during = [e for e in requests if e["status"] == 503]
         self.assertTrue(any(e["url"].startswith("/full/") for e in during), "no image asked during the outage")
+        # At the working pace the outage would see one request every 2 s.
+        self.assertLessEqual(len(during), outage_s // 5)
+        failures = [t for t, l in ev.log if t_outage <= t < t_recovered and FAILED_503.match(l)]
+        self.assertGreaterEqual(len(failures), 2, "no failed request in the log during the outage")
+        spacing = max(b - a for a, b in zip(failures, failures[1:]))
+        self.assertGreaterEqual(spacing, BACKED_OFF_GAP_S, "no back-off: failed requests kept coming")
+        # Page requests that fail say so and name their pause.
         backoffs = [(t, l) for t, l in ev.log if t >= t_outage and BACKOFF.match(l)]
-        self.assertTrue(backoffs, "no back-off in the log")
         self.assertTrue(all(BACKOFF.match(l).group(1) == "503" for _, l in backoffs))
         # While nothing can be downloaded the folder does not shrink: a shown
         # file leaves only for a replacement already on disk.
@@ -291,11 +302,13 @@ class LivenessE2E(unittest.TestCase):
         removes_total = len(ev.removes)
         print("\nfigures (%s): downloads %d (before the outage %d), evictions %d (before the outage %d), "
               "longest gap between new images after the cache filled %.1f s (bound %d s), images on disk at "
-              "most %d (limit %d), back-off lines %d, longest pause %d s, first download %.1f s after the "
+              "most %d (limit %d), requests in the outage %d (failed lines %d, longest gap %.0f s, page "
+              "back-off lines %d, longest pause %d s), first download %.1f s after the "
               "service came back (bound %d s), shows %d, API requests %d" %
               ("wine" if ARGS.wine else "native", len(ev.adds), len(adds1), removes_total, len(removes1),
-               longest_gap, NEW_IMAGE_WINDOW_S, most_on_disk, LIMIT, len(backoffs),
-               max(int(BACKOFF.match(l).group(2)) for _, l in backoffs), resume_s, RECOVERY_BOUND_S,
+               longest_gap, NEW_IMAGE_WINDOW_S, most_on_disk, LIMIT, len(during), len(failures), spacing,
+               len(backoffs), max((int(BACKOFF.match(l).group(2)) for _, l in backoffs), default=0), resume_s,
+               RECOVERY_BOUND_S,
                len(ev.shows), len([e for e in every_request if e["url"].startswith("/api/")])))
 
 
