@@ -13,6 +13,7 @@ import tempfile
 import urllib.request
 
 PLUGIN_PREFIX = "[Lumora Plugin] "
+IMAGE_EXTS = (".jpg", ".jpeg", ".png", ".gif", ".bmp")
 LIST_HEADER = "[Veduta Lumora List v3]"
 
 
@@ -90,13 +91,21 @@ def service_url():
         return f.read().strip()
 
 
-def control(method, name, body=None, url=None):
-    """A call of the stand-in service's control API: the answer's JSON."""
+def call(path, body=None, method=None, url=None):
+    """A request to the stand-in service (its API or its control API): the
+    answer's JSON. With a body, or to a reset, it is a POST."""
     data = json.dumps(body).encode() if body is not None else None
-    req = urllib.request.Request((url or service_url()) + "/_control/" + name, data=data, method=method,
+    if method is None:
+        method = "POST" if data is not None or path.endswith("reset") else "GET"
+    req = urllib.request.Request((url or service_url()) + path, data=data, method=method,
                                  headers={"Content-Type": "application/json"} if data else {})
     with urllib.request.urlopen(req, timeout=10) as answer:
         return json.loads(answer.read().decode("utf-8") or "null")
+
+
+def control(method, name, body=None, url=None):
+    """A call of the stand-in service's control API: the answer's JSON."""
+    return call("/_control/" + name, body, method, url)
 
 
 def write_settings(ini, folder, feeds, max_local=10, vprop=0, encoding="utf-8", extra=()):
@@ -120,3 +129,11 @@ def read_list(folder):
         raise AssertionError("list header: %r" % lines[0])
     count = int(lines[1])
     return [(lines[4 + 3 * k], lines[5 + 3 * k], int(lines[6 + 3 * k])) for k in range(count)]
+
+
+def image_files(folder):
+    """The image files below the folder (the purity folders included), sorted."""
+    found = []
+    for root, _, files in os.walk(folder):
+        found += [os.path.join(root, n) for n in files if n.lower().endswith(IMAGE_EXTS)]
+    return sorted(found)

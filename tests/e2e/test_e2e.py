@@ -7,7 +7,6 @@ The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
 """
 import argparse
 import glob
-import json
 import os
 import re
 import shutil
@@ -17,55 +16,29 @@ import tempfile
 import unittest
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host, call, image_files, read_list, service_url, write_settings  # noqa: E402
+
+
 ARGS = None
-IMAGE_EXTS = (".jpg", ".jpeg", ".png", ".gif", ".bmp")
 
 
-def service_url():
-    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
-        return f.read().strip()
-
-
-def control(path, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    req = urllib.request.Request(service_url() + path, data=data, method="POST" if data is not None or
-                                 path.endswith("reset") else "GET")
-    if data is not None:
-        req.add_header("Content-Type", "application/json")
-    with urllib.request.urlopen(req, timeout=10) as r:
-        return json.loads(r.read() or b"null")
+HOST = None  # hostkit.Host, made in main()
 
 
 def host_path(path):
     """The path as the module sees it (wine maps / to drive Z:)."""
-    return "Z:" + path.replace("/", "\\") if ARGS.wine else path
-
-
-def read_list(folder):
-    """Records of the cache list file: (id, path, feed) tuples."""
-    path = os.path.join(folder, "vdt_vd_files.lst")
-    with open(path, "rb") as f:
-        lines = f.read().decode("latin-1").split("\n")
-    lines = [l[:-1] if l.endswith("\r") else l for l in lines]
-    assert lines[0] == "[Veduta Lumora List v3]", lines[0]
-    count = int(lines[1])
-    recs = []
-    for k in range(count):
-        recs.append((lines[4 + 3 * k], lines[5 + 3 * k], int(lines[6 + 3 * k])))
-    return recs
+    return HOST.path(path)
 
 
 def local(path):
     """A path from the module's files, as a path of this machine."""
-    if ARGS.wine:
-        assert path[:2].upper() == "Z:", path
-        return path[2:].replace("\\", "/")
-    return path
+    return HOST.local(path)
 
 
 class E2E(unittest.TestCase):
     def setUp(self):
-        control("/_control/reset")
+        call("/_control/reset")
         self.dir = tempfile.mkdtemp(prefix="lumora_e2e_")
         self.folder = os.path.join(self.dir, "images")
         os.mkdir(self.folder)
@@ -77,21 +50,11 @@ class E2E(unittest.TestCase):
             shutil.rmtree(self.dir, ignore_errors=True)
 
     def write_ini(self, feeds, max_local=5, vprop=0):
-        lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + host_path(self.folder),
-                 "VpropTitle=%d" % vprop, "VpropDescr=%d" % vprop, "MaxLocal=%d" % max_local,
-                 "nFeeds=%d" % len(feeds)]
-        for i, feed in enumerate(feeds):
-            for key, value in feed.items():
-                lines.append("Feed%d_%s=%s" % (i, key, value))
         self.ini = os.path.join(self.dir, "host.ini")
-        with open(self.ini, "w") as f:
-            f.write("\n".join(lines) + "\n")
+        write_settings(self.ini, host_path(self.folder), feeds, max_local=max_local, vprop=vprop)
 
     def run_host(self, seconds, show_every=1000):
-        cmd = [ARGS.host, "--module", host_path(ARGS.module), "--settings", host_path(self.ini),
-               "run", "--seconds", str(seconds), "--show-every", str(show_every)]
-        if ARGS.wine:
-            cmd = ["wine"] + cmd
+        cmd = HOST.command(self.ini, "run", "--seconds", seconds, "--show-every", show_every)
         env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
         p = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=seconds + 120)
         out = p.stdout.decode("utf-8", "replace")
@@ -100,16 +63,13 @@ class E2E(unittest.TestCase):
         return [l[len(prefix):].rstrip("\r") for l in out.splitlines() if l.startswith(prefix)]
 
     def images(self):
-        found = []
-        for root, _, files in os.walk(self.folder):
-            found += [os.path.join(root, n) for n in files if n.lower().endswith(IMAGE_EXTS)]
-        return sorted(found)
+        return image_files(self.folder)
 
     def leftovers(self):
         return [p for p in glob.glob(os.path.join(self.folder, "**", "*"), recursive=True) if p.endswith(".__t")]
 
     def image_requests(self):
-        return [e["url"] for e in control("/_control/log") if e["url"].startswith("/full/")]
+        return [e["url"] for e in call("/_control/log") if e["url"].startswith("/full/")]
 
     # -------------------------------------------------------------------------------------
     def test_images_land_in_purity_folders_with_side_files(self):
@@ -157,17 +117,17 @@ class E2E(unittest.TestCase):
         pages = [int(m.group(1)) for m in (re.match(r"Refresh 0: \d+ items found, page (\d+)/", l) for l in first) if m]
         self.assertTrue(pages, "\n".join(first))
         files = read_list(self.folder)
-        control("/_control/reset")
+        call("/_control/reset")
         second = self.run_host(3)
         asked = [l for l in second if l.startswith("Refresh 0: page=")]
         self.assertTrue(asked, "\n".join(second))
         self.assertTrue(asked[0].startswith("Refresh 0: page=%d," % (pages[-1] + 1)), asked[0])
-        searches = [e["url"] for e in control("/_control/log") if e["url"].startswith("/api/v1/search")]
+        searches = [e["url"] for e in call("/_control/log") if e["url"].startswith("/api/v1/search")]
         self.assertIn("page=%d" % (pages[-1] + 1), searches[0])
         self.assertIn("ReadLocalFileList: file list loaded (%d local, v3)" % len(files), second)
 
     def test_429_slows_downloads_to_42_seconds(self):
-        control("/_control/faults", [{"match": "^/full/", "count": 1, "status": 429}])
+        call("/_control/faults", [{"match": "^/full/", "count": 1, "status": 429}])
         self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
         log = self.run_host(12)
         # Without the pause a pass would come every 2 s.
@@ -180,7 +140,7 @@ class E2E(unittest.TestCase):
         # The host reports a shown file every second; each report wakes the
         # worker, but a wake must not cut short the pause that a failed
         # transfer asked for (429: 42 s or its Retry-After; 5xx: 2 s more each).
-        first = control("/api/v1/search?purity=100")["data"][0]["id"]
+        first = call("/api/v1/search?purity=100")["data"][0]["id"]
         with urllib.request.urlopen(service_url() + "/thumbs/sm/%s/%s.jpg" % (first[:2], first), timeout=10) as r:
             picture = r.read()
         cases = [  # (rule for every image, most image requests in 12 s)
@@ -189,8 +149,8 @@ class E2E(unittest.TestCase):
         ]
         for rule, most in cases:
             with self.subTest(rule=rule):
-                control("/_control/reset")
-                control("/_control/faults", [rule])
+                call("/_control/reset")
+                call("/_control/faults", [rule])
                 shutil.rmtree(self.folder)
                 os.mkdir(self.folder)
                 with open(os.path.join(self.folder, "shown.jpg"), "wb") as f:
@@ -202,7 +162,7 @@ class E2E(unittest.TestCase):
                 self.assertLessEqual(len(self.image_requests()), most, "\n".join(log))
 
     def test_403_drops_the_wallpaper_and_goes_on(self):
-        control("/_control/faults", [{"match": "^/full/", "count": 1, "status": 403}])
+        call("/_control/faults", [{"match": "^/full/", "count": 1, "status": 403}])
         self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
         log = self.run_host(9)
         requests = self.image_requests()
@@ -217,7 +177,7 @@ class E2E(unittest.TestCase):
     def test_stop_during_a_slow_transfer_leaves_no_partial_file(self):
         # The smallest image has 131 bytes: at 16 bytes a second no transfer
         # can finish within the run, so the stop always meets one under way.
-        control("/_control/faults", [{"match": "^/full/", "kind": "slow", "chunk_bytes": 16,
+        call("/_control/faults", [{"match": "^/full/", "kind": "slow", "chunk_bytes": 16,
                                       "chunk_delay_ms": 1000}])
         self.write_ini([{"Type": 0, "Purity": "100", "Sorting": 1}], max_local=20)
         log = self.run_host(3)
@@ -229,13 +189,14 @@ class E2E(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, HOST
     p = argparse.ArgumentParser()
     p.add_argument("--host", required=True)
     p.add_argument("--module", required=True)
     p.add_argument("--wine", action="store_true")
     p.add_argument("--keep", action="store_true", help="keep the test folders")
     ARGS, rest = p.parse_known_args()
+    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

@@ -23,10 +23,12 @@ import tempfile
 import threading
 import time
 import unittest
-import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from hostkit import Host, call, image_files, read_list, service_url, write_settings  # noqa: E402
+
 
 ARGS = None
-IMAGE_EXTS = (".jpg", ".jpeg", ".png", ".gif", ".bmp")
 MAX_LOCAL = 5
 FEEDS = [{"Type": 0, "Purity": "100", "Sorting": 1, "Flg": 1},                      # about 200 images
          {"Type": 1, "Username": "marta", "CollId": 91, "Purity": "100", "Flg": 1}]  # exactly two
@@ -54,41 +56,17 @@ FAILED_503 = re.compile(r"(QueryServerApi:|DownloadImage\(\),) HTTP Error 503, u
 BACKED_OFF_GAP_S = 20
 
 
-def service_url():
-    with open(os.path.join(os.environ["LUMORA_TEST_SERVICE_DIR"], "url")) as f:
-        return f.read().strip()
-
-
-def control(path, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    method = "POST" if data is not None or path.endswith("reset") else "GET"
-    req = urllib.request.Request(service_url() + path, data=data, method=method)
-    if data is not None:
-        req.add_header("Content-Type", "application/json")
-    with urllib.request.urlopen(req, timeout=10) as r:
-        return json.loads(r.read() or b"null")
+HOST = None  # hostkit.Host, made in main()
 
 
 def host_path(path):
     """The path as the module sees it (wine maps / to drive Z:)."""
-    return "Z:" + path.replace("/", "\\") if ARGS.wine else path
+    return HOST.path(path)
 
 
 def local(path):
     """A path from the module's files, as a path of this machine."""
-    if ARGS.wine:
-        assert path[:2].upper() == "Z:", path
-        return path[2:].replace("\\", "/")
-    return path
-
-
-def read_list(folder):
-    """Records of the cache list file: (id, path, feed) tuples."""
-    with open(os.path.join(folder, "vdt_vd_files.lst"), "rb") as f:
-        lines = f.read().decode("latin-1").split("\n")
-    lines = [l[:-1] if l.endswith("\r") else l for l in lines]
-    assert lines[0] == "[Veduta Lumora List v3]", lines[0]
-    return [(lines[4 + 3 * k], lines[5 + 3 * k], int(lines[6 + 3 * k])) for k in range(int(lines[1]))]
+    return HOST.local(path)
 
 
 class HostRun:
@@ -96,10 +74,7 @@ class HostRun:
     moment it arrived (time.monotonic())."""
 
     def __init__(self, ini, seconds):
-        cmd = [ARGS.host, "--module", host_path(ARGS.module), "--settings", host_path(ini),
-               "run", "--seconds", str(seconds), "--show-every", "1"]
-        if ARGS.wine:
-            cmd = ["wine"] + cmd
+        cmd = HOST.command(ini, "run", "--seconds", seconds, "--show-every", 1)
         env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
         self.stderr = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=self.stderr)
@@ -154,32 +129,24 @@ class Events:
 
 class LivenessE2E(unittest.TestCase):
     def setUp(self):
-        control("/_control/reset")
+        call("/_control/reset")
         # The real service's limit: an engine that keeps to it never meets a 429.
-        control("/_control/config", {"rate_limit": 45})
+        call("/_control/config", {"rate_limit": 45})
         self.dir = tempfile.mkdtemp(prefix="lumora_live_")
         self.folder = os.path.join(self.dir, "images")
         os.mkdir(self.folder)
-        lines = ["[LumoraPlugIn]", "Enabled=1", "ImgFolder=" + host_path(self.folder), "VpropTitle=0",
-                 "VpropDescr=0", "MaxLocal=%d" % MAX_LOCAL, "nFeeds=%d" % len(FEEDS)]
-        for i, feed in enumerate(FEEDS):
-            lines += ["Feed%d_%s=%s" % (i, k, v) for k, v in feed.items()]
         self.ini = os.path.join(self.dir, "host.ini")
-        with open(self.ini, "w") as f:
-            f.write("\n".join(lines) + "\n")
+        write_settings(self.ini, host_path(self.folder), FEEDS, max_local=MAX_LOCAL)
 
     def tearDown(self):
-        control("/_control/reset")
+        call("/_control/reset")
         if ARGS.keep:
             print("kept", self.dir)
         else:
             shutil.rmtree(self.dir, ignore_errors=True)
 
     def images(self):
-        found = []
-        for root, _, files in os.walk(self.folder):
-            found += [os.path.join(root, n) for n in files if n.lower().endswith(IMAGE_EXTS)]
-        return sorted(found)
+        return image_files(self.folder)
 
     def test_folder_keeps_changing_and_an_outage_disables_nothing(self):
         show_s, outage_s, recovery_s = ARGS.show_seconds, ARGS.outage_seconds, ARGS.recovery_seconds
@@ -204,14 +171,14 @@ class LivenessE2E(unittest.TestCase):
 
         watch_until(t_start + show_s)
         t_outage = time.monotonic()
-        control("/_control/faults", [{"status": 503}])  # everything, API and images, until cleared
+        call("/_control/faults", [{"status": 503}])  # everything, API and images, until cleared
         watch_until(t_outage + outage_s)
         t_recovered = time.monotonic()
-        control("/_control/faults", [])
-        requests = control("/_control/log")
+        call("/_control/faults", [])
+        requests = call("/_control/log")
         watch_until(t_recovered + recovery_s + 60)
         rc, stderr = host.finish(timeout=180)
-        every_request = control("/_control/log")
+        every_request = call("/_control/log")
         ev = Events(host.lines)
         text = "\n".join(l for _, l in host.lines)
         with open(os.path.join(self.dir, "host.log"), "w") as f:
@@ -313,7 +280,7 @@ class LivenessE2E(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, HOST
     p = argparse.ArgumentParser()
     p.add_argument("--host", required=True)
     p.add_argument("--module", required=True)
@@ -323,6 +290,7 @@ def main():
     p.add_argument("--outage-seconds", type=int, default=300)
     p.add_argument("--recovery-seconds", type=int, default=130)
     ARGS, rest = p.parse_known_args()
+    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

@@ -30,6 +30,20 @@ class LivenessTest : public EngineTest {
         quickOps.flushClose = &CloseWithoutDeviceFlush;
         plat::SetFileOpsForTest(&quickOps);
     }
+    // Three records of feed 0 in the purity folder "sketchy", then two more
+    // in the image folder itself; returns the purity folder (the user is
+    // about to delete it).
+    std::string AddRecordsInAPurityFolder() {
+        const std::string sketchy = Join(folder, "sketchy");
+        std::filesystem::create_directories(sketchy);
+        for (int i = 0; i < 3; ++i) {
+            std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
+            FakeClient::WriteBytes(p, "x");
+            engine->m_lclfiles.AddTail(CFileData(p, "g" + std::to_string(i), 0));
+        }
+        AddCached(2, 0, "kept");
+        return sketchy;
+    }
     void TearDown() override {
         plat::SetFileOpsForTest(nullptr);
         EngineTest::TearDown();
@@ -434,14 +448,7 @@ TEST_F(LivenessTest, RequestCancelledByAStopCountsNothing) {
 // ---- records whose files are gone -----------------------------------------------------
 TEST_F(LivenessTest, DeletedPurityFolderTakesItsRecordsAtTheNextPass) {
     engine->m_feeds.Add(SearchFeed(0));
-    const std::string sketchy = Join(folder, "sketchy");
-    std::filesystem::create_directories(sketchy);
-    for (int i = 0; i < 3; ++i) {
-        std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
-        FakeClient::WriteBytes(p, "x");
-        engine->m_lclfiles.AddTail(CFileData(p, "g" + std::to_string(i), 0));
-    }
-    AddCached(2, 0, "kept");
+    const std::string sketchy = AddRecordsInAPurityFolder();
     std::filesystem::remove_all(sketchy);
     client.onPage = Catalog(1, 1);
     engine->Refresh(0);
@@ -563,14 +570,7 @@ namespace {
 // and a shown file whose folder is gone leaves its record too.
 TEST_F(LivenessTest, CacheCleanDropsRecordsWhoseFolderIsGone) {
     engine->m_feeds.Add(SearchFeed(0));
-    const std::string sketchy = Join(folder, "sketchy");
-    std::filesystem::create_directories(sketchy);
-    for (int i = 0; i < 3; ++i) {
-        std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
-        FakeClient::WriteBytes(p, "x");
-        engine->m_lclfiles.AddTail(CFileData(p, "g" + std::to_string(i), 0));
-    }
-    AddCached(2, 0, "kept");
+    const std::string sketchy = AddRecordsInAPurityFolder();
     engine->m_dirty = 1;
     std::filesystem::remove_all(sketchy);
     const ClearCacheResult r = engine->ClearCache(folder);
