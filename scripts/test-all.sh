@@ -38,10 +38,12 @@ stage "stand-in service tests"
 python3 -m unittest discover -s tools -p 'test_*.py' || failed+=("service")
 
 run_preset native
-# A wine server that a test starts inherits that test's output pipe and keeps it open while any
-# other wine test runs (the ten-minute end-to-end run among them), so ctest would wait for the
-# finished test until its time-out. The stage starts the server itself, its output going nowhere.
+# The wine server and wine's own processes (services, device drivers, desktop) that the first
+# wine program starts inherit that program's output pipe and keep it open while any other wine
+# test runs (the ten-minute end-to-end run among them), so ctest would wait for a finished test
+# until its time-out. The stage starts them itself, their output going nowhere.
 WINEPREFIX="$ROOT/build/win/wineprefix" wineserver -p </dev/null >/dev/null 2>&1 || true
+WINEPREFIX="$ROOT/build/win/wineprefix" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 run_preset win
 WINEPREFIX="$ROOT/build/win/wineprefix" wineserver -k 2>/dev/null || true
 if [ $QUICK = 0 ]; then
