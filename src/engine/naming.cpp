@@ -192,6 +192,10 @@ bool PathInsideFolder(const std::string& path, const std::string& folder, PathSt
     NormalPath p = Normalize(path, style), f = Normalize(folder, style);
     if (p.odd || f.odd) return false;
     if (p.absolute != f.absolute || p.parts.size() <= f.parts.size()) return false;
+    // "h:x" names drive H, not the root of the current drive: a path with a
+    // drive lies in no folder that has none.
+    if (style == PathStyle::kWindows && IsDrive(p.parts[0]) && (f.parts.empty() || !IsDrive(f.parts[0])))
+        return false;
     for (size_t i = 0; i < f.parts.size(); ++i)
         if (p.parts[i] != f.parts[i]) return false;
     for (size_t i = f.parts.size(); i < p.parts.size(); ++i)

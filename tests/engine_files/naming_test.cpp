@@ -124,6 +124,8 @@ TEST(PathRules, InsideTheFolderInBothStyles) {
         {"C:\\Img\\SFW\\a.jpg", "c:\\img", false, true},  // Windows ignores case
         {"C:/img/sfw/a.jpg", "C:\\img", false, true},     // and takes "/" as well
         {"D:\\img\\a.jpg", "C:\\img", false, false},
+        {"h:", "\\", false, false},         // drive H, not the current drive's root
+        {"h:\\a.jpg", "\\", false, false},  // (found by the local-name fuzz target)
         {"C:\\img\\..\\Windows\\x.dll", "C:\\img", false, false},
         {"/IMG/a.jpg", "/img", false, true},
         {"/img/sfw/a\\..\\..\\..\\x", "/img", true, false},  // "\" is a letter to POSIX
