@@ -38,10 +38,10 @@ stage "stand-in service tests"
 python3 -m unittest discover -s tools -p 'test_*.py' || failed+=("service")
 
 run_preset native
-# The wine server and wine's own processes (services, device drivers, desktop) that the first
-# wine program starts inherit that program's output pipe and keep it open while any other wine
-# test runs (the ten-minute end-to-end run among them), so ctest would wait for a finished test
-# until its time-out. The stage starts them itself, their output going nowhere.
+# Wine's server and its own processes (services, device drivers, desktop) inherit the output of
+# the program that started them and outlive it. The test programs run through cmake/wine-run.sh,
+# which gives them a file; the Python tests start wine themselves, so the stage starts those
+# processes first, their output going nowhere, and none of them holds a test's pipe.
 WINEPREFIX="$ROOT/build/win/wineprefix" wineserver -p </dev/null >/dev/null 2>&1 || true
 WINEPREFIX="$ROOT/build/win/wineprefix" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 run_preset win
