@@ -253,6 +253,11 @@ void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::s
     if (!ReadHead(FileIn(folder, statefmt::kListName), 4 * statefmt::kListLineMax, &bytes) ||
         !statefmt::DecodeListCounts(bytes.data(), bytes.size(), &count, &found))
         return;
+    // A long list on disk lags memory until its journal is folded in: with
+    // a journal beside it, the count is the list's and the journal's.
+    int cached = 0;
+    if (plat::PathExists(FileIn(folder, statefmt::kJournalName)) && CountCachedFiles(folder, &cached))
+        count = cached;
     names.push_back("Cached Files:");
     values.push_back(std::to_string(count));
     if (found > 0) {

@@ -206,6 +206,7 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
     }
 
     for (const std::string& line : list.dropped) LogMessage("ReadLocalFileList: %s", line.c_str());
+    for (const std::string& line : list.notes) LogMessage("ReadLocalFileList: %s", line.c_str());
     // An empty, missing or unreadable time means "never".
     m_lastTm = COleDateTime();
     double when = 0;
@@ -249,17 +250,12 @@ bool CLumoraEngine::MarkListRead(bool imageFolder) {
     return true;
 }
 
-int CLumoraEngine::ReplayJournal(const std::string& dir, const CFolderGate& gate) {
-    const std::string path = FileIn(dir, kJournalName);
-    std::string bytes;
-    int error = 0;
-    if (!ReadWholeFile(path, &bytes, &error)) return 0;
-    std::vector<statefmt::JournalEntry> entries;
-    int skipped = 0;
-    statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &skipped);
-    if (skipped > 0)
-        LogMessage("ReadLocalFileList: journal %s, %d cut entries left out", path.c_str(), skipped);
+namespace {
 
+// Applies journal entries to records read from a list; returns the number of
+// records added or removed.
+int ApplyJournal(const std::vector<statefmt::JournalEntry>& entries, const CFolderGate& gate,
+                 CFileList& files) {
     // Each path the journal names: the last record of it. Whether it is in
     // the cache is the disk's answer, not the journal's: the journal is
     // written before the rename or the deletion it announces.
@@ -278,17 +274,51 @@ int CLumoraEngine::ReplayJournal(const std::string& dir, const CFolderGate& gate
     for (size_t first : order) {
         const CFileData& r = entries[last[FoldPathCase(entries[first].record.Path)]].record;
         const bool there = plat::PathExists(r.Path);
-        CFileList::iterator it = m_lclfiles.Find(r.Path);
-        if (there && it == m_lclfiles.end()) {
-            m_lclfiles.AddTail(r);
+        CFileList::iterator it = files.Find(r.Path);
+        if (there && it == files.end()) {
+            files.AddTail(r);
             ++changed;
         } else if (!there) {
-            for (; it != m_lclfiles.end(); it = m_lclfiles.Find(r.Path)) {
-                m_lclfiles.RemoveAt(it);
+            for (; it != files.end(); it = files.Find(r.Path)) {
+                files.RemoveAt(it);
                 ++changed;
             }
         }
     }
+    return changed;
+}
+
+}  // namespace
+
+bool CountCachedFiles(const std::string& folder, int* count) {
+    const CFolderGate gate(folder);
+    std::string bytes;
+    int error = 0;
+    if (!ReadWholeFile(FileIn(folder, kListName), &bytes, &error)) return false;
+    statefmt::DecodedList list;
+    statefmt::DecodeList(bytes.data(), bytes.size(), gate, &list);
+    if (list.version == 0) return false;
+    if (ReadWholeFile(FileIn(folder, kJournalName), &bytes, &error)) {
+        std::vector<statefmt::JournalEntry> entries;
+        int skipped = 0;
+        statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &skipped);
+        ApplyJournal(entries, gate, list.records);
+    }
+    *count = list.records.GetCount();
+    return true;
+}
+
+int CLumoraEngine::ReplayJournal(const std::string& dir, const CFolderGate& gate) {
+    const std::string path = FileIn(dir, kJournalName);
+    std::string bytes;
+    int error = 0;
+    if (!ReadWholeFile(path, &bytes, &error)) return 0;
+    std::vector<statefmt::JournalEntry> entries;
+    int skipped = 0;
+    statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &skipped);
+    if (skipped > 0)
+        LogMessage("ReadLocalFileList: journal %s, %d cut entries left out", path.c_str(), skipped);
+    const int changed = ApplyJournal(entries, gate, m_lclfiles);
     if (IsImageFolder(dir)) m_list.journalEntries = static_cast<int>(entries.size());
     LogMessage("ReadLocalFileList: journal replayed (%d entries, %d changes)",
                static_cast<int>(entries.size()), changed);

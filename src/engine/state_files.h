@@ -33,3 +33,8 @@ struct CListState {
 // as they always were; longer ones leave their changes in the journal until
 // it holds a sixteenth of the records.
 const int kSmallFileList = 2000;
+
+// The number of files cached in a folder as its list and journal on disk
+// say (a long list leaves its last changes in the journal until the next
+// full write). False when the folder holds no readable list.
+bool CountCachedFiles(const std::string& folder, int* count);

@@ -128,6 +128,11 @@ bool LineSplitter::Next(std::string* line, bool* cut) {
 
 // ---- cache list -------------------------------------------------------------------
 
+namespace {
+// Records of another folder named one by one in the log; the rest are counted.
+const int kOutsideNamed = 10;
+}  // namespace
+
 void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out) {
     *out = DecodedList();
     LineSplitter in(data, size, kListLineMax);
@@ -148,6 +153,7 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
     const long long promised = count;
     long long read = 0;
     bool misaligned = false;
+    int outside = 0;
     std::string_view id, path, index;
     while (count != 0) {
         --count;
@@ -167,8 +173,19 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
             continue;
         }
         if (!gate.Contains(path)) {
-            out->dropped.push_back("record outside the folder dropped " + std::string(path));
-            misaligned = true;
+            // A record whose lines are not an id, a path and a feed number
+            // is a sign of lines out of step (a line lost or added).
+            if (IsWrittenNumber(std::string(path)) ||
+                (out->version >= 2 && !IsWrittenNumber(std::string(index)))) {
+                out->dropped.push_back("bad record dropped " + Printable(std::string(id)) + " " +
+                                       Printable(std::string(path)));
+                misaligned = true;
+                continue;
+            }
+            // A list of another folder (one copied or moved here) is no
+            // damage: its records are left out and said, a few by name.
+            if (++outside <= kOutsideNamed)
+                out->dropped.push_back("record outside the folder dropped " + std::string(path));
             continue;
         }
         out->records.AddTail(path, id, feedIndex);
@@ -180,10 +197,15 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
             if (!more) break;
         }
     }
+    if (outside > kOutsideNamed)
+        out->dropped.push_back(std::to_string(outside) + " records outside the folder dropped");
+    // The reader stops at the end of the file whatever the count said: the
+    // records there are whole, so this is said, not kept aside.
+    if (promised > 0 && read < promised && !misaligned)
+        out->notes.push_back("the file ends after " + std::to_string(read) + " of " +
+                             std::to_string(promised) + " records");
     if (misaligned)
-        out->damage = "records out of step or not of this folder";
-    else if (promised > 0 && read < promised)
-        out->damage = "the file ends before its records do";
+        out->damage = "records out of step";
     else if (size > 0 && data[size - 1] != '\n')
         out->damage = "the last line is cut";
 }

@@ -82,9 +82,11 @@ struct DecodedList {
     std::string timeText;  // line 4 (empty when missing)
     CFileList records;
     std::vector<std::string> dropped;  // log texts of records left out
+    std::vector<std::string> notes;    // log texts of what the format allows (a count above the records)
     // Signs of damage (beyond what the format allows): a record line that is
-    // not a record, lines cut short, fewer records than the count says. Empty
-    // when none.
+    // not a record (lines out of step), the last line cut short. Records of
+    // another folder and a count above the records are no damage. Empty when
+    // none.
     std::string damage;
 };
 void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/state_format.h"
 #include "engine/worker.h"
 #include "engine_files/harness.h"
 
@@ -438,6 +439,36 @@ TEST_F(CacheStatusTest, ShowsTheFilesNotTheMemory) {
         (R{{"Cached Files:", "1"}, {"Feeds Status:", ""}, {"Current Page:", "2"}, {"Last Page:", "5"}}));
     // With a trailing separator the same files are found.
     EXPECT_EQ(Rows(folder + Sep()).size(), 4u);
+}
+
+// A list of more than 2,000 records is written whole only when its journal
+// holds a sixteenth of them: the row counts what is cached, journal included.
+TEST_F(CacheStatusTest, CountsTheJournalOfALongList) {
+    engine->ReadLocalFileList();
+    std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
+    for (int i = 0; i < 2100; ++i)
+        engine->m_lclfiles.AddTail(
+            CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
+    engine->m_dirty = 1;
+    ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
+    std::vector<std::string> added;
+    for (int i = 0; i < 40; ++i) {
+        const std::string p = In({"sfw", "new" + std::to_string(i) + ".jpg"});
+        ASSERT_TRUE(engine->RecordFileAdding(CFileData(p, "new" + std::to_string(i), 0)));
+        WriteBytes(p, "image");
+        engine->m_lclfiles.AddTail(CFileData(p, "new" + std::to_string(i), 0));
+        added.push_back(p);
+    }
+    engine->m_dirty = 1;
+    ASSERT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+    ASSERT_TRUE(FileExists(In({statefmt::kJournalName})));  // the list on disk still says 2,100
+    EXPECT_EQ(Rows(folder).at(0), (std::pair<std::string, std::string>{"Cached Files:", "2140"}));
+    // A removal in the journal counts too, and so does a download whose
+    // rename did not happen (its file is not there).
+    ASSERT_TRUE(engine->RecordFileRemoving(CFileData(added[0], "new0", 0)));
+    std::filesystem::remove(std::filesystem::path(added[0]));
+    ASSERT_TRUE(engine->RecordFileAdding(CFileData(In({"sfw", "never.jpg"}), "never", 0)));
+    EXPECT_EQ(Rows(folder).at(0), (std::pair<std::string, std::string>{"Cached Files:", "2139"}));
 }
 
 }  // namespace

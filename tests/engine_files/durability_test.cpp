@@ -125,7 +125,6 @@ TEST_F(DurabilityTest, DamagedListsAreKeptAsideAndRecovered) {
              c.substr(0, c.size() - 3),
          {a, b},
          false},
-        {"a count larger than the file", Crlf("[Veduta Lumora List v3]\n99\n0\n\n" + body), {a, b, c}, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -143,6 +142,59 @@ TEST_F(DurabilityTest, DamagedListsAreKeptAsideAndRecovered) {
         EXPECT_EQ(OnDisk(folder), r.recovered);
         EXPECT_EQ(ReadBytes(In({KeptAside()[0]})), r.bytes);
     }
+}
+
+// Lists the format allows are read as they are: only lines out of step are
+// damage. What is left out is said in the log, and no copy is kept aside.
+TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
+    const std::string a = In({"sfw", "a.jpg"}), b = In({"sfw", "b.jpg"});
+    const std::string other = folder + "_moved";
+    const std::string x = other + Sep() + "sfw" + Sep() + "x.jpg",
+                      y = other + Sep() + "sfw" + Sep() + "y.jpg";
+    struct Row {
+        const char* what;
+        std::string bytes;
+        std::set<std::string> records;
+        std::string logged;  // the start of a line the read must log
+    } rows[] = {
+        {"a count above the records",
+         Crlf("[Veduta Lumora List v3]\n99\n0\n\nA\n" + a + "\n0\nB\n" + b + "\n1\n"),
+         {a, b},
+         "ReadLocalFileList: the file ends after 2 of 99 records"},
+        {"all records of another folder",
+         Crlf("[Veduta Lumora List v3]\n2\n0\n\nX\n" + x + "\n0\nY\n" + y + "\n0\n"),
+         {},
+         "ReadLocalFileList: record outside the folder dropped " + x},
+        {"some records of another folder",
+         Crlf("[Veduta Lumora List v3]\n3\n0\n\nA\n" + a + "\n0\nX\n" + x + "\n0\nB\n" + b + "\n1\n"),
+         {a, b},
+         "ReadLocalFileList: record outside the folder dropped " + x},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::filesystem::remove_all(std::filesystem::path(folder));
+        std::filesystem::create_directories(std::filesystem::path(folder));
+        WriteBytes(ListPath(), r.bytes);
+        Log::Clear();
+        engine->ReadLocalFileList();
+        EXPECT_EQ(PathSet(), r.records) << Log::Dump();
+        EXPECT_TRUE(KeptAside().empty()) << Log::Dump();
+        EXPECT_TRUE(Log::Starting("ReadLocalFileList: damaged list").empty()) << Log::Dump();
+        EXPECT_EQ(Log::Starting(r.logged).size(), 1u) << Log::Dump();
+        EXPECT_EQ(ReadBytes(ListPath()), r.bytes);  // read, not rewritten
+    }
+    // A list of thousands of records of another folder names a few of them
+    // and counts the rest: one line each would flood the host's log.
+    std::string many = "[Veduta Lumora List v3]\n500\n0\n\n";
+    for (int i = 0; i < 500; ++i)
+        many += "X" + std::to_string(i) + "\n" + other + Sep() + std::to_string(i) + ".jpg\n0\n";
+    WriteBytes(ListPath(), Crlf(many));
+    Log::Clear();
+    engine->ReadLocalFileList();
+    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_TRUE(KeptAside().empty());
+    EXPECT_LE(Log::Get().size(), 20u) << Log::Dump();
+    EXPECT_TRUE(Log::Has("ReadLocalFileList: 500 records outside the folder dropped")) << Log::Dump();
 }
 
 // ---- failed writes are not done ---------------------------------------------------------------
