@@ -26,7 +26,9 @@ const char kUsage[] =
     "commands:\n"
     "  info                               results of messages 1 and 2\n"
     "  load-save                          messages 3, 28, 7, then 6\n"
-    "  run --seconds N [--show-every S]   start, report a shown image every S seconds (default 5), stop\n"
+    "  run --seconds N [--show-every S] [--save]\n"
+    "                                     start, report a shown image every S seconds (default 5), stop;\n"
+    "                                     --save: message 6 at the end even when 8 answers 0\n"
     "  configure                          messages 3, 28, 7, 5, and 6 when 8 answers 1\n";
 
 // Log lines arrive from the host's thread and the plug-in's worker.
@@ -120,6 +122,7 @@ struct Options {
     std::string module, settings, command;
     int32_t hostKind = 0;
     double seconds = -1, showEvery = 5;
+    bool saveAlways = false;  // run: message 6 at the end whatever message 8 answers
 };
 
 bool ParseNumber(const char* text, double* out) {
@@ -170,6 +173,8 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
                 }
                 g_pointMode = strcmp(v, "point") == 0;
             }
+        } else if (a == "--save") {
+            o->saveAlways = true;
         } else if (!a.empty() && a[0] == '-') {
             *error = "unknown option " + a;
             return false;
@@ -244,11 +249,12 @@ struct Plugin {
         Send(PIM_SETCALLBACK, reinterpret_cast<HostWord>(&HostCallback));
         Send(PIM_SETHOST, hostKind);
     }
-    // Message 6 when the plug-in reports a change (message 8).
-    void SaveIfChanged() {
+    // Message 6 when the plug-in reports a change (message 8), or always: a
+    // host that saves on exit stores what the plug-in holds in memory.
+    void SaveIfChanged(bool always = false) {
         int32_t changed = Send(PIM_ISCHANGED);
         Print("changed: %s\n", std::to_string(changed));
-        if (changed == 1) Print("save: %s\n", std::to_string(Send(PIM_SAVE)));
+        if (changed == 1 || always) Print("save: %s\n", std::to_string(Send(PIM_SAVE)));
     }
 };
 
@@ -271,7 +277,7 @@ void Run(Plugin& plugin, const Options& o) {
     }
     std::this_thread::sleep_until(end);
     plugin.Send(PIM_STOP, 0, 1);
-    plugin.SaveIfChanged();
+    plugin.SaveIfChanged(o.saveAlways);
 }
 
 }  // namespace
