@@ -10,6 +10,7 @@
 // read again before anything replaces it, and a damaged one is kept aside.
 #include <cstdio>
 #include <new>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -27,9 +28,6 @@ using statefmt::kPagingName;
 
 namespace {
 
-// A free-space floor of the larger of 1 GB and 5 % of the drive.
-const uint64_t kFloorBytes = 1024ull * 1024 * 1024;
-const int kFloorPercent = 5;
 const int kKeptAsideMax = 9;  // damaged lists kept: vdt_vd_files.bad1 .. bad9
 
 std::string FolderOf(const char* folder, const CLumoraSettings& settings) {
@@ -493,8 +491,7 @@ bool CLumoraEngine::DiskHasRoom() {
     int error = 0;
     // A drive that cannot tell is no reason to stop.
     if (!plat::FreeSpace(m_settings.ImgFolder, &available, &total, &error)) return true;
-    uint64_t floor = total / 100 * kFloorPercent;
-    if (floor < kFloorBytes) floor = kFloorBytes;
+    const uint64_t floor = FreeSpaceFloor(total);
     const bool room = available >= floor;
     if (room == !m_list.lowSpace) return room;
     m_list.lowSpace = !room;
@@ -508,6 +505,42 @@ bool CLumoraEngine::DiskHasRoom() {
 
 // ---- stale temporary files ------------------------------------------------------------------------
 
+namespace {
+
+// The first name below dir of every path the list and the journal on disk
+// name (folded): the purity folders of files cached in earlier runs, known
+// before the list is read.
+std::set<std::string> FoldersNamedOnDisk(const std::string& dir) {
+    std::set<std::string> out;
+    const CFolderGate gate(dir);
+    std::string base = dir;
+    AddBackslash(base);
+    const std::string foldedBase = FoldPathCase(base);
+    auto add = [&](const std::string& path) {
+        const std::string p = FoldPathCase(path);
+        if (p.compare(0, foldedBase.size(), foldedBase) != 0) return;
+        const size_t end = p.find_first_of("/\\", foldedBase.size());
+        if (end != std::string::npos) out.insert(p.substr(foldedBase.size(), end - foldedBase.size()));
+    };
+    std::string bytes;
+    int error = 0;
+    if (ReadWholeFile(FileIn(dir, kListName), &bytes, &error)) {
+        statefmt::DecodedList list;
+        statefmt::DecodeList(bytes.data(), bytes.size(), gate, &list);
+        for (const CFileView d : list.records) add(std::string(d.Path));
+    }
+    if (ReadWholeFile(FileIn(dir, kJournalName), &bytes, &error)) {
+        std::vector<statefmt::JournalEntry> entries;
+        int skipped = 0;
+        statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &skipped);
+        for (const statefmt::JournalEntry& e : entries)
+            if (gate.Contains(e.record.Path)) add(e.record.Path);
+    }
+    return out;
+}
+
+}  // namespace
+
 void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
     std::string dir = FolderOf(folder, m_settings);
     // Without an image folder the names would be relative to whatever the
@@ -516,11 +549,10 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
     auto isTemp = [](const std::string& name) {
         return name.size() > 4 && plat::FoldCase(name.substr(name.size() - 4)) == ".__t";
     };
-    auto clean = [&](const std::string& where, std::vector<plat::FolderEntry>* entries) {
-        if (!plat::ListFolder(where, entries)) return;
+    auto clean = [&](const std::string& where, const std::vector<plat::FolderEntry>& entries) {
         std::string base = where;
         AddBackslash(base);
-        for (const plat::FolderEntry& e : *entries) {
+        for (const plat::FolderEntry& e : entries) {
             if (e.isFolder || e.isLink || !isTemp(e.name)) continue;
             int error = 0;
             if (plat::DeleteFileAt(base + e.name, &error))
@@ -531,14 +563,21 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
         }
     };
     std::vector<plat::FolderEntry> top, inner;
-    clean(dir, &top);
+    if (!plat::ListFolder(dir, &top)) return;
+    clean(dir, top);
     std::string base = dir;
     AddBackslash(base);
     // Only the folders this plug-in makes (a purity folder), and never
-    // through a link or junction to somewhere else.
+    // through a link or junction to somewhere else. This runs before the
+    // list is read: a purity folder is known by its name, by the list and
+    // journal on disk, or by holding nothing but the plug-in's kinds of
+    // files (the first download into a new one may have been cut).
+    const std::set<std::string> named = FoldersNamedOnDisk(dir);
     for (const plat::FolderEntry& e : top) {
-        if (!e.isFolder || e.isLink || !IsPurityFolderName(e.name)) continue;
+        if (!e.isFolder || e.isLink) continue;
         inner.clear();
-        clean(base + e.name, &inner);
+        if (!plat::ListFolder(base + e.name, &inner)) continue;
+        if (IsPurityFolderName(e.name) || named.count(FoldPathCase(e.name)) || HoldsOnlyCacheFiles(inner))
+            clean(base + e.name, inner);
     }
 }

@@ -4,8 +4,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/datetime.h"
+
+namespace plat {
+struct FolderEntry;
+}
 
 // When SaveFileList writes the whole list.
 enum class ListSave {
@@ -38,3 +43,8 @@ const int kSmallFileList = 2000;
 // say (a long list leaves its last changes in the journal until the next
 // full write). False when the folder holds no readable list.
 bool CountCachedFiles(const std::string& folder, int* count);
+
+// Whether a folder's entries are all files of the kinds the plug-in puts in
+// a purity folder (images, side files, temporary files): such a folder is
+// taken for one of its own.
+bool HoldsOnlyCacheFiles(const std::vector<plat::FolderEntry>& entries);

@@ -374,10 +374,20 @@ TEST_F(DurabilityTest, FolderChangeKeepsEachFolderItsOwnList) {
 
 TEST_F(DurabilityTest, StaleTempCleanUpStaysInPurityFolders) {
     namespace fs = std::filesystem;
-    for (const char* sub : {"sfw", "NSFW", "holiday"}) fs::create_directories(fs::path(In({sub})));
+    for (const char* sub : {"sfw", "NSFW", "holiday", "questionable", "fresh", "moderate"})
+        fs::create_directories(fs::path(In({sub})));
     for (const std::string& p :
-         {In({"a.__t"}), In({"sfw", "b.__t"}), In({"NSFW", "c.__t"}), In({"holiday", "d.__t"})})
+         {In({"a.__t"}), In({"sfw", "b.__t"}), In({"NSFW", "c.__t"}), In({"holiday", "d.__t"}),
+          In({"holiday", "notes.txt"}), In({"questionable", "q.__t"}), In({"questionable", "q0.jpg"}),
+          In({"questionable", "q0.vprop"}), In({"fresh", "f.__t"}), In({"moderate", "m.__t"}),
+          In({"moderate", "readme.txt"}), In({"moderate", "m0.png"})})
         WriteBytes(p, "x");
+    // Purity folders other than the usual ones, known before the list is
+    // read: "questionable" holds only the plug-in's kinds of files, "fresh"
+    // only the cut first download into it, "moderate" is named by the list
+    // on disk (whatever else the user put there).
+    WriteBytes(ListPath(),
+               Crlf("[Veduta Lumora List v3]\n1\n0\n\nM\n" + In({"moderate", "m0.png"}) + "\n0\n"));
     // A link to a folder elsewhere, named like a purity folder.
     const std::string elsewhere = folder + "_elsewhere";
     fs::create_directories(fs::path(elsewhere));
@@ -389,6 +399,10 @@ TEST_F(DurabilityTest, StaleTempCleanUpStaysInPurityFolders) {
     EXPECT_FALSE(FileExists(In({"a.__t"})));
     EXPECT_FALSE(FileExists(In({"sfw", "b.__t"})));
     EXPECT_FALSE(FileExists(In({"NSFW", "c.__t"})));
+    EXPECT_FALSE(FileExists(In({"questionable", "q.__t"})));
+    EXPECT_FALSE(FileExists(In({"fresh", "f.__t"})));
+    EXPECT_FALSE(FileExists(In({"moderate", "m.__t"})));
+    EXPECT_TRUE(FileExists(In({"questionable", "q0.jpg"})));
     EXPECT_TRUE(FileExists(In({"holiday", "d.__t"})));  // the user's own folder
     EXPECT_TRUE(FileExists(elsewhere + Sep() + "e.__t"));
     if (!linked) std::printf("(no directory link could be made here: %s)\n", ec.message().c_str());
