@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs everything the two builds and their tests need on a fresh Debian 12
 # machine (run as root). Safe to run again: every step checks what is there.
+# The 32-bit module (the product) is built on every machine; its tests run
+# under wine32 where 32-bit programs run, and under wine64 on the x86_64 build
+# where they do not (scripts/winenv.sh decides by trying; LUMORA_WIN_ARCH
+# forces it). Only what the picked path needs is installed.
 # Usage: scripts/bootstrap.sh [WINEPREFIX-DIR]
 set -uo pipefail
 
 DEPS="${LUMORA_DEPS:-/opt/lumora-deps}"
-CROSS="$DEPS/i686"
 export DEBIAN_FRONTEND=noninteractive
+. "$(dirname "$0")/winenv.sh" || { echo "[bootstrap] FAILED: cannot tell which Windows build to test" >&2; exit 1; }
+echo "[bootstrap] Windows tests here: $LUMORA_WIN_ARCH build under $(basename "$LUMORA_WINE")"
 
 step() { CURRENT="$1"; echo "[bootstrap] $1"; }
 fail() { echo "[bootstrap] FAILED in step: $CURRENT${1:+ ($1)}" >&2; exit 1; }
@@ -20,11 +25,17 @@ NATIVE_PKGS=(cmake ninja-build g++ gcc clang libclang-rt-14-dev g++-mingw-w64-i6
 # install here warns and goes on.
 BENCH_PKGS=(nginx-light valgrind)
 
-step "apt: i386 architecture"
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 || fail
+if [ "$LUMORA_WIN_ARCH" = i686 ]; then
+  WINE_PKGS=(wine wine32:i386)
+  step "apt: i386 architecture"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 || fail
+else
+  WINE_PKGS=(wine64)
+  NATIVE_PKGS+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+fi
 
 missing=()
-for p in "${NATIVE_PKGS[@]}" "${BENCH_PKGS[@]}" wine wine32:i386; do have_pkg "$p" || missing+=("$p"); done
+for p in "${NATIVE_PKGS[@]}" "${BENCH_PKGS[@]}" "${WINE_PKGS[@]}"; do have_pkg "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
   step "apt: update"
   apt-get update -q >/dev/null 2>&1 || echo "[bootstrap]   (some indexes failed; the fallback below copes)"
@@ -48,8 +59,13 @@ if ((${#miss[@]})); then
   if [ "$ours" = 1 ]; then rm -f "$rcd"; fi
 fi
 
-step "apt: wine32"
-if ! have_pkg wine32:i386 || ! have_pkg wine; then
+if [ "$LUMORA_WIN_ARCH" = x86_64 ]; then
+  step "apt: wine64"
+  if ! have_pkg wine64; then
+    apt-get install -y -q --no-install-recommends wine64 >/dev/null || fail "apt-get install wine64"
+  fi
+elif ! have_pkg wine32:i386 || ! have_pkg wine; then
+  step "apt: wine32"
   if ! apt-get install -y -q --no-install-recommends wine wine32:i386 libwine:i386 >/dev/null 2>&1; then
     echo "[bootstrap]   wine32 not resolvable with the security index; using the main archive only"
     url=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
@@ -67,10 +83,10 @@ SRC
     apt-get "${opts[@]}" install -y -q --no-install-recommends wine wine32:i386 libwine:i386 >/dev/null || fail "fallback install"
   fi
 fi
-[ -x /usr/bin/wine ] || fail "/usr/bin/wine missing"
+[ -x "$LUMORA_WINE" ] || fail "$LUMORA_WINE missing"
 
 step "cross: jsoncpp source"
-mkdir -p "$DEPS/src" "$CROSS"
+mkdir -p "$DEPS/src"
 if ! ls "$DEPS"/src/libjsoncpp_*.orig.tar.* >/dev/null 2>&1; then
   srcd=/var/lib/lumora-apt-src; mkdir -p "$srcd/parts" "$srcd/lists/partial"
   url=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
@@ -87,31 +103,36 @@ SRC
   (cd "$DEPS/src" && apt-get "${sopts[@]}" source --download-only -q libjsoncpp=1.9.5-4 >/dev/null) || fail "apt-get source libjsoncpp"
 fi
 
-TOOLCHAIN="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-i686.cmake"
-step "cross: jsoncpp static build"
-# Built for size, one section per function: the module links it statically
-# and drops what it does not call (the stamp marks a build made that way).
-JSONCPP_STAMP="$CROSS/lib/.jsoncpp-minsize"
-if [ ! -f "$CROSS/lib/libjsoncpp.a" ] || [ ! -f "$JSONCPP_STAMP" ]; then
-  rm -rf "$DEPS/build/jsoncpp" && mkdir -p "$DEPS/build/jsoncpp" || fail
-  tar -xf "$(ls "$DEPS"/src/libjsoncpp_*.orig.tar.* | head -1)" -C "$DEPS/build/jsoncpp" --strip-components=1 || fail "unpack"
-  cmake -S "$DEPS/build/jsoncpp" -B "$DEPS/build/jsoncpp/b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-Os -DNDEBUG" "-DCMAKE_CXX_FLAGS=-ffunction-sections -fdata-sections" \
-    -DCMAKE_INSTALL_PREFIX="$CROSS" -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
-    -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
-    -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF >/dev/null || fail "configure"
-  cmake --build "$DEPS/build/jsoncpp/b" --target install >/dev/null || fail "build"
-  touch "$JSONCPP_STAMP"
-fi
-
-step "cross: googletest static build"
-if [ ! -f "$CROSS/lib/libgtest.a" ]; then
-  rm -rf "$DEPS/build/gtest" && mkdir -p "$DEPS/build/gtest" || fail
-  cmake -S /usr/src/googletest -B "$DEPS/build/gtest" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$CROSS" -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=ON \
-    -Dgtest_disable_pthreads=OFF >/dev/null || fail "configure"
-  cmake --build "$DEPS/build/gtest" --target install >/dev/null || fail "build"
-fi
+# jsoncpp and GoogleTest, static, for one Windows architecture.
+build_cross() {
+  local arch=$1 cross="$DEPS/$1" toolchain
+  toolchain="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-$arch.cmake"
+  step "cross $arch: jsoncpp static build"
+  # Built for size, one section per function: the module links it statically
+  # and drops what it does not call (the stamp marks a build made that way).
+  if [ ! -f "$cross/lib/libjsoncpp.a" ] || [ ! -f "$cross/lib/.jsoncpp-minsize" ]; then
+    rm -rf "$DEPS/build/jsoncpp-$arch" && mkdir -p "$DEPS/build/jsoncpp-$arch" || fail
+    tar -xf "$(ls "$DEPS"/src/libjsoncpp_*.orig.tar.* | head -1)" -C "$DEPS/build/jsoncpp-$arch" --strip-components=1 || fail "unpack"
+    cmake -S "$DEPS/build/jsoncpp-$arch" -B "$DEPS/build/jsoncpp-$arch/b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-Os -DNDEBUG" "-DCMAKE_CXX_FLAGS=-ffunction-sections -fdata-sections" \
+      -DCMAKE_INSTALL_PREFIX="$cross" -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
+      -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
+      -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF >/dev/null || fail "configure"
+    cmake --build "$DEPS/build/jsoncpp-$arch/b" --target install >/dev/null || fail "build"
+    touch "$cross/lib/.jsoncpp-minsize"
+  fi
+  step "cross $arch: googletest static build"
+  if [ ! -f "$cross/lib/libgtest.a" ]; then
+    rm -rf "$DEPS/build/gtest-$arch" && mkdir -p "$DEPS/build/gtest-$arch" || fail
+    cmake -S /usr/src/googletest -B "$DEPS/build/gtest-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$cross" -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=ON \
+      -Dgtest_disable_pthreads=OFF >/dev/null || fail "configure"
+    cmake --build "$DEPS/build/gtest-$arch" --target install >/dev/null || fail "build"
+  fi
+}
+# The product's architecture always; the tested one when it is another.
+build_cross i686
+[ "$LUMORA_WIN_ARCH" = i686 ] || build_cross "$LUMORA_WIN_ARCH"
 
 if [ $# -ge 1 ]; then
   step "wine prefix $1"

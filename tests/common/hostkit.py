@@ -19,14 +19,18 @@ LIST_HEADER = "[Veduta Lumora List v3]"
 
 class Host:
     """vdthost with the module. wine: None decides by the host's name (a .exe
-    runs under wine), True runs "wine", a text names the wine to run."""
+    runs under wine), True runs the wine of the test environment (LUMORA_WINE,
+    set from scripts/winenv.sh), a text names the wine to run."""
 
     def __init__(self, vdthost, module, wine=None):
         self.vdthost = vdthost
         self.module = module
         if wine is None:
             wine = vdthost.lower().endswith(".exe")
-        self.wine_cmd = ("wine" if wine is True else wine) if wine else None
+        if wine is True:
+            wine = os.environ.get("LUMORA_WINE")
+            assert wine, "LUMORA_WINE names no wine: run the test through CTest or source scripts/winenv.sh"
+        self.wine_cmd = wine or None
 
     @property
     def wine(self):

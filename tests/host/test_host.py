@@ -194,10 +194,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", required=True)
     parser.add_argument("--module", required=True)
-    parser.add_argument("--wine", help="run the host through this wine")
+    parser.add_argument("--wine", action="store_true", help="run the host under wine (LUMORA_WINE)")
     parser.add_argument("--objdump", help="objdump of the Windows toolchain (Windows module)")
     ARGS, rest = parser.parse_known_args()
-    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine or False)
+    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

@@ -1,13 +1,21 @@
 # Host-contract tests: the real module loaded by the stand-in host (wine runs
 # it on the Windows build).
-set(_host_test_args --host $<TARGET_FILE:vdthost> --module $<TARGET_FILE:lumora>)
+set(_objdump "")
 if(WIN32)
-  find_program(LUMORA_WINE wine REQUIRED)
-  find_program(LUMORA_MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
-  list(APPEND _host_test_args --wine ${LUMORA_WINE} --objdump ${LUMORA_MINGW_OBJDUMP})
+  set(_objdump --objdump ${LUMORA_OBJDUMP})
 endif()
-add_test(NAME host_contract COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_host.py ${_host_test_args})
-set_tests_properties(host_contract PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}")
+lumora_add_test(NAME host_contract
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_host.py ${LUMORA_HOST_ARGS} ${_objdump}
+  ${LUMORA_HOST_WINE} LABELS host)
+
+# What users install, looked at without running it: its one export, its
+# imports, no debug sections, its architecture and its size. This needs no
+# wine, so the 32-bit product is checked on every machine.
+if(WIN32)
+  lumora_add_test(NAME module_static
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-module.sh $<TARGET_FILE:lumora> ${LUMORA_OBJDUMP} ${CMAKE_SYSTEM_PROCESSOR}
+    LABELS static)
+endif()
 
 # The stand-in host's settings file (the reader the fuzz target hammers).
 lumora_test(NAME host_ini_tests LINK lumora_platform

@@ -17,22 +17,20 @@ if(WIN32)
 endif()
 
 # The module loaded by the stand-in host requests and parses a real page.
-add_test(NAME service_host_page
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/host_page_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>)
-set_tests_properties(service_host_page PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS service
-  FIXTURES_REQUIRED service RESOURCE_LOCK service)
+lumora_add_test(NAME service_host_page
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/host_page_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>
+  SERVICE ${LUMORA_HOST_WINE} LABELS service host)
 
 # Hostile answers and non-ASCII text through the module in the stand-in host:
 # a file name with a NUL and "\..\.." stays in the image folder; a search text
 # and a user name reach the service as UTF-8.
-add_test(NAME service_hostile_host
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hostile_host_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>)
-set_tests_properties(service_hostile_host PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS service
-  FIXTURES_REQUIRED service RESOURCE_LOCK service TIMEOUT 300)
+lumora_add_test(NAME service_hostile_host
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hostile_host_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>
+  SERVICE ${LUMORA_HOST_WINE} LABELS service host TIMEOUT 300)
 
 # TLS with certificates openssl makes for the run: untrusted servers are
 # refused on both builds; natively a trusted CA is accepted and https never
 # redirects to http.
-add_test(NAME service_tls_host
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/tls_host_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>)
-set_tests_properties(service_tls_host PROPERTIES ENVIRONMENT "${LUMORA_TEST_ENV}" LABELS service TIMEOUT 300)
+lumora_add_test(NAME service_tls_host
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/tls_host_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>
+  ${LUMORA_HOST_WINE} LABELS service host TIMEOUT 300)

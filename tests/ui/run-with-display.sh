@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under wine on a private X display:
 #   run-with-display.sh PROGRAM.exe [args...]
-# Starts Xvfb (and stops it), prepares the wine prefix named by WINEPREFIX,
+# Starts Xvfb (and stops it), prepares the wine prefix named by WINEPREFIX
+# with the wine the environment names (scripts/winenv.sh),
 # and takes screenshots for the program: it writes NAME.req holding a window
 # caption into LUMORA_SCREENSHOT_DIR, this script saves NAME.png of that
 # window with ImageMagick and answers with NAME.done.
@@ -9,6 +10,7 @@ set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 : "${WINEPREFIX:?WINEPREFIX must name the wine prefix to use}"
+if [ -z "${LUMORA_WINE:-}" ]; then prefix="$WINEPREFIX"; . "$root/scripts/winenv.sh"; export WINEPREFIX="$prefix"; fi
 shots="${LUMORA_SCREENSHOT_DIR:?LUMORA_SCREENSHOT_DIR must name the screenshot folder}"
 mkdir -p "$shots"
 rm -f "$shots"/*.req "$shots"/*.done "$shots"/*.tmp
@@ -17,8 +19,8 @@ rm -f "$shots"/*.req "$shots"/*.done "$shots"/*.tmp
 if [ ! -f "$WINEPREFIX/.lumora-ui-ready" ]; then
   # No sound: every warning box beeps, and looking for an audio device costs
   # seconds per box on a machine without one.
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f >/dev/null 2>&1
-  wineserver -w
+  "$LUMORA_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f >/dev/null 2>&1
+  "$LUMORA_WINESERVER" -w
   touch "$WINEPREFIX/.lumora-ui-ready"
 fi
 
@@ -27,7 +29,7 @@ xvfb_pid="" watcher_pid=""
 cleanup() {
   [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null
   # Only this test's prefix: other tests keep theirs.
-  wineserver -k 2>/dev/null
+  "$LUMORA_WINESERVER" -k 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$tmp"
 }
@@ -58,5 +60,5 @@ watch_shots() {
 watch_shots &
 watcher_pid=$!
 
-wine "$@"
+"$LUMORA_WINE" "$@"
 exit $?

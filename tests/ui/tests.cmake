@@ -14,13 +14,12 @@ if(WIN32)
   endif()
   # A prefix of its own: the test's X display and registry writes stay apart
   # from the other wine tests, and its wineserver can be stopped safely.
-  set(UI_TEST_ENV ${LUMORA_TEST_ENV})
-  list(TRANSFORM UI_TEST_ENV REPLACE "^WINEPREFIX=.*" "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-ui")
-  list(APPEND UI_TEST_ENV "LUMORA_SCREENSHOT_DIR=${CMAKE_BINARY_DIR}/screenshots")
-  add_test(NAME ui_dialog_tests
-    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_dialog_tests> $<TARGET_FILE:lumora>)
-  set_tests_properties(ui_dialog_tests PROPERTIES ENVIRONMENT "${UI_TEST_ENV}" LABELS "ui"
-    FIXTURES_REQUIRED service RESOURCE_LOCK "service;wineprefix-ui" TIMEOUT 900)
+  set(UI_TEST_ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-ui"
+    "LUMORA_SCREENSHOT_DIR=${CMAKE_BINARY_DIR}/screenshots")
+  lumora_add_test(NAME ui_dialog_tests
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_dialog_tests> $<TARGET_FILE:lumora>
+    SERVICE WINE LABELS ui TIMEOUT 900 ENV ${UI_TEST_ENV})
+  set_tests_properties(ui_dialog_tests PROPERTIES RESOURCE_LOCK wineprefix-ui)
 
   # The list control helpers on a real list view window (linked with the core).
   # The dialog base's guard is tried on a template of its own resources.
@@ -29,9 +28,10 @@ if(WIN32)
   target_link_libraries(ui_list_tests PRIVATE lumora_core GTest::gtest GTest::gtest_main)
   # windres reports no dependencies: name what the script includes.
   set_source_files_properties(${CMAKE_SOURCE_DIR}/src/ui/win32/dialogs.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/src/ui/win32/lumora.manifest;${CMAKE_SOURCE_DIR}/src/ui/resource.h;${CMAKE_SOURCE_DIR}/src/ui/ui_strings.h")
+    "${LUMORA_MANIFEST};${CMAKE_SOURCE_DIR}/src/ui/resource.h;${CMAKE_SOURCE_DIR}/src/ui/ui_strings.h")
   target_include_directories(ui_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  add_test(NAME ui_list_tests COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>)
-  set_tests_properties(ui_list_tests PROPERTIES ENVIRONMENT "${UI_TEST_ENV}" LABELS "ui"
-    RESOURCE_LOCK wineprefix-ui TIMEOUT 300)
+  lumora_add_test(NAME ui_list_tests
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>
+    WINE LABELS ui TIMEOUT 300 ENV ${UI_TEST_ENV})
+  set_tests_properties(ui_list_tests PROPERTIES RESOURCE_LOCK wineprefix-ui)
 endif()
