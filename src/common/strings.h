@@ -19,6 +19,8 @@
 #define IDS_QS_UNKNOWN_EXC_T "QueryServer: Unknown Exception"
 #define IDS_QS_EMPTY_ANSWER 31
 #define IDS_QS_EMPTY_ANSWER_T "Server returned an empty or unrecognized answer"
+#define IDS_QS_UNREADABLE_ANSWER 32
+#define IDS_QS_UNREADABLE_ANSWER_T "The service sent an answer that cannot be read. Please try again later."
 
 #define IDS_FEED_COLUMN 10
 #define IDS_FEED_COLUMN_T "Feed"

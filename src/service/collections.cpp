@@ -51,7 +51,7 @@ int CLumoraApi::ParseUserCollections(const std::string& response, const std::str
         }
     } catch (const std::exception& e) {
         collections.SetSize(oldSize);
-        m_errtext = std::string("Unexpected answer from the server: ") + e.what();
+        m_errtext = LoadStr(IDS_QS_UNREADABLE_ANSWER);  // the detail goes to the log
         LogMessage("GetUserCollections: unexpected answer: %s", e.what());
         return 0;
     }

@@ -62,7 +62,7 @@ int ParsePageSafely(CLumoraApi& api, const char* caller, const std::string& resp
         seed = oldSeed;
         lastPage = oldLast;
         total = oldTotal;
-        api.m_errtext = std::string("Unexpected answer from the server: ") + e.what();
+        api.m_errtext = LoadStr(IDS_QS_UNREADABLE_ANSWER);  // the detail goes to the log
         LogMessage("%s: unexpected answer: %s", caller, e.what());
         return 0;
     }
