@@ -6,10 +6,31 @@
 #
 #   scripts/demo.sh [--native] [--seconds N]
 #
-# Build folders: build/win or build/native (configured from the presets and
+# The Windows module is the one this machine's wine can run (scripts/winenv.sh:
+# the i686 product under wine32, or the x86_64 build under wine64 where 32-bit
+# programs do not run; LUMORA_WIN_ARCH forces either). Build folders:
+# build/win, build/win64 or build/native (configured from the presets and
 # built when missing); LUMORA_BUILD_DIR names another one.
-set -euo pipefail
+set -Eeuo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# Every failing step says which step, why and what to try; none ends silently.
+STEP="starting"
+HINT=""
+on_error() {
+  local rc=$?
+  echo >&2
+  echo "demo: FAILED in step \"$STEP\" (exit status $rc)." >&2
+  [ -z "$HINT" ] || echo "demo: $HINT" >&2
+  if [ "$rc" = 126 ]; then
+    echo "demo: status 126 is the kernel refusing a program (\"Exec format error\"): this machine may not run 32-bit programs; unset LUMORA_WIN_ARCH to let scripts/winenv.sh pick the build that runs here." >&2
+  fi
+  if [ "${native:-0}" = 0 ]; then
+    echo "demo: the native build needs no wine: try  bash scripts/demo.sh --native" >&2
+  fi
+  exit "$rc"
+}
+trap on_error ERR
+step() { STEP="$1"; HINT="$2"; }
 native=0
 seconds=60
 while [ $# -gt 0 ]; do
@@ -17,15 +38,23 @@ while [ $# -gt 0 ]; do
     --native) native=1 ;;
     --seconds) seconds="$2"; shift ;;
     -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
-    *) echo "unknown option: $1" >&2; exit 2 ;;
+    *) echo "demo: unknown option: $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
 done
 
 # Everything the builds and wine need (idempotent; quick once installed).
+step "installing what the builds need" "the bootstrap printed the step that failed above; it needs root and Debian's package archive."
 bash "$root/scripts/bootstrap.sh"
 
-if [ "$native" = 1 ]; then preset=native; else preset=win; fi
+if [ "$native" = 1 ]; then
+  preset=native
+else
+  step "choosing the Windows build" "scripts/winenv.sh could not tell which wine runs here."
+  . "$root/scripts/winenv.sh"
+  preset="$LUMORA_WIN_PRESET"
+  echo "== Windows module: $LUMORA_WIN_ARCH build under $(basename "$LUMORA_WINE")"
+fi
 build="${LUMORA_BUILD_DIR:-$root/build/$preset}"
 if [ "$native" = 1 ]; then
   module="$build/liblumora.so"; host="$build/vdthost"
@@ -34,6 +63,7 @@ else
 fi
 if [ ! -f "$module" ] || [ ! -f "$host" ]; then
   echo "== building the $preset preset in $build"
+  step "building the $preset preset" "the compiler's messages are above; a clean build folder may help: rm -rf $build"
   [ -f "$build/build.ninja" ] || cmake --preset "$preset" -B "$build" >/dev/null
   cmake --build "$build" -j2 --target lumora vdthost
 fi
@@ -45,11 +75,13 @@ mkdir -p "$images"
 prefix="$build/wineprefix"
 cleanup() {
   "$root/scripts/service-ctl.sh" stop "$service_dir" >/dev/null 2>&1 || true
-  if [ "$native" = 0 ] && [ -d "$prefix" ]; then WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true; fi
+  if [ "$native" = 0 ] && [ -d "$prefix" ]; then WINEPREFIX="$prefix" "$LUMORA_WINESERVER" -k >/dev/null 2>&1 || true; fi
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 echo "== starting the stand-in service"
+step "starting the stand-in service" "it is tools/lumora_service.py (python3); its output is in $service_dir/stdout.log."
 url="$("$root/scripts/service-ctl.sh" start "$service_dir")"
 echo "   $url"
 
@@ -79,15 +111,19 @@ INI
 
 log="$work/host.log"
 echo "== running the plug-in for $seconds s (a shown image every 2 s)"
+step "running the plug-in in the stand-in host" "the host's output is in $log."
 if [ "$native" = 1 ]; then
   LUMORA_SERVICE_URL="$url" "$host" --module "$module" --settings "$ini" run --seconds "$seconds" --show-every 2 \
     > "$log" 2>&1
 else
+  step "preparing the wine prefix" "wine ($LUMORA_WINE) could not start in $prefix."
   "$root/scripts/wineprefix.sh" "$prefix"
-  WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LUMORA_SERVICE_URL="$url" \
-    wine "$host" --module "$(winpath "$module")" --settings "$(winpath "$ini")" run --seconds "$seconds" \
+  step "running the plug-in in the stand-in host under wine" "the host's output is in $log."
+  WINEPREFIX="$prefix" LUMORA_SERVICE_URL="$url" \
+    "$LUMORA_WINE" "$host" --module "$(winpath "$module")" --settings "$(winpath "$ini")" run --seconds "$seconds" \
     --show-every 2 > "$log" 2>&1
 fi
+step "summing up" ""
 
 echo
 echo "== summary ($images)"
