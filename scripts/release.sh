@@ -2,6 +2,8 @@
 # Builds the Windows module and its help file and packs them for users:
 #   scripts/release.sh            -> dist/lumora-<version>.zip
 #                                    dist/lumora-<version>.dbg (symbols, not shipped)
+# The zip holds the 32-bit module, the product that 32-bit hosts load; where
+# the x86_64 toolchain is installed the 64-bit module rides along in x64/.
 # LUMORA_RELEASE_BUILD_DIR picks the build folder (default build/win, the
 # "win" preset); it is configured and built there when needed.
 set -euo pipefail
@@ -21,22 +23,31 @@ cmake --build "$build" -j2 --target lumora lumora_help
 for f in "$build/lumora.vpl" "$build/lumora.dbg" "$build/Lumora.chm"; do
   [ -s "$f" ] || { echo "release: $f was not built" >&2; exit 1; }
 done
-# What users get carries no debug sections and stays small; the symbols stay
-# with us, in the file the module's debug link names.
-if i686-w64-mingw32-objdump -h "$build/lumora.vpl" | awk '{print $2}' | grep -q '^\.debug'; then
-  echo "release: lumora.vpl carries debug sections" >&2; exit 1
-fi
-i686-w64-mingw32-objdump -s -j .gnu_debuglink "$build/lumora.vpl" | grep -q 'lumora\.dbg' ||
-  { echo "release: lumora.vpl does not name lumora.dbg" >&2; exit 1; }
+# What users get is the right architecture, exports one function, carries no
+# debug sections and stays small; the symbols stay with us, in the file the
+# module's debug link names.
+objdump_of() { bash scripts/winenv.sh --env "$1" /dev/null | sed -n 's/^LUMORA_OBJDUMP=//p'; }
+bash scripts/check-module.sh "$build/lumora.vpl" "$(objdump_of i686)" i686 || exit 1
 size=$(stat -c %s "$build/lumora.vpl")
-max=1500000
-[ "$size" -le "$max" ] || { echo "release: lumora.vpl is $size bytes, more than $max" >&2; exit 1; }
+
+# The 64-bit module for 64-bit hosts, when this machine has its toolchain.
+build64="${LUMORA_RELEASE_BUILD64_DIR:-build/win64}"
+x64=""
+if [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -f "${LUMORA_DEPS:-/opt/lumora-deps}/x86_64/lib/libjsoncpp.a" ]; then
+  [ -f "$build64/CMakeCache.txt" ] || cmake --preset win64 -B "$build64"
+  cmake --build "$build64" -j2 --target lumora
+  bash scripts/check-module.sh "$build64/lumora.vpl" "$(objdump_of x86_64)" x86_64 || exit 1
+  x64="$build64/lumora.vpl"
+else
+  echo "release: no x86_64 toolchain here; the zip carries the 32-bit module only"
+fi
 
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 name="lumora-$version"
 mkdir "$stage/$name"
 cp "$build/lumora.vpl" "$build/Lumora.chm" "$stage/$name/"
+if [ -n "$x64" ]; then mkdir "$stage/$name/x64" && cp "$x64" "$build/Lumora.chm" "$stage/$name/x64/"; fi
 # Windows users open this file: CR LF line ends.
 sed 's/$/\r/' > "$stage/$name/INSTALL.txt" <<TEXT
 Lumora $version - wallpaper plug-in for your slideshow and screensaver
@@ -61,7 +72,7 @@ TEXT
 
 mkdir -p dist
 rm -f "dist/$name.zip"
-(cd "$stage/$name" && zip -q -X "$root/dist/$name.zip" lumora.vpl Lumora.chm INSTALL.txt)
+(cd "$stage/$name" && zip -q -X -r "$root/dist/$name.zip" lumora.vpl Lumora.chm INSTALL.txt $([ -n "$x64" ] && echo x64))
 cp "$build/lumora.dbg" "dist/$name.dbg"
 echo "dist/$name.zip (lumora.vpl: $size bytes)"
 echo "dist/$name.dbg (symbols for crash addresses: i686-w64-mingw32-addr2line -f -e dist/$name.dbg ADDRESS)"
