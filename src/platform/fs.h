@@ -35,6 +35,10 @@ struct FileOps {
     bool (*write)(FILE* f, const void* data, size_t size);
     // Bytes free for this user and the size of the drive that holds path.
     bool (*freeSpace)(const std::string& path, uint64_t* available, uint64_t* total, int* error);
+    // Closes a file without a flush to the device (an image under transfer);
+    // false when its last bytes could not be written (a full disk may show
+    // only here).
+    bool (*close)(FILE* f);
 };
 
 const FileOps& Files();
@@ -63,6 +67,7 @@ inline bool FlushClose(FILE* f) {
 FILE* OpenFileChecked(const std::string& path, const char* mode, int* error);
 bool WriteAll(FILE* f, const void* data, size_t size);
 bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error);
+bool CloseFile(FILE* f);
 
 // Names of the entries of a folder ("." and ".." left out); false when the
 // folder cannot be listed.
@@ -72,6 +77,27 @@ struct FolderEntry {
     bool isLink;  // a symbolic link, junction or other reparse point: never followed
 };
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+
+// An exclusive hold on a lock file, for one owner of a folder among several
+// processes (or engines of one process). The system lets go of it when the
+// holder closes it or its process ends, a crash included; the file itself
+// stays. Take fails with kErrSharingViolation while another holds it.
+class FileLock {
+  public:
+    FileLock() = default;
+    ~FileLock() { Release(); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Take(const std::string& path, int* error);
+    void Release();
+    bool Held() const { return m_handle != -1; }
+    // Whether another holds the lock at path now (a file not there is held
+    // by no one); creates nothing.
+    static bool HeldByOther(const std::string& path);
+
+  private:
+    intptr_t m_handle = -1;
+};
 
 // Full path of the loaded plug-in module's own file (empty if unknown).
 std::string ModulePath();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -124,6 +125,35 @@ const FileOps kReal = {Exists,         CreateFolderImpl, DeleteFileImpl, MoveRep
 
 const FileOps& RealFileOps() {
     return kReal;
+}
+
+// flock locks belong to the open file, so two engines of one process
+// exclude each other as two processes do.
+bool FileLock::Take(const std::string& path, int* error) {
+    Release();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(error, MapErrno(errno, path));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return Fail(error, err == EWOULDBLOCK ? kErrSharingViolation : MapErrno(err, path));
+    }
+    m_handle = fd;
+    return true;
+}
+
+void FileLock::Release() {
+    if (m_handle == -1) return;
+    ::close(static_cast<int>(m_handle));
+    m_handle = -1;
+}
+
+bool FileLock::HeldByOther(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
 }
 
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {

@@ -95,6 +95,33 @@ const FileOps& RealFileOps() {
     return kReal;
 }
 
+// Opened without sharing: a second open, from this process or another,
+// fails with a sharing violation until the handle is closed.
+bool FileLock::Take(const std::string& path, int* error) {
+    Release();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Fail(error);
+    m_handle = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+void FileLock::Release() {
+    if (m_handle == -1) return;
+    CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    m_handle = -1;
+}
+
+bool FileLock::HeldByOther(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
