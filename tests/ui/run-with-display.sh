@@ -4,16 +4,18 @@
 # Starts Xvfb (and stops it), prepares the wine prefix named by WINEPREFIX
 # with the wine the environment names (scripts/winenv.sh),
 # and takes screenshots for the program: it writes NAME.req holding a window
-# caption into LUMORA_SCREENSHOT_DIR, this script saves NAME.png of that
-# window with ImageMagick and answers with NAME.done.
+# caption into a queue folder of this run (given to it as
+# LUMORA_SCREENSHOT_DIR), this script saves NAME.png of that window on its own
+# display into the screenshot folder and answers with NAME.done. Runs side by
+# side (the dialog tests in shards) each serve only their own queue.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 : "${WINEPREFIX:?WINEPREFIX must name the wine prefix to use}"
 if [ -z "${LUMORA_WINE:-}" ]; then prefix="$WINEPREFIX"; . "$root/scripts/winenv.sh"; export WINEPREFIX="$prefix"; fi
 shots="${LUMORA_SCREENSHOT_DIR:?LUMORA_SCREENSHOT_DIR must name the screenshot folder}"
-mkdir -p "$shots"
-rm -f "$shots"/*.req "$shots"/*.done "$shots"/*.tmp
+queue="$shots/.queue.$$"
+mkdir -p "$queue"
 
 "$root/scripts/wineprefix.sh" "$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/.lumora-ui-ready" ]; then
@@ -31,7 +33,7 @@ cleanup() {
   # Only this test's prefix: other tests keep theirs.
   "$LUMORA_WINESERVER" -k 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
+  rm -rf "$tmp" "$queue"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -44,7 +46,7 @@ export DISPLAY=":$(tr -d '[:space:]' < "$tmp/display")"
 
 watch_shots() {
   while :; do
-    for req in "$shots"/*.req; do
+    for req in "$queue"/*.req; do
       [ -e "$req" ] || continue
       name="$(basename "$req" .req)"
       caption="$(cat "$req")"
@@ -52,7 +54,7 @@ watch_shots() {
         echo "screenshot of '$caption' failed" >&2
       fi
       rm -f "$req"
-      : > "$shots/$name.done"
+      : > "$queue/$name.done"
     done
     sleep 0.1
   done
@@ -60,5 +62,5 @@ watch_shots() {
 watch_shots &
 watcher_pid=$!
 
-"$LUMORA_WINE" "$@"
+LUMORA_SCREENSHOT_DIR="$queue" "$LUMORA_WINE" "$@"
 exit $?

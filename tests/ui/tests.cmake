@@ -12,14 +12,21 @@ if(WIN32)
   if(TARGET lumora_help)
     add_dependencies(ui_dialog_tests lumora_help)
   endif()
-  # A prefix of its own: the test's X display and registry writes stay apart
-  # from the other wine tests, and its wineserver can be stopped safely.
+  # Prefixes of their own: the tests' X displays and registry writes stay
+  # apart from the other wine tests, and their wineservers can be stopped safely.
   set(UI_TEST_ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-ui"
     "LUMORA_SCREENSHOT_DIR=${CMAKE_BINARY_DIR}/screenshots")
-  lumora_add_test(NAME ui_dialog_tests
-    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_dialog_tests> $<TARGET_FILE:lumora>
-    SERVICE WINE LABELS ui TIMEOUT 900 ENV ${UI_TEST_ENV})
-  set_tests_properties(ui_dialog_tests PROPERTIES RESOURCE_LOCK wineprefix-ui)
+  # In shards that run side by side, each on its own display and prefix: the
+  # dialogs mostly wait for windows and the service, so shards overlap well.
+  set(UI_DIALOG_SHARDS 3)
+  math(EXPR _last "${UI_DIALOG_SHARDS} - 1")
+  foreach(i RANGE ${_last})
+    lumora_add_test(NAME ui_dialog_tests_${i}
+      COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_dialog_tests> $<TARGET_FILE:lumora>
+      SERVICE WINE LABELS ui TIMEOUT 900
+      ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-ui-${i}" "LUMORA_SCREENSHOT_DIR=${CMAKE_BINARY_DIR}/screenshots"
+          "GTEST_TOTAL_SHARDS=${UI_DIALOG_SHARDS}" "GTEST_SHARD_INDEX=${i}")
+  endforeach()
 
   # The list control helpers on a real list view window (linked with the core).
   # The dialog base's guard is tried on a template of its own resources.
@@ -33,5 +40,4 @@ if(WIN32)
   lumora_add_test(NAME ui_list_tests
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>
     WINE LABELS ui TIMEOUT 300 ENV ${UI_TEST_ENV})
-  set_tests_properties(ui_list_tests PROPERTIES RESOURCE_LOCK wineprefix-ui)
 endif()
