@@ -216,6 +216,7 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
         }
         result.listUnusable = true;
         result.firstFailed = FileIn(folder, statefmt::kListName);
+        result.firstError = m_list.readError;  // no such folder, the list in use, ...
         return result;
     }
 

@@ -163,6 +163,7 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
                     "ReadLocalFileList: can't read %s, error %d; not replaced, read again before a write",
                     path.c_str(), error);
             if (imageFolder) m_list.lastReadError = error;
+            m_list.readError = error;
             return false;
         }
         LogMessage("ReadLocalFileList: file list not found");
@@ -186,6 +187,7 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
             if (!plat::MoveReplace(path, aside, &error)) {
                 LogMessage("ReadLocalFileList: can't keep the damaged list aside, error %d; not replaced",
                            error);
+                m_list.readError = error;
                 return false;
             }
             for (CFileData& d : statefmt::SalvageList(bytes.data(), bytes.size(), gate))

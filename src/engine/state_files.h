@@ -31,6 +31,7 @@ struct CListState {
     bool mustWrite = false;           // memory holds a change the journal does not
     double writtenTm = kOleDate2000;  // m_lastTm as the list on disk has it
     int lastReadError = 0;            // the read error last logged (logged once)
+    int readError = 0;                // why the last read of any folder's list failed (for a clean's message)
     bool lowSpace = false;            // downloads wait for free space (logged once)
 };
 
