@@ -28,6 +28,8 @@
 #define IDS_NO_SELECTION_T "No item selected. Please select an item in the list then try the command again."
 #define IDS_CHECK_OK 15
 #define IDS_CHECK_OK_T "The query executed successfully and returned a total of %d photos"
+#define IDS_CHECK_OK_ONE 16
+#define IDS_CHECK_OK_ONE_T "The query executed successfully and returned a total of 1 photo"
 #define IDS_CACHE_CLEANED 48
 #define IDS_CACHE_CLEANED_T "All cached files have been deleted"
 #define IDS_FOLDER_EMPTY 148

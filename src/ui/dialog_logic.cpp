@@ -10,7 +10,7 @@
 
 namespace ui {
 
-const char kStatusHeading[] = "Sychronization status:";
+const char kStatusHeading[] = "Synchronization status:";
 
 // ---- feed editor -------------------------------------------------------
 
@@ -66,7 +66,9 @@ RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed) {
         r.messageId = IDS_NEED_CATEGORY;
     } else if (fields.type == 0 && !AnyChecked(fields.purity)) {
         r.messageId = IDS_NEED_PURITY;
-    } else if (fields.type == 1 && fields.username.empty()) {
+    } else if (fields.type == 1 && TrimWhiteSpace(fields.username).empty()) {
+        // A name of blanks is no name: asking for one comes before any
+        // question about whose collection is chosen.
         r.messageId = IDS_NEED_USERNAME;
         r.focusControl = IDC_USERNAME;
     } else if (fields.type == 1 && feed.CollId.empty()) {
@@ -100,7 +102,8 @@ std::string CurrentCollectionItem(const CLumoraFeed& feed) {
 }
 
 std::string LoadedCollectionItem(const CLumoraCollection& coll) {
-    return coll.Label + " (" + std::to_string(coll.Count) + " wallpapers)";
+    return coll.Label + " (" + std::to_string(coll.Count) +
+           (coll.Count == 1 ? " wallpaper)" : " wallpapers)");
 }
 
 // ---- main dialog -------------------------------------------------------
@@ -262,12 +265,18 @@ RuleResult ValidateFeed(const FeedFields& fields, const CLumoraFeed& feed, bool 
     return r;
 }
 
+// Errors that mean "there is no such file or folder" (file, path or drive not
+// found); any other failure to look says why the folder cannot be used.
+static bool IsNotFound(int error) {
+    return error == 0 || error == 2 || error == 3 || error == 15;
+}
+
 RuleResult CheckUsableFolder(const std::string& folder, const FolderFacts& facts) {
     RuleResult r;
     if (folder.empty())
         r.messageId = IDS_FOLDER_EMPTY;
     else if (!facts.exists)
-        r.messageId = IDS_FOLDER_MISSING;
+        r.messageId = IsNotFound(facts.probeError) ? IDS_FOLDER_MISSING : IDS_FOLDER_UNUSABLE;
     else if (!facts.isFolder)
         r.messageId = IDS_FOLDER_NOT_FOLDER;
     else if (facts.createError != 0)
@@ -286,9 +295,44 @@ static std::string Printf(const char* pattern, ...) {
     return buf;
 }
 
+std::string FolderRuleText(const RuleResult& rule, const FolderFacts& facts, std::string (*errorText)(int)) {
+    switch (rule.messageId) {
+        case IDS_FOLDER_UNUSABLE:
+            return Printf(IDS_FOLDER_UNUSABLE_T, errorText(facts.probeError).c_str());
+        case IDS_FOLDER_NOT_WRITABLE:
+            return Printf(IDS_FOLDER_NOT_WRITABLE_T, errorText(facts.createError).c_str());
+        case IDS_FOLDER_NOT_FOLDER:
+            return IDS_FOLDER_NOT_FOLDER_T;
+        default:
+            return LoadStr(rule.messageId);
+    }
+}
+
+std::string CheckOkText(int total) {
+    if (total == 1) return LoadStr(IDS_CHECK_OK_ONE);
+    return Printf(LoadStr(IDS_CHECK_OK).c_str(), total);
+}
+
+CleanOutcome OutcomeOf(const std::string& folder, const ClearCacheResult& done,
+                       std::string (*errorText)(int)) {
+    CleanOutcome o = {!folder.empty(), done.deleted,      done.failed,     done.firstFailed,
+                      std::string(),   done.listUnusable, done.firstError, folder};
+    // A list that could not be read for no error of the system's (a damaged
+    // one that could not be kept aside) has no error text of its own.
+    o.reason = done.firstError ? errorText(done.firstError) : std::string(IDS_CLEAN_UNREADABLE_T);
+    return o;
+}
+
 std::string CleanReport(const CleanOutcome& o) {
     if (!o.folderGiven) return IDS_CLEAN_NO_FOLDER_T;
-    if (o.listUnusable) return Printf(IDS_CLEAN_LIST_UNUSABLE_T, o.firstFailed.c_str(), o.reason.c_str());
+    if (o.listUnusable) {
+        // The list's error names the cause: a list missing from a folder
+        // that is there is an empty cache, so "not found" means the folder.
+        if (IsNotFound(o.error) && o.error != 0) return Printf(IDS_CLEAN_NO_SUCH_FOLDER_T, o.folder.c_str());
+        if (o.error == 32 || o.error == 33)  // sharing or lock violation
+            return Printf(IDS_CLEAN_LIST_IN_USE_T, o.firstFailed.c_str());
+        return Printf(IDS_CLEAN_LIST_UNUSABLE_T, o.firstFailed.c_str(), o.reason.c_str());
+    }
     if (o.failed > 0)
         return Printf(IDS_CLEAN_PARTLY_T, o.deleted, o.failed, o.firstFailed.c_str(), o.reason.c_str());
     if (o.deleted == 0) return IDS_CLEAN_NOTHING_T;
@@ -305,6 +349,47 @@ std::string RequestFailureText(RequestEnd end, const std::string& clientText, in
             break;
     }
     return clientText;
+}
+
+std::string CommandFailureText(int commandId, const std::string& failure) {
+    const char* doing = "carry out this command";
+    switch (commandId) {
+        case kOkCommand:
+            doing = "accept the settings of this window";
+            break;
+        case IDC_ADD:
+            doing = "add the feed";
+            break;
+        case IDC_EDIT:
+        case IDC_FEEDLIST:
+            doing = "edit the feed";
+            break;
+        case IDC_DELETE:
+            doing = "delete the feed";
+            break;
+        case IDC_BROWSE:
+            doing = "choose the folder";
+            break;
+        case IDC_SETTINGS:
+            doing = "open the Settings window";
+            break;
+        case IDC_LOCALCACHE:
+            doing = "open the Local Cache window";
+            break;
+        case IDC_HELPBUTTON:
+            doing = "open the help";
+            break;
+        case IDC_CHECK:
+            doing = "check the feed with the service";
+            break;
+        case IDC_LOAD:
+            doing = "load the collections of this user";
+            break;
+        case IDC_CLEAN:
+            doing = "clean the local cache";
+            break;
+    }
+    return Printf(IDS_COMMAND_FAILED_T, doing, failure.empty() ? "unknown error" : failure.c_str());
 }
 
 }  // namespace ui

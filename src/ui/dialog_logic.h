@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "engine/clear_result.h"
 
 namespace ui {
 
@@ -64,7 +65,10 @@ std::vector<ControlState> FeedEditorEnables(bool searchChecked, bool haveApiKey,
 
 // Item texts of the Collection combo box.
 std::string CurrentCollectionItem(const CLumoraFeed& feed);       // "%s (%s)"
-std::string LoadedCollectionItem(const CLumoraCollection& coll);  // "%s (%d wallpapers)"
+std::string LoadedCollectionItem(const CLumoraCollection& coll);  // "%s (%d wallpapers)", "(1 wallpaper)"
+
+// The message after a successful Check: the number of photos found.
+std::string CheckOkText(int total);
 
 // ---- main dialog -------------------------------------------------------
 
@@ -153,10 +157,16 @@ struct FolderFacts {
     bool exists;  // a file or a folder of that name
     bool isFolder;
     int createError;  // 0: a file could be created in it; else the platform's error
+    int probeError;   // !exists: the platform's error of looking for it (0: not known)
 };
-// Empty -> 148, missing -> 150, a file -> IDS_FOLDER_NOT_FOLDER, no file can
-// be created -> IDS_FOLDER_NOT_WRITABLE; focus on the folder edit.
+// Empty -> 148, not found -> 150, could not be looked at (access denied, an
+// offline share, a path too long) -> IDS_FOLDER_UNUSABLE, a file ->
+// IDS_FOLDER_NOT_FOLDER, no file can be created -> IDS_FOLDER_NOT_WRITABLE;
+// focus on the folder edit.
 RuleResult CheckUsableFolder(const std::string& folder, const FolderFacts& facts);
+// The text of a failed folder rule, the platform's reason filled in by
+// errorText (the system's message for an error code).
+std::string FolderRuleText(const RuleResult& rule, const FolderFacts& facts, std::string (*errorText)(int));
 
 // What Clean Local Cache did, for its message.
 struct CleanOutcome {
@@ -166,7 +176,13 @@ struct CleanOutcome {
     std::string firstFailed;  // path of the first file that stayed
     std::string reason;       // the platform's text for its error
     bool listUnusable;        // nothing deleted: the list (firstFailed) could not be read or updated
+    int error;                // the platform's error behind firstFailed (0: none known)
+    std::string folder;       // the folder that was to be cleaned
 };
+// What the engine's clean of folder did, for its message; errorText gives
+// the system's message for an error code.
+CleanOutcome OutcomeOf(const std::string& folder, const ClearCacheResult& done,
+                       std::string (*errorText)(int));
 std::string CleanReport(const CleanOutcome& outcome);
 
 // How a Check or Load request ended.
@@ -178,5 +194,11 @@ enum : unsigned { kRequestDeadlineMs = 20000, kRequestTimeoutMs = 25000 };
 // The message after a failed request: the client's text, unless the user
 // gave up or the deadline did.
 std::string RequestFailureText(RequestEnd end, const std::string& clientText, int deadlineSeconds);
+
+// The message when a dialog command (a button's id, or the feed list for a
+// double click) ended with an unexpected failure: what was being done, the
+// failure's own text, and what to try.
+enum : int { kOkCommand = 1 };  // the OK button's id
+std::string CommandFailureText(int commandId, const std::string& failure);
 
 }  // namespace ui

@@ -13,6 +13,9 @@
 #define IDS_FOLDER_NOT_WRITABLE 221
 #define IDS_FOLDER_NOT_WRITABLE_T \
     "Lumora cannot create files in this folder (%s). Please choose a folder you are allowed to write to."
+#define IDS_FOLDER_UNUSABLE 234
+#define IDS_FOLDER_UNUSABLE_T \
+    "The image folder cannot be used: %s. Make sure the drive or network share is connected and that you may open the folder, or choose another folder."
 
 /* Feed editor. */
 #define IDS_USER_CHANGED 222
@@ -37,8 +40,9 @@
 #define IDS_CLEAN_DONE_T "All cached files have been deleted. Files deleted: %d."
 #define IDS_CLEAN_PARTLY 230
 #define IDS_CLEAN_PARTLY_T                                                                                     \
-    "%d cached files have been deleted; %d could not be deleted.\r\n\r\nThe first one: %s\r\nReason: %s\r\n\r\n" \
-    "Close programs that may be showing these files, make sure you may change the folder, then clean again."
+    "Not every cached file could be deleted. Files deleted: %d. Files that stayed: %d.\r\n\r\nThe first one: %s\r\n" \
+    "Reason: %s\r\n\r\nClose programs that may be showing these files, make sure you may change the folder, then " \
+    "clean again."
 
 #define IDS_CLEAN_LIST_UNUSABLE 232
 #define IDS_CLEAN_LIST_UNUSABLE_T                                                                        \
@@ -47,10 +51,23 @@
 
 #define IDS_CLEAN_UNREADABLE 233
 #define IDS_CLEAN_UNREADABLE_T "it cannot be read"
+#define IDS_CLEAN_NO_SUCH_FOLDER 235
+#define IDS_CLEAN_NO_SUCH_FOLDER_T                                                                         \
+    "Nothing was deleted: the folder %s does not exist.\r\n\r\nCheck the name of the folder (a typing " \
+    "error?) or connect the drive it is on, then clean again."
+#define IDS_CLEAN_LIST_IN_USE 236
+#define IDS_CLEAN_LIST_IN_USE_T                                                                       \
+    "Nothing was deleted: another program is using the list of cached files, %s.\r\n\r\nClose that " \
+    "program, then clean again."
 
 /* A dialog that fails while it opens. */
 #define IDS_DIALOG_FAILED 231
 #define IDS_DIALOG_FAILED_T "The window could not be opened: %s"
+/* A command that fails unexpectedly: what was being done, why, what to try. */
+#define IDS_COMMAND_FAILED 237
+#define IDS_COMMAND_FAILED_T                                                                            \
+    "Lumora could not %s: %s.\r\n\r\nThe window stays open: try again. If it fails again, close the " \
+    "window and open it again; the host's log has the details."
 
 /* clang-format on */
 #endif

@@ -755,7 +755,7 @@ TEST_F(Dialogs, LocalCacheShowsAndCleansTheTypedFolder) {
     HWND cache = OpenFrom(dlg, IDC_LOCALCACHE, "Local Cache");
     ASSERT_TRUE(cache);
     const std::vector<std::string> names = {
-        "Sychronization status:", "Cached Files:", "Feeds Status:", "Current Page:", "Last Page:"};
+        "Synchronization status:", "Cached Files:", "Feeds Status:", "Current Page:", "Last Page:"};
     const std::vector<std::string> values = {"", "2", "", "3", "40"};
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 0), names);
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 1), values);
@@ -775,7 +775,7 @@ TEST_F(Dialogs, LocalCacheShowsAndCleansTheTypedFolder) {
     SetText(dlg, IDC_FOLDER, "");
     cache = OpenFrom(dlg, IDC_LOCALCACHE, "Local Cache");
     ASSERT_TRUE(cache);
-    EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 0), std::vector<std::string>{"Sychronization status:"});
+    EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 0), std::vector<std::string>{"Synchronization status:"});
     EXPECT_EQ(ListRows(cache, IDC_CACHELIST, 1), std::vector<std::string>{""});
     PostClick(cache, IDC_CLEAN);
     EXPECT_EQ(AnswerMessageBox(cache), IDS_CLEAN_NO_FOLDER_T);
@@ -1054,9 +1054,17 @@ TEST_F(Dialogs, CleanLocalCacheSaysWhatItDid) {
         const char* shot;
     } cases[] = {
         {folder, 2,
-         "1 cached files have been deleted; 2 could not be deleted.\r\n\r\nThe first one: " + images[0] +
-             "\r\nReason: ",
+         "Not every cached file could be deleted. Files deleted: 1. Files that stayed: 2.\r\n\r\nThe first "
+         "one: " +
+             images[0] + "\r\nReason: ",
          "message_clean_partly"},
+        // A typing error in the folder box: the message says so (it said the list "cannot be read").
+        {folder + "\\no-such", 0,
+         "Nothing was deleted: the folder " + folder +
+             "\\no-such does not exist.\r\n\r\nCheck the name of the folder (a typing error?) or connect the "
+             "drive it is on, "
+             "then clean again.",
+         "message_clean_no_such_folder"},
         // What stayed on record goes once nothing holds it.
         {folder, 0, "All cached files have been deleted. Files deleted: 2.", "message_clean_done"},
         {folder, 0, IDS_CLEAN_NOTHING_T, nullptr},

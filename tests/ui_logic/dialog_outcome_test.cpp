@@ -188,12 +188,13 @@ TEST(ImageFolder, MustBeAFolderFilesCanBeCreatedIn) {
         ui::FolderFacts facts;
         unsigned message;
     } cases[] = {
-        {"", {false, false, 0}, IDS_FOLDER_EMPTY},
-        {"C:\\none", {false, false, 0}, IDS_FOLDER_MISSING},
-        {"C:\\a.txt", {true, false, 0}, IDS_FOLDER_NOT_FOLDER},
-        {"C:\\ro", {true, true, 5}, IDS_FOLDER_NOT_WRITABLE},
-        {"C:\\full", {true, true, 112}, IDS_FOLDER_NOT_WRITABLE},
-        {"C:\\pics", {true, true, 0}, 0},
+        {"", {false, false, 0, 0}, IDS_FOLDER_EMPTY},
+        {"C:\\none", {false, false, 0, 3}, IDS_FOLDER_MISSING},
+        {"C:\\denied", {false, false, 0, 5}, IDS_FOLDER_UNUSABLE},
+        {"C:\\a.txt", {true, false, 0, 0}, IDS_FOLDER_NOT_FOLDER},
+        {"C:\\ro", {true, true, 5, 0}, IDS_FOLDER_NOT_WRITABLE},
+        {"C:\\full", {true, true, 112, 0}, IDS_FOLDER_NOT_WRITABLE},
+        {"C:\\pics", {true, true, 0, 0}, 0},
     };
     for (const auto& c : cases) {
         ui::RuleResult r = ui::CheckUsableFolder(c.folder, c.facts);
@@ -207,22 +208,25 @@ TEST(CleanReport, SaysWhatWasDone) {
         ui::CleanOutcome outcome;
         std::string text;
     } cases[] = {
-        {{false, 0, 0, "", "", false}, IDS_CLEAN_NO_FOLDER_T},
-        {{true, 0, 0, "", "", false}, IDS_CLEAN_NOTHING_T},
-        {{true, 3, 0, "", "", false}, "All cached files have been deleted. Files deleted: 3."},
-        {{true, 0, 0, "C:\\p\\vdt_vd_files.lst", "it cannot be read", true},
+        {{false, 0, 0, "", "", false, 0, ""}, IDS_CLEAN_NO_FOLDER_T},
+        {{true, 0, 0, "", "", false, 0, "C:\\p"}, IDS_CLEAN_NOTHING_T},
+        {{true, 3, 0, "", "", false, 0, "C:\\p"}, "All cached files have been deleted. Files deleted: 3."},
+        {{true, 0, 0, "C:\\p\\vdt_vd_files.lst", "it cannot be read", true, 0, "C:\\p"},
          "Nothing was deleted: Lumora could not use its list of cached files, C:\\p\\vdt_vd_files.lst (it "
          "cannot be "
          "read).\r\n\r\nMake sure you may change the folder and that the disk is not full, then clean "
          "again."},
-        {{true, 1, 2, "C:\\p\\sfw\\a.jpg", "The process cannot access the file (error 32)", false},
-         "1 cached files have been deleted; 2 could not be deleted.\r\n\r\nThe first one: "
+        {{true, 1, 2, "C:\\p\\sfw\\a.jpg", "The process cannot access the file (error 32)", false, 32,
+          "C:\\p"},
+         "Not every cached file could be deleted. Files deleted: 1. Files that stayed: 2.\r\n\r\nThe first "
+         "one: "
          "C:\\p\\sfw\\a.jpg\r\n"
          "Reason: The process cannot access the file (error 32)\r\n\r\nClose programs that may be showing "
          "these "
          "files, make sure you may change the folder, then clean again."},
-        {{true, 0, 1, "C:\\p\\nsfw\\b.png", "Access is denied (error 5)", false},
-         "0 cached files have been deleted; 1 could not be deleted.\r\n\r\nThe first one: "
+        {{true, 0, 1, "C:\\p\\nsfw\\b.png", "Access is denied (error 5)", false, 5, "C:\\p"},
+         "Not every cached file could be deleted. Files deleted: 0. Files that stayed: 1.\r\n\r\nThe first "
+         "one: "
          "C:\\p\\nsfw\\b.png\r\n"
          "Reason: Access is denied (error 5)\r\n\r\nClose programs that may be showing these files, make "
          "sure you "

@@ -140,8 +140,8 @@ TEST(FeedRules, FirstFailingRuleDecides) {
         {0, "010", "001", "", "", 0, 0},
         {1, "000", "000", "", "", IDS_NEED_USERNAME, IDC_USERNAME},
         {1, "000", "000", "", "27", IDS_NEED_USERNAME, IDC_USERNAME},
-        // Blanks are a user name for this rule; Load trims them.
-        {1, "111", "100", "   ", "", IDS_NEED_COLLECTION, IDC_USERNAME},
+        // Blanks are no user name: Load trims them, and would find none.
+        {1, "111", "100", "   ", "", IDS_NEED_USERNAME, IDC_USERNAME},
         {1, "111", "100", "demo", "", IDS_NEED_COLLECTION, IDC_USERNAME},
         {1, "000", "000", "demo", "27", 0, 0},
         {-1, "000", "000", "", "", 0, 0},

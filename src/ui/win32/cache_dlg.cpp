@@ -34,16 +34,10 @@ bool CCacheDlg::OnCommand(int id, int code) {
 }
 
 void CCacheDlg::OnClean() {
-    ui::CleanOutcome outcome = {!m_folder.empty(), 0, 0, std::string(), std::string(), false};
+    ui::CleanOutcome outcome;
     {
         CWaitCursor wait;
-        const ClearCacheResult done = m_engine.ClearCache(m_folder);
-        outcome.deleted = done.deleted;
-        outcome.failed = done.failed;
-        outcome.firstFailed = done.firstFailed;
-        outcome.listUnusable = done.listUnusable;
-        // An unreadable list has no error code of its own.
-        outcome.reason = done.firstError ? SystemErrorText(done.firstError) : LoadStr(IDS_CLEAN_UNREADABLE);
+        outcome = ui::OutcomeOf(m_folder, m_engine.ClearCache(m_folder), &SystemErrorText);
     }
     ShowMessage(m_hWnd, ui::CleanReport(outcome));
 }

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,15 @@ std::string SystemErrorText(int code) {
 }
 
 ui::FolderFacts ProbeFolder(const std::string& folder) {
-    ui::FolderFacts facts = {false, false, 0};
+    ui::FolderFacts facts = {false, false, 0, 0};
     if (folder.empty()) return facts;
     DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return facts;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Not found, or not looked at (access denied, an offline share, a
+        // path too long): the message says which.
+        facts.probeError = static_cast<int>(GetLastError());
+        return facts;
+    }
     facts.exists = true;
     facts.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!facts.isFolder) return facts;
@@ -178,7 +184,12 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = reinterpret_cast<CModalDialog*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!self) return FALSE;
     // An exception must not unwind through the system's dialog code into the
-    // host: the command fails with a message and the dialog stays usable.
+    // host: the command fails with a message that says what was being done,
+    // and the dialog stays usable.
+    const int command = msg == WM_COMMAND  ? LOWORD(wp)
+                        : msg == WM_NOTIFY ? static_cast<int>(reinterpret_cast<const NMHDR*>(lp)->idFrom)
+                                           : 0;
+    std::string failure;
     try {
         switch (msg) {
             case WM_COMMAND:
@@ -190,13 +201,15 @@ INT_PTR CALLBACK CModalDialog::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 self->m_hWnd = nullptr;
                 return FALSE;
         }
+    } catch (const std::bad_alloc&) {
+        failure = "not enough memory";
     } catch (const std::exception& e) {
-        LogMessage("ConfigureDialog: %s", e.what());
-        ShowMessage(hwnd, e.what());
-        return TRUE;
+        failure = e.what();
     } catch (...) {
-        LogMessage("ConfigureDialog: unknown exception");
-        return TRUE;
+        failure = "unknown error";
     }
-    return FALSE;
+    if (failure.empty()) return FALSE;
+    LogMessage("ConfigureDialog: command %d failed: %s", command, failure.c_str());
+    ShowMessage(hwnd, ui::CommandFailureText(command, failure));
+    return TRUE;
 }

@@ -2,7 +2,6 @@
 // and the list of a user's public collections (Load).
 #include <windows.h>
 
-#include <cstdio>
 #include <exception>
 
 #include "common/host_callback.h"
@@ -130,9 +129,7 @@ void CLumoraFeedDlg::OnCheck() {
     ui::RequestEnd end = RunServiceRequest(
         m_hWnd, m_api, [&] { return m_api.CheckFeed(feed, total); }, &ok);
     if (end == ui::RequestEnd::Finished && ok) {
-        char text[256];
-        std::snprintf(text, sizeof text, LoadStr(IDS_CHECK_OK).c_str(), total);
-        ShowMessage(m_hWnd, text);
+        ShowMessage(m_hWnd, ui::CheckOkText(total));
     } else {
         ShowFailure(end);
     }

@@ -207,10 +207,7 @@ void CLumoraDlg::OnOK() {
     const ui::FolderFacts facts = ProbeFolder(m_settings.ImgFolder);
     ui::RuleResult rule = ui::CheckUsableFolder(m_settings.ImgFolder, facts);
     if (!rule.ok()) {
-        std::string text = LoadStr(rule.messageId);
-        size_t at = text.find("%s");
-        if (at != std::string::npos) text.replace(at, 2, SystemErrorText(facts.createError));
-        ShowMessage(m_hWnd, text);
+        ShowMessage(m_hWnd, ui::FolderRuleText(rule, facts, &SystemErrorText));
         FocusAndSelect(m_hWnd, rule.focusControl);
         return;
     }
