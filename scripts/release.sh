@@ -49,26 +49,7 @@ mkdir "$stage/$name"
 cp "$build/lumora.vpl" "$build/Lumora.chm" "$stage/$name/"
 if [ -n "$x64" ]; then mkdir "$stage/$name/x64" && cp "$x64" "$build/Lumora.chm" "$stage/$name/x64/"; fi
 # Windows users open this file: CR LF line ends.
-sed 's/$/\r/' > "$stage/$name/INSTALL.txt" <<TEXT
-Lumora $version - wallpaper plug-in for your slideshow and screensaver
-
-Installing
-1. Close the slideshow program.
-2. Copy lumora.vpl and Lumora.chm together into the slideshow program's
-   plug-in folder. Keep both files side by side: the Help button of the
-   configuration window opens Lumora.chm from the folder of lumora.vpl.
-3. Start the slideshow program and open the Lumora configuration.
-4. Tick "PlugIn Enabled", choose an existing folder for the pictures, add at
-   least one feed and press OK.
-
-Lumora needs no other files. It keeps its settings in the slideshow
-program's settings and the optional API key in the registry of the current
-user. Press Help in the configuration window for the details.
-
-Removing
-Delete lumora.vpl and Lumora.chm. The downloaded pictures stay in the folder
-you chose; delete them with "Clean Local Cache" before, or by hand after.
-TEXT
+sed 's/$/\r/' docs/INSTALL.txt > "$stage/$name/INSTALL.txt"
 
 mkdir -p dist
 rm -f "dist/$name.zip"
