@@ -15,10 +15,10 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
     if (FILE* f = plat::OpenFile(side, "wb")) {
         static const unsigned char kHead[] = {0xFF, 0xFE, '[', 0,   'E', 0,   'n', 0,    'a', 0,    'b',
                                               0,    'l',  0,   'e', 0,   ']', 0,   '\r', 0,   '\n', 0};
-        std::fwrite(kHead, 1, sizeof kHead, f);
-        std::fclose(f);
+        plat::WriteAll(f, kHead, sizeof kHead);
+        plat::CloseFile(f);
     }
-    plat::WriteProfileKey(side, u"Enable", u"Description", u"1");
+    plat::SetProfileKey(side, u"Enable", u"Description", u"1");
 
     std::string text;
     if (m_settings.VpropTitle) text += item.Name;
@@ -31,5 +31,5 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
     // becomes a blank.
     for (char& c : text)
         if (IsControlChar(static_cast<unsigned char>(c))) c = ' ';
-    plat::WriteProfileKey(side, u"Description", u"Text", plat::AnsiToUtf16(text));
+    plat::SetProfileKey(side, u"Description", u"Text", plat::AnsiToUtf16(text));
 }

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "platform/fs.h"
+#include "platform/profile.h"
 
 namespace plat {
 
@@ -32,6 +33,18 @@ bool WriteAll(FILE* f, const void* data, size_t size) {
 bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
     const FileOps& ops = Files();
     return (ops.freeSpace ? ops.freeSpace : RealFileOps().freeSpace)(path, available, total, error);
+}
+
+bool CloseFile(FILE* f) {
+    const FileOps& ops = Files();
+    if (ops.close) return ops.close(f);
+    return f && std::fclose(f) == 0;
+}
+
+bool SetProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
+                   const std::u16string& value) {
+    const FileOps& ops = Files();
+    return (ops.writeProfileKey ? ops.writeProfileKey : WriteProfileKey)(path, section, key, value);
 }
 
 }  // namespace plat

@@ -39,6 +39,10 @@ struct FileOps {
     // false when its last bytes could not be written (a full disk may show
     // only here).
     bool (*close)(FILE* f);
+    // Adds or replaces key=value in [section] of a UTF-16 profile file (the
+    // side files; plat::WriteProfileKey does it for real).
+    bool (*writeProfileKey)(const std::string& path, const std::u16string& section, const std::u16string& key,
+                            const std::u16string& value);
 };
 
 const FileOps& Files();
@@ -68,6 +72,9 @@ FILE* OpenFileChecked(const std::string& path, const char* mode, int* error);
 bool WriteAll(FILE* f, const void* data, size_t size);
 bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error);
 bool CloseFile(FILE* f);
+// WriteProfileKey through the table.
+bool SetProfileKey(const std::string& path, const std::u16string& section, const std::u16string& key,
+                   const std::u16string& value);
 
 // Names of the entries of a folder ("." and ".." left out); false when the
 // folder cannot be listed.

@@ -374,7 +374,7 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
                     break;
                 }
             }
-            if (std::fwrite(chunk, 1, n, out) != n) {
+            if (!plat::WriteAll(out, chunk, n)) {
                 writeFailed = true;
                 break;
             }
@@ -382,7 +382,7 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
         }
         if (!stopped && !writeFailed && !foreign && !LooksLikeImage(head, headLen)) foreign = true;
         if (!writeFailed && !stopped && !foreign) {
-            writeFailed = std::fclose(out) != 0;  // a full disk may show only here
+            writeFailed = !plat::CloseFile(out);  // a full disk may show only here
             out = nullptr;
         }
 

@@ -1,8 +1,8 @@
 // Shared pieces of the fault-injection loop and the crash tests: a table of
 // file operations that fails (or ends the process at) its Nth call, a small
-// run of the engine over an image folder, and the check that disk and list
-// agree (every image file is in the list, every record's file exists, no
-// temporary file is left).
+// run of the engine over an image folder with the real transfers from the
+// stand-in service, and the check that disk and list agree (every image file
+// is in the list, every record's file exists, no temporary file is left).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,6 +28,8 @@
 #include "engine/state_format.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
+#include "platform/profile.h"
+#include "service/stand_in.h"
 
 namespace crash {
 
@@ -109,6 +111,20 @@ struct Injector {
                 }
                 return plat::RealFileOps().flushClose(f);
             };
+            // An image's last bytes may reach the disk only here (a full
+            // disk that shows at the close).
+            t.close = [](FILE* f) -> bool {
+                if (Trip()) {
+                    std::fclose(f);
+                    return false;
+                }
+                return f && std::fclose(f) == 0;
+            };
+            t.writeProfileKey = [](const std::string& path, const std::u16string& section,
+                                   const std::u16string& key, const std::u16string& value) {
+                if (Trip()) return false;
+                return plat::WriteProfileKey(path, section, key, value);
+            };
             return t;
         }();
         return ops;
@@ -153,22 +169,29 @@ class StillClock : public Clock {
     double LocalNow() override { return MakeOleDate(2026, 12, 9, 15, 30, 45); }
 };
 
-// A transfer that writes a small image through the file operations table.
-class Downloader : public CLumoraApi {
-  public:
-    int DownloadImage(const std::string&, const std::string& file) override {
-        FILE* f = plat::OpenFile(file, "wb");
-        if (!f) return -1;
-        static const char kBytes[] = "\xFF\xD8\xFF\xE0 a small image";
-        bool ok = plat::WriteAll(f, kBytes, sizeof kBytes - 1);
-        ok = plat::FlushClose(f) && ok;
-        if (!ok) {
-            plat::DeleteFileAt(file);
-            return -1;
+inline bool EndsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Image addresses of the stand-in service (JPEG files of a few KB): the
+// engine's real transfer writes them, so its file writes and its close are
+// crash points too.
+inline const std::vector<std::string>& ImageUrls() {
+    static const std::vector<std::string> urls = [] {
+        std::vector<std::string> out;
+        Json::Value root;
+        Json::Reader reader;
+        if (!reader.parse(standin::Exchange("GET", "/api/v1/search?purity=100&page=1", ""), root))
+            throw std::runtime_error("the stand-in service's search is not JSON");
+        for (const Json::Value& w : root["data"]) {
+            const std::string path = w["path"].asString();
+            if (EndsWith(path, ".jpg")) out.push_back(path);
         }
-        return 0;
-    }
-};
+        if (out.empty()) throw std::runtime_error("no JPEG image in the stand-in service's search");
+        return out;
+    }();
+    return urls;
+}
 
 // ---- an engine over an image folder ----------------------------------------------------
 struct Rig {
@@ -176,7 +199,7 @@ struct Rig {
     std::atomic<int32_t> closing{0};
     std::atomic<int32_t> hosttype{0};
     StillClock clock;
-    Downloader client;
+    CLumoraApi client;  // the real transfer
     std::unique_ptr<CLumoraEngine> engine;
     std::string home;  // the image folder it started with
 
@@ -199,7 +222,7 @@ struct Rig {
             CLumoraItem item;
             item.Id = tag + std::to_string(i);
             item.Name = tag + std::to_string(i) + ".jpg";
-            item.Url = "http://images.invalid/" + item.Name;
+            item.Url = ImageUrls()[static_cast<size_t>(i) % ImageUrls().size()];
             item.FileType = "image/jpeg";
             item.Purity = i % 2 ? "sketchy" : "sfw";
             feed.Items.Add(item);
@@ -217,9 +240,11 @@ struct Rig {
     }
     // The host shows the oldest cached file.
     void ShowOldest() {
-        if (!engine->m_lclfiles.IsEmpty())
-            engine->OnFileDisplayed(std::string(engine->m_lclfiles.GetHead().Path).c_str());
+        if (engine->m_lclfiles.IsEmpty()) return;
+        shown = engine->m_lclfiles.GetHead().Path;
+        engine->OnFileDisplayed(shown.c_str());
     }
+    std::string shown;  // the file ShowOldest reported last
     std::set<std::string> Records() const {
         std::set<std::string> out;
         for (const CFileData& d : engine->m_lclfiles) out.insert(d.Path);
@@ -228,10 +253,6 @@ struct Rig {
 };
 
 // ---- what the disk holds ----------------------------------------------------------------
-inline bool EndsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 struct DiskState {
     std::set<std::string> images;  // image files in the folder and its sub-folders (one level)
     std::vector<std::string> temps;

@@ -41,7 +41,21 @@ struct Operation {
     std::function<void(Rig&)> prepare;
     // The operation under test.
     std::function<void(Rig&)> run;
+    // What the operation did when no call failed (an operation that does
+    // nothing would pass every other check).
+    std::function<::testing::AssertionResult(Rig&)> done;
 };
+
+::testing::AssertionResult RecordCount(Rig& rig, size_t expected) {
+    const size_t n = rig.Records().size();
+    if (n == expected) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << n << " records, expected " << expected << ":\n"
+                                         << Describe(rig.Records());
+}
+
+::testing::AssertionResult Anything(Rig&) {
+    return ::testing::AssertionSuccess();
+}
 
 // A cache of three files from an earlier run, written as a list.
 void EarlierRun(Rig& rig) {
@@ -57,7 +71,7 @@ const Operation kOperations[] = {
          EarlierRun(rig);
          rig.engine->m_settings.MaxLocal = 10;
      },
-     [](Rig& rig) { rig.Download(); }},
+     [](Rig& rig) { rig.Download(); }, [](Rig& rig) { return RecordCount(rig, 4); }},
     {"an eviction",
      [](Rig& rig) {
          EarlierRun(rig);
@@ -67,33 +81,45 @@ const Operation kOperations[] = {
          std::lock_guard<Mutex> data(rig.engine->StateLockForTest());
          std::lock_guard<Mutex> shown(rig.engine->ShownLockForTest());
          rig.engine->CleanDispFiles(1);
+     },
+     [](Rig& rig) {
+         if (rig.Records().count(rig.shown))
+             return ::testing::AssertionFailure() << "not evicted: " << rig.shown;
+         return RecordCount(rig, 2);
      }},
     {"a download that evicts first",
      [](Rig& rig) {
          EarlierRun(rig);
          rig.ShowOldest();
      },
-     [](Rig& rig) { rig.Download(); }},
+     [](Rig& rig) { rig.Download(); },
+     [](Rig& rig) {
+         // The shown file made room for a new one.
+         if (rig.Records().count(rig.shown))
+             return ::testing::AssertionFailure() << "not evicted: " << rig.shown;
+         return RecordCount(rig, 3);
+     }},
     {"a list write",
      [](Rig& rig) {
          EarlierRun(rig);
          rig.engine->m_settings.MaxLocal = 10;
          rig.Download();
      },
-     [](Rig& rig) { rig.engine->SaveFileList(ListSave::kNow); }},
+     [](Rig& rig) { rig.engine->SaveFileList(ListSave::kNow); }, Anything},
     {"a paging write",
      [](Rig& rig) {
          EarlierRun(rig);
          rig.engine->WritePagingState();
          rig.engine->m_feeds[0].Page = 7;
      },
-     [](Rig& rig) { rig.engine->WritePagingState(); }},
+     [](Rig& rig) { rig.engine->WritePagingState(); }, Anything},
     {"ClearCache",
      [](Rig& rig) {
          EarlierRun(rig);
          rig.engine->WritePagingState();
      },
-     [](Rig& rig) { rig.engine->ClearCache(rig.settings.ImgFolder); }},
+     [](Rig& rig) { rig.engine->ClearCache(rig.settings.ImgFolder); },
+     [](Rig& rig) { return RecordCount(rig, 0); }},
     {"the stale-temp clean-up",
      [](Rig& rig) {
          EarlierRun(rig);
@@ -109,7 +135,7 @@ const Operation kOperations[] = {
          ASSERT_NE(f, nullptr);
          std::fclose(f);
      },
-     [](Rig& rig) { rig.engine->RemoveStaleTempFiles(); }},
+     [](Rig& rig) { rig.engine->RemoveStaleTempFiles(); }, Anything},
     {"a folder change",
      [](Rig& rig) {
          EarlierRun(rig);
@@ -123,8 +149,17 @@ const Operation kOperations[] = {
      },
      [](Rig& rig) {
          rig.settings.ImgFolder = rig.home + "_b";
+         // Room in the new folder, whose own cache holds three files already.
+         rig.engine->m_settings.MaxLocal = 10;
          rig.engine->FileListReady();
          rig.Download();
+     },
+     [](Rig& rig) {
+         // The new folder's three and one download into it.
+         for (const std::string& p : rig.Records())
+             if (p.compare(0, rig.home.size() + 2, rig.home + "_b") != 0)
+                 return ::testing::AssertionFailure() << "a record outside the new folder: " << p;
+         return RecordCount(rig, 4);
      }},
 };
 
@@ -146,6 +181,9 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
                 InjectorScope faults(n, 0);
                 op.run(rig);
                 fired = Injector::fired;
+            }
+            if (!fired) {
+                EXPECT_TRUE(op.done(rig)) << "with no call failing";
             }
             // The list on disk is the old one or a whole new one; so is the
             // paging state.
@@ -185,6 +223,34 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
         std::printf("[ fault loop ] %s: %d failing calls tried\n", op.what, n - 1);
     }
     std::printf("[ fault loop ] %d runs in all\n", tried);
+}
+
+// A full disk that shows only when the image file is closed (its last bytes
+// sat in the runtime's buffer until then): the transfer fails, no file stays
+// and nothing is recorded; the wallpaper stays for a later try, which works.
+TEST(FaultLoop, FullDiskShownOnlyAtTheImageClose) {
+    const std::string folder = OwnFolder("lumora_close_");
+    Rig rig(folder, 10);
+    rig.AddFeed("z", 1);
+    rig.Start();
+    plat::FileOps full = plat::RealFileOps();
+    full.close = [](FILE* f) {
+        std::fclose(f);
+        return false;
+    };
+    plat::SetFileOpsForTest(&full);
+    rig.Download();
+    plat::SetFileOpsForTest(nullptr);
+    EXPECT_EQ(Describe(rig.Records()), "");
+    EXPECT_TRUE(DiskAgreesWithList(folder));
+    EXPECT_EQ(ReadDisk(folder).images.size(), 0u) << Describe(ReadDisk(folder).images);
+    ASSERT_EQ(rig.engine->m_feeds[0].Items.GetSize(), 1);
+
+    rig.Download();
+    EXPECT_EQ(rig.Records().size(), 1u);
+    EXPECT_TRUE(DiskAgreesWithList(folder));
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(folder), ec);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 lumora_test(NAME crash_tests LINK lumora_engine SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/fault_loop_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/crash_test.cpp
-  LABELS crash TIMEOUT 300)
+  SERVICE LABELS crash TIMEOUT 300)
 
 # The stand-in host killed with SIGKILL at many points of a run, then run again
 # on the same folder (Windows build: both under wine).

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/fs.h"
+#include "platform/profile.h"
 
 namespace plat {
 
@@ -86,8 +87,13 @@ bool FlushCloseImpl(FILE* f) {
     return ok;
 }
 
-const FileOps kReal = {Exists,         CreateFolderImpl, DeleteFileImpl, MoveReplaceImpl, OpenImpl,
-                       FlushCloseImpl, OpenCheckedImpl,  WriteImpl,      FreeSpaceImpl};
+bool CloseImpl(FILE* f) {
+    return f && std::fclose(f) == 0;
+}
+
+const FileOps kReal = {Exists,        CreateFolderImpl, DeleteFileImpl,  MoveReplaceImpl,
+                       OpenImpl,      FlushCloseImpl,   OpenCheckedImpl, WriteImpl,
+                       FreeSpaceImpl, CloseImpl,        WriteProfileKey};
 
 }  // namespace
 
