@@ -4,7 +4,12 @@ against the stand-in service, in one host run of about ten minutes.
 
 Phase 1: a large search next to a collection of two images, MaxLocal 5, the
 host showing an image every second. Phase 2: the service answers 503 to every
-request for five minutes while the host keeps showing, then recovers.
+request for five minutes while the host keeps showing, then recovers. The
+outage begins once the search's pool is nearly used up, so that the engine
+has to ask for a page while the service is down.
+
+Every check of a phase is a sub-test: one run reports every check that fails.
+The host is ended whenever the test ends early.
 
 Run by CTest with the stand-in service fixture:
   test_liveness_e2e.py --host VDTHOST --module MODULE [--wine]
@@ -43,10 +48,18 @@ NEW_IMAGE_WINDOW_S = 30
 # After the service comes back: a page pause is at most 60 s and the download
 # interval at most 60 s, so one of each fits in two minutes.
 RECOVERY_BOUND_S = 120
+# The outage begins when the search feed holds at most this many pooled
+# wallpapers (each fails three times before it is dropped, so the pool runs
+# dry within the outage and a page is asked), but no later than this many
+# seconds after the showing time.
+OUTAGE_POOL = 4
+OUTAGE_WAIT_S = 60
 
 ADD = re.compile(r"m_lclfiles Add: (.*) (\S+) \(feed (\d+)\)$")
 REMOVED = "CleanDispFiles: Removed "
 BACKOFF = re.compile(r"Refresh \d+: no answer from the service \((\d+)\), next request in (\d+) s$")
+FOUND = re.compile(r"Refresh 0: (\d+) items found, page ")
+PAGE_ASKED = re.compile(r"Refresh \d+: page=")
 DISABLED = re.compile(r"too many errors, disabled|Refresh \d+: is disabled")
 CACHE_FULL = re.compile(r"DownloadImages: cache full \((\d+)/(\d+)\)")
 FAILED_503 = re.compile(r"(QueryServerApi:|DownloadImage\(\),) HTTP Error 503, url=")
@@ -57,6 +70,7 @@ BACKED_OFF_GAP_S = 20
 
 
 HOST = None  # hostkit.Host, made in main()
+PREFIX = "[Lumora Plugin] "
 
 
 def host_path(path):
@@ -74,7 +88,9 @@ class HostRun:
     moment it arrived (time.monotonic())."""
 
     def __init__(self, ini, seconds):
-        cmd = HOST.command(ini, "run", "--seconds", seconds, "--show-every", 1)
+        # --save: the host stores what the module holds at the end, whether
+        # or not the module says its settings changed.
+        cmd = HOST.command(ini, "run", "--seconds", seconds, "--show-every", 1, "--save")
         env = dict(os.environ, LUMORA_SERVICE_URL=service_url())
         self.stderr = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=self.stderr)
@@ -89,9 +105,23 @@ class HostRun:
             with self.lock:
                 self.lines.append((time.monotonic(), text))
 
+    def lines_copy(self):
+        with self.lock:
+            return list(self.lines)
+
     def first_time(self, predicate):
         with self.lock:
             return next((t for t, l in self.lines if predicate(l)), None)
+
+    def text(self):
+        with self.lock:
+            return [l for _, l in self.lines]
+
+    def end(self):
+        """Ends a host that is still running (a test that stopped early)."""
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
 
     def finish(self, timeout):
         try:
@@ -148,9 +178,26 @@ class LivenessE2E(unittest.TestCase):
     def images(self):
         return image_files(self.folder)
 
+    def search_pool(self, host):
+        """The search feed's pooled wallpapers as the log tells them: found
+        minus downloaded (wallpapers the other feed found first make the
+        pool smaller, never larger)."""
+        found = added = 0
+        for _, l in host.lines_copy():
+            m = FOUND.match(l[len(PREFIX):]) if l.startswith(PREFIX) else None
+            if m:
+                found += int(m.group(1))
+            else:
+                a = ADD.match(l[len(PREFIX):]) if l.startswith(PREFIX) else None
+                if a and a.group(3) == "0":
+                    added += 1
+        return found - added
+
     def test_folder_keeps_changing_and_an_outage_disables_nothing(self):
         show_s, outage_s, recovery_s = ARGS.show_seconds, ARGS.outage_seconds, ARGS.recovery_seconds
-        host = HostRun(self.ini, show_s + outage_s + recovery_s)
+        host = HostRun(self.ini, show_s + OUTAGE_WAIT_S + outage_s + recovery_s)
+        # Whatever ends the test, the host does not outlive it.
+        self.addCleanup(host.end)
         deadline = time.monotonic() + 120
         while host.first_time(lambda l: l.endswith("CLumoraThread::Start()")) is None:
             self.assertLess(time.monotonic(), deadline, "the worker did not start")
@@ -160,123 +207,181 @@ class LivenessE2E(unittest.TestCase):
 
         # The folder, looked at once a second: never more images than the limit.
         most_on_disk = 0
+        too_many = []
 
-        def watch_until(t_end):
+        def watch_until(t_end, until=None):
             nonlocal most_on_disk
             while time.monotonic() < t_end and host.proc.poll() is None:
-                on_disk = len(self.images())
-                most_on_disk = max(most_on_disk, on_disk)
-                self.assertLessEqual(on_disk, LIMIT, self.images())
-                time.sleep(1)
+                on_disk = self.images()
+                most_on_disk = max(most_on_disk, len(on_disk))
+                if len(on_disk) > LIMIT:
+                    too_many.append(on_disk)
+                if until is not None and until():
+                    return
+                time.sleep(0.5)
 
         watch_until(t_start + show_s)
+        watch_until(t_start + show_s + OUTAGE_WAIT_S, until=lambda: self.search_pool(host) <= OUTAGE_POOL)
+        pool_at_outage = self.search_pool(host)
         t_outage = time.monotonic()
         call("/_control/faults", [{"status": 503}])  # everything, API and images, until cleared
         watch_until(t_outage + outage_s)
         t_recovered = time.monotonic()
         call("/_control/faults", [])
         requests = call("/_control/log")
-        watch_until(t_recovered + recovery_s + 60)
+        watch_until(t_recovered + recovery_s + OUTAGE_WAIT_S + 60)
         rc, stderr = host.finish(timeout=180)
         every_request = call("/_control/log")
         ev = Events(host.lines)
         text = "\n".join(l for _, l in host.lines)
         with open(os.path.join(self.dir, "host.log"), "w") as f:
             f.write("".join("%8.1f %s\n" % (t - t_start, l) for t, l in host.lines))
-            f.write("outage at %.1f, recovered at %.1f\n" % (t_outage - t_start, t_recovered - t_start))
+            f.write("outage at %.1f (search pool %d), recovered at %.1f\n" %
+                    (t_outage - t_start, pool_at_outage, t_recovered - t_start))
         with open(os.path.join(self.dir, "requests.json"), "w") as f:
             json.dump(every_request, f, indent=0)
         self.assertEqual(rc, 0, text[-4000:] + stderr[-2000:])
+        t_stopped = host.first_time(lambda l: l.endswith("CLumoraThread::Stop(), result: 0"))
+        self.assertIsNotNone(t_stopped, "the worker did not stop")
+
+        with self.subTest("never more images on disk than the limit"):
+            self.assertEqual(too_many[:1], [])
 
         # --- phase 1: shown files leave, new ones arrive --------------------------------------
         adds1 = ev.between(ev.adds, 0, t_outage)
         removes1 = ev.between(ev.removes, 0, t_outage)
-        self.assertGreaterEqual(len(removes1), 10, text[-4000:])
-        self.assertEqual({f for _, _, f in adds1}, {0, 1}, "both feeds deliver")
-        shown_before = {}
-        for t, path in ev.shows:
-            shown_before.setdefault(local(path) if ARGS.wine and path[1:2] == ":" else path, t)
-        for t, path in ev.removes:
-            # Only a file the host has shown may be evicted.
-            self.assertIn(path, shown_before, "evicted unseen: " + path)
-            self.assertLess(shown_before[path], t, path)
-        t_filled = removes1[0][0]
-        stamps = [t_filled] + [t for t, _, _ in adds1 if t > t_filled] + [t_outage]
-        gaps = [b - a for a, b in zip(stamps, stamps[1:])]
-        longest_gap = max(gaps)
-        self.assertLessEqual(longest_gap, NEW_IMAGE_WINDOW_S,
-                             "no new image for %.1f s after the cache filled" % longest_gap)
+        with self.subTest("phase 1: evictions, both feeds deliver, only shown files leave"):
+            self.assertGreaterEqual(len(removes1), 10, text[-4000:])
+            self.assertEqual({f for _, _, f in adds1}, {0, 1}, "both feeds deliver")
+            shown_before = {}
+            for t, path in ev.shows:
+                shown_before.setdefault(local(path) if ARGS.wine and path[1:2] == ":" else path, t)
+            for t, path in ev.removes:
+                # Only a file the host has shown may be evicted.
+                self.assertIn(path, shown_before, "evicted unseen: " + path)
+                self.assertLess(shown_before[path], t, path)
+        longest_gap = None
+        with self.subTest("phase 1: a new image in every %d s once the cache is full" % NEW_IMAGE_WINDOW_S):
+            self.assertTrue(removes1, "no eviction before the outage")
+            longest_gap = self.longest_gap(ev, removes1[0][0], t_outage)
+            self.assertLessEqual(longest_gap, NEW_IMAGE_WINDOW_S,
+                                 "no new image for %.1f s after the cache filled" % longest_gap)
 
-        # The cache list as the log tells it: never above the limit.
-        held, most_held = set(), 0
-        for t, l in ev.log:
-            m = ADD.match(l)
-            if m:
-                held.add(local(m.group(1)))
-            elif l.startswith(REMOVED):
-                held.discard(local(l[len(REMOVED):]))
-            most_held = max(most_held, len(held))
-            full = CACHE_FULL.match(l)
-            if full:
-                self.assertEqual(int(full.group(2)), LIMIT, l)
-                self.assertLessEqual(int(full.group(1)), LIMIT, l)
-        self.assertLessEqual(most_held, LIMIT)
+        with self.subTest("the cache list as the log tells it: never above the limit"):
+            held, most_held = set(), 0
+            for t, l in ev.log:
+                m = ADD.match(l)
+                if m:
+                    held.add(local(m.group(1)))
+                elif l.startswith(REMOVED):
+                    held.discard(local(l[len(REMOVED):]))
+                most_held = max(most_held, len(held))
+                full = CACHE_FULL.match(l)
+                if full:
+                    self.assertEqual(int(full.group(2)), LIMIT, l)
+                    self.assertLessEqual(int(full.group(1)), LIMIT, l)
+            self.assertLessEqual(most_held, LIMIT)
 
         # --- phase 2: the outage backs off and disables nothing -------------------------------
         during = [e for e in requests if e["status"] == 503]
-        self.assertTrue(any(e["url"].startswith("/full/") for e in during), "no image asked during the outage")
-        # At the working pace the outage would see one request every 2 s.
-        self.assertLessEqual(len(during), outage_s // 5)
         failures = [t for t, l in ev.log if t_outage <= t < t_recovered and FAILED_503.match(l)]
-        self.assertGreaterEqual(len(failures), 2, "no failed request in the log during the outage")
-        spacing = max(b - a for a, b in zip(failures, failures[1:]))
-        self.assertGreaterEqual(spacing, BACKED_OFF_GAP_S, "no back-off: failed requests kept coming")
-        # Page requests that fail say so and name their pause.
-        backoffs = [(t, l) for t, l in ev.log if t >= t_outage and BACKOFF.match(l)]
-        self.assertTrue(all(BACKOFF.match(l).group(1) == "503" for _, l in backoffs))
-        # While nothing can be downloaded the folder does not shrink: a shown
-        # file leaves only for a replacement already on disk.
-        t_resumed = next((t for t, _, _ in ev.adds if t >= t_recovered), None)
-        self.assertIsNotNone(t_resumed, "no download after the service came back")
+        spacing = max((b - a for a, b in zip(failures, failures[1:])), default=0)
+        with self.subTest("outage: requests back off"):
+            self.assertTrue(any(e["url"].startswith("/full/") for e in during), "no image asked during the outage")
+            # At the working pace the outage would see one request every 2 s.
+            self.assertLessEqual(len(during), outage_s // 5)
+            self.assertGreaterEqual(len(failures), 2, "no failed request in the log during the outage")
+            self.assertGreaterEqual(spacing, BACKED_OFF_GAP_S, "no back-off: failed requests kept coming")
+        # Page requests that fail say so and name their pause; the next page
+        # request waits at least that long, and the pauses grow.
+        backoffs = [(t, l) for t, l in ev.log if t_outage <= t < t_recovered and BACKOFF.match(l)]
+        with self.subTest("outage: a failed page request names its pause and keeps it"):
+            self.assertTrue(backoffs, "no page request failed during the outage (search pool %d at its start)" %
+                            pool_at_outage)
+            self.assertEqual({BACKOFF.match(l).group(1) for _, l in backoffs}, {"503"})
+            pauses = [int(BACKOFF.match(l).group(2)) for _, l in backoffs]
+            self.assertEqual(pauses, sorted(pauses), "the pause shrank during the outage")
+            if len(pauses) > 1:
+                self.assertGreater(pauses[-1], pauses[0], "the pause did not grow")
+            asked = [t for t, l in ev.log if PAGE_ASKED.match(l)]
+            for t, l in backoffs:
+                pause = int(BACKOFF.match(l).group(2))
+                following = [a for a in asked if a > t]
+                if following:
+                    # One second of slack for the log's and the loop's timing.
+                    self.assertGreaterEqual(following[0] - t, pause - 1, "a page asked before its pause: " + l)
         adds2 = ev.between(ev.adds, t_outage, t_recovered)
         removes2 = ev.between(ev.removes, t_outage, t_recovered)
-        self.assertLessEqual(len(removes2), len(adds2))
         shows2 = ev.between(ev.shows, t_outage, t_recovered)
-        self.assertGreaterEqual(len(shows2), outage_s // 2, "the host kept showing")
-        resume_s = t_resumed - t_recovered
-        self.assertLessEqual(resume_s, RECOVERY_BOUND_S)
-        self.assertEqual([l for _, l in ev.log if DISABLED.search(l)], [])
-        self.assertNotIn(429, [e["status"] for e in every_request])
+        with self.subTest("outage: the folder does not shrink, the host kept showing"):
+            # While nothing can be downloaded the folder does not shrink: a
+            # shown file leaves only for a replacement already on disk.
+            self.assertLessEqual(len(removes2), len(adds2))
+            self.assertGreaterEqual(len(shows2), outage_s // 2, "the host kept showing")
 
-        # --- at the end: list and folder agree, nothing disabled in the stored settings -------
-        self.assertIn("CLumoraThread::Stop(), result: 0", [l for _, l in ev.log])
-        recs = read_list(self.folder)
-        self.assertLessEqual(len(recs), LIMIT)
-        self.assertEqual(sorted(local(r[1]) for r in recs), self.images())
-        # An evicted file is gone from the folder and the list, unless the same
-        # wallpaper came back later (a collection of two comes round again).
-        last_add = {p: t for t, p, _ in ev.adds}
-        for t, path in ev.removes:
-            if last_add.get(path, 0) < t:
-                self.assertFalse(os.path.exists(path), path)
-                self.assertNotIn(path, [local(r[1]) for r in recs])
-        stored = configparser.ConfigParser(interpolation=None)
-        stored.optionxform = str
-        stored.read(self.ini)
-        for i in range(len(FEEDS)):
-            self.assertEqual(int(stored["LumoraPlugIn"].get("Feed%d_Flg" % i, "1")) & 1, 1, "feed %d" % i)
+        # --- after the recovery: downloads resume and keep their pace --------------------------
+        t_resumed = next((t for t, _, _ in ev.adds if t >= t_recovered), None)
+        resume_s = t_resumed - t_recovered if t_resumed is not None else None
+        gap_after = None
+        with self.subTest("recovery: the first download within %d s" % RECOVERY_BOUND_S):
+            self.assertIsNotNone(t_resumed, "no download after the service came back")
+            self.assertLessEqual(resume_s, RECOVERY_BOUND_S)
+        with self.subTest("recovery: then a new image in every %d s until the host stops" % NEW_IMAGE_WINDOW_S):
+            self.assertIsNotNone(t_resumed, "no download after the service came back")
+            self.assertGreaterEqual(t_stopped - t_resumed, recovery_s - RECOVERY_BOUND_S,
+                                    "too little time after the first new download to judge the pace")
+            gap_after = self.longest_gap(ev, t_resumed, t_stopped)
+            self.assertLessEqual(gap_after, NEW_IMAGE_WINDOW_S,
+                                 "no new image for %.1f s after the recovery" % gap_after)
+        with self.subTest("nothing disabled, no 429"):
+            self.assertEqual([l for _, l in ev.log if DISABLED.search(l)], [])
+            self.assertNotIn(429, [e["status"] for e in every_request])
 
-        removes_total = len(ev.removes)
+        # --- at the end: list and folder agree -------------------------------------------------
+        with self.subTest("at the end: the list and the folder agree"):
+            recs = read_list(self.folder)
+            self.assertLessEqual(len(recs), LIMIT)
+            self.assertEqual(sorted(local(r[1]) for r in recs), self.images())
+            # An evicted file is gone from the folder and the list, unless the
+            # same wallpaper came back later (a collection of two comes round again).
+            last_add = {p: t for t, p, _ in ev.adds}
+            for t, path in ev.removes:
+                if last_add.get(path, 0) < t:
+                    self.assertFalse(os.path.exists(path), path)
+                    self.assertNotIn(path, [local(r[1]) for r in recs])
+        # The host saved what the module held at the end (--save): each feed
+        # is still enabled (bit 0) and was queried (bit 16, set only by the
+        # engine, so a file the module did not write cannot pass).
+        with self.subTest("at the end: the module's own feeds are stored enabled"):
+            self.assertIn("save: 1", [l.rstrip("\r") for l in host.text()])
+            stored = configparser.ConfigParser(interpolation=None)
+            stored.optionxform = str
+            stored.read(self.ini)
+            for i in range(len(FEEDS)):
+                flg = int(stored["LumoraPlugIn"]["Feed%d_Flg" % i])
+                self.assertEqual(flg & 0x10000, 0x10000, "feed %d: Flg %#x not written by the module" % (i, flg))
+                self.assertEqual(flg & 1, 1, "feed %d disabled: Flg %#x" % (i, flg))
+
+        def fmt(v, f="%.1f"):
+            return "-" if v is None else f % v
+
         print("\nfigures (%s): downloads %d (before the outage %d), evictions %d (before the outage %d), "
-              "longest gap between new images after the cache filled %.1f s (bound %d s), images on disk at "
-              "most %d (limit %d), requests in the outage %d (failed lines %d, longest gap %.0f s, page "
-              "back-off lines %d, longest pause %d s), first download %.1f s after the "
-              "service came back (bound %d s), shows %d, API requests %d" %
-              ("wine" if ARGS.wine else "native", len(ev.adds), len(adds1), removes_total, len(removes1),
-               longest_gap, NEW_IMAGE_WINDOW_S, most_on_disk, LIMIT, len(during), len(failures), spacing,
-               len(backoffs), max((int(BACKOFF.match(l).group(2)) for _, l in backoffs), default=0), resume_s,
-               RECOVERY_BOUND_S,
-               len(ev.shows), len([e for e in every_request if e["url"].startswith("/api/")])))
+              "longest gap between new images after the cache filled %s s (bound %d s), images on disk at "
+              "most %d (limit %d), search pool at the outage %d, requests in the outage %d (failed lines %d, "
+              "longest gap %.0f s, page back-off lines %d, pauses %s s), first download %s s after the service "
+              "came back (bound %d s), longest gap after it %s s, shows %d, API requests %d" %
+              ("wine" if ARGS.wine else "native", len(ev.adds), len(adds1), len(ev.removes), len(removes1),
+               fmt(longest_gap), NEW_IMAGE_WINDOW_S, most_on_disk, LIMIT, pool_at_outage, len(during),
+               len(failures), spacing, len(backoffs),
+               ",".join(BACKOFF.match(l).group(2) for _, l in backoffs) or "-", fmt(resume_s),
+               RECOVERY_BOUND_S, fmt(gap_after), len(ev.shows),
+               len([e for e in every_request if e["url"].startswith("/api/")])))
+
+    @staticmethod
+    def longest_gap(ev, t_from, t_to):
+        """The longest time without a new image between two moments."""
+        stamps = [t_from] + [t for t, _, _ in ev.adds if t_from < t < t_to] + [t_to]
+        return max(b - a for a, b in zip(stamps, stamps[1:]))
 
 
 def main():
