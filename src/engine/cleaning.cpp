@@ -188,6 +188,21 @@ void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
 ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     ClearCacheResult result;
     if (folder.empty()) return result;
+    // A folder another host's engine works in is not cleaned under it: its
+    // list would name deleted files and the files it adds meanwhile would be
+    // left out of this one's. Asked before anything changes.
+    const std::string lockPath = FileIn(folder, statefmt::kLockName);
+    const bool ours = m_list.lock.Held() && SameFolder(m_list.lockFolder, folder);
+    const bool inUse = IsImageFolder(folder) && m_list.wantOwner
+                           ? !HoldImageFolder()
+                           : !ours && plat::FileLock::HeldByOther(lockPath);
+    if (inUse) {
+        LogMessage("ClearCache: %s is in use by another host, nothing deleted", folder.c_str());
+        result.listUnusable = true;
+        result.firstFailed = lockPath;
+        result.firstError = plat::kErrSharingViolation;
+        return result;
+    }
     ++m_generation;
 
     // m_lclfiles always mirrors the image folder's list. Cleaning another

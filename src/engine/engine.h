@@ -179,6 +179,16 @@ class CLumoraEngine {
     // folder (the new one starts from its own list; bumps m_generation) and
     // reads again a list that could not be read before.
     bool FileListReady() REQUIRES(m_stateLock);
+    // Whether this engine may change the image folder (files, list, journal,
+    // paging): always when its worker is not running; while it runs, when
+    // it holds the folder's lock file (see CListState). False while another
+    // engine holds it.
+    bool HoldImageFolder() REQUIRES(m_stateLock);
+    // The worker's first and last steps: takes the image folder (then
+    // removes what a crash left and reads the list), and writes the list and
+    // lets the folder go.
+    void BeginRun() REQUIRES(m_stateLock);
+    void EndRun() REQUIRES(m_stateLock);
     // Puts a record in the journal beside the list, flushed to the device,
     // BEFORE the file gets its final name / before it is deleted. False: not
     // recorded (logged), do not go on with the file operation.

@@ -333,17 +333,83 @@ bool CLumoraEngine::FileListReady() {
         // The image folder changed: the old folder keeps its own list (all
         // of it is on disk there, in the list or its journal), and the new
         // one starts from its own.
-        if (m_list.status == CListState::kRead && (m_dirty || m_list.mustWrite)) {
+        if (m_list.status == CListState::kRead && (m_dirty || m_list.mustWrite) && !m_list.otherOwner &&
+            !m_list.takeOver) {
             const std::string old = m_list.folder;
             if (WriteListTo(old, true)) m_dirty = 0;
         }
         LogMessage("ReadLocalFileList: image folder changed to %s", dir.c_str());
         ++m_generation;  // a transfer under way belongs to the old folder
+        m_list.otherOwner = false;
+        if (!HoldImageFolder()) {
+            // Read once the other engine lets the folder go.
+            m_lclfiles.RemoveAll();
+            m_dirty = 0;
+            m_list.folder = dir;
+            m_list.status = CListState::kNotRead;
+            return false;
+        }
+        m_list.takeOver = false;
         ReadListFrom(dir);
-    } else if (m_list.status == CListState::kUnreadable) {
-        ReadListFrom(dir);
+    } else {
+        if (!HoldImageFolder()) return false;
+        if (m_list.takeOver) {
+            // Another engine changed the folder while this one waited: what
+            // memory holds is stale. Start as a worker starts.
+            m_list.takeOver = false;
+            RemoveStaleTempFiles();
+            ReadListFrom(dir);
+        } else if (m_list.status == CListState::kUnreadable) {
+            ReadListFrom(dir);
+        }
     }
     return m_list.status != CListState::kUnreadable;
+}
+
+bool CLumoraEngine::HoldImageFolder() {
+    if (!m_list.wantOwner) return true;
+    const std::string& dir = m_settings.ImgFolder;
+    if (dir.empty()) return true;  // no folder: the passes say so themselves
+    if (m_list.lock.Held() && SameFolder(m_list.lockFolder, dir)) return true;
+    m_list.lock.Release();  // another folder's
+    int error = 0;
+    if (m_list.lock.Take(FileIn(dir, statefmt::kLockName), &error)) {
+        m_list.lockFolder = dir;
+        if (m_list.otherOwner) {
+            LogMessage("ReadLocalFileList: %s is free again, this host goes on with it", dir.c_str());
+            m_list.otherOwner = false;
+        }
+        return true;
+    }
+    // A folder that is away or cannot take a file has no lock to hold: the
+    // list's own checks decide what can be done there.
+    if (error != plat::kErrSharingViolation) return !m_list.otherOwner;
+    if (!m_list.otherOwner)
+        LogMessage(
+            "ReadLocalFileList: %s is in use by another host; no page requests and no downloads "
+            "here until it is free",
+            dir.c_str());
+    m_list.otherOwner = true;
+    m_list.takeOver = true;  // the other engine changes the folder meanwhile
+    return false;
+}
+
+void CLumoraEngine::BeginRun() {
+    m_list.wantOwner = true;
+    m_list.otherOwner = false;
+    m_list.takeOver = false;
+    // Without the folder nothing is read or cleaned now: that happens when
+    // the other engine lets it go (FileListReady).
+    if (!HoldImageFolder()) return;
+    RemoveStaleTempFiles();
+    ReadLocalFileList();
+}
+
+void CLumoraEngine::EndRun() {
+    if (HoldImageFolder() && !m_list.takeOver) SaveFileList(ListSave::kNow);
+    m_list.lock.Release();
+    m_list.wantOwner = false;
+    m_list.otherOwner = false;
 }
 
 bool CLumoraEngine::RecordInJournal(char op, const CFileData& record) {
@@ -426,6 +492,8 @@ bool CLumoraEngine::WriteListTo(const std::string& dir, bool foldJournal) {
 }
 
 bool CLumoraEngine::SaveFileList(ListSave how) {
+    // Another engine's folder: nothing of this one's to write there.
+    if (!HoldImageFolder()) return true;
     const bool timeChanged = m_lastTm.m_dt != m_list.writtenTm;
     const bool changed = m_dirty || m_list.mustWrite || timeChanged;
     const int count = m_lclfiles.GetCount();
@@ -457,6 +525,7 @@ bool CLumoraEngine::FullWriteDue() const {
 // ---- paging ---------------------------------------------------------------------------------
 
 void CLumoraEngine::WritePagingState(const char* folder) {
+    if ((!folder || !*folder) && !HoldImageFolder()) return;
     ReplaceFileContents(FileIn(FolderOf(folder, m_settings), kPagingName), statefmt::EncodePaging(m_feeds),
                         "WritePagingState");
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/datetime.h"
+#include "platform/fs.h"
 
 namespace plat {
 struct FolderEntry;
@@ -33,6 +34,18 @@ struct CListState {
     int lastReadError = 0;            // the read error last logged (logged once)
     int readError = 0;                // why the last read of any folder's list failed (for a clean's message)
     bool lowSpace = false;            // downloads wait for free space (logged once)
+
+    // One engine at a time changes an image folder: two hosts (a slideshow
+    // and a screensaver) pointed at one folder would each write its own list
+    // over the other's and orphan the other's files. While its worker runs,
+    // an engine holds the folder's lock file; another one waits, asking no
+    // pages and fetching nothing, until the lock is free (the system frees
+    // it when its holder ends, a crash included), then reads the list anew.
+    bool wantOwner = false;  // the worker runs: changes need the lock
+    plat::FileLock lock;
+    std::string lockFolder;   // the folder whose lock is held
+    bool otherOwner = false;  // another engine holds the image folder's lock (logged once)
+    bool takeOver = false;    // memory does not mirror the folder: read it before any change
 };
 
 // Lists of at most this many records are written whole whenever they change,

@@ -18,6 +18,7 @@ namespace statefmt {
 const char kListName[] = "vdt_vd_files.lst";
 const char kPagingName[] = "vdt_vd_paging.lst";
 const char kJournalName[] = "vdt_vd_files.jnl";
+const char kLockName[] = "vdt_vd_files.lck";
 const char kPagingHeader[] = "[Lumora Paging v1]";
 
 namespace {

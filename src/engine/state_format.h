@@ -21,6 +21,7 @@ namespace statefmt {
 extern const char kListName[];     // "vdt_vd_files.lst"
 extern const char kPagingName[];   // "vdt_vd_paging.lst"
 extern const char kJournalName[];  // "vdt_vd_files.jnl": changes since the list was last written
+extern const char kLockName[];     // "vdt_vd_files.lck": held by the one engine that changes the folder
 extern const char kPagingHeader[];
 
 // Line limits: a reader holds at most limit - 1 bytes of a line, its CR

@@ -129,12 +129,28 @@ void CLumoraEngine::RunComms() {
         Lock lock(*this);
         thread = m_thread;
         ApplyPendingApiKey();
-        RemoveStaleTempFiles();
-        ReadLocalFileList();
+        BeginRun();
         ResetPassStateLocked();
     }
     while (m_closing.load() == 0) {
         const bool requested = thread && thread->m_downloadRequest.exchange(0) != 0;
+        // While another host's engine has the image folder, this one asks no
+        // pages and fetches nothing; a shown file or the wait's end looks
+        // again. Taking it over reads the folder's list anew.
+        bool owner;
+        {
+            Lock lock(*this);
+            owner = HoldImageFolder();
+            if (owner && m_list.takeOver) FileListReady();
+        }
+        if (!owner) {
+            refreshed = downloaded = false;  // both passes at once when it is free
+            if (thread)
+                m_clock->Wait(thread->m_wakeEvent, ChooseWait(kPassIdle));
+            else
+                m_clock->Sleep(ChooseWait(kPassIdle));
+            continue;
+        }
         if (!refreshed || static_cast<uint32_t>(m_clock->TickCount() - lastRefreshTick) >= 10000) {
             Refresh(0);
             lastRefreshTick = m_clock->TickCount();
@@ -157,7 +173,7 @@ void CLumoraEngine::RunComms() {
             m_clock->Sleep(wait);
     }
     Lock lock(*this);
-    SaveFileList(ListSave::kNow);
+    EndRun();
 }
 
 // 1 s while download passes have work; 30 s after one that found nothing it
