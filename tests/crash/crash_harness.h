@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -36,17 +37,33 @@ namespace crash {
 // ---- file operations that fail or end the process at call N ----------------------
 // Every call that can change or read a file counts (exists and the free-space
 // query are questions, not operations, and are not failed).
+// What the calls were made for: a run must reach the transfer's own writes
+// and close and the side files' keys for those to be crash points.
+struct Seen {
+    int imageWrites = 0, imageCloses = 0, sideKeys = 0;
+};
+
 struct Injector {
     static inline std::atomic<int> calls{0};
     static inline int failAt = 0;   // this call fails (0: none)
     static inline int crashAt = 0;  // the process ends at this call (0: none)
     static inline bool fired = false;
+    static inline Seen seen;
+    static inline std::map<FILE*, bool> imageFiles;  // open files that are an image's temporary file
 
     static void Arm(int fail, int crash) {
         calls = 0;
         failAt = fail;
         crashAt = crash;
         fired = false;
+        seen = Seen();
+        imageFiles.clear();
+    }
+    static bool IsImageTemp(const std::string& path) {
+        const size_t slash = path.find_last_of("/\\");
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        return name.size() > 4 && name.compare(name.size() - 4, 4, ".__t") == 0 &&
+               name.compare(0, 7, "vdt_vd_") != 0;
     }
     // Ends the process as a kill does: no destructors, no buffers flushed.
     [[noreturn]] static void Die() {
@@ -82,16 +99,25 @@ struct Injector {
             };
             t.open = [](const std::string& p, const char* mode) -> FILE* {
                 if (Trip()) return nullptr;
-                return plat::RealFileOps().open(p, mode);
+                FILE* f = plat::RealFileOps().open(p, mode);
+                // A FILE* closed outside the table may come back for another file.
+                if (f && IsImageTemp(p))
+                    imageFiles[f] = true;
+                else if (f)
+                    imageFiles.erase(f);
+                return f;
             };
             t.openChecked = [](const std::string& p, const char* mode, int* e) -> FILE* {
                 if (Trip()) {
                     if (e) *e = plat::kErrSharingViolation;
                     return nullptr;
                 }
-                return plat::RealFileOps().openChecked(p, mode, e);
+                FILE* f = plat::RealFileOps().openChecked(p, mode, e);
+                if (f) imageFiles.erase(f);
+                return f;
             };
             t.write = [](FILE* f, const void* data, size_t size) -> bool {
+                if (imageFiles.count(f)) ++seen.imageWrites;
                 const int n = ++calls;
                 if (n == crashAt || n == failAt) {
                     // Half of it reaches the file, as when the disk fills
@@ -105,6 +131,7 @@ struct Injector {
                 return plat::RealFileOps().write(f, data, size);
             };
             t.flushClose = [](FILE* f) -> bool {
+                imageFiles.erase(f);
                 if (Trip()) {
                     std::fclose(f);
                     return false;
@@ -114,6 +141,7 @@ struct Injector {
             // An image's last bytes may reach the disk only here (a full
             // disk that shows at the close).
             t.close = [](FILE* f) -> bool {
+                if (imageFiles.erase(f)) ++seen.imageCloses;
                 if (Trip()) {
                     std::fclose(f);
                     return false;
@@ -122,6 +150,7 @@ struct Injector {
             };
             t.writeProfileKey = [](const std::string& path, const std::u16string& section,
                                    const std::u16string& key, const std::u16string& value) {
+                ++seen.sideKeys;
                 if (Trip()) return false;
                 return plat::WriteProfileKey(path, section, key, value);
             };

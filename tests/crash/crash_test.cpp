@@ -104,6 +104,7 @@ TEST(CrashChild, Run) {
 TEST(Crash, EveryFileOperationOfARun) {
     // How many file operations the run makes.
     int total = 0;
+    Seen seen;
     {
         const std::string folder = OwnFolder("lumora_crash_");
         EarlierRun(folder);
@@ -111,6 +112,12 @@ TEST(Crash, EveryFileOperationOfARun) {
             InjectorScope count(0, 0);
             TheRun(folder);
             total = Injector::calls;
+            // The crash points include the real transfer's writes and close
+            // and the side files' keys.
+            seen = Injector::seen;
+            EXPECT_GT(seen.imageWrites, 0);
+            EXPECT_GT(seen.imageCloses, 0);
+            EXPECT_GT(seen.sideKeys, 0);
         }
         EXPECT_TRUE(DiskAgreesWithList(folder));
         std::error_code ec;
@@ -155,8 +162,10 @@ TEST(Crash, EveryFileOperationOfARun) {
     // The run's operations were all reached (a transfer may need fewer
     // writes in one run than in another, never a fraction of them).
     EXPECT_GT(last, total * 3 / 4);
-    std::printf("[ crash ] crash points tried: %d (the counted run made %d operations), survived: %d\n",
-                tried, total, survived);
+    std::printf(
+        "[ crash ] crash points tried: %d (the counted run made %d operations: %d writes and %d closes "
+        "of images under transfer, %d side-file keys), survived: %d\n",
+        tried, total, seen.imageWrites, seen.imageCloses, seen.sideKeys, survived);
     EXPECT_EQ(survived, tried);
 }
 
