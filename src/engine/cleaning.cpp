@@ -164,6 +164,34 @@ bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
     return false;
 }
 
+bool CLumoraEngine::TrimStrayFilesLocked() {
+    const int enabled = CountEnabledFeeds();
+    const int64_t limit = static_cast<int64_t>(m_settings.MaxLocal) * (enabled > 0 ? enabled : 1);
+    if (m_lclfiles.GetCount() <= limit) return false;
+    std::string victim;
+    {
+        MutexLock shown(m_shownLock);
+        victim = ShownStrayFileLocked(m_settings.MaxLocal > 9 ? 4 : 1);
+    }
+    if (victim.empty()) return false;
+    const int64_t before = m_lclfiles.GetCount();
+    EvictShownFileLocked(victim);
+    return m_lclfiles.GetCount() < before;
+}
+
+std::string CLumoraEngine::ShownStrayFileLocked(int displayedMinimum) {
+    // The most recent reports stay alone, as for any eviction: the host may
+    // be showing them.
+    int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
+    for (CFileList::iterator r = m_dispfiles.begin(); r != m_dispfiles.end() && candidates > 0;
+         ++r, --candidates) {
+        CFileList::iterator rec = m_lclfiles.Find(r->Path);
+        if (rec != m_lclfiles.end() && (rec->FeedIndex < 0 || rec->FeedIndex >= m_feeds.GetSize()))
+            return std::string(rec->Path);
+    }
+    return std::string();
+}
+
 void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
     for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
         std::string path(it->Path);

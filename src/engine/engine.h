@@ -189,6 +189,15 @@ class CLumoraEngine {
     // lets the folder go.
     void BeginRun() REQUIRES(m_stateLock);
     void EndRun() REQUIRES(m_stateLock);
+    // While the cache is above its limit, deletes the least recently shown
+    // file that belongs to no configured feed (records of a version 1 list
+    // have none): no feed's limit ever asks such a file to make room.
+    // Returns whether one went.
+    bool TrimStrayFilesLocked() REQUIRES(m_stateLock);
+    // The least recently shown cached file of no configured feed, leaving
+    // the most recent reports alone (empty: none). A new image replaces such
+    // a file before any feed's own.
+    std::string ShownStrayFileLocked(int displayedMinimum) REQUIRES(m_stateLock, m_shownLock);
     // Puts a record in the journal beside the list, flushed to the device,
     // BEFORE the file gets its final name / before it is deleted. False: not
     // recorded (logged), do not go on with the file operation.

@@ -166,7 +166,14 @@ void CLumoraEngine::RunComms() {
             lastDownloadTick = m_clock->TickCount();
             downloaded = true;
         }
-        const uint32_t wait = ChooseWait(lastResult);
+        bool trimmed;
+        {
+            // Files of no feed (an older list's) leave once shown while the
+            // cache is above its limit; the next loop soon looks for another.
+            Lock lock(*this);
+            trimmed = FileListReady() && TrimStrayFilesLocked();
+        }
+        const uint32_t wait = trimmed ? 1000 : ChooseWait(lastResult);
         if (thread)
             m_clock->Wait(thread->m_wakeEvent, wait);
         else

@@ -75,6 +75,7 @@ class TwoHostsTest : public ::testing::Test {
         folder = TestFolder();
     }
     void TearDown() override {
+        RemoveTestHost();
         std::error_code ec;
         if (!HasFailure()) std::filesystem::remove_all(folder, ec);
     }
