@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_files/disk_state.h"
 #include "engine_run/harness.h"
 
 using namespace erun;
@@ -399,8 +400,29 @@ class Simulation {
             ScheduleShows(t + sc.showEverySec * kSecond);
         });
     }
-    // The host's slideshow: the files it found, in a shuffled order; it looks
-    // again when it has shown them all.
+    // The image files in the folder as the stand-in host finds them: a scan
+    // of the folder and its sub-folders by extension, whatever the engine's
+    // list says (an orphan is shown too).
+    std::vector<std::string> ScanImages() const {
+        std::vector<std::string> images;
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            if (!it->is_regular_file()) continue;
+            std::string ext = it->path().extension().string();
+            for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            static const char* const kHostImages[] = {".jpg", ".jpeg", ".png", ".gif",
+                                                      ".bmp", ".tif",  ".webp"};
+            if (std::find(std::begin(kHostImages), std::end(kHostImages), ext) != std::end(kHostImages))
+                images.push_back(it->path().string());
+        }
+        std::sort(images.begin(), images.end());  // the scan's order is the file system's
+        return images;
+    }
+    // The host's slideshow: the files a scan of the folder found, in a
+    // shuffled order; it scans again when it has shown them all. (A round in
+    // path order would leave a late folder's files unshown through a short
+    // session; one that took in every new file at once would never end.)
     void ShowNext() {
         for (int tries = 0; tries < 2; ++tries) {
             while (playAt < playlist.size()) {
@@ -410,8 +432,7 @@ class Simulation {
                     return;
                 }
             }
-            playlist.clear();
-            for (const CFileData& d : engine->m_lclfiles) playlist.push_back(d.Path);
+            playlist = ScanImages();
             for (size_t i = playlist.size(); i > 1; --i) {
                 rng = rng * 1103515245u + 12345u;
                 std::swap(playlist[i - 1], playlist[(rng >> 8) % i]);
@@ -473,33 +494,33 @@ class Simulation {
             nextScan = now + sc.scanEvery;
         }
     }
-    // Every image in the purity folders is in the list, every record's file
-    // exists, no temporary file is left.
+    // The folder against the list file and its journal ON DISK (what the
+    // next start reads, and what another host would read): every image in
+    // the purity folders is named there, every record there has its file,
+    // no temporary file is left; and the engine's memory is the same list.
     void CheckDisk() {
-        std::set<std::string> recorded;
+        const diskstate::Folder disk = diskstate::Read(folder);
+        if (!disk.temps.empty()) return Fail("temporary file left: " + disk.temps.front());
+        if (disk.journalSkipped > 0)
+            return Fail("journal with " + std::to_string(disk.journalSkipped) + " damaged lines");
+        for (const auto& image : disk.images)
+            if (!disk.records.count(image.first))
+                return Fail("file not in the cache list on disk: " + image.second);
+        // Records of a folder the user deleted stay until the engine's next
+        // look at its folders.
+        if (clock.now >= healDeadline)
+            for (const auto& record : disk.records)
+                if (!disk.images.count(record.first))
+                    return Fail("record on disk without its file: " + record.second);
+        std::set<std::string> memory;
         for (const CFileData& d : engine->m_lclfiles) {
-            recorded.insert(d.Path);
-            if (clock.now >= healDeadline && !plat::PathExists(d.Path)) {
-                Fail("record without its file: " + d.Path);
-                return;
-            }
+            memory.insert(FoldPathCase(d.Path));
+            if (!disk.records.count(FoldPathCase(d.Path)))
+                return Fail("record in memory that the list on disk lacks: " + d.Path);
         }
-        std::error_code ec;
-        for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (!it->is_regular_file()) continue;
-            const std::string p = it->path().string();
-            const std::string ext = it->path().extension().string();
-            if (ext == ".__t") {
-                Fail("temporary file left: " + p);
-                return;
-            }
-            if (it.depth() == 0 || ext == ".vprop") continue;  // state files, side files
-            if (!recorded.count(p)) {
-                Fail("file not in the cache list: " + p);
-                return;
-            }
-        }
+        for (const auto& record : disk.records)
+            if (!memory.count(record.first))
+                return Fail("record on disk that memory lacks: " + record.second);
     }
 };
 
