@@ -19,7 +19,9 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 from hostkit import Host, control, finish, read_list, service_url, write_settings  # noqa: E402
 
-STATE_FILES = ("vdt_vd_files.lst", "vdt_vd_paging.lst", "vdt_vd_files.jnl")
+# The state files beside the images; the lock file marks the folder's one
+# owner and stays after a crash (the system lets go of the lock itself).
+STATE_FILES = ("vdt_vd_files.lst", "vdt_vd_paging.lst", "vdt_vd_files.jnl", "vdt_vd_files.lck")
 
 
 class Run:
