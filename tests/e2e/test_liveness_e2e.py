@@ -5,8 +5,9 @@ against the stand-in service, in one host run of about ten minutes.
 Phase 1: a large search next to a collection of two images, MaxLocal 5, the
 host showing an image every second. Phase 2: the service answers 503 to every
 request for five minutes while the host keeps showing, then recovers. The
-outage begins once the search's pool is nearly used up, so that the engine
-has to ask for a page while the service is down.
+outage begins with the API once the search's pool is nearly used up, and
+takes the images too once the pool is empty (or 20 s later), so that the
+engine has to ask for a page while the service is down.
 
 Every check of a phase is a sub-test: one run reports every check that fails.
 The host is ended whenever the test ends early.
@@ -22,6 +23,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -48,17 +50,21 @@ NEW_IMAGE_WINDOW_S = 30
 # After the service comes back: a page pause is at most 60 s and the download
 # interval at most 60 s, so one of each fits in two minutes.
 RECOVERY_BOUND_S = 120
-# The outage begins when the search feed holds at most this many pooled
-# wallpapers (each fails three times before it is dropped, so the pool runs
-# dry within the outage and a page is asked), but no later than this many
-# seconds after the showing time.
-OUTAGE_POOL = 4
+# The outage begins (API first) when the search feed holds at most this many
+# pooled wallpapers, but no later than this many seconds after the showing
+# time; the images follow when the pool is empty or after API_FIRST_S.
+OUTAGE_POOL = 2
 OUTAGE_WAIT_S = 60
+API_FIRST_S = 20
 
 ADD = re.compile(r"m_lclfiles Add: (.*) (\S+) \(feed (\d+)\)$")
 REMOVED = "CleanDispFiles: Removed "
-BACKOFF = re.compile(r"Refresh \d+: no answer from the service \((\d+)\), next request in (\d+) s$")
+# A failed page request says what the service did and names its pause (the
+# older wording "no answer from the service" is accepted too).
+BACKOFF = re.compile(r"Refresh \d+: (?:the service is not available|no answer from the service) \((\d+)\), "
+                     r"next request in (\d+) s$")
 FOUND = re.compile(r"Refresh 0: (\d+) items found, page ")
+POOL_LEFT = re.compile(r"feed 0 items removed, size=(\d+)$")
 PAGE_ASKED = re.compile(r"Refresh \d+: page=")
 DISABLED = re.compile(r"too many errors, disabled|Refresh \d+: is disabled")
 CACHE_FULL = re.compile(r"DownloadImages: cache full \((\d+)/(\d+)\)")
@@ -178,20 +184,21 @@ class LivenessE2E(unittest.TestCase):
     def images(self):
         return image_files(self.folder)
 
-    def search_pool(self, host):
-        """The search feed's pooled wallpapers as the log tells them: found
-        minus downloaded (wallpapers the other feed found first make the
-        pool smaller, never larger)."""
-        found = added = 0
+    @staticmethod
+    def search_pool(host):
+        """The search feed's pooled wallpapers as the log last told them (a
+        download logs what is left; a page found makes it unknown: None)."""
+        left = None
         for _, l in host.lines_copy():
-            m = FOUND.match(l[len(PREFIX):]) if l.startswith(PREFIX) else None
+            if not l.startswith(PREFIX):
+                continue
+            l = l[len(PREFIX):]
+            m = POOL_LEFT.match(l)
             if m:
-                found += int(m.group(1))
-            else:
-                a = ADD.match(l[len(PREFIX):]) if l.startswith(PREFIX) else None
-                if a and a.group(3) == "0":
-                    added += 1
-        return found - added
+                left = int(m.group(1))
+            elif FOUND.match(l):
+                left = None
+        return left
 
     def test_folder_keeps_changing_and_an_outage_disables_nothing(self):
         show_s, outage_s, recovery_s = ARGS.show_seconds, ARGS.outage_seconds, ARGS.recovery_seconds
@@ -220,11 +227,20 @@ class LivenessE2E(unittest.TestCase):
                     return
                 time.sleep(0.5)
 
+        def pool_at_most(n):
+            left = self.search_pool(host)
+            return left is not None and left <= n
+
         watch_until(t_start + show_s)
-        watch_until(t_start + show_s + OUTAGE_WAIT_S, until=lambda: self.search_pool(host) <= OUTAGE_POOL)
+        watch_until(t_start + show_s + OUTAGE_WAIT_S, until=lambda: pool_at_most(OUTAGE_POOL))
         pool_at_outage = self.search_pool(host)
         t_outage = time.monotonic()
-        call("/_control/faults", [{"status": 503}])  # everything, API and images, until cleared
+        # The API first: the search's next page request fails whatever the
+        # images do; then everything, API and images, until cleared.
+        call("/_control/faults", [{"match": "/api/", "status": 503}])
+        watch_until(t_outage + API_FIRST_S, until=lambda: pool_at_most(0))
+        pool_at_images = self.search_pool(host)
+        call("/_control/faults", [{"status": 503}])
         watch_until(t_outage + outage_s)
         t_recovered = time.monotonic()
         call("/_control/faults", [])
@@ -236,7 +252,7 @@ class LivenessE2E(unittest.TestCase):
         text = "\n".join(l for _, l in host.lines)
         with open(os.path.join(self.dir, "host.log"), "w") as f:
             f.write("".join("%8.1f %s\n" % (t - t_start, l) for t, l in host.lines))
-            f.write("outage at %.1f (search pool %d), recovered at %.1f\n" %
+            f.write("outage at %.1f (search pool %s), recovered at %.1f\n" %
                     (t_outage - t_start, pool_at_outage, t_recovered - t_start))
         with open(os.path.join(self.dir, "requests.json"), "w") as f:
             json.dump(every_request, f, indent=0)
@@ -287,7 +303,10 @@ class LivenessE2E(unittest.TestCase):
         failures = [t for t, l in ev.log if t_outage <= t < t_recovered and FAILED_503.match(l)]
         spacing = max((b - a for a, b in zip(failures, failures[1:])), default=0)
         with self.subTest("outage: requests back off"):
-            self.assertTrue(any(e["url"].startswith("/full/") for e in during), "no image asked during the outage")
+            if pool_at_images:
+                # Wallpapers were left to fetch when the images failed too.
+                self.assertTrue(any(e["url"].startswith("/full/") for e in during), "no image asked during the outage")
+            self.assertTrue(any(e["url"].startswith("/api/") for e in during), "no page asked during the outage")
             # At the working pace the outage would see one request every 2 s.
             self.assertLessEqual(len(during), outage_s // 5)
             self.assertGreaterEqual(len(failures), 2, "no failed request in the log during the outage")
@@ -296,7 +315,7 @@ class LivenessE2E(unittest.TestCase):
         # request waits at least that long, and the pauses grow.
         backoffs = [(t, l) for t, l in ev.log if t_outage <= t < t_recovered and BACKOFF.match(l)]
         with self.subTest("outage: a failed page request names its pause and keeps it"):
-            self.assertTrue(backoffs, "no page request failed during the outage (search pool %d at its start)" %
+            self.assertTrue(backoffs, "no page request failed during the outage (search pool %s at its start)" %
                             pool_at_outage)
             self.assertEqual({BACKOFF.match(l).group(1) for _, l in backoffs}, {"503"})
             pauses = [int(BACKOFF.match(l).group(2)) for _, l in backoffs]
@@ -367,7 +386,7 @@ class LivenessE2E(unittest.TestCase):
 
         print("\nfigures (%s): downloads %d (before the outage %d), evictions %d (before the outage %d), "
               "longest gap between new images after the cache filled %s s (bound %d s), images on disk at "
-              "most %d (limit %d), search pool at the outage %d, requests in the outage %d (failed lines %d, "
+              "most %d (limit %d), search pool at the outage %s, requests in the outage %d (failed lines %d, "
               "longest gap %.0f s, page back-off lines %d, pauses %s s), first download %s s after the service "
               "came back (bound %d s), longest gap after it %s s, shows %d, API requests %d" %
               ("wine" if ARGS.wine else "native", len(ev.adds), len(adds1), len(ev.removes), len(removes1),
@@ -384,8 +403,18 @@ class LivenessE2E(unittest.TestCase):
         return max(b - a for a, b in zip(stamps, stamps[1:]))
 
 
+class Ended(Exception):
+    """The test was told to end (CTest's time-out sends SIGTERM)."""
+
+
+def end_on_sigterm(signum, frame):
+    # An exception, not an exit: the test records it and its clean-ups end the host.
+    raise Ended("ended by signal %d" % signum)
+
+
 def main():
     global ARGS, HOST
+    signal.signal(signal.SIGTERM, end_on_sigterm)
     p = argparse.ArgumentParser()
     p.add_argument("--host", required=True)
     p.add_argument("--module", required=True)
