@@ -218,13 +218,14 @@ void CLumoraEngine::RotateIfExhaustedLocked(int i) {
 std::string CLumoraEngine::GlobalVictimLocked(const PassLimits& limits) {
     MutexLock shown(m_shownLock);
     if (m_dispfiles.GetCount() < limits.displayedMinimum || m_dispfiles.IsEmpty()) return std::string();
+    const std::string head(m_dispfiles.GetHead().Path);
+    if (m_lclfiles.Find(head) == m_lclfiles.end()) {
+        m_dispfiles.RemoveHead();
+        return std::string();
+    }
     // A shown file of no feed (an older list's) makes room first.
     const std::string stray = ShownStrayFileLocked(limits.displayedMinimum);
-    if (!stray.empty()) return stray;
-    const std::string head(m_dispfiles.GetHead().Path);
-    if (m_lclfiles.Find(head) != m_lclfiles.end()) return head;
-    m_dispfiles.RemoveHead();
-    return std::string();
+    return stray.empty() ? head : stray;
 }
 
 // The feed's own least recently shown file, leaving the most recent reports
