@@ -598,7 +598,8 @@ TEST_F(Dialogs, EditorRulesKeepTheEditorOpen) {
         {{IDC_PEOPLE, IDC_SFW}, nullptr, IDOK, IDS_NEED_PURITY_T, 0},
         {{}, nullptr, IDC_CHECK, IDS_NEED_PURITY_T, 0},
         {{IDC_SKETCHY, IDC_COLLECTION}, "", IDOK, IDS_NEED_USERNAME_T, IDC_USERNAME},
-        {{}, "   ", IDOK, IDS_NEED_COLLECTION_T, IDC_USERNAME},
+        // Blanks are no user name either.
+        {{}, "   ", IDOK, IDS_NEED_USERNAME_T, IDC_USERNAME},
         {{}, "demo", IDOK, IDS_NEED_COLLECTION_T, IDC_USERNAME},
         {{}, "   ", IDC_LOAD, IDS_NEED_USERNAME_FIRST_T, 0},
     };
