@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/host_callback.h"
 #include "engine/engine.h"
@@ -51,11 +52,21 @@ std::string_view FolderOf(std::string_view path) {
     return sep == std::string_view::npos ? std::string_view() : path.substr(0, sep);
 }
 
-// Answers that say this wallpaper cannot be had (rather than that the
-// network or the service is down): each one counts against the item.
+// Answers about the wallpaper itself: it is missing or refused (404, 410,
+// another 4xx), or what came is no wallpaper (a page, a body cut off, one
+// beyond the size cap, an address that cannot be fetched). Each counts
+// against the item. A 5xx, 429 or 408 is the state of the service, and a
+// transfer without an answer that of the network: they pass, and count
+// against no wallpaper.
 bool CountsAgainstItem(int result) {
-    if (result == kDownloadForeign) return true;
-    return IsHttpStatus(result) && result >= 400 && result != 429;
+    if (result == kDownloadForeign || result == kDownloadCutBody || result == kDownloadBadUrl ||
+        result == kDownloadOversize)
+        return true;
+    return IsHttpStatus(result) && result < 500 && result != 408 && result != 429;
+}
+
+bool SaysServiceIsBusy(int result) {
+    return result == 429 || result == 408 || (IsHttpStatus(result) && result >= 500);
 }
 
 enum FeedLogState { kNoState, kFeedFull };
@@ -93,6 +104,13 @@ int CLumoraEngine::DownloadImages(uint32_t* interval) {
         *interval = 2000;
         return kPassIdle;
     }
+    // The image folder's drive is away (unplugged, a share offline): no
+    // transfer could be stored, and none is tried.
+    if (!ImageFolderPresentLocked("DownloadImages")) {
+        *interval = 2000;
+        return kPassIdle;
+    }
+    const int nextFeed = m_nextfeed;
     Pick pick;
     if (m_feeds.IsEmpty() || !PickItemLocked(limits, cacheFull, globalVictim, &pick)) {
         if (cacheFull) NoteCacheFullLocked(true, count, limits.cacheLimit);
@@ -109,6 +127,15 @@ int CLumoraEngine::DownloadImages(uint32_t* interval) {
         return kPassIdle;
     }
     if (!cacheFull) NoteCacheFullLocked(false, count, limits.cacheLimit);
+    // While requests get no answer at all, one goes out now and then to see
+    // whether they get one again; this pass waits for it. The feed keeps its
+    // turn.
+    if (NoAnswerPausedLocked()) {
+        m_nextfeed = nextFeed;
+        const uint32_t left = m_noAnswerUntil - m_clock->TickCount();
+        *interval = std::max<uint32_t>(1000, std::min(left, kLongestNoAnswerPauseMs));
+        return kPassFailed;
+    }
 
     std::string path;
     if (!BuildLocalName(pick.item, path)) {
@@ -121,11 +148,20 @@ int CLumoraEngine::DownloadImages(uint32_t* interval) {
     // The transfer runs without the lock: a dialog's OK or a cache clean on
     // the host's thread must not wait for it.
     const uint32_t generation = m_generation;
+    const uint64_t maxBytes = ImageCapLocked();
     lock.Unlock();
     m_client->m_retryAfterMs = 0;
+    m_client->m_lastStatus = 0;
+    m_client->m_maxImageBytes = maxBytes;
     const int result = DownloadImage(pick.item.Url, temp);
     const uint32_t retryAfterMs = m_client->m_retryAfterMs;
+    const int status = m_client->m_lastStatus;
     lock.Relock();
+    // Whether anything answered: the same for a page request and a transfer.
+    if ((result == kDownloadNotStarted || result == kDownloadBroken) && status == 0)
+        NoteNoAnswerLocked("DownloadImages", result);
+    else if (result != kDownloadStopped && result != kDownloadBadUrl && !m_closing.load())
+        NoteAnswerLocked("DownloadImages");
 
     if (generation != m_generation) {
         // The feeds or the cache were replaced meanwhile: this file belongs
@@ -185,8 +221,12 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
             RotateIfExhaustedLocked(i);
             continue;
         }
+        // Its failing wallpapers wait for their next try, behind every
+        // untried one.
+        const int slot = PickSlotLocked(feed.Items);
+        if (slot < 0) continue;
         pick->feed = i;
-        pick->slot = static_cast<int>(GetRandomIndex(static_cast<unsigned>(feed.Items.GetSize())));
+        pick->slot = slot;
         pick->item = feed.Items[pick->slot];
         pick->victim = victim;
         m_nextfeed = (i + 1) % n;
@@ -280,6 +320,7 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     CItemArray& pool = m_feeds[pick.feed].Items;
     RemovePoolItem(pool, pick.slot, pick.item.Id);
     m_failedAttempts.erase(pick.item.Id);
+    m_itemFailuresInRow = 0;
     LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
     m_dirty = 1;
     if (!m_notified && m_lclfiles.GetCount() > 4 && m_hosttype.load() == 1) {
@@ -334,18 +375,124 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint
     if (result == 429) {
         *interval = 42000;
         if (retryAfterMs > *interval) *interval = std::min(retryAfterMs, kMaxRetryAfterMs);
-    } else if (IsHttpStatus(result) && result >= 400 && *interval < kMaxDownloadIntervalMs) {
+    } else if (SaysServiceIsBusy(result)) {
         *interval = std::min(*interval + 2000, kMaxDownloadIntervalMs);
+    } else if (CountsAgainstItem(result)) {
+        // One wallpaper failing says nothing about the others: the next one
+        // comes at the usual pace. Only many in a row (a host that fails
+        // everything) stretch the interval.
+        ++m_itemFailuresInRow;
+        if (m_itemFailuresInRow >= kItemFailuresBeforeSlowing)
+            *interval = std::min(std::max(*interval, 2000u) + 2000, kMaxDownloadIntervalMs);
+        else
+            *interval = 2000;
+        CountFailedAttemptLocked(pick);
+    } else if ((result == kDownloadNotStarted || result == kDownloadBroken) && NoAnswerPausedLocked()) {
+        // No answer: the shared pause decides when the next request goes.
+        const uint32_t left = m_noAnswerUntil - m_clock->TickCount();
+        *interval = std::max<uint32_t>(1000, std::min(left, kLongestNoAnswerPauseMs));
     }
-    if (CountsAgainstItem(result)) CountFailedAttemptLocked(pick);
     return kPassFailed;
 }
 
 void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
-    int& attempts = m_failedAttempts[pick.item.Id];
-    if (++attempts < kMaxItemAttempts) return;
-    LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), attempts);
+    ItemFailures& f = m_failedAttempts[pick.item.Id];
+    f.lastTick = m_clock->TickCount();
+    if (++f.attempts < kMaxItemAttempts) return;
+    LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), f.attempts);
     DropPoolItemLocked(pick);
+}
+
+int CLumoraEngine::CountUntriedLocked(const CItemArray& pool) const {
+    if (m_failedAttempts.empty()) return pool.GetSize();
+    int n = 0;
+    for (const CLumoraItem& item : pool)
+        if (m_failedAttempts.find(item.Id) == m_failedAttempts.end()) ++n;
+    return n;
+}
+
+int CLumoraEngine::PickSlotLocked(const CItemArray& pool) {
+    const int untried = CountUntriedLocked(pool);
+    if (untried == pool.GetSize()) return static_cast<int>(GetRandomIndex(static_cast<unsigned>(untried)));
+    if (untried > 0) {
+        int k = static_cast<int>(GetRandomIndex(static_cast<unsigned>(untried)));
+        for (int slot = 0; slot < pool.GetSize(); ++slot)
+            if (m_failedAttempts.find(pool[slot].Id) == m_failedAttempts.end() && k-- == 0) return slot;
+    }
+    // Only failed ones: each when its pause after the last failure is over.
+    const uint32_t now = m_clock->TickCount();
+    std::vector<int> due;
+    for (int slot = 0; slot < pool.GetSize(); ++slot) {
+        auto f = m_failedAttempts.find(pool[slot].Id);
+        if (f != m_failedAttempts.end() &&
+            static_cast<uint32_t>(now - f->second.lastTick) >= kItemRetryDelayMs * f->second.attempts)
+            due.push_back(slot);
+    }
+    if (due.empty()) return -1;
+    return due[GetRandomIndex(static_cast<unsigned>(due.size()))];
+}
+
+// ---- requests that get no answer ----------------------------------------------------------
+
+bool CLumoraEngine::NoAnswerPausedLocked() {
+    if (m_noAnswerPauseMs == 0) return false;
+    return static_cast<int32_t>(m_noAnswerUntil - m_clock->TickCount()) > 0;
+}
+
+// Every request that gets no answer doubles the pause of all of them, up to
+// the longest; the state is logged when it begins, not at every request.
+void CLumoraEngine::NoteNoAnswerLocked(const char* who, int result) {
+    const uint32_t now = m_clock->TickCount();
+    if (m_noAnswerPauseMs == 0) {
+        m_noAnswerPauseMs = kFirstNoAnswerPauseMs;
+        m_noAnswerSince = now;
+        LogMessage("%s: no answer (%d): no network or no connection; requests paused, at most %u s at a time",
+                   who, result, kLongestNoAnswerPauseMs / 1000);
+    } else {
+        m_noAnswerPauseMs = std::min(m_noAnswerPauseMs * 2, kLongestNoAnswerPauseMs);
+    }
+    m_noAnswerUntil = now + m_noAnswerPauseMs;
+}
+
+void CLumoraEngine::NoteAnswerLocked(const char* who) {
+    if (m_noAnswerPauseMs == 0) return;
+    LogMessage("%s: answers come again after %u s without", who,
+               static_cast<unsigned>((m_clock->TickCount() - m_noAnswerSince) / 1000));
+    m_noAnswerPauseMs = 0;
+}
+
+// ---- the image folder and its drive --------------------------------------------------------
+
+bool CLumoraEngine::ImageFolderPresentLocked(const char* who) {
+    const std::string& dir = m_settings.ImgFolder;
+    if (dir.empty()) return true;  // nothing configured: the passes say so themselves
+    const bool present = plat::PathExists(dir);
+    if (present == !m_folderAway) return present;
+    m_folderAway = !present;
+    if (present)
+        LogMessage("%s: image folder %s is back, work goes on", who, dir.c_str());
+    else
+        LogMessage(
+            "%s: image folder %s is missing (a drive unplugged, a share offline?); "
+            "no page requests and no downloads until it is back",
+            who, dir.c_str());
+    return present;
+}
+
+uint64_t CLumoraEngine::FreeSpaceFloor(uint64_t driveBytes) {
+    const uint64_t share = driveBytes / 100 * kFloorPercent;
+    return std::min(std::max(share, kFloorMinBytes), kFloorMaxBytes);
+}
+
+// The most an image may be: the fixed cap, and never more than the room
+// above the free-space floor.
+uint64_t CLumoraEngine::ImageCapLocked() {
+    uint64_t available = 0, total = 0;
+    int error = 0;
+    if (!plat::FreeSpace(m_settings.ImgFolder, &available, &total, &error)) return kMaxImageBytes;
+    const uint64_t floor = FreeSpaceFloor(total);
+    const uint64_t room = available > floor ? available - floor : 0;
+    return std::min(kMaxImageBytes, room);
 }
 
 // The item leaves its pool; its id stays known, so refresh passes do not add

@@ -36,10 +36,13 @@ enum DownloadPassResult { kPassIdle = 0, kPassDownloaded = 1, kPassFailed = -1 }
 // to give; 0 is a complete image, a positive value the server's status.
 enum DownloadResult {
     kDownloadDone = 0,
-    kDownloadNotStarted = -1,              // bad URL, no local file, request not sent, a failed write
-    kDownloadBroken = -2,                  // the platform's transfer error: no connection, time-out, cut body
-    kDownloadStopped = -3,                 // ended by the stop flag
-    kDownloadForeign = kDownloadNotImage,  // -4: the body is no image
+    kDownloadNotStarted = -1,                // no local file, request not sent, a failed write
+    kDownloadBroken = -2,                    // the platform's error before an answer: no connection, time-out
+    kDownloadStopped = -3,                   // ended by the stop flag
+    kDownloadForeign = kDownloadNotImage,    // -4: the body is no image
+    kDownloadCutBody = kDownloadCut,         // -5: the answer ended (or broke) before its end
+    kDownloadBadUrl = kDownloadUnusableUrl,  // -6: the address cannot be fetched
+    kDownloadOversize = kDownloadTooLarge,   // -7: larger than an image may be, or than the free space
 };
 
 // What a request to the service's API (QueryServerApi) answers when it has no
@@ -70,6 +73,25 @@ class CLumoraEngine {
     // ---- limits of the liveness rules --------------------------------------
     // A wallpaper that failed this many transfers leaves its pool.
     static constexpr int kMaxItemAttempts = 3;
+    // A wallpaper that failed is tried again only when its feed has no
+    // untried one, and not before this long after its last failure.
+    static constexpr uint32_t kItemRetryDelayMs = 60000;
+    // Failures of different wallpapers in a row before they stretch the
+    // download interval (a host that fails everything is not hammered).
+    static constexpr int kItemFailuresBeforeSlowing = 4;
+    // Pause of all requests while they get no answer at all (no network, no
+    // name, no connection): doubles from the first to the longest, so the
+    // first request after the network is back comes within two minutes.
+    static constexpr uint32_t kFirstNoAnswerPauseMs = 5000;
+    static constexpr uint32_t kLongestNoAnswerPauseMs = 60000;
+    // The free-space floor: 5 % of the drive, at least 1 GB, at most 4 GB
+    // (5 % of a large drive would keep a user with plenty of room waiting).
+    static constexpr uint64_t kFloorMinBytes = 1024ull * 1024 * 1024;
+    static constexpr uint64_t kFloorMaxBytes = 4 * kFloorMinBytes;
+    static constexpr int kFloorPercent = 5;
+    static uint64_t FreeSpaceFloor(uint64_t driveBytes);
+    // The largest image a transfer accepts (far above any real wallpaper).
+    static constexpr uint64_t kMaxImageBytes = 200ull * 1024 * 1024;
     // The longest pause between download passes that failures can ask for; a
     // 429's Retry-After may ask longer, up to kMaxRetryAfterMs.
     static constexpr uint32_t kMaxDownloadIntervalMs = 60000;
@@ -294,6 +316,18 @@ class CLumoraEngine {
     int AnswerFailedTransferLocked(const Pick& pick, int result, uint32_t retryAfterMs, uint32_t* interval)
         REQUIRES(m_stateLock);
     void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
+    // A pool slot to try: an untried wallpaper at random, else a failed one
+    // whose next try is due; -1 when none is.
+    int PickSlotLocked(const CItemArray& pool) REQUIRES(m_stateLock);
+    int CountUntriedLocked(const CItemArray& pool) const REQUIRES(m_stateLock);
+    // The shared pause of requests that get no answer (see m_noAnswerUntil).
+    bool NoAnswerPausedLocked() REQUIRES(m_stateLock);
+    void NoteNoAnswerLocked(const char* who, int result) REQUIRES(m_stateLock);
+    void NoteAnswerLocked(const char* who) REQUIRES(m_stateLock);
+    // Whether the image folder is there (logs once when it goes and comes).
+    bool ImageFolderPresentLocked(const char* who) REQUIRES(m_stateLock);
+    // The most bytes the next image transfer may write.
+    uint64_t ImageCapLocked() REQUIRES(m_stateLock);
     void DropPoolItemLocked(const Pick& pick) REQUIRES(m_stateLock);
     void NoteCacheFullLocked(bool full, int64_t count, int64_t limit) REQUIRES(m_stateLock);
     void HealDeletedFoldersLocked(bool now = false) REQUIRES(m_stateLock);
@@ -311,8 +345,19 @@ class CLumoraEngine {
     bool m_apiKeyPending GUARDED_BY(m_stateLock) = false;
 
     // Liveness state of the passes.
-    std::unordered_map<std::string, int> m_failedAttempts
-        GUARDED_BY(m_stateLock);                               // item id: failed transfers
+    struct ItemFailures {
+        int attempts = 0;
+        uint32_t lastTick = 0;  // when the last one failed
+    };
+    std::unordered_map<std::string, ItemFailures> m_failedAttempts GUARDED_BY(m_stateLock);  // by item id
+    int m_itemFailuresInRow GUARDED_BY(m_stateLock) = 0;
+    // Requests that get no answer at all pause every request (page or
+    // transfer) until m_noAnswerUntil; 0: not paused.
+    uint32_t m_noAnswerPauseMs GUARDED_BY(m_stateLock) = 0;
+    uint32_t m_noAnswerUntil GUARDED_BY(m_stateLock) = 0;
+    uint32_t m_noAnswerSince GUARDED_BY(m_stateLock) = 0;
+    // The image folder was missing at the last look (logged once).
+    bool m_folderAway GUARDED_BY(m_stateLock) = false;
     uint32_t m_servicePauseUntil GUARDED_BY(m_stateLock) = 0;  // tick at which page requests may go again
     uint32_t m_servicePauseMs GUARDED_BY(m_stateLock) = 0;     // the current pause; 0: none
     std::deque<uint32_t> m_apiRequestTicks GUARDED_BY(m_stateLock);  // page requests of the last minute

@@ -12,6 +12,7 @@
 #include "engine/worker.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
+#include "service/url.h"
 
 namespace {
 
@@ -51,6 +52,15 @@ bool SaysFeedIsWrong(int type, int answer) {
     return type == 1 && (answer == 404 || answer == 410);
 }
 
+// A wallpaper's address must be one a transfer can fetch: http or https with
+// a server. Anything else (empty, relative, ftp://, a mail address) would
+// sit in the pool for good, since no answer ever counts against it.
+bool IsUsableAddress(const std::string& url) {
+    CUrlParts parts;
+    return SplitUrl(url, parts) && (parts.service == kServiceHttp || parts.service == kServiceHttps) &&
+           !HasControl(url);
+}
+
 enum FeedLogState { kNoState, kDisabled, kAllPagesDone, kFeedFull, kMaxPhotos };
 
 }  // namespace
@@ -66,6 +76,9 @@ int CLumoraEngine::Refresh(int) {
         LogMessage("Refresh: fixed timestamp");
     }
     const double minutes = WholeMinutes(now - m_lastTm.m_dt);
+    // A folder that is away (its drive unplugged) takes no pages: their
+    // wallpapers could not be stored, and its list cannot be read.
+    if (!ImageFolderPresentLocked("Refresh")) return 0;
     HealDeletedFoldersLocked();
 
     int result = 0;
@@ -73,7 +86,7 @@ int CLumoraEngine::Refresh(int) {
         if (m_closing.load()) break;
         const int next = NextPage(m_feeds[i]);
         if (!FeedWantsPageLocked(i, next)) continue;
-        if (ServicePausedLocked() || !ApiRequestAllowedLocked()) break;
+        if (ServicePausedLocked() || NoAnswerPausedLocked() || !ApiRequestAllowedLocked()) break;
         LogMessage("Refresh %d: page=%d, lastTm=%s, min=%.1f, retries=%d", i, next,
                    plat::OleDateToText(m_lastTm.m_dt).c_str(), minutes, m_feeds[i].Retries);
 
@@ -84,18 +97,20 @@ int CLumoraEngine::Refresh(int) {
         const uint32_t generation = m_generation;
         CItemArray items;
         std::string seed = asked.Seed;
-        int lastPage = 0, total = 0, ok = 0, answer = 0;
+        int lastPage = 0, total = 0, ok = 0, answer = 0, status = 0;
         const bool sent = asked.Type == 0 || asked.Type == 1;
         lock.Unlock();
         if (sent) {
             m_client->m_lastResult = 0;
             m_client->m_retryAfterMs = 0;
+            m_client->m_lastStatus = 0;
             if (asked.Type == 0)
                 ok = m_client->QuerySearchPage(asked, next, items, seed, lastPage, total);
             else
                 ok = m_client->QueryCollectionPage(asked.Username.c_str(), asked.CollId.c_str(),
                                                    asked.Purity.c_str(), next, items, lastPage, total);
             answer = m_client->m_lastResult;
+            status = m_client->m_lastStatus;
         }
         const uint32_t retryAfterMs = m_client->m_retryAfterMs;
         lock.Relock();
@@ -106,11 +121,17 @@ int CLumoraEngine::Refresh(int) {
             // answer belongs to a state that no longer exists.
             LogMessage("Refresh %d: feeds changed during the request, answer dropped", i);
         } else if (ok) {
+            NoteAnswerLocked("Refresh");
             TakePageLocked(i, next, asked, items, seed, lastPage);
             result = 1;
         } else if (!m_closing.load()) {
             // A request that a stop cancelled says nothing about the feed.
-            CountFailedPageLocked(i, asked.Type, answer, retryAfterMs);
+            if (sent && answer < 0 && status == 0) {
+                NoteNoAnswerLocked("Refresh", answer);
+            } else {
+                if (sent) NoteAnswerLocked("Refresh");
+                CountFailedPageLocked(i, asked.Type, answer, retryAfterMs);
+            }
         }
         if (i < m_feeds.GetSize() - 1 && !m_closing.load()) {
             lock.Unlock();
@@ -150,12 +171,15 @@ bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     // A feed at its own limit still asks when its pool is empty and it has a
     // shown file to give up for a new one: otherwise it would keep the same
     // images for good.
-    if (files >= maxLocal && (maxLocal <= 0 || !feed.Items.IsEmpty() || OwnVictimLocked(i).empty())) {
+    // Wallpapers that failed do not count as pooled: a pool of only those
+    // asks for the next page, or the feed would wait on them.
+    const int untried = CountUntriedLocked(feed.Items);
+    if (files >= maxLocal && (maxLocal <= 0 || untried > 0 || OwnVictimLocked(i).empty())) {
         if (FeedStateChanged(m_feedState, i, kFeedFull))
             LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
         return false;
     }
-    const int64_t held = static_cast<int64_t>(files) + feed.Items.GetSize();
+    const int64_t held = static_cast<int64_t>(files) + untried;
     const int64_t maxPhotos = MaxPhotosOf(feed);
     if (held >= maxPhotos && feed.Page > 0) {
         if (FeedStateChanged(m_feedState, i, kMaxPhotos))
@@ -182,18 +206,24 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
     f.LastPage = lastPage;
     if (asked.Type == 0) f.Seed = WithoutControls(seed);
     WritePagingState();
-    int usable = 0;
-    for (const CLumoraItem& item : items)
-        if (IsUsableId(item.Id)) ++usable;
-    if (usable != items.GetSize())
-        LogMessage("Refresh %d: %d items with unusable ids dropped", i, items.GetSize() - usable);
+    int usable = 0, badIds = 0, badAddresses = 0;
+    for (const CLumoraItem& item : items) {
+        if (!IsUsableId(item.Id))
+            ++badIds;
+        else if (!IsUsableAddress(item.Url))
+            ++badAddresses;
+        else
+            ++usable;
+    }
+    if (badIds) LogMessage("Refresh %d: %d items with unusable ids dropped", i, badIds);
+    if (badAddresses) LogMessage("Refresh %d: %d items with unusable addresses dropped", i, badAddresses);
     LogMessage("Refresh %d: %d items found, page %d/%d %s", i, usable, f.Page, f.LastPage,
                (f.Page >= f.LastPage || f.LastPage == 0) ? "(Completed)" : "");
     f.Retries = 0;
     f.Flg |= CLumoraFeed::kQueried;
     bool gaveNew = false;
     for (const CLumoraItem& item : items) {
-        if (!IsUsableId(item.Id)) continue;
+        if (!IsUsableId(item.Id) || !IsUsableAddress(item.Url)) continue;
         if (m_ids.insert(item.Id)) {
             f.Items.Add(item);
             gaveNew = true;
@@ -211,16 +241,27 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
 void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) {
     CLumoraFeed& f = m_feeds[i];
     if (!SaysFeedIsWrong(type, answer)) {
-        // The service or the network is not well: pause all page requests,
-        // longer after each failure in a row, and never shorter than the
-        // service asked for.
+        // The service is not well: pause all page requests, longer after
+        // each failure in a row, and never shorter than the service asked for.
         uint32_t pause = m_servicePauseMs == 0 ? kFirstServicePauseMs : m_servicePauseMs * 2;
         pause = std::min(pause, kLongestServicePauseMs);
         if (retryAfterMs > pause) pause = std::min(retryAfterMs, kMaxRetryAfterMs);
         m_servicePauseMs = pause;
         m_servicePauseUntil = m_clock->TickCount() + pause;
-        LogMessage("Refresh %d: no answer from the service (%d), next request in %u s", i, answer,
-                   pause / 1000);
+        // The service did answer: the line says what it answered.
+        if (answer == 429 && retryAfterMs)
+            LogMessage("Refresh %d: the service asks to wait %u s (%d), next request in %u s", i,
+                       retryAfterMs / 1000, answer, pause / 1000);
+        else if (answer == 429)
+            LogMessage("Refresh %d: the service asks to wait, for no given time (%d), next request in %u s",
+                       i, answer, pause / 1000);
+        else if (answer >= 500 || answer == 408)
+            LogMessage("Refresh %d: the service is not available (%d), next request in %u s", i, answer,
+                       pause / 1000);
+        else
+            LogMessage(
+                "Refresh %d: the service sent an answer that cannot be read (%d), next request in %u s", i,
+                answer, pause / 1000);
         return;
     }
     if (f.Retries < INT_MAX) ++f.Retries;

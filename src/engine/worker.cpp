@@ -193,6 +193,7 @@ uint32_t CLumoraEngine::ChooseWait(int lastResult) {
 
 void CLumoraEngine::ResetPassStateLocked() {
     m_failedAttempts.clear();
+    m_itemFailuresInRow = 0;
     m_feedState.clear();
     m_downloadFeedState.clear();
     m_cycleGaveNew.clear();

@@ -37,23 +37,40 @@ std::string UrlEncode(const std::string& text);
 
 const char* GetSortingName(int sorting);
 const char* GetTopRangeName(int topRange);
-// A random number from 0 to n - 1 (n >= 1).
+// A random number from 0 to n - 1 (n >= 1). The product draws from the
+// system's generator; SeedRandomIndex switches to a seeded sequence, so a
+// simulation, a fault loop or a benchmark can replay a run exactly, and
+// UseSystemRandomIndex switches back.
 unsigned GetRandomIndex(unsigned n);
+void SeedRandomIndex(uint64_t seed);
+void UseSystemRandomIndex();
 
-// Whether the first bytes of a body (up to 12) begin an image file: JPEG,
-// PNG, GIF, BMP, WebP or TIFF. An HTML page or an empty body is not one.
-bool LooksLikeImage(const void* head, size_t size);
+// Whether the first bytes of a body (up to kSniffBytes) are recognisably no
+// wallpaper at all: an empty body, or a page (HTML, XML) or JSON text, as a
+// proxy, a portal or a broken server sends with status 200. Anything else is
+// taken for what the service announced: the naming table maps image, video
+// and audio types, and newer image formats must not be refused for being new.
+bool IsRecognisablyNoMedia(const void* head, size_t size);
+const size_t kSniffBytes = 64;
 
-// Result of DownloadImage for a status-200 answer whose body is empty or is
-// not an image (a proxy's or portal's page): the file is deleted.
-enum { kDownloadNotImage = -4 };
+// Results of DownloadImage besides 0 (done), an HTTP status and -1 to -3.
+enum {
+    kDownloadNotImage = -4,     // status 200 but the body is empty or a page: the file is deleted
+    kDownloadCut = -5,          // status 200 but the body broke off before its end
+    kDownloadUnusableUrl = -6,  // the address cannot be split, or is not http or https
+    kDownloadTooLarge = -7,     // the body passed the client's cap (m_maxImageBytes): ended there
+};
 
 // Results of QueryServerApi besides 0 (done) and an HTTP status.
 enum {
     kQuerySetupFailed = -1,    // the URL cannot be used, or the request was not opened or sent
     kQueryPlatformError = -2,  // the platform failed during the exchange after some body text
     kQueryEmptyAnswer = -3,    // no body text
+    kQueryTooLarge = -4,       // the body passed kMaxAnswerBytes: ended there, nothing kept
 };
+// The largest API answer read (a page of 24 wallpapers is a few KB): a broken
+// or hostile service must not fill the host's memory.
+const size_t kMaxAnswerBytes = 4u << 20;
 
 // Copy of text with the value of every "apikey=" parameter replaced by "***",
 // for log lines: the key must never reach the host's log.
@@ -79,6 +96,13 @@ class CLumoraApi {
     // 429 or 503 answer's Retry-After in ms (0: none given, or not read).
     int m_lastResult = 0;
     uint32_t m_retryAfterMs = 0;
+    // The HTTP status the last request or transfer got (0: none, the
+    // exchange failed before an answer): tells "no answer" from "an answer
+    // that cannot be read".
+    int m_lastStatus = 0;
+    // The most bytes an image transfer writes before it ends as too large;
+    // the engine lowers it to the free space above its floor.
+    uint64_t m_maxImageBytes = 200ull * 1024 * 1024;
 
     virtual ~CLumoraApi() = default;
 

@@ -43,7 +43,6 @@ const char kImageHeaders[] = "Accept: text/*\r\nUser-Agent: Mozilla/4.0 (compati
 const size_t kTextPiece = 1022;
 const size_t kImageChunk = 4096;
 const size_t kMaxErrorText = 1023;  // of a platform error's message
-const size_t kSniffBytes = 12;
 
 std::string ErrorMessage(const plat::HttpError& e) {
     std::string text = e.what();
@@ -51,20 +50,17 @@ std::string ErrorMessage(const plat::HttpError& e) {
     return text;
 }
 
-bool StartsWith(const unsigned char* p, size_t n, const char* sig, size_t sigLen) {
-    return n >= sigLen && std::memcmp(p, sig, sigLen) == 0;
-}
-
 }  // namespace
 
-bool LooksLikeImage(const void* head, size_t n) {
+bool IsRecognisablyNoMedia(const void* head, size_t n) {
     const unsigned char* p = static_cast<const unsigned char*>(head);
-    return StartsWith(p, n, "\xFF\xD8\xFF", 3) ||                                             // JPEG
-           StartsWith(p, n, "\x89PNG", 4) ||                                                  // PNG
-           StartsWith(p, n, "GIF8", 4) ||                                                     // GIF
-           StartsWith(p, n, "BM", 2) ||                                                       // BMP
-           (StartsWith(p, n, "RIFF", 4) && n >= 12 && std::memcmp(p + 8, "WEBP", 4) == 0) ||  // WebP
-           StartsWith(p, n, "II*\0", 4) || StartsWith(p, n, "MM\0*", 4);                      // TIFF
+    size_t i = 0;
+    if (n >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) i = 3;  // a UTF-8 mark before a page
+    while (i < n && (p[i] == ' ' || p[i] == '\t' || p[i] == '\r' || p[i] == '\n')) ++i;
+    if (i == n) return true;  // empty, or blanks only
+    // "<": an HTML or XML page; "{" or "[": JSON. No image, video or audio
+    // format the naming table maps begins with one of them.
+    return p[i] == '<' || p[i] == '{' || p[i] == '[';
 }
 
 namespace {
@@ -144,12 +140,14 @@ uint32_t RetryAfterMs(plat::HttpTransfer& t, int status) {
 int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response,
                                bool post, bool json, bool sendKey) {
     m_retryAfterMs = 0;
+    m_lastStatus = 0;
     m_lastResult = RunQuery(url, params, response, post, json, sendKey);
     return m_lastResult;
 }
 
 int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
     m_retryAfterMs = 0;
+    m_lastStatus = 0;
     m_lastResult = RunDownload(url, file);
     return m_lastResult;
 }
@@ -207,14 +205,18 @@ plat::HttpRequest ApiRequest(const CUrlParts& parts, bool post, bool json, const
     return req;
 }
 
-// The body arrives as text without its carriage returns.
-void ReadTextBody(plat::HttpTransfer& t, std::string& response) {
+// The body arrives as text without its carriage returns. False when it
+// passed kMaxAnswerBytes: reading ends there.
+bool ReadTextBody(plat::HttpTransfer& t, std::string& response) {
     char piece[kTextPiece];
-    size_t n;
+    size_t n, total = 0;
     while ((n = t.Read(piece, sizeof piece)) > 0) {
+        total += n;
+        if (total > kMaxAnswerBytes) return false;
         for (size_t i = 0; i < n; ++i)
             if (piece[i] != '\r') response += piece[i];
     }
+    return true;
 }
 
 }  // namespace
@@ -265,6 +267,7 @@ int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& r
         return kQuerySetupFailed;
     }
     m_retryAfterMs = RetryAfterMs(*t, status);
+    m_lastStatus = status;
     int result = 0;
     if (status != 200) {
         LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
@@ -272,7 +275,14 @@ int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& r
         ++g_apiErrors;
         result = status;
     }
-    ReadTextBody(*t, response);
+    if (!ReadTextBody(*t, response)) {
+        // Nothing of it is kept: a cut answer would be read as a short page.
+        LogMessage("QueryServerApi: answer larger than %u bytes, ended, url=%s",
+                   static_cast<unsigned>(kMaxAnswerBytes), logUrl.c_str());
+        response.clear();
+        m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
+        result = kQueryTooLarge;
+    }
     ++g_apiCalls;
     return result;
 }
@@ -280,7 +290,9 @@ int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& r
 // A status keeps the body in the log; an empty answer is -3 with its text.
 int CLumoraApi::SettleQueryResult(int result, const std::string& response) {
     if (result == kQuerySetupFailed) return result;  // nothing was exchanged: no RetCode line
-    if (result > 0) {
+    if (result == kQueryTooLarge) {
+        // The status (200 or not) is in the log already; the answer is not.
+    } else if (result > 0) {
         LogMessage("QueryServerApi: Response: %s", ForLog(response, m_apikey).c_str());
     } else if (response.empty()) {
         if (m_errtext.empty()) m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
@@ -297,11 +309,11 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
     CUrlParts parts;
     if (!SplitUrl(url, parts)) {
         LogMessage("DownloadImage(), AfxParseURL failed, %s", logUrl.c_str());
-        return -1;
+        return kDownloadUnusableUrl;
     }
     if (parts.service != kServiceHttp && parts.service != kServiceHttps) {
         LogMessage("DownloadImage(), Unsupported service type (%d), %s", parts.service, logUrl.c_str());
-        return -1;
+        return kDownloadUnusableUrl;
     }
 
     FILE* out = plat::OpenFile(file, "wb");
@@ -329,6 +341,8 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
     req.headers = kImageHeaders;
     req.headersIfNew = true;
 
+    bool answered = false;  // status 200 came: a failure from here on is the body's
+    uint64_t total = 0;
     try {
         std::unique_ptr<plat::HttpTransfer> t;
         ActiveTransfer running(*this);
@@ -337,27 +351,36 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
         if (step == Exchanged::kOpenFailed) {
             LogMessage("DownloadImage(), OpenRequest failed, %s", logUrl.c_str());
             discard();
+            if (!IsStopSet(m_stop)) ++g_downloadErrors;
             return -1;
         }
         if (step == Exchanged::kSendFailed) {
             LogMessage("DownloadImage(), SendRequest failed, %s", logUrl.c_str());
             discard();
+            ++g_downloadErrors;
             return -1;
         }
         m_retryAfterMs = RetryAfterMs(*t, status);
+        m_lastStatus = status;
         if (status != 200) {
             LogMessage("DownloadImage(), HTTP Error %d, url=%s", status, logUrl.c_str());
             discard();
             ++g_downloadErrors;
             return status;
         }
+        answered = true;
+
+        // A length announced beyond the cap ends the transfer before a byte.
+        const std::string announced = t->Header("Content-Length");
+        const bool tooLargeAnnounced = !announced.empty() && announced.size() <= 19 &&
+                                       announced.find_first_not_of("0123456789") == std::string::npos &&
+                                       std::strtoull(announced.c_str(), nullptr, 10) > m_maxImageBytes;
 
         unsigned char chunk[kImageChunk];
         unsigned char head[kSniffBytes];
         size_t headLen = 0;
-        bool stopped = false, writeFailed = false, foreign = false;
-        uint64_t total = 0;
-        for (;;) {
+        bool stopped = false, writeFailed = false, foreign = false, tooLarge = tooLargeAnnounced;
+        while (!tooLarge) {
             size_t n = t->Read(chunk, sizeof chunk);
             if (n == 0) break;
             if (IsStopSet(m_stop)) {
@@ -368,11 +391,16 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
                 size_t take = std::min(kSniffBytes - headLen, n);
                 std::memcpy(head + headLen, chunk, take);
                 headLen += take;
-                // Give up on a page that is plainly no image as soon as it shows.
-                if (headLen == kSniffBytes && !LooksLikeImage(head, headLen)) {
+                // Give up on a page as soon as it shows.
+                if (headLen == kSniffBytes && IsRecognisablyNoMedia(head, headLen)) {
                     foreign = true;
                     break;
                 }
+            }
+            // The cap holds whatever the server announced (or did not).
+            if (n > m_maxImageBytes - std::min(total, m_maxImageBytes)) {
+                tooLarge = true;
+                break;
             }
             if (!plat::WriteAll(out, chunk, n)) {
                 writeFailed = true;
@@ -380,28 +408,36 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
             }
             total += n;
         }
-        if (!stopped && !writeFailed && !foreign && !LooksLikeImage(head, headLen)) foreign = true;
-        if (!writeFailed && !stopped && !foreign) {
+        if (!stopped && !writeFailed && !foreign && !tooLarge && IsRecognisablyNoMedia(head, headLen))
+            foreign = true;
+        if (!writeFailed && !stopped && !foreign && !tooLarge) {
             writeFailed = !plat::CloseFile(out);  // a full disk may show only here
             out = nullptr;
         }
 
         int result = 0;
         if (stopped) {
-            // Also before the first byte: an empty file is no download.
             LogMessage("DownloadImage(), stopped after %llu bytes, %s",
                        static_cast<unsigned long long>(total), file.c_str());
             discard();
             result = -3;
-            ++g_downloads;
+            // A stop before the first byte downloaded nothing.
+            if (total > 0) ++g_downloads;
+        } else if (tooLarge) {
+            LogMessage("DownloadImage(), larger than %llu bytes, ended, url=%s",
+                       static_cast<unsigned long long>(m_maxImageBytes), logUrl.c_str());
+            discard();
+            result = kDownloadTooLarge;
+            ++g_downloadErrors;
         } else if (writeFailed) {
             LogMessage("DownloadImage(), write failed after %llu bytes, %s",
                        static_cast<unsigned long long>(total), file.c_str());
             discard();
             result = -1;
+            ++g_downloadErrors;
         } else if (foreign) {
             LogMessage("DownloadImage(), not an image (%s), url=%s",
-                       headLen == 0 ? "empty body" : "unknown format", logUrl.c_str());
+                       headLen == 0 ? "empty body" : "a page or JSON text", logUrl.c_str());
             discard();
             result = kDownloadNotImage;
             ++g_downloadErrors;
@@ -413,18 +449,22 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
     } catch (const plat::HttpError& e) {
         if (IsStopSet(m_stop)) {
             // Cancelled by the stop: an interrupted transfer, not a failure of
-            // the server.
+            // the server; before the first byte, no download at all.
             LogMessage("DownloadImage(), stopped, %s", file.c_str());
             discard();
-            ++g_downloads;
+            if (total > 0) ++g_downloads;
             return -3;
         }
         LogMessage("DownloadImage(), Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
         discard();
-        return -2;
+        ++g_downloadErrors;
+        // After status 200 the server did answer for this image: its body
+        // broke off. Before it, nothing answered at all.
+        return answered ? kDownloadCut : -2;
     } catch (...) {
         discard();
         LogMessage("DownloadImage(), Unknown exception");
-        return -2;
+        ++g_downloadErrors;
+        return answered ? kDownloadCut : -2;
     }
 }

@@ -53,12 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
                       IntervalCase{"success reaching the fast-pace mark", {0}, 7, 2000, 10000, 1},  // 8 of 10
                       IntervalCase{"success just below the mark", {0}, 6, 10000, 2000, 1},          // 7 of 10
                       IntervalCase{"403", {403}, 0, 10000, 2000, -1},
-                      IntervalCase{"404 four times", {404, 404, 404, 404}, 0, 2000, 10000, -1},
+                      // A wallpaper's own failure keeps the pace; four in a row slow it.
+                      IntervalCase{"404 keeps the pace", {404}, 0, 10000, 2000, -1},
+                      IntervalCase{"not an image keeps the pace", {kDownloadNotImage}, 0, 10000, 2000, -1},
+                      IntervalCase{"cut body keeps the pace", {kDownloadCut}, 0, 10000, 2000, -1},
+                      IntervalCase{"404 four times in a row", {404, 404, 404, 404}, 0, 2000, 4000, -1},
+                      IntervalCase{"404 five times in a row", {404, 404, 404, 404, 404}, 0, 2000, 6000, -1},
                       IntervalCase{"429", {429}, 0, 2000, 42000, -1},
                       IntervalCase{"429 then success", {429, 0}, 0, 2000, 2000, 1},
                       IntervalCase{"500 adds 2 s", {500}, 0, 10000, 12000, -1},
-                      IntervalCase{"failure without status", {-2}, 0, 10000, 10000, -1},
-                      IntervalCase{"status below 400", {302}, 0, 10000, 10000, -1}),
+                      IntervalCase{"503 adds 2 s", {503}, 0, 10000, 12000, -1},
+                      IntervalCase{"408 adds 2 s", {408}, 0, 10000, 12000, -1},
+                      // No answer: the first pause of requests without one.
+                      IntervalCase{"failure without status", {-2}, 0, 10000, 5000, -1},
+                      IntervalCase{"local file not created", {-1}, 0, 2000, 5000, -1},
+                      IntervalCase{"status below 400", {302}, 0, 10000, 2000, -1}),
     [](const ::testing::TestParamInfo<IntervalCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -179,6 +188,7 @@ TEST_F(DownloadTest, Answer403DropsTheItemOtherFailuresKeepIt) {
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_EQ(engine->m_feeds[0].Items.GetSize(), 1);
+    clock.Pass(CLumoraEngine::kItemRetryDelayMs);  // its next try is due
     client.onDownload = [](const std::string&, const std::string&) { return 403; };
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_TRUE(engine->m_feeds[0].Items.IsEmpty());

@@ -172,6 +172,7 @@ class FakeClient : public CLumoraApi {
         ++downloadCalls;
         downloads.emplace_back(url, file);
         m_lastResult = onDownload ? onDownload(url, file) : WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
+        m_lastStatus = StatusOf(m_lastResult);
         return m_lastResult;
     }
     static int WriteBytes(const std::string& file, const std::string& bytes) {
@@ -182,6 +183,17 @@ class FakeClient : public CLumoraApi {
         return 0;
     }
 
+    // The HTTP status behind a result as the real client notes it: none for
+    // the failures before an answer (-1 to -3), 200 for a body that was no
+    // image, cut or too large, and for success.
+    static int StatusOf(int result) {
+        if (result > 0) return result;
+        if (result == 0 || result == kDownloadNotImage || result == kDownloadCut ||
+            result == kDownloadTooLarge)
+            return 200;
+        return 0;
+    }
+
   private:
     int Page(int key, int page, CItemArray& items, std::string& seed, int& lastPage) {
         ++pageCalls;
@@ -189,6 +201,7 @@ class FakeClient : public CLumoraApi {
         if (clock && pageCostMs) clock->Pass(pageCostMs);
         const int ok = onPage ? onPage(page, items, seed, lastPage) : 0;
         m_lastResult = ok ? 0 : failResult;
+        m_lastStatus = StatusOf(m_lastResult);
         return ok;
     }
 };

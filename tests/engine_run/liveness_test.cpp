@@ -220,8 +220,10 @@ TEST_P(ItemAttempts, AreBounded) {
         return c.transfer == 1 ? FakeClient::WriteBytes(file, "") : c.transfer;
     };
     uint32_t interval = 2000;
-    for (int k = 0; k < CLumoraEngine::kMaxItemAttempts; ++k)
+    for (int k = 0; k < CLumoraEngine::kMaxItemAttempts; ++k) {
         EXPECT_EQ(engine->DownloadImages(&interval), -1);
+        clock.Pass(10 * 60000);  // past the item's next try and any pause
+    }
     EXPECT_EQ(engine->m_feeds[0].Items.IsEmpty(), c.dropped) << c.name << "\n" << Log().Dump();
     EXPECT_EQ(Log().Has("DownloadImages: http://images.test/full/w-bad.jpg dropped after 3 failed attempts"),
               c.dropped)
@@ -232,8 +234,13 @@ TEST_P(ItemAttempts, AreBounded) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ItemAttempts,
     ::testing::Values(AttemptCase{"404", 404, true}, AttemptCase{"410", 410, true},
-                      AttemptCase{"500 that never heals", 500, true}, AttemptCase{"not an image", -4, true},
-                      AttemptCase{"empty body", 1, true}, AttemptCase{"no connection", -2, false},
+                      AttemptCase{"400", 400, true}, AttemptCase{"not an image", kDownloadNotImage, true},
+                      AttemptCase{"empty body", 1, true}, AttemptCase{"cut body", kDownloadCut, true},
+                      AttemptCase{"unusable address", kDownloadUnusableUrl, true},
+                      AttemptCase{"too large", kDownloadTooLarge, true},
+                      // The service's or the network's state: no wallpaper is to blame.
+                      AttemptCase{"500", 500, false}, AttemptCase{"503", 503, false},
+                      AttemptCase{"408", 408, false}, AttemptCase{"no connection", -2, false},
                       AttemptCase{"request not sent", -1, false}, AttemptCase{"429", 429, false}),
     [](const ::testing::TestParamInfo<AttemptCase>& info) {
         std::string n = info.param.name;

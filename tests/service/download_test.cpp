@@ -207,9 +207,10 @@ TEST_F(Downloads, FailuresLeaveNoFile) {
         {"404", R"([{"match":"/full/","status":404}])", 404, 0, 1, "DownloadImage(), HTTP Error 404, url="},
         {"429", R"([{"match":"/full/","status":429}])", 429, 0, 1, "DownloadImage(), HTTP Error 429, url="},
         {"500", R"([{"match":"/full/","status":500}])", 500, 0, 1, "DownloadImage(), HTTP Error 500, url="},
-        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", -2, 0, 0,
+        // The image's answer came and then broke off: a cut body, an error.
+        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", kDownloadCut, 0, 1,
          "DownloadImage(), Error "},
-        {"shorter than announced", R"([{"match":"/full/","kind":"short_image"}])", -2, 0, 0,
+        {"shorter than announced", R"([{"match":"/full/","kind":"short_image"}])", kDownloadCut, 0, 1,
          "DownloadImage(), Error "},
         {"html page with 200", R"([{"match":"/full/","kind":"html200"}])", kDownloadNotImage, 0, 1,
          "DownloadImage(), not an image"},
@@ -233,21 +234,26 @@ TEST_F(Downloads, FailuresLeaveNoFile) {
 }
 
 TEST_F(Downloads, RequestsThatCannotStart) {
+    // An address that cannot be fetched is the item's own fault (-6); a
+    // file that cannot be made, or no answer, is not (-1, -2). A request
+    // that went out and failed counts as a download error.
     struct Case {
         std::string url, file;
         int result;
         std::string logLine;
         size_t requests;
+        uint32_t errors;
     } cases[] = {
-        {"not a url", Local("x.jpg"), -1, "DownloadImage(), AfxParseURL failed, not a url", 0},
-        {"ftp://127.0.0.1/a.jpg", Local("x.jpg"), -1,
-         "DownloadImage(), Unsupported service type (1), ftp://127.0.0.1/a.jpg", 0},
+        {"not a url", Local("x.jpg"), kDownloadUnusableUrl, "DownloadImage(), AfxParseURL failed, not a url",
+         0, 0},
+        {"ftp://127.0.0.1/a.jpg", Local("x.jpg"), kDownloadUnusableUrl,
+         "DownloadImage(), Unsupported service type (1), ftp://127.0.0.1/a.jpg", 0, 0},
         {jpeg, Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"), -1,
          "DownloadImage(), cannot create the local file " +
              Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"),
-         0},
+         0, 0},
         // Nothing listens on port 1: a platform error once the file exists.
-        {"http://127.0.0.1:1/full/ab/x.jpg", Local("x.jpg"), -2, "", 0},
+        {"http://127.0.0.1:1/full/ab/x.jpg", Local("x.jpg"), -2, "", 0, 1},
     };
     for (const Case& c : cases) {
         standin::Reset();
@@ -259,7 +265,9 @@ TEST_F(Downloads, RequestsThatCannotStart) {
             EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.logLine;
         }
         EXPECT_EQ(standin::Log().size(), c.requests) << c.url;
-        EXPECT_EQ(before.Ok() + before.Errors(), 0u) << c.url;
+        EXPECT_EQ(before.Ok(), 0u) << c.url;
+        EXPECT_EQ(before.Errors(), c.errors) << c.url;
+        EXPECT_EQ(api.m_lastStatus, 0) << c.url;
     }
     EXPECT_EQ(LogCapture::Starting("DownloadImage(), Error ").size(), 1u);
 }
@@ -343,7 +351,9 @@ TEST_F(Downloads, StopFlagBeforeTheFirstChunk) {
     Counters before;
     EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), -3);
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
-    EXPECT_EQ(before.Ok(), 1u);
+    // Nothing was received: no download, and no error either.
+    EXPECT_EQ(before.Ok(), 0u);
+    EXPECT_EQ(before.Errors(), 0u);
     // Without a stop flag the same transfer completes.
     api.m_stop = nullptr;
     EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0);
@@ -359,8 +369,76 @@ TEST_F(Downloads, LastResultAndRetryAfterOfATransfer) {
     EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0);
     EXPECT_EQ(api.m_lastResult, 0);
     EXPECT_EQ(api.m_retryAfterMs, 0u);
-    EXPECT_EQ(api.DownloadImage("ftp://127.0.0.1/x.jpg", Local("x.jpg")), -1);
-    EXPECT_EQ(api.m_lastResult, -1);
+    EXPECT_EQ(api.DownloadImage("ftp://127.0.0.1/x.jpg", Local("x.jpg")), kDownloadUnusableUrl);
+    EXPECT_EQ(api.m_lastResult, kDownloadUnusableUrl);
+}
+
+// An image past the cap (200 MB, or the free space above the floor as the
+// engine sets it) ends the transfer: no file stays, it counts as an error.
+// A cap the announced length stays within lets the image through.
+TEST_F(Downloads, ImageBeyondTheCapEndsTheTransfer) {
+    struct Case {
+        uint64_t cap;
+        int result;
+    } cases[] = {
+        {3u << 20, 0}, {2u << 20, 0}, {(2u << 20) - 1, kDownloadTooLarge}, {4096, kDownloadTooLarge}};
+    const std::string url = CLumoraApi::BaseUrl() + "/bench/2mb.jpg";
+    for (const Case& c : cases) {
+        standin::Reset();
+        LogCapture::Clear();
+        api.m_maxImageBytes = c.cap;
+        Counters before;
+        EXPECT_EQ(api.DownloadImage(url, Local("big.jpg")), c.result) << c.cap;
+        EXPECT_EQ(plat::PathExists(Local("big.jpg")), c.result == 0) << c.cap;
+        EXPECT_EQ(before.Errors(), c.result == 0 ? 0u : 1u) << c.cap;
+        EXPECT_EQ(
+            LogCapture::Starting("DownloadImage(), larger than " + std::to_string(c.cap) + " bytes").size(),
+            c.result == 0 ? 0u : 1u)
+            << c.cap;
+        plat::DeleteFileAt(Local("big.jpg"));
+    }
+    api.m_maxImageBytes = 200u << 20;
+}
+
+// What the naming table maps passes the check whatever its signature (a
+// video, a newer image format); a page or JSON with status 200 does not.
+TEST_F(Downloads, BodiesOfTheAnnouncedKindPassPagesDoNot) {
+    struct Case {
+        const char* name;
+        std::string body;
+        int result;
+    } cases[] = {
+        {"mp4",
+         std::string("\x00\x00\x00\x20"
+                     "ftypisom\x00\x00\x02\x00",
+                     16) +
+             std::string(200, 'v'),
+         0},
+        {"avif",
+         std::string("\x00\x00\x00\x1c"
+                     "ftypavif",
+                     12) +
+             std::string(200, 'a'),
+         0},
+        {"xml error", "<?xml version=\"1.0\"?><Error><Code>NoSuchKey</Code></Error>", kDownloadNotImage},
+        {"json list", "[]", kDownloadNotImage},
+    };
+    for (const Case& c : cases) {
+        Json::Value rule;
+        rule["match"] = "/full/";
+        rule["status"] = 200;
+        rule["body"] = c.body;
+        Json::Value rules(Json::arrayValue);
+        rules.append(rule);
+        standin::Reset();
+        standin::Faults(Json::FastWriter().write(rules));
+        EXPECT_EQ(api.DownloadImage(jpeg, Local("m.bin")), c.result) << c.name;
+        EXPECT_EQ(plat::PathExists(Local("m.bin")), c.result == 0) << c.name;
+        if (c.result == 0) {
+            EXPECT_EQ(FileBytes(Local("m.bin")), c.body) << c.name;
+        }
+        plat::DeleteFileAt(Local("m.bin"));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <json/json.h>
 
 #include <set>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/env.h"
@@ -261,28 +262,47 @@ TEST(SplitUrl, RejectsWhatCannotBeSplit) {
     }
 }
 
-TEST(LooksLikeImage, KnowsImageSignaturesAndRejectsPagesAndEmptyBodies) {
+// What the download check refuses: what is recognisably no wallpaper (an
+// empty body, a page, JSON). What the naming table maps (images, video,
+// audio) and newer image formats pass, since no table of signatures can
+// keep up with the formats a service may serve.
+TEST(IsRecognisablyNoMedia, RefusesPagesJsonAndEmptyBodiesAcceptsWhatTheTableMaps) {
     struct Case {
         std::string head;
-        bool image;
+        bool refused;
     } cases[] = {
-        {std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01", 12), true},
-        {std::string("\x89PNG\r\n\x1a\n\x00\x00\x00\x0d", 12), true},
-        {"GIF89a\x01\x00\x01\x00\x80\x00", true},
-        {"GIF87a", true},
-        {std::string("BM\x36\x00\x0c\x00\x00\x00\x00\x00\x36\x00", 12), true},
-        {std::string("RIFF\x10\x20\x30\x00WEBP", 12), true},
-        {std::string("II*\x00\x08\x00\x00\x00", 8), true},
-        {std::string("MM\x00*\x00\x00\x00\x08", 8), true},
-        {std::string("RIFF\x10\x20\x30\x00WAVE", 12), false},
-        {"RIFF", false},
-        {"<!DOCTYPE ht", false},
-        {"<html><head>", false},
-        {"{\"error\":\"x\"", false},
-        {"\xFF\xD8", false},
-        {"", false},
+        {std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01", 12), false},
+        {std::string("\x89PNG\r\n\x1a\n\x00\x00\x00\x0d", 12), false},
+        {"GIF89a\x01\x00\x01\x00\x80\x00", false},
+        {std::string("BM\x36\x00\x0c\x00\x00\x00\x00\x00\x36\x00", 12), false},
+        {std::string("RIFF\x10\x20\x30\x00WEBP", 12), false},
+        {std::string("II*\x00\x08\x00\x00\x00", 8), false},
+        {std::string("\x00\x00\x00\x1c"
+                     "ftypavif\x00\x00\x00\x00",
+                     16),
+         false},  // AVIF
+        {std::string("\x00\x00\x00\x18"
+                     "ftypheic",
+                     12),
+         false},  // HEIC
+        {std::string("\x00\x00\x00\x20"
+                     "ftypisom",
+                     12),
+         false},                                              // clip.mp4
+        {std::string("\x00\x00\x01\xBA\x44\x00", 6), false},  // MPEG video
+        {"ID3\x04\x00\x00\x00\x00", false},                   // mp3
+        {"<!DOCTYPE html><html>", true},
+        {"<html><head>", true},
+        {"  \r\n<html>", true},
+        {"\xEF\xBB\xBF<!DOCTYPE html>", true},
+        {"<?xml version=\"1.0\"?><Error>", true},
+        {"{\"error\":\"x\"}", true},
+        {"\n[{\"id\":1}]", true},
+        {"   ", true},
+        {"", true},
     };
-    for (const Case& c : cases) EXPECT_EQ(LooksLikeImage(c.head.data(), c.head.size()), c.image) << c.head;
+    for (const Case& c : cases)
+        EXPECT_EQ(IsRecognisablyNoMedia(c.head.data(), c.head.size()), c.refused) << c.head;
 }
 
 TEST(ServiceWords, SortingAndTopRangeNamesWithFallbacks) {
@@ -341,3 +361,26 @@ TEST(GetRandomIndex, SystemSourceIsAvailableAndVaries) {
 }
 
 }  // namespace
+
+// A seeded run replays its picks exactly (a failing simulation can be run
+// again); another seed gives another sequence; switching back restores the
+// system's generator, which two runs never share.
+TEST(GetRandomIndex, SeededSequenceReplaysAndSystemSourceComesBack) {
+    auto draw = [] {
+        std::vector<unsigned> v;
+        for (int i = 0; i < 64; ++i) v.push_back(GetRandomIndex(1000));
+        return v;
+    };
+    SeedRandomIndex(42);
+    const std::vector<unsigned> first = draw();
+    SeedRandomIndex(42);
+    EXPECT_EQ(draw(), first);
+    SeedRandomIndex(43);
+    EXPECT_NE(draw(), first);
+    std::set<unsigned> seen;
+    SeedRandomIndex(7);
+    for (int i = 0; i < 2000; ++i) seen.insert(GetRandomIndex(7));
+    EXPECT_EQ(seen.size(), 7u);  // the seeded sequence reaches every index too
+    UseSystemRandomIndex();
+    EXPECT_NE(draw(), draw());
+}

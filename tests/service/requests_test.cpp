@@ -678,20 +678,24 @@ TEST_F(Requests, RedirectsEndAfterFiveHops) {
 TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
     // The engine tells "the feed is wrong" from "the service is not well"
     // by these, and waits as long as a 429 or 503 asks.
+    // m_lastStatus tells "no answer at all" (0) from an answer that cannot
+    // be read (an empty 200).
     struct Case {
         std::string rules;
         int result;
         uint32_t retryAfterMs;
+        int status;
     } cases[] = {
-        {"", 0, 0},
-        {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"7"}}])", 429, 7000},
-        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"120"}}])", 503, 120000},
+        {"", 0, 0, 200},
+        {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"7"}}])", 429, 7000, 429},
+        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"120"}}])", 503, 120000, 503},
         {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"Wed, 21 Oct 2026 07:28:00 GMT"}}])",
-         429, 0},  // the date form is not read
-        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"99999999"}}])", 503, 86400000},
-        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", 404,
-         0},  // only 429, 503
-        {R"([{"match":"/api/","count":1,"kind":"empty"}])", -3, 0},
+         429, 0, 429},  // the date form is not read
+        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"99999999"}}])", 503, 86400000,
+         503},
+        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", 404, 0,
+         404},  // only 429, 503
+        {R"([{"match":"/api/","count":1,"kind":"empty"}])", -3, 0, 200},
     };
     for (const Case& c : cases) {
         standin::Reset();
@@ -706,7 +710,63 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
             << c.rules;
         EXPECT_EQ(api.m_lastResult, c.result) << c.rules;
         EXPECT_EQ(api.m_retryAfterMs, c.retryAfterMs) << c.rules;
+        EXPECT_EQ(api.m_lastStatus, c.status) << c.rules;
     }
+    // Nothing listens on port 1: no answer, no status.
+    CParamList params;
+    std::string response;
+    api.m_lastStatus = 12345;
+    EXPECT_EQ(api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false),
+              -3);
+    EXPECT_EQ(api.m_lastStatus, 0);
+}
+
+// An answer past the cap is ended there and nothing of it is kept: a broken
+// or hostile service cannot fill the host's memory, and a cut answer is not
+// read as a short page. Just below the cap is read whole.
+TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
+    struct Case {
+        size_t size;
+        int result;
+    } cases[] = {{kMaxAnswerBytes - 100, 0}, {kMaxAnswerBytes + 100, kQueryTooLarge}};
+    for (const Case& c : cases) {
+        Json::Value rule;
+        rule["match"] = "/api/";
+        rule["status"] = 200;
+        rule["body"] = std::string(c.size, 'x');
+        Json::Value rules(Json::arrayValue);
+        rules.append(rule);
+        standin::Reset();
+        standin::Faults(Json::FastWriter().write(rules));
+        LogCapture::Clear();
+        Counters before;
+        std::string response;
+        CParamList none;
+        EXPECT_EQ(
+            api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false),
+            c.result)
+            << c.size;
+        EXPECT_EQ(response.size(), c.result == 0 ? c.size : 0u) << c.size;
+        EXPECT_EQ(LogCapture::Starting("QueryServerApi: answer larger than 4194304 bytes, ended").size(),
+                  c.result == 0 ? 0u : 1u);
+        EXPECT_EQ(api.m_lastStatus, 200);
+        EXPECT_EQ(before.Calls(), 1u);
+    }
+    // A page request answered so fails as one that cannot be read.
+    Json::Value rule;
+    rule["match"] = "/api/";
+    rule["status"] = 200;
+    rule["body"] = "{\"data\":[" + std::string(kMaxAnswerBytes, ' ') + "]}";
+    Json::Value rules(Json::arrayValue);
+    rules.append(rule);
+    standin::Reset();
+    standin::Faults(Json::FastWriter().write(rules));
+    CItemArray items;
+    std::string seed;
+    int last = 0, total = 0;
+    EXPECT_EQ(api.QuerySearchPage(CLumoraFeed(), 1, items, seed, last, total), 0);
+    EXPECT_EQ(api.m_lastResult, kQueryTooLarge);
+    EXPECT_TRUE(items.IsEmpty());
 }
 
 }  // namespace
