@@ -604,3 +604,235 @@ TEST_F(LivenessTest, ShownFileWhoseFolderIsGoneLeavesItsRecord) {
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + p)) << Log().Dump();
 }
 }  // namespace
+
+namespace {
+
+// ---- failing wallpapers wait behind untried ones -----------------------------------
+// One wallpaper that always fails among five good ones: whatever the random
+// pick, it is tried once, then every good one comes before its second try.
+TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        SeedRandomIndex(seed);
+        engine->m_feeds.RemoveAll();
+        engine->m_lclfiles.RemoveAll();
+        CLumoraFeed f = SearchFeed(0);
+        f.Items.Add(MakeItem("bad" + std::to_string(seed)));
+        for (int i = 0; i < 5; ++i)
+            f.Items.Add(MakeItem("good" + std::to_string(seed) + "_" + std::to_string(i)));
+        engine->m_feeds.Add(f);
+        std::vector<std::string> tried;
+        client.onDownload = [&tried](const std::string& url, const std::string& file) {
+            tried.push_back(url);
+            return url.find("/w-bad") != std::string::npos ? 404
+                                                           : FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
+        };
+        uint32_t interval = 2000;
+        for (int k = 0; k < 6; ++k) engine->DownloadImages(&interval);
+        ASSERT_EQ(tried.size(), 6u);
+        int badTries = 0;
+        for (const std::string& u : tried) badTries += u.find("/w-bad") != std::string::npos;
+        EXPECT_EQ(badTries, 1);
+        EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
+    }
+    UseSystemRandomIndex();
+}
+
+// A feed at its own limit whose pool holds only wallpapers that failed asks
+// for its next page (a shown file is there to give up for a new one); with
+// one untried wallpaper left it does not.
+TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
+    settings.MaxLocal = 2;
+    CLumoraFeed f = SearchFeed(0);
+    f.Page = 1;
+    f.LastPage = 50;
+    f.Items.Add(MakeItem("bad1"));
+    f.Items.Add(MakeItem("bad2"));
+    f.Items.Add(MakeItem("untried"));
+    engine->m_feeds.Add(f);
+    AddCached(2, 0);
+    engine->OnFileDisplayed(std::string(engine->m_lclfiles.begin()->Path).c_str());
+    client.onPage = Catalog(24, 50);
+    client.onDownload = [](const std::string& url, const std::string& file) {
+        return url.find("/w-bad") != std::string::npos ? 404
+                                                       : FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
+    };
+    // Both bad ones fail once (the untried one is set aside meanwhile).
+    engine->m_feeds[0].Items.RemoveAt(2);
+    uint32_t interval = 2000;
+    engine->DownloadImages(&interval);
+    engine->DownloadImages(&interval);
+    ASSERT_EQ(client.downloadCalls.load(), 2);
+    ASSERT_EQ(engine->m_feeds[0].Items.GetSize(), 2);
+    engine->m_feeds[0].Items.Add(MakeItem("untried"));
+    engine->Refresh(0);
+    EXPECT_EQ(client.pageCalls.load(), 0) << Log().Dump();  // an untried one is still there
+    engine->m_feeds[0].Items.RemoveAt(2);
+    engine->Refresh(0);
+    EXPECT_EQ(client.pageCalls.load(), 1) << Log().Dump();
+    EXPECT_EQ(engine->m_feeds[0].Page, 2);
+}
+
+// ---- addresses that cannot be used leave with the page that brought them ------------
+class JsonPageClient : public FakeClient {
+  public:
+    std::string answer;
+    int QuerySearchPage(const CLumoraFeed&, int, CItemArray& items, std::string& seed, int& lastPage,
+                        int& total) override {
+        ++pageCalls;
+        m_lastResult = 0;
+        m_lastStatus = 200;
+        return ParseWallpaperArray(answer, items, seed, lastPage, total);
+    }
+};
+
+TEST_F(LivenessTest, UnusableAddressesAreDroppedWhenTheAnswerIsRead) {
+    JsonPageClient json;
+    engine->m_client = &json;
+    json.answer = R"({"meta":{"last_page":5,"total":120},"data":[
+        {"id":"ok1","path":"https://w.example/full/ok1.jpg","file_type":"image/jpeg"},
+        {"id":"ok2","path":"http://w.example:8080/full/ok2.png","file_type":"image/png"},
+        {"id":"empty","path":"","file_type":"image/jpeg"},
+        {"id":"nopath","file_type":"image/jpeg"},
+        {"id":"ftp","path":"ftp://w.example/full/ftp.jpg","file_type":"image/jpeg"},
+        {"id":"relative","path":"/full/relative.jpg","file_type":"image/jpeg"},
+        {"id":"noserver","path":"http:///full/x.jpg","file_type":"image/jpeg"},
+        {"id":"mail","path":"mailto:someone@w.example","file_type":"image/jpeg"}]})";
+    engine->m_feeds.Add(SearchFeed(0));
+    engine->Refresh(0);
+    std::vector<std::string> ids;
+    for (const CLumoraItem& it : engine->m_feeds[0].Items) ids.push_back(it.Id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"ok1", "ok2"})) << Log().Dump();
+    EXPECT_EQ(Log().Count("Refresh 0: 6 items with unusable addresses dropped"), 1);
+    EXPECT_TRUE(Log().Has("Refresh 0: 2 items found, page 1/5 "));
+    engine->m_client = &client;
+}
+
+// ---- ten minutes without a network ------------------------------------------------------
+// Before: a transfer every 2 s (300 in ten minutes) and two log lines each.
+// Now at least ten times fewer of both, the state said once when it begins
+// and once when it ends, and the first image within two minutes of the
+// network's return.
+TEST_F(LivenessTest, TenMinutesOfflineTryLessAndLogLessAndRecoverWithinTwoMinutes) {
+    constexpr uint64_t offFrom = 60000, offTo = offFrom + 10 * 60000;
+    engine->m_feeds.Add(SearchFeed(0));
+    auto offline = [this] { return clock.now >= offFrom && clock.now < offTo; };
+    client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
+        if (offline()) {
+            client.failResult = -3;  // no answer: no status either
+            return 0;
+        }
+        return Catalog(24, 1000)(page, items, seed, lastPage);
+    };
+    std::vector<uint64_t> tries, done;
+    client.onDownload = [&](const std::string&, const std::string& file) {
+        tries.push_back(clock.now);
+        if (offline()) return -2;
+        done.push_back(clock.now);
+        return FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
+    };
+    size_t linesBefore = 0, linesAfter = 0;
+    clock.At(offFrom, [&] { linesBefore = Log().Lines().size(); });
+    clock.At(offTo, [&] { linesAfter = Log().Lines().size(); });
+    RunWithHost(offTo + 4 * 60000, 5000);
+    size_t during = 0;
+    for (uint64_t t : tries) during += t >= offFrom && t < offTo;
+    EXPECT_LE(during, 30u);
+    EXPECT_GE(during, 5u);  // it kept looking
+    EXPECT_LE(linesAfter - linesBefore, 60u) << Log().Dump();
+    EXPECT_EQ(Log().LinesStartingWith("DownloadImages: no answer").size() +
+                  Log().LinesStartingWith("Refresh: no answer").size(),
+              1u);
+    EXPECT_EQ(Log().LinesStartingWith("DownloadImages: answers come again").size() +
+                  Log().LinesStartingWith("Refresh: answers come again").size(),
+              1u);
+    uint64_t firstBack = 0;
+    for (uint64_t t : done)
+        if (t >= offTo) {
+            firstBack = t;
+            break;
+        }
+    ASSERT_NE(firstBack, 0u);
+    EXPECT_LE(firstBack - offTo, 2 * 60000u);
+    for (const CLumoraFeed& f : engine->m_feeds) EXPECT_TRUE(f.IsEnabled());
+}
+
+// ---- the image folder away ---------------------------------------------------------------
+// A folder whose drive is unplugged: said once, no page request and no
+// transfer while it is away; back, the work goes on (and that is said once).
+TEST_F(LivenessTest, MissingImageFolderIsLoggedOnceAndAsksNoPages) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(24, 1000);
+    const std::string away = folder + "_away";
+    clock.At(60000, [&] { std::filesystem::rename(folder, away); });
+    int pagesAway = -1, transfersAway = -1;
+    clock.At(61000, [&] {
+        pagesAway = client.pageCalls.load();
+        transfersAway = client.downloadCalls.load();
+    });
+    clock.At(31 * 60000, [&] {
+        EXPECT_EQ(client.pageCalls.load(), pagesAway);
+        EXPECT_EQ(client.downloadCalls.load(), transfersAway);
+        std::filesystem::rename(away, folder);
+    });
+    RunWithHost(35 * 60000, 5000);
+    EXPECT_EQ(Log().LinesStartingWith("Refresh: image folder").size() +
+                  Log().LinesStartingWith("DownloadImages: image folder").size(),
+              2u)
+        << Log().Dump();
+    EXPECT_GT(client.downloadCalls.load(), transfersAway);
+    std::error_code ec;
+    std::filesystem::remove_all(away, ec);
+}
+
+// ---- what a failed page request says -------------------------------------------------------
+struct PageLineCase {
+    int answer;  // m_lastResult of the request (the fake gives its status from it)
+    uint32_t retryAfterMs;
+    const char* line;
+};
+class PageFailureLines : public LivenessTest, public ::testing::WithParamInterface<PageLineCase> {};
+
+TEST_P(PageFailureLines, NameWhatTheServiceAnswered) {
+    const PageLineCase& c = GetParam();
+    engine->m_feeds.Add(SearchFeed(0));
+    client.failResult = c.answer;
+    client.onPage = [&](int, CItemArray&, std::string&, int&) {
+        client.m_retryAfterMs = c.retryAfterMs;
+        return 0;
+    };
+    engine->Refresh(0);
+    EXPECT_TRUE(Log().Has(c.line)) << Log().Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PageFailureLines,
+    ::testing::Values(
+        PageLineCase{503, 0, "Refresh 0: the service is not available (503), next request in 15 s"},
+        PageLineCase{502, 0, "Refresh 0: the service is not available (502), next request in 15 s"},
+        PageLineCase{429, 90000, "Refresh 0: the service asks to wait 90 s (429), next request in 90 s"},
+        PageLineCase{429, 0,
+                     "Refresh 0: the service asks to wait, for no given time (429), next request in 15 s"},
+        PageLineCase{0, 0,
+                     "Refresh 0: the service sent an answer that cannot be read (0), next request in 15 s"},
+        PageLineCase{
+            kQueryTooLarge, 0,
+            "Refresh 0: the service sent an answer that cannot be read (-4), next request in 15 s"}));
+
+// ---- the free-space floor ----------------------------------------------------------------------
+TEST(FreeSpaceFloor, FivePercentWithinOneAndFourGigabytes) {
+    constexpr uint64_t GB = 1024ull * 1024 * 1024;
+    struct Case {
+        uint64_t drive, floor;
+    } cases[] = {{0, GB},
+                 {8 * GB, GB},
+                 {20 * GB, GB},
+                 {40000000000ull, 2000000000ull},  // 5 % between the bounds
+                 {80000000000ull, 4000000000ull},
+                 {100000000000ull, 4 * GB},
+                 {2048 * GB, 4 * GB},  // not 100 GB: a user with 80 GB free gets images
+                 {UINT64_MAX, 4 * GB}};
+    for (const Case& c : cases) EXPECT_EQ(CLumoraEngine::FreeSpaceFloor(c.drive), c.floor) << c.drive;
+}
+
+}  // namespace
