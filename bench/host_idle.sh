@@ -26,7 +26,8 @@ done
 wine=0
 if [ -f "$build/vdthost.exe" ]; then
   wine=1 host="$build/vdthost.exe" module="$build/lumora.vpl"
-  export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  . "$root/scripts/winenv.sh"
+  lumora_use_build "$build"
   "$root/scripts/wineprefix.sh" "$WINEPREFIX"
 else
   host="$build/vdthost" module="$build/liblumora.so"
@@ -37,7 +38,7 @@ work="$(mktemp -d /dev/shm/lumora-idle.XXXXXX)"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  if [ "$wine" = 1 ]; then wineserver -k 2>/dev/null || true; fi
+  if [ "$wine" = 1 ]; then "$LUMORA_WINESERVER" -k 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -100,7 +101,7 @@ INI
   # Nothing listens on port 9: any request fails at once.
   out="$work/out-$n.txt"
   if [ "$wine" = 1 ]; then
-    LUMORA_IDLE_RUN="$work" LUMORA_SERVICE_URL=http://127.0.0.1:9 wine "$host" --module "$(hostpath "$module")" \
+    LUMORA_IDLE_RUN="$work" LUMORA_SERVICE_URL=http://127.0.0.1:9 "$LUMORA_WINE" "$host" --module "$(hostpath "$module")" \
       --settings "$(hostpath "$ini")" run --seconds "$seconds" --show-every 100000 > "$out" 2>&1 &
   else
     LUMORA_IDLE_RUN="$work" LUMORA_SERVICE_URL=http://127.0.0.1:9 "$host" --module "$module" --settings "$ini" \

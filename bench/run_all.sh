@@ -7,12 +7,13 @@
 # module. Benchmarks only: nothing here is a test.
 #
 # usage: bench/run_all.sh [--native DIR] [--win DIR] [--quick] [--out FILE]
-#   defaults: build/native and build/win; the targets download_bench,
+#   defaults: build/native and build/win (build/win64 where 32-bit programs do not run); the targets download_bench,
 #   engine_bench, vdthost and lumora are built there first.
 #   --quick: fewer rounds and shorter idle runs (figures for a first look)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-native="$root/build/native" win="$root/build/win" quick=0 out=""
+# The Windows build is the one this machine's wine runs (scripts/winenv.sh).
+native="$root/build/native" win="$(. "$root/scripts/winenv.sh" && echo "$LUMORA_WIN_BUILD")" quick=0 out=""
 while [ $# -gt 0 ]; do
   case "$1" in
   --native) native="$2"; shift 2 ;;
@@ -101,8 +102,8 @@ echo
 curl -s -o "$ng/page.json" "$(cat "$ng/service/url")/api/v1/search?sorting=date_added&page=1" || true
 "$root/scripts/service-ctl.sh" stop "$ng/service"
 pn=$("$native/bench/download_bench" parse "$ng/page.json" | sed -n 's/^parse_us_per_page=//p') || true
-pw=$(WINEPREFIX="$win/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  wine "$win/bench/download_bench.exe" parse "Z:${ng//\//\\}\\page.json" | tr -d '\r' | sed -n 's/^parse_us_per_page=//p') || true
+pw=$(. "$root/scripts/winenv.sh" && lumora_use_build "$win" && \
+  "$LUMORA_WINE" "$win/bench/download_bench.exe" parse "Z:${ng//\//\\}\\page.json" | tr -d '\r' | sed -n 's/^parse_us_per_page=//p') || true
 echo "- $(stat -c %s "$ng/page.json") bytes: native ${pn:-?} µs per page, Windows build under wine ${pw:-?} µs per page"
 echo
 
@@ -124,7 +125,7 @@ echo "## The shipped module"
 echo
 vpl="$win/lumora.vpl"
 dbg="no"
-i686-w64-mingw32-objdump -h "$vpl" | awk '{print $2}' | grep -q '^\.debug' && dbg="YES"
+(. "$root/scripts/winenv.sh" && lumora_use_build "$win" && "$LUMORA_OBJDUMP" -h "$vpl") | awk '{print $2}' | grep -q '^\.debug' && dbg="YES"
 echo "- lumora.vpl: $(stat -c %s "$vpl") bytes; debug sections: $dbg; symbols in lumora.dbg: $(stat -c %s "$win/lumora.dbg") bytes"
 echo
 echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."

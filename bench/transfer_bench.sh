@@ -45,7 +45,7 @@ if [ -z "$ngdir" ]; then ngdir="$(mktemp -d)"; own_ng=1; fi
 prefixes=()
 cleanup() {
   "$root/bench/nginx.sh" stop "$ngdir" || true
-  for p in "${prefixes[@]}"; do WINEPREFIX="$p" wineserver -k 2>/dev/null || true; done
+  for p in "${prefixes[@]}"; do WINEPREFIX="$p" "$LUMORA_WINESERVER" -k 2>/dev/null || true; done
   rm -rf "$work"
   if [ "$own_ng" = 1 ]; then rm -rf "$ngdir"; fi
 }
@@ -58,7 +58,8 @@ for s in "${sides[@]}"; do
   dir="${s%%:*}"; mode=""; [ "$s" != "$dir" ] && mode="${s#*:}"
   dir="$(cd "$dir" && pwd)"
   if [ -f "$dir/bench/download_bench.exe" ]; then
-    export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    . "$root/scripts/winenv.sh"
+    lumora_use_build "$dir"
     "$root/scripts/wineprefix.sh" "$dir/wineprefix"
     prefixes+=("$dir/wineprefix")
     progs+=("$dir/bench/download_bench.exe"); winep+=("$dir/wineprefix")
@@ -79,7 +80,7 @@ run() {
   if [ -n "${winep[$i]}" ]; then
     local args=() a
     for a in "$@"; do case "$a" in /*) args+=("$(winpath "$a")") ;; *) args+=("$a") ;; esac; done
-    WINEPREFIX="${winep[$i]}" LUMORA_WININET_READ="${modes[$i]}" wine "${progs[$i]}" "${args[@]}" | tr -d '\r'
+    WINEPREFIX="${winep[$i]}" LUMORA_WININET_READ="${modes[$i]}" "$LUMORA_WINE" "${progs[$i]}" "${args[@]}" | tr -d '\r'
   else
     "${progs[$i]}" "$@"
   fi

@@ -9,6 +9,8 @@
 #   scripts/winenv.sh --arch      prints the picked architecture (i686 | x86_64)
 #   scripts/winenv.sh --env ARCH PREFIX
 #                                 prints KEY=VALUE lines for that build and prefix
+#   lumora_use_build DIR          (once sourced) exports those of a configured
+#                                 Windows build folder, its prefix inside it
 #
 # The pick is made by trying: a tiny 32-bit program is run; where it runs, the
 # Windows tests run under wine32 on the i686 build (the product); where the
@@ -62,6 +64,21 @@ lumora_wine_env() {
 }
 
 lumora_preset_of() { if [ "$1" = i686 ]; then echo win; else echo win64; fi; }
+
+# The architecture of a configured Windows build folder (from its toolchain).
+lumora_arch_of_build() {
+  sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*mingw-\(i686\|x86_64\)\.cmake$/\1/p' "$1/CMakeCache.txt" 2>/dev/null
+}
+
+# Exports the wine environment for the programs of one Windows build folder,
+# with its prefix inside it (for scripts that run a given build, such as the
+# benchmarks).
+lumora_use_build() {
+  local arch kv
+  arch="$(lumora_arch_of_build "$1")"
+  [ -n "$arch" ] || { echo "$1 is not a configured Windows build folder" >&2; return 1; }
+  while IFS= read -r kv; do export "$kv"; done < <(lumora_wine_env "$arch" "$1/wineprefix")
+}
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   case "${1:-}" in
