@@ -87,7 +87,25 @@ struct CLumoraEngine::Pick {
     std::string victim;  // the shown file the new image replaces (empty: none)
 };
 
+// A pass brings one wallpaper: when a transfer fails for its wallpaper alone
+// (missing, refused, no image), the next one is tried at once, up to a few.
 int CLumoraEngine::DownloadImages(uint32_t* interval) {
+    int result = kPassIdle;
+    for (int k = 0; k < kTransfersPerPass; ++k) {
+        bool another = false;
+        const uint32_t before = *interval;
+        const int r = DownloadOne(interval, &another);
+        if (k > 0 && r == kPassIdle) {
+            *interval = before;  // nothing left to try: the failure stands
+            break;
+        }
+        result = r;
+        if (!another) break;
+    }
+    return result;
+}
+
+int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     Lock lock(*this);
     if (m_closing.load()) return kPassIdle;
     // No download and no eviction while the image folder's list is unknown.
@@ -170,7 +188,10 @@ int CLumoraEngine::DownloadImages(uint32_t* interval) {
         LogMessage("DownloadImages: feeds changed during the transfer, %s dropped", path.c_str());
         return kPassFailed;
     }
-    if (result != kDownloadDone) return AnswerFailedTransferLocked(pick, result, retryAfterMs, interval);
+    if (result != kDownloadDone) {
+        *another = result == 403 || (CountsAgainstItem(result) && !m_closing.load());
+        return AnswerFailedTransferLocked(pick, result, retryAfterMs, interval);
+    }
     if (!RecordDownloadLocked(pick, path, temp)) return kPassFailed;
     *interval = m_lclfiles.GetCount() < limits.fastPaceMark ? 2000 : 10000;
     return kPassDownloaded;
@@ -223,8 +244,11 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
         }
         // Its failing wallpapers wait for their next try, behind every
         // untried one.
-        const int slot = PickSlotLocked(feed.Items);
-        if (slot < 0) continue;
+        const int slot = PickSlotLocked(feed);
+        if (slot < 0) {
+            m_refreshSoon.store(true);  // its next page is what it needs
+            continue;
+        }
         pick->feed = i;
         pick->slot = slot;
         pick->item = feed.Items[pick->slot];
@@ -411,7 +435,8 @@ int CLumoraEngine::CountUntriedLocked(const CItemArray& pool) const {
     return n;
 }
 
-int CLumoraEngine::PickSlotLocked(const CItemArray& pool) {
+int CLumoraEngine::PickSlotLocked(const CLumoraFeed& feed) {
+    const CItemArray& pool = feed.Items;
     const int untried = CountUntriedLocked(pool);
     if (untried == pool.GetSize()) return static_cast<int>(GetRandomIndex(static_cast<unsigned>(untried)));
     if (untried > 0) {
@@ -419,7 +444,9 @@ int CLumoraEngine::PickSlotLocked(const CItemArray& pool) {
         for (int slot = 0; slot < pool.GetSize(); ++slot)
             if (m_failedAttempts.find(pool[slot].Id) == m_failedAttempts.end() && k-- == 0) return slot;
     }
-    // Only failed ones: each when its pause after the last failure is over.
+    // Only failed ones: while the feed has pages left, its next page comes
+    // first; then each when its pause after the last failure is over.
+    if (feed.LastPage > 0 && feed.Page < feed.LastPage) return -1;
     const uint32_t now = m_clock->TickCount();
     std::vector<int> due;
     for (int slot = 0; slot < pool.GetSize(); ++slot) {

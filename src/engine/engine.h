@@ -79,6 +79,14 @@ class CLumoraEngine {
     // Failures of different wallpapers in a row before they stretch the
     // download interval (a host that fails everything is not hammered).
     static constexpr int kItemFailuresBeforeSlowing = 4;
+    // Transfers one pass may try while each fails for its wallpaper alone
+    // (a 404 or a page answers at once): one bad wallpaper must not cost the
+    // feed a whole interval.
+    static constexpr int kTransfersPerPass = 8;
+    // A feed at its own limit asks its next page once fewer untried
+    // wallpapers than this are pooled, so the next image never waits for a
+    // page (or behind wallpapers that failed).
+    static constexpr int kLowPool = 8;
     // Pause of all requests while they get no answer at all (no network, no
     // name, no connection): doubles from the first to the longest, so the
     // first request after the network is back comes within two minutes.
@@ -134,6 +142,10 @@ class CLumoraEngine {
     uint32_t m_generation GUARDED_BY(m_stateLock) = 0;
     // The interval the last download pass asked for (the worker's own).
     uint32_t m_downloadInterval = 2000;
+    // Set by a download pass that found a feed's pool holding only
+    // wallpapers that failed while it has pages left: the loop runs the next
+    // refresh pass soon instead of up to 10 s later.
+    std::atomic<bool> m_refreshSoon{false};
 
     CLumoraSettings& m_settings GUARDED_BY(m_stateLock);
     std::atomic<int32_t>& m_closing;
@@ -176,6 +188,9 @@ class CLumoraEngine {
 
     // ---- downloads (worker) -------------------------------------------------
     int DownloadImages(uint32_t* interval) EXCLUDES(m_stateLock);
+    // One transfer of a pass; *another: it failed for the wallpaper alone,
+    // and the pass may try the next one.
+    int DownloadOne(uint32_t* interval, bool* another) EXCLUDES(m_stateLock);
     int DownloadImage(const std::string& url, const std::string& file);
 
     // ---- local names --------------------------------------------------------
@@ -318,7 +333,7 @@ class CLumoraEngine {
     void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
     // A pool slot to try: an untried wallpaper at random, else a failed one
     // whose next try is due; -1 when none is.
-    int PickSlotLocked(const CItemArray& pool) REQUIRES(m_stateLock);
+    int PickSlotLocked(const CLumoraFeed& feed) REQUIRES(m_stateLock);
     int CountUntriedLocked(const CItemArray& pool) const REQUIRES(m_stateLock);
     // The shared pause of requests that get no answer (see m_noAnswerUntil).
     bool NoAnswerPausedLocked() REQUIRES(m_stateLock);

@@ -174,7 +174,7 @@ bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     // Wallpapers that failed do not count as pooled: a pool of only those
     // asks for the next page, or the feed would wait on them.
     const int untried = CountUntriedLocked(feed.Items);
-    if (files >= maxLocal && (maxLocal <= 0 || untried > 0 || OwnVictimLocked(i).empty())) {
+    if (files >= maxLocal && (maxLocal <= 0 || untried >= kLowPool || OwnVictimLocked(i).empty())) {
         if (FeedStateChanged(m_feedState, i, kFeedFull))
             LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
         return false;

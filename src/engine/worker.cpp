@@ -151,7 +151,8 @@ void CLumoraEngine::RunComms() {
                 m_clock->Sleep(ChooseWait(kPassIdle));
             continue;
         }
-        if (!refreshed || static_cast<uint32_t>(m_clock->TickCount() - lastRefreshTick) >= 10000) {
+        const uint32_t sinceRefresh = m_clock->TickCount() - lastRefreshTick;
+        if (!refreshed || sinceRefresh >= 10000 || (sinceRefresh >= 2000 && m_refreshSoon.exchange(false))) {
             Refresh(0);
             lastRefreshTick = m_clock->TickCount();
             refreshed = true;

@@ -251,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
     CLumoraFeed f = SearchFeed(0);
-    for (int i = 0; i < 200; ++i) f.Items.Add(MakeItem("f" + std::to_string(i)));
+    // Enough never tried for 60 passes of up to kTransfersPerPass each.
+    for (int i = 0; i < 1000; ++i) f.Items.Add(MakeItem("f" + std::to_string(i)));
     engine->m_feeds.Add(f);
     client.onDownload = [](const std::string&, const std::string&) { return 404; };
     uint32_t interval = 2000, longest = 0;
@@ -639,8 +640,9 @@ TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
 }
 
 // A feed at its own limit whose pool holds only wallpapers that failed asks
-// for its next page (a shown file is there to give up for a new one); with
-// one untried wallpaper left it does not.
+// for its next page (a shown file is there to give up for a new one), and
+// takes it before it tries them again; with enough untried wallpapers
+// pooled it asks nothing.
 TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     settings.MaxLocal = 2;
     CLumoraFeed f = SearchFeed(0);
@@ -648,7 +650,6 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     f.LastPage = 50;
     f.Items.Add(MakeItem("bad1"));
     f.Items.Add(MakeItem("bad2"));
-    f.Items.Add(MakeItem("untried"));
     engine->m_feeds.Add(f);
     AddCached(2, 0);
     engine->OnFileDisplayed(std::string(engine->m_lclfiles.begin()->Path).c_str());
@@ -657,20 +658,22 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
         return url.find("/w-bad") != std::string::npos ? 404
                                                        : FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
     };
-    // Both bad ones fail once (the untried one is set aside meanwhile).
-    engine->m_feeds[0].Items.RemoveAt(2);
     uint32_t interval = 2000;
-    engine->DownloadImages(&interval);
-    engine->DownloadImages(&interval);
+    engine->DownloadImages(&interval);  // both fail, in one pass
     ASSERT_EQ(client.downloadCalls.load(), 2);
     ASSERT_EQ(engine->m_feeds[0].Items.GetSize(), 2);
-    engine->m_feeds[0].Items.Add(MakeItem("untried"));
+    clock.Pass(10 * 60000);  // their next tries are due: the page still comes first
+    EXPECT_EQ(engine->DownloadImages(&interval), kPassIdle);
+    EXPECT_EQ(client.downloadCalls.load(), 2);
+    for (int k = 0; k < CLumoraEngine::kLowPool; ++k)
+        engine->m_feeds[0].Items.Add(MakeItem("untried" + std::to_string(k)));
     engine->Refresh(0);
-    EXPECT_EQ(client.pageCalls.load(), 0) << Log().Dump();  // an untried one is still there
-    engine->m_feeds[0].Items.RemoveAt(2);
+    EXPECT_EQ(client.pageCalls.load(), 0) << Log().Dump();
+    engine->m_feeds[0].Items.SetSize(2);
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 1) << Log().Dump();
     EXPECT_EQ(engine->m_feeds[0].Page, 2);
+    EXPECT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
 }
 
 // ---- addresses that cannot be used leave with the page that brought them ------------

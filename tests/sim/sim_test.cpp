@@ -5,6 +5,7 @@
 // prints its figures; the table of all scenarios is printed at the end.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <deque>
@@ -160,6 +161,9 @@ struct Scenario {
     // Runs only with LUMORA_SIM_HEAVY set: filling 20,000 files takes about
     // 20 s natively, a third of the whole table's budget.
     bool heavy = false;
+    // The longest gap must stay under twice that of the same feeds with no
+    // failing wallpaper (run with the same seed for the comparison).
+    bool gapGoal = false;
 };
 
 CatalogSpec Search(int size, const char* purity = "sfw") {
@@ -268,11 +272,25 @@ bool CloseWithoutDeviceFlush(FILE* f) {
     return std::fclose(f) == 0 && flushed;
 }
 
+// The seed of a run: the pick of the engine and the host's shuffle follow
+// it, so a failing run can be replayed (LUMORA_SIM_SEED, default 1).
+// LUMORA_SIM_SEEDS runs that many seeds in a row from there.
+uint64_t FirstSeed() {
+    const char* s = std::getenv("LUMORA_SIM_SEED");
+    return s && *s ? std::strtoull(s, nullptr, 10) : 1;
+}
+int SeedCount() {
+    const char* s = std::getenv("LUMORA_SIM_SEEDS");
+    return s && std::atoi(s) > 0 ? std::atoi(s) : 1;
+}
+
 class Simulation {
   public:
-    explicit Simulation(const Scenario& s) : sc(s) {}
+    Simulation(const Scenario& s, uint64_t seed)
+        : sc(s), seed(seed), rng(static_cast<uint32_t>(seed * 2654435761u)) {}
 
     Figures Run() {
+        SeedRandomIndex(seed);
         const auto realStart = std::chrono::steady_clock::now();
         folder = SimFolder();
         settings.Enabled = 1;
@@ -333,6 +351,7 @@ class Simulation {
         fig.longestInterval = longestInterval;
         fig.realSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
         engine.reset();
+        UseSystemRandomIndex();
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
         return fig;
@@ -359,6 +378,7 @@ class Simulation {
 
   private:
     const Scenario& sc;
+    uint64_t seed;
     CLumoraSettings settings;
     std::atomic<int32_t> closing{0};
     std::atomic<int32_t> hosttype{0};
@@ -374,7 +394,7 @@ class Simulation {
     std::vector<long> lastDeliveredCount;
     std::vector<std::string> playlist;
     size_t playAt = 0;
-    uint32_t rng = 12345;
+    uint32_t rng;
     uint32_t longestInterval = 0;
 
     bool InSession(uint64_t t) const { return (t % kDay) < sc.sessionPerDay; }
@@ -587,9 +607,13 @@ std::vector<Scenario> Scenarios() {
     add(s);
     s = Named("URL that always 404s");
     s.feeds = {Bad(Search(100000), 4, ItemKind::Always404)};
+    // Not yet held to the gap goal: over a month its longest gap is about
+    // three times that of the same feed without failures (14 s against 5 s
+    // with seed 1), when the last untried wallpapers of a pool are all bad.
     add(s);
     s = Named("never an image");
     s.feeds = {Bad(Search(100000), 3, ItemKind::NotImage)};
+    s.gapGoal = true;
     add(s);
     s = Named("5xx storms");
     s.feeds = {Search(100000), Collection(300)};
@@ -627,17 +651,39 @@ class LivenessSim : public ::testing::TestWithParam<Scenario> {};
 TEST_P(LivenessSim, KeepsDeliveringForAMonth) {
     const Scenario& sc = GetParam();
     if (sc.heavy && !std::getenv("LUMORA_SIM_HEAVY")) GTEST_SKIP() << "set LUMORA_SIM_HEAVY to run it";
-    Simulation sim(sc);
-    Figures fig = sim.Run();
-    EXPECT_TRUE(sim.failure.empty()) << sc.name << ": " << sim.failure << "\nlast log lines:\n" << sim.Log();
-    EXPECT_GE(fig.days, std::getenv("LUMORA_SIM_DAYS") ? 1 : sc.days) << sc.name;
-    EXPECT_GT(fig.downloads, 0) << sc.name;
-    std::printf(
-        "[ sim      ] %-34s %3d days %8ld downloads %8ld evictions  gap %6.1f min (bound %4.1f)  "
-        "%2d API/min peak  %6.2f s\n",
-        fig.name.c_str(), fig.days, fig.downloads, fig.evictions, fig.longestGapMin, fig.gapBoundMin,
-        fig.peakPerMinute, fig.realSeconds);
-    Table().push_back(fig);
+    const uint64_t first = FirstSeed();
+    const int runs = SeedCount();
+    for (uint64_t seed = first; seed < first + static_cast<uint64_t>(runs); ++seed) {
+        Simulation sim(sc, seed);
+        Figures fig = sim.Run();
+        ASSERT_TRUE(sim.failure.empty())
+            << sc.name << " (seed " << seed << "): " << sim.failure << "\nlast log lines:\n"
+            << sim.Log();
+        ASSERT_GE(fig.days, std::getenv("LUMORA_SIM_DAYS") ? 1 : sc.days) << sc.name << " seed " << seed;
+        ASSERT_GT(fig.downloads, 0) << sc.name << " seed " << seed;
+        if (sc.gapGoal) {
+            // The same feeds, every wallpaper good, the same seed.
+            Scenario good = sc;
+            for (CatalogSpec& c : good.feeds) c.badEvery = 0;
+            Simulation reference(good, seed);
+            const Figures ref = reference.Run();
+            ASSERT_TRUE(reference.failure.empty()) << reference.failure;
+            ASSERT_LT(fig.longestGapMin, 2 * ref.longestGapMin)
+                << sc.name << " seed " << seed << ": longest gap " << fig.longestGapMin * 60 << " s against "
+                << ref.longestGapMin * 60 << " s with no failing wallpaper";
+        }
+        if (seed == first) {
+            std::printf(
+                "[ sim      ] %-34s %3d days %8ld downloads %8ld evictions  gap %6.1f min (bound %4.1f)  "
+                "%2d API/min peak  %6.2f s\n",
+                fig.name.c_str(), fig.days, fig.downloads, fig.evictions, fig.longestGapMin, fig.gapBoundMin,
+                fig.peakPerMinute, fig.realSeconds);
+            Table().push_back(fig);
+        }
+    }
+    if (runs > 1)
+        std::printf("[ sim      ] %-34s %d seeds from %llu passed\n", sc.name, runs,
+                    static_cast<unsigned long long>(first));
 }
 
 INSTANTIATE_TEST_SUITE_P(Month, LivenessSim, ::testing::ValuesIn(Scenarios()),
