@@ -648,8 +648,8 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     CLumoraFeed f = SearchFeed(0);
     f.Page = 1;
     f.LastPage = 50;
-    f.Items.Add(MakeItem("bad1"));
-    f.Items.Add(MakeItem("bad2"));
+    // As many as would keep the feed from asking, were they untried.
+    for (int k = 0; k < CLumoraEngine::kLowPool; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
     engine->m_feeds.Add(f);
     AddCached(2, 0);
     engine->OnFileDisplayed(std::string(engine->m_lclfiles.begin()->Path).c_str());
@@ -659,17 +659,17 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
                                                        : FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
     };
     uint32_t interval = 2000;
-    engine->DownloadImages(&interval);  // both fail, in one pass
-    ASSERT_EQ(client.downloadCalls.load(), 2);
-    ASSERT_EQ(engine->m_feeds[0].Items.GetSize(), 2);
+    engine->DownloadImages(&interval);  // all fail, in one pass
+    ASSERT_EQ(client.downloadCalls.load(), CLumoraEngine::kLowPool);
+    ASSERT_EQ(engine->m_feeds[0].Items.GetSize(), CLumoraEngine::kLowPool);
     clock.Pass(10 * 60000);  // their next tries are due: the page still comes first
     EXPECT_EQ(engine->DownloadImages(&interval), kPassIdle);
-    EXPECT_EQ(client.downloadCalls.load(), 2);
+    EXPECT_EQ(client.downloadCalls.load(), CLumoraEngine::kLowPool);
     for (int k = 0; k < CLumoraEngine::kLowPool; ++k)
         engine->m_feeds[0].Items.Add(MakeItem("untried" + std::to_string(k)));
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 0) << Log().Dump();
-    engine->m_feeds[0].Items.SetSize(2);
+    engine->m_feeds[0].Items.SetSize(CLumoraEngine::kLowPool);
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 1) << Log().Dump();
     EXPECT_EQ(engine->m_feeds[0].Page, 2);
