@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <random>
 #include <map>
 #include <set>
 #include <string>
@@ -251,7 +252,10 @@ class StepClock : public SimClock {
 // folder: a month of renames on a disk would take minutes.
 std::string SimFolder() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("lumora_sim_") + info->name();
+    // A tag of this process in the name: runs of the simulation side by side
+    // (two builds on one machine) must not share a folder.
+    static const unsigned tag = std::random_device{}();
+    std::string name = std::string("lumora_sim_") + info->name() + "_" + std::to_string(tag);
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
     for (const char* base : {"/dev/shm", "Z:\\dev\\shm"}) {
