@@ -19,7 +19,7 @@ if [ $# -ge 1 ]; then
 else
   . scripts/winenv.sh
   # Pictures come only from a run whose dialog tests all passed.
-  bash scripts/test-win.sh -R '^ui_dialog_tests$'
+  bash scripts/test-win.sh -R '^ui_dialog_tests(_[0-9]+)?$'
   shots="$LUMORA_WIN_BUILD/screenshots"
 fi
 
