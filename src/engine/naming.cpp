@@ -211,6 +211,9 @@ CFolderGate::CFolderGate(const std::string& folder, PathStyle style) : m_folder(
     while (f.size() > 1 && LastSeparator(f, style) == f.size() - 1) f.pop_back();
     m_prefix = f;
     if (LastSeparator(m_prefix, style) != m_prefix.size() - 1) m_prefix += Separator(style);
+    // The quick answer holds only where the full check agrees that a plain
+    // name after the prefix is inside (not so for a folder named ":").
+    if (!PathInsideFolder(m_prefix + "x", folder, style)) m_prefix.clear();
 }
 
 bool CFolderGate::Contains(std::string_view path) const {
