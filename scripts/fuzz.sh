@@ -4,7 +4,8 @@
 # layouts. A crash or a broken invariant fails the run and leaves its input
 # in BUILD/fuzz/findings/.
 # Usage: scripts/fuzz.sh [seconds per target (default 15)]
-# Environment: LUMORA_FUZZ_BUILD (default build/fuzz), LUMORA_FUZZ_TARGETS
+# Environment: LUMORA_FUZZ_BUILD (default build/fuzz; the test command uses
+# the native-asan tree, which carries the fuzz targets), LUMORA_FUZZ_TARGETS
 # (space-separated subset).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,10 +15,14 @@ TARGETS="${LUMORA_FUZZ_TARGETS:-fuzz_search_answer fuzz_collections_answer fuzz_
   fuzz_local_name fuzz_encoders fuzz_host_ini}"
 
 echo "==== fuzz: configure and build ($BUILD)"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DLUMORA_SANITIZE=fuzzer-no-link,address,undefined \
-  -DCMAKE_PROJECT_INCLUDE="$ROOT/fuzz/hook.cmake" >/dev/null
+# A tree configured for fuzzing already (the native-asan preset is one) is
+# used as it is; any other folder is configured here.
+if ! grep -qs '^LUMORA_SANITIZE:STRING=fuzzer-no-link' "$BUILD/CMakeCache.txt"; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DLUMORA_SANITIZE=fuzzer-no-link,address,undefined \
+    -DCMAKE_PROJECT_INCLUDE="$ROOT/fuzz/hook.cmake" >/dev/null
+fi
 # shellcheck disable=SC2086
 cmake --build "$BUILD" --target $TARGETS
 

@@ -127,13 +127,14 @@ timed "win $LUMORA_WIN_ARCH: build" build "$LUMORA_WIN_PRESET" && {
 }
 
 if [ $QUICK = 0 ]; then
-  # One clang build carries ASan, UBSan and the thread-safety analysis
-  # (warnings are errors); the long runs' paths run under ASan in the engine
-  # tests and e2e_engine.
+  # One clang build carries ASan, UBSan, the thread-safety analysis (warnings
+  # are errors) and the fuzz targets; the long runs' paths run under ASan in
+  # the engine tests and e2e_engine.
   timed "native clang ASan+UBSan: build" build native-asan && tests "native clang ASan+UBSan: tests" build/native-asan -L fast
   # Races show in the threaded in-process programs; the runs through the
   # stand-in host and the crash children add nothing there but time.
   timed "native TSan: build" build native-tsan && tests "native TSan: tests" build/native-tsan -L fast -LE "host|crash"
+  export LUMORA_FUZZ_BUILD="${LUMORA_FUZZ_BUILD:-$ROOT/build/native-asan}"
   timed "fuzzers (${LUMORA_FUZZ_SECONDS:-15} s each)" bash scripts/fuzz.sh "${LUMORA_FUZZ_SECONDS:-15}"
   long_wait "native: long runs"
   long_wait "win $LUMORA_WIN_ARCH: long runs"
