@@ -39,7 +39,7 @@ trap 'exit 130' INT TERM
 
 stage() { echo; echo "==== $1 ($(date +%T))"; }
 # row NAME SECONDS RESULT: one line of the closing table.
-row() { ROWS+=("$(printf '%-34s %6s  %s' "$1" "$(printf '%d:%02d' $(($2 / 60)) $(($2 % 60)))" "$3")"); }
+row() { ROWS+=("$(printf '%-44s %6s  %s' "$1" "$(printf '%d:%02d' $(($2 / 60)) $(($2 % 60)))" "$3")"); }
 # What a CTest log says it ran.
 ctest_result() {
   local line
@@ -143,8 +143,8 @@ fi
 total=$(($(date +%s) - START))
 echo
 echo "==== summary: $(date -u +%F) on $(nproc) cores, commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'), Windows tests: $LUMORA_WIN_ARCH under $(basename "$LUMORA_WINE")"
-printf '%-34s %6s  %s\n' "stage" "time" "result"
+printf '%-44s %6s  %s\n' "stage" "time" "result"
 printf '%s\n' "${ROWS[@]}"
-printf '%-34s %6s\n' "whole command$([ $QUICK = 1 ] && echo ' (--quick)')" "$(printf '%d:%02d' $((total / 60)) $((total % 60)))"
+printf '%-44s %6s\n' "whole command$([ $QUICK = 1 ] && echo ' (--quick)')" "$(printf '%d:%02d' $((total / 60)) $((total % 60)))"
 if ((${#failed[@]})); then echo "FAILED: ${failed[*]}"; exit 1; fi
 echo "ALL TESTS PASSED"
