@@ -11,19 +11,9 @@
 #include <sstream>
 #include <string>
 
+#include "common/source_file.h"
+
 namespace {
-
-std::string SourceDir() {
-    const char* dir = std::getenv("LUMORA_SOURCE_DIR");
-    return dir && *dir ? dir : LUMORA_TEST_SOURCE_DIR;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 // NAME_T texts of a string header, with the C escapes and the joins of
 // adjacent literals undone.

@@ -13,19 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "common/source_file.h"
+
 namespace {
-
-std::string SourceDir() {
-    const char* dir = std::getenv("LUMORA_SOURCE_DIR");
-    return dir && *dir ? dir : LUMORA_TEST_SOURCE_DIR;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 struct Template {
     int width = 0, height = 0;  // dialog units

@@ -1,0 +1,23 @@
+// The repository's source folder and whole files read from it, for tests that
+// check sources against each other (help pages, dialog templates, strings).
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+// The source folder: LUMORA_SOURCE_DIR in the test environment, else the one
+// the program was built from (runs by hand).
+inline std::string SourceDir() {
+    const char* dir = std::getenv("LUMORA_SOURCE_DIR");
+    return dir && *dir ? dir : LUMORA_TEST_SOURCE_DIR;
+}
+
+// A whole file's bytes; empty when it cannot be read.
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
