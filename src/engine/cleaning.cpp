@@ -305,6 +305,20 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
 
 void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::string>& names,
                                    std::vector<std::string>& values) {
+    AppendListStatus(folder, names, values);
+    // Downloads wait while the drive has less free space than the floor:
+    // both figures side by side tell a user who sees no new picture why.
+    uint64_t available = 0, total = 0;
+    int error = 0;
+    if (plat::FreeSpace(folder, &available, &total, &error)) {
+        names.push_back("Free space:");
+        values.push_back(std::to_string(available >> 20) + " MB; downloads wait below " +
+                         std::to_string(FreeSpaceFloor(total) >> 20) + " MB");
+    }
+}
+
+void CLumoraEngine::AppendListStatus(const std::string& folder, std::vector<std::string>& names,
+                                     std::vector<std::string>& values) {
     // Reads only the two files (no engine data), so it takes no lock.
     std::string bytes;
     int count = 0, found = 0;

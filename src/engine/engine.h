@@ -262,6 +262,9 @@ class CLumoraEngine {
     ClearCacheResult ClearCacheLocked(const std::string& folder) REQUIRES(m_stateLock);
     void GetCacheStatus(const std::string& folder, std::vector<std::string>& names,
                         std::vector<std::string>& values);
+    // The rows of the list and paging files on disk (GetCacheStatus's first part).
+    void AppendListStatus(const std::string& folder, std::vector<std::string>& names,
+                          std::vector<std::string>& values);
 
     // ---- side files ---------------------------------------------------------
     void WriteVpropFile(const std::string& path, const CLumoraItem& item) REQUIRES(m_stateLock);

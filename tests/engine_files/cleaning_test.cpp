@@ -1,7 +1,9 @@
 // Shown-file reports, eviction, clearing a cache, and the status rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "engine/state_format.h"
@@ -369,10 +371,36 @@ class CacheStatusTest : public EngineFixture {
         engine->GetCacheStatus(f, names, values);
         EXPECT_EQ(names.size(), values.size());
         std::vector<std::pair<std::string, std::string>> out;
-        for (size_t i = 1; i < names.size() && i < values.size(); ++i) out.emplace_back(names[i], values[i]);
+        // The free-space row depends on the machine: its own test below.
+        for (size_t i = 1; i < names.size() && i < values.size(); ++i)
+            if (names[i] != "Free space:") out.emplace_back(names[i], values[i]);
         return out;
     }
 };
+
+// The user sees why no picture arrives on a nearly full drive: the free space
+// and the floor below which downloads wait (a few GB at most), for a folder
+// that exists, with or without a list; none for a folder that does not.
+TEST_F(CacheStatusTest, ShowsTheFreeSpaceAndTheFloorBelowWhichDownloadsWait) {
+    const std::string missing = In({"absent"});
+    for (const std::string& f : {folder, missing}) {
+        std::vector<std::string> names, values;
+        engine->GetCacheStatus(f, names, values);
+        ASSERT_EQ(names.size(), values.size());
+        auto row = std::find(names.begin(), names.end(), "Free space:");
+        if (f == missing) {
+            EXPECT_EQ(row, names.end()) << "a row for a folder that does not exist";
+            continue;
+        }
+        ASSERT_NE(row, names.end());
+        const std::string value = values[row - names.begin()];
+        unsigned long long freeMb = 0, floorMb = 0;
+        ASSERT_EQ(std::sscanf(value.c_str(), "%llu MB; downloads wait below %llu MB", &freeMb, &floorMb), 2)
+            << value;
+        EXPECT_GE(floorMb, 1024u) << value;
+        EXPECT_LE(floorMb, 4096u) << value;
+    }
+}
 
 TEST_F(CacheStatusTest, Table) {
     typedef std::vector<std::pair<std::string, std::string>> R;
