@@ -542,10 +542,13 @@ TEST_F(DurabilityTest, DownloadsWaitAboveTheFreeSpaceFloor) {
         uint64_t available, total;
         bool room;
     } rows[] = {
-        {2 * GB, 10 * GB, true},                    // floor 1 GB
-        {GB - 1, 10 * GB, false},                   // below 1 GB
-        {40 * GB, 1000 * GB, false},                // floor 5 % = 50 GB
-        {60 * GB, 1000 * GB, true},  {0, 0, true},  // the drive cannot tell: no reason to stop
+        {2 * GB, 10 * GB, true},       // floor 1 GB
+        {GB - 1, 10 * GB, false},      // below 1 GB
+        {3 * GB / 2, 40 * GB, false},  // floor 5 % = 2 GB
+        {3 * GB, 40 * GB, true},
+        {3 * GB, 1000 * GB, false},  // 5 % would be 50 GB: the floor stops at 4 GB
+        {5 * GB, 1000 * GB, true},   // so a large drive with GBs free still takes pictures
+        {0, 0, true},                // the drive cannot tell: no reason to stop
     };
     static uint64_t s_available, s_total;
     FaultyFiles faults;
