@@ -310,7 +310,7 @@ void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::s
     // both figures side by side tell a user who sees no new picture why.
     uint64_t available = 0, total = 0;
     int error = 0;
-    if (plat::FreeSpace(folder, &available, &total, &error)) {
+    if (!folder.empty() && plat::FreeSpace(folder, &available, &total, &error)) {
         names.push_back("Free space:");
         values.push_back(std::to_string(available >> 20) + " MB; downloads wait below " +
                          std::to_string(FreeSpaceFloor(total) >> 20) + " MB");
