@@ -139,7 +139,16 @@ TEST(Crash, EveryFileOperationOfARun) {
                      std::to_string(total) + ")");
         const std::string folder = OwnFolder("lumora_crash_");
         EarlierRun(folder);
-        const int rc = RunChild(folder, n);
+        int rc = RunChild(folder, n);
+#ifdef _WIN32
+        // On a busy machine wine now and then hands back -1 for a child that
+        // started (its end was not seen): that point is tried once more, on
+        // the same folder, as a second crash would be.
+        if (rc == -1) {
+            std::printf("[ crash ] point %d: the child came back with -1; tried again\n", n);
+            rc = RunChild(folder, n);
+        }
+#endif
         ranToItsEnd = rc == 0;
         if (!ranToItsEnd) {
             ++tried;
