@@ -11,14 +11,15 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="${LUMORA_RELEASE_BUILD_DIR:-build/win}"
 
-v() { awk -v k="$1" '$1 == "#define" && $2 == k { print $3 }' src/common/version.h; }
-version="$(v LUMORA_VERSION_MAJOR).$(v LUMORA_VERSION_MINOR).$(v LUMORA_VERSION_PATCH)"
-[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "release: cannot read the version from src/common/version.h" >&2; exit 1; }
-
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset win -B "$build"
 fi
 cmake --build "$build" -j2 --target lumora lumora_help
+# The version as the project states it (CMakeLists.txt), read from the header
+# the build wrote from it.
+v() { awk -v k="$1" '$1 == "#define" && $2 == k { print $3 }' "$build/generated/common/version.h"; }
+version="$(v LUMORA_VERSION_MAJOR).$(v LUMORA_VERSION_MINOR).$(v LUMORA_VERSION_PATCH)"
+[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "release: cannot read the version from $build/generated/common/version.h" >&2; exit 1; }
 
 for f in "$build/lumora.vpl" "$build/lumora.dbg" "$build/Lumora.chm"; do
   [ -s "$f" ] || { echo "release: $f was not built" >&2; exit 1; }
