@@ -18,7 +18,7 @@
 #include "common/settings.h"
 #include "common/thread_annotations.h"
 #include "platform/clock.h"
-#include "engine/clear_result.h"
+#include "common/clear_result.h"
 #include "engine/state_files.h"
 #include "platform/datetime.h"
 #include "service/api.h"

@@ -16,7 +16,13 @@ static int32_t Configure(HostWord ownerWindow) {
 
     CLumoraApp& app = theApp();
     CLumoraEngine& engine = app.m_engine;
-    CLumoraDlg dlg(reinterpret_cast<HWND>(ownerWindow), engine);
+    CacheCommands cache;
+    cache.status = [&engine](const std::string& folder, std::vector<std::string>& names,
+                             std::vector<std::string>& values) {
+        engine.GetCacheStatus(folder, names, values);
+    };
+    cache.clear = [&engine](const std::string& folder) { return engine.ClearCache(folder); };
+    CLumoraDlg dlg(reinterpret_cast<HWND>(ownerWindow), std::move(cache));
     // The dialog holds a settings value: filled here, taken back only after OK
     // (the dialog has then stored the API key).
     engine.SnapshotForDialog(&dlg.m_settings, &dlg.m_feeds);  // feeds: configuration and paging, no pools

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/records.h"
-#include "engine/clear_result.h"
+#include "common/clear_result.h"
 
 namespace ui {
 

@@ -11,7 +11,8 @@ lumora_test(NAME plugin_tests SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/feed_store_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/registry_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/messages_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/module_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/module_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/message_cause_test.cpp)
 target_compile_definitions(plugin_tests PRIVATE LUMORA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 if(WIN32)
   # The module's resources, so the version and string table read in-process.

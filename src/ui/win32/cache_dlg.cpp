@@ -2,7 +2,6 @@
 // command that deletes every cached file there.
 #include <windows.h>
 
-#include "engine/engine.h"
 #include "common/strings.h"
 #include "ui/dialog_logic.h"
 #include "ui/win32/dialogs.h"
@@ -16,7 +15,7 @@ BOOL CCacheDlg::OnInitDialog() {
     m_list.InsertColumn(1, "", width);
 
     std::vector<std::string> names{ui::kStatusHeading}, values{""};
-    m_engine.GetCacheStatus(m_folder, names, values);
+    m_cache.status(m_folder, names, values);
     for (size_t i = 0; i < names.size(); ++i) {
         int row = static_cast<int>(i);
         m_list.SetItemTextEx(row, 0, names[i].c_str(), -1);
@@ -37,7 +36,7 @@ void CCacheDlg::OnClean() {
     ui::CleanOutcome outcome;
     {
         CWaitCursor wait;
-        outcome = ui::OutcomeOf(m_folder, m_engine.ClearCache(m_folder), &SystemErrorText);
+        outcome = ui::OutcomeOf(m_folder, m_cache.clear(m_folder), &SystemErrorText);
     }
     ShowMessage(m_hWnd, ui::CleanReport(outcome));
 }

@@ -12,7 +12,6 @@
 
 #include "common/records.h"
 #include "common/settings.h"
-#include "engine/engine.h"
 #include "service/api.h"
 #include "ui/dialog_logic.h"
 
@@ -140,10 +139,19 @@ class CDwnlSettingsDlg : public CModalDialog {
     void OnOK() override;
 };
 
+// What the Local Cache dialog asks of whoever owns the cache (the engine,
+// wired by the plug-in): the status rows of a folder, and its clean.
+struct CacheCommands {
+    std::function<void(const std::string& folder, std::vector<std::string>& names,
+                       std::vector<std::string>& values)>
+        status;
+    std::function<ClearCacheResult(const std::string& folder)> clear;
+};
+
 // "Local Cache": the state of a folder's cache and the command that empties it.
 class CCacheDlg : public CModalDialog {
   public:
-    CCacheDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1023, parent), m_engine(engine) {}
+    CCacheDlg(HWND parent, const CacheCommands& cache) : CModalDialog(1023, parent), m_cache(cache) {}
     std::string m_folder;
 
   protected:
@@ -152,7 +160,7 @@ class CCacheDlg : public CModalDialog {
 
   private:
     void OnClean();
-    CLumoraEngine& m_engine;
+    const CacheCommands& m_cache;
     CListCtrlEx m_list;
 };
 
@@ -185,7 +193,7 @@ class CLumoraFeedDlg : public CModalDialog {
 // The configuration window of message 5.
 class CLumoraDlg : public CModalDialog {
   public:
-    CLumoraDlg(HWND parent, CLumoraEngine& engine) : CModalDialog(1000, parent), m_engine(&engine) {}
+    CLumoraDlg(HWND parent, CacheCommands cache) : CModalDialog(1000, parent), m_cache(std::move(cache)) {}
     // The settings as the dialog shows them: set before the run, read after OK.
     CLumoraSettings m_settings;
     CFeedArray m_feeds;
@@ -210,6 +218,6 @@ class CLumoraDlg : public CModalDialog {
     void OnLocalCache();
     void OnHelp();
 
-    CLumoraEngine* m_engine;  // for the Local Cache dialog
+    CacheCommands m_cache;  // for the Local Cache dialog
     CListCtrlEx m_list;
 };

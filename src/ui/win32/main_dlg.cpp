@@ -181,7 +181,7 @@ void CLumoraDlg::OnSettings() {
 }
 
 void CLumoraDlg::OnLocalCache() {
-    CCacheDlg cache(m_hWnd, *m_engine);
+    CCacheDlg cache(m_hWnd, m_cache);
     cache.m_folder = GetItemText(m_hWnd, IDC_FOLDER);
     cache.DoModal();
 }

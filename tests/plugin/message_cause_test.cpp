@@ -2,6 +2,8 @@
 // whose list another program holds, a collection feed whose user name was
 // blanked, an image folder that exists but cannot be looked at, counts of
 // one, and a dialog command that failed unexpectedly.
+// They live beside the plug-in's tests because they span the engine, which says
+// what happened, and the dialog logic, which says it to the user.
 #include <gtest/gtest.h>
 
 #include <atomic>

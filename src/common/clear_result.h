@@ -1,4 +1,5 @@
-// What a cache clean did, for the message that reports it.
+// What a cache clean did, for the message that reports it: made by the
+// engine, read by the Local Cache dialog.
 #pragma once
 
 #include <string>
