@@ -19,6 +19,7 @@
 #include "common/thread_annotations.h"
 #include "platform/clock.h"
 #include "common/clear_result.h"
+#include "engine/path.h"
 #include "engine/state_files.h"
 #include "platform/datetime.h"
 #include "service/api.h"
@@ -392,46 +393,10 @@ class CLumoraEngine {
     uint32_t m_lastFolderCheck GUARDED_BY(m_stateLock) = 0;
 };
 
-// The rules that keep files inside the image folder take the path style as a
-// parameter, so one table of cases checks both styles on every build.
-enum class PathStyle {
-    kPosix,    // "/" separates; names compare as they are
-    kWindows,  // "\" and "/" separate; drive letters; names compare ignoring case and trailing dots and
-               // blanks
-};
-PathStyle NativePathStyle();
-
-// The two path operations shared by naming, cleaning and side files.
-void ReplaceExtension(std::string& path, const char* ext);
-void AddBackslash(std::string& path, PathStyle style = NativePathStyle());  // appends the style's separator
-
 // The single folder name the service's purity text becomes (see naming.cpp):
 // safe words stay as they are, anything that could leave the image folder or
 // name a device is mended; an empty text stays empty (no sub-folder).
 std::string SafePurityFolder(const std::string& purity);
-// The property side file of an image: the extension replaced by "vprop",
-// always beside the image (a dot in a folder name is not an extension).
-std::string SidePathOf(const std::string& imagePath, PathStyle style = NativePathStyle());
-// Whether path, with "." and ".." resolved, names something strictly inside
-// folder (both taken relative to the same current folder when relative). A
-// path with a NUL in it is never inside.
-bool PathInsideFolder(const std::string& path, const std::string& folder,
-                      PathStyle style = NativePathStyle());
-// PathInsideFolder for many paths against one folder: the usual path (the
-// folder's own text, a separator, no "." or ".." parts) is told without
-// allocating; anything else takes the full check.
-class CFolderGate {
-  public:
-    explicit CFolderGate(const std::string& folder, PathStyle style = NativePathStyle());
-    bool Contains(std::string_view path) const;
-
-  private:
-    std::string m_folder;
-    PathStyle m_style;
-    std::string m_prefix;  // the folder and one separator; empty: no quick answer
-};
-// Whether two folder paths name the same folder (same normalisation).
-bool SameFolder(const std::string& a, const std::string& b, PathStyle style = NativePathStyle());
 
 // The engine's lock as its operations take it: while held, the thread's calls
 // to the host wait in a HostCallHold and reach the host once it is released
