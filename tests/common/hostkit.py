@@ -6,6 +6,7 @@ the cache list on disk.
 A test script adds this folder to sys.path and imports it:
   sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 """
+import argparse
 import json
 import os
 import subprocess
@@ -15,6 +16,24 @@ import urllib.request
 PLUGIN_PREFIX = "[Lumora Plugin] "
 IMAGE_EXTS = (".jpg", ".jpeg", ".png", ".gif", ".bmp")
 LIST_HEADER = "[Veduta Lumora List v3]"
+
+
+def arguments(description=None, extra=None):
+    """The one command line of every Python test that drives the module:
+    --host VDTHOST --module MODULE [--wine] [--keep], then the test's own
+    options (extra(parser) adds them). What the parser does not know goes to
+    unittest (a test name, -k PATTERN). Returns (args, host, unittest_argv)."""
+    p = argparse.ArgumentParser(description=description,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--host", required=True, help="the stand-in host (vdthost, or vdthost.exe)")
+    p.add_argument("--module", required=True, help="the module it loads")
+    p.add_argument("--wine", action="store_true", help="run the host under wine (LUMORA_WINE)")
+    p.add_argument("--keep", action="store_true", help="keep the test folders")
+    if extra:
+        extra(p)
+    args, rest = p.parse_known_args()
+    import sys
+    return args, Host(args.host, args.module, wine=args.wine), [sys.argv[0]] + rest
 
 
 class Host:

@@ -9,7 +9,6 @@ Run by CTest with the stand-in service fixture:
   test_host_kill.py --host VDTHOST --module MODULE [--wine] [--points N]
 The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
 """
-import argparse
 import os
 import shutil
 import sys
@@ -17,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host, control, finish, read_list, service_url, write_settings  # noqa: E402
+from hostkit import Host, arguments, control, finish, read_list, service_url, write_settings  # noqa: E402
 
 # The state files beside the images; the lock file marks the folder's one
 # owner and stays after a crash (the system lets go of the lock itself).
@@ -70,13 +69,8 @@ class Run:
 
 
 def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--host", required=True)
-    p.add_argument("--module", required=True)
-    p.add_argument("--wine", action="store_true")
-    p.add_argument("--points", type=int, default=0, help="kill points (default: 8 natively, 4 under wine)")
-    p.add_argument("--keep", action="store_true")
-    args = p.parse_args()
+    args, _, _ = arguments(__doc__, lambda p: p.add_argument(
+        "--points", type=int, default=0, help="kill points (default: 8 natively, 4 under wine)"))
     points = args.points or (4 if args.wine else 8)
     # Under wine the module needs about a second before its first download.
     first, last = (1.5, 7.0) if args.wine else (0.3, 5.0)

@@ -5,7 +5,6 @@ Run by CTest with the stand-in service fixture:
   test_e2e.py --host VDTHOST --module MODULE [--wine]
 The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
 """
-import argparse
 import glob
 import os
 import re
@@ -17,7 +16,7 @@ import unittest
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host, call, image_files, read_list, service_url, write_settings  # noqa: E402
+from hostkit import arguments, call, image_files, read_list, service_url, write_settings  # noqa: E402
 
 
 ARGS = None
@@ -190,14 +189,8 @@ class E2E(unittest.TestCase):
 
 def main():
     global ARGS, HOST
-    p = argparse.ArgumentParser()
-    p.add_argument("--host", required=True)
-    p.add_argument("--module", required=True)
-    p.add_argument("--wine", action="store_true")
-    p.add_argument("--keep", action="store_true", help="keep the test folders")
-    ARGS, rest = p.parse_known_args()
-    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, HOST, argv = arguments(__doc__)
+    unittest.main(argv=argv, verbosity=2)
 
 
 if __name__ == "__main__":

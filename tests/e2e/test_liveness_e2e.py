@@ -17,7 +17,6 @@ Run by CTest with the stand-in service fixture:
                        [--show-seconds 150] [--outage-seconds 300] [--recovery-seconds 130]
 The service URL is read from $LUMORA_TEST_SERVICE_DIR/url.
 """
-import argparse
 import configparser
 import json
 import os
@@ -32,7 +31,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host, call, image_files, read_list, service_url, write_settings  # noqa: E402
+from hostkit import arguments, call, image_files, read_list, service_url, write_settings  # noqa: E402
 
 
 ARGS = None
@@ -415,17 +414,13 @@ def end_on_sigterm(signum, frame):
 def main():
     global ARGS, HOST
     signal.signal(signal.SIGTERM, end_on_sigterm)
-    p = argparse.ArgumentParser()
-    p.add_argument("--host", required=True)
-    p.add_argument("--module", required=True)
-    p.add_argument("--wine", action="store_true")
-    p.add_argument("--keep", action="store_true", help="keep the test folder")
-    p.add_argument("--show-seconds", type=int, default=150)
-    p.add_argument("--outage-seconds", type=int, default=300)
-    p.add_argument("--recovery-seconds", type=int, default=130)
-    ARGS, rest = p.parse_known_args()
-    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    def options(p):
+        p.add_argument("--show-seconds", type=int, default=150)
+        p.add_argument("--outage-seconds", type=int, default=300)
+        p.add_argument("--recovery-seconds", type=int, default=130)
+
+    ARGS, HOST, argv = arguments(__doc__, options)
+    unittest.main(argv=argv, verbosity=2)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,6 @@
 
 Run by CTest with --host and --module (and --wine on the Windows build, where
 wine runs vdthost.exe and the module gets its Windows-visible path)."""
-import argparse
 import os
 import re
 import shutil
@@ -13,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host  # noqa: E402
+from hostkit import arguments  # noqa: E402
 
 ARGS = None
 HOST = None
@@ -191,14 +190,9 @@ class HostTest(unittest.TestCase):
 
 def main():
     global ARGS, HOST
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--module", required=True)
-    parser.add_argument("--wine", action="store_true", help="run the host under wine (LUMORA_WINE)")
-    parser.add_argument("--objdump", help="objdump of the Windows toolchain (Windows module)")
-    ARGS, rest = parser.parse_known_args()
-    HOST = Host(ARGS.host, ARGS.module, wine=ARGS.wine)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, HOST, argv = arguments(__doc__, lambda p: p.add_argument(
+        "--objdump", help="objdump of the Windows toolchain (Windows module)"))
+    unittest.main(argv=argv, verbosity=2)
 
 
 if __name__ == "__main__":

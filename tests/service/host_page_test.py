@@ -5,7 +5,7 @@ the module's log shows the answer parsed. A second pass points the module at
 a server whose answers carry no readable status, which must never count as a
 successful request.
 
-usage: host_page_test.py VDTHOST MODULE
+usage: host_page_test.py --host VDTHOST --module MODULE [--wine]
 Environment: LUMORA_TEST_SERVICE_DIR (the running stand-in service).
 """
 
@@ -17,7 +17,7 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host, control, plugin_lines, service_url, write_settings  # noqa: E402
+from hostkit import arguments, control, plugin_lines, service_url, write_settings  # noqa: E402
 
 HOST = None
 FEED = {"Type": 0, "Flg": 1, "Query": "", "Categories": "111", "Purity": "100", "Sorting": 1, "TopRange": 3,
@@ -119,11 +119,8 @@ class UnreadableStatus(unittest.TestCase):
 
 def main():
     global HOST
-    if len(sys.argv) < 3:
-        print(__doc__)
-        return 2
-    HOST = Host(sys.argv[1], sys.argv[2])
-    result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
+    _, HOST, argv = arguments(__doc__)
+    result = unittest.main(argv=argv + ["-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 
 

@@ -8,7 +8,7 @@ host, against the stand-in service (the Windows module runs under wine):
   them (the ANSI code page on Windows, UTF-8 natively), must reach the service
   as UTF-8 percent-encoding.
 
-usage: hostile_host_test.py VDTHOST MODULE
+usage: hostile_host_test.py --host VDTHOST --module MODULE [--wine]
 Environment: LUMORA_TEST_SERVICE_DIR (the running stand-in service).
 """
 
@@ -21,7 +21,7 @@ import unittest
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host, control, plugin_lines, service_url, write_settings  # noqa: E402
+from hostkit import arguments, control, plugin_lines, service_url, write_settings  # noqa: E402
 
 HOST = None
 SEARCH = "/api/v1/search?categories=111&purity=100&sorting=date_added&page=1"
@@ -132,11 +132,8 @@ class NonAsciiTextGoesOutAsUtf8(unittest.TestCase):
 
 def main():
     global HOST
-    if len(sys.argv) < 3:
-        print(__doc__)
-        return 2
-    HOST = Host(sys.argv[1], sys.argv[2])
-    result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
+    _, HOST, argv = arguments(__doc__)
+    result = unittest.main(argv=argv + ["-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 
 

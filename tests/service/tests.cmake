@@ -18,19 +18,19 @@ endif()
 
 # The module loaded by the stand-in host requests and parses a real page.
 lumora_add_test(NAME service_host_page
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/host_page_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/host_page_test.py ${LUMORA_HOST_ARGS}
   SERVICE ${LUMORA_HOST_WINE} LABELS service host)
 
 # Hostile answers and non-ASCII text through the module in the stand-in host:
 # a file name with a NUL and "\..\.." stays in the image folder; a search text
 # and a user name reach the service as UTF-8.
 lumora_add_test(NAME service_hostile_host
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hostile_host_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hostile_host_test.py ${LUMORA_HOST_ARGS}
   SERVICE ${LUMORA_HOST_WINE} LABELS service host TIMEOUT 300)
 
 # TLS with certificates openssl makes for the run: untrusted servers are
 # refused on both builds; natively a trusted CA is accepted and https never
 # redirects to http.
 lumora_add_test(NAME service_tls_host
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/tls_host_test.py $<TARGET_FILE:vdthost> $<TARGET_FILE:lumora>
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/tls_host_test.py ${LUMORA_HOST_ARGS}
   ${LUMORA_HOST_WINE} LABELS service host TIMEOUT 300)

@@ -10,7 +10,7 @@ a self-signed one):
   (LUMORA_CA_FILE, honoured by the native build only);
 - natively, an https answer that redirects to http is not followed.
 
-usage: tls_host_test.py VDTHOST MODULE
+usage: tls_host_test.py --host VDTHOST --module MODULE [--wine]
 """
 
 import http.server
@@ -25,7 +25,7 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from hostkit import Host, plugin_lines, write_settings  # noqa: E402
+from hostkit import arguments, plugin_lines, write_settings  # noqa: E402
 
 HOST = None
 CERTS = None
@@ -162,9 +162,9 @@ class Certificates(unittest.TestCase):
                 self.assertEqual(server.requests, [], out)
                 self.assertEqual(images, [], out)
 
-    @unittest.skipIf(sys.argv[1:2] and sys.argv[1].lower().endswith(".exe"),
-                     "wine's trust store is the system's; the native build takes the run's CA")
     def test_a_server_signed_by_a_trusted_ca_is_accepted(self):
+        if HOST.wine:
+            self.skipTest("wine's trust store is the system's; the native build takes the run's CA")
         with Server("signed") as server:
             code, out, lines, images = run_host(server.url, trust_ca=True)
         self.assertEqual(code, 0, out)
@@ -173,9 +173,9 @@ class Certificates(unittest.TestCase):
         self.assertTrue(server.requests, out)
         self.assertEqual(images, ["lumora-tls001.jpg"], out)
 
-    @unittest.skipIf(sys.argv[1:2] and sys.argv[1].lower().endswith(".exe"),
-                     "needs a trusted https server: native build only")
     def test_https_is_never_redirected_to_http(self):
+        if HOST.wine:
+            self.skipTest("needs a trusted https server: native build only")
         with Server(None) as plain:
             with Server("signed", redirect_to=plain.url) as server:
                 code, out, lines, images = run_host(server.url, trust_ca=True)
@@ -188,14 +188,11 @@ class Certificates(unittest.TestCase):
 
 def main():
     global HOST, CERTS
-    if len(sys.argv) < 3:
-        print(__doc__)
-        return 2
-    HOST = Host(sys.argv[1], sys.argv[2])
+    _, HOST, argv = arguments(__doc__)
     certs = tempfile.mkdtemp(prefix="lumora_certs_")
     try:
         CERTS = make_certs(certs)
-        result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
+        result = unittest.main(argv=argv + ["-v"], exit=False).result
     finally:
         shutil.rmtree(certs, ignore_errors=True)
     return 0 if result.wasSuccessful() else 1
