@@ -37,7 +37,7 @@ else()
 endif()
 
 # The one host stand-in of the in-process tests.
-add_library(lumora_test_host STATIC ${CMAKE_SOURCE_DIR}/tests/common/test_host.cpp)
+add_library(lumora_test_host STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_host.cpp)
 target_link_libraries(lumora_test_host PUBLIC lumora_common)
 target_include_directories(lumora_test_host PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 

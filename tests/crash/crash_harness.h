@@ -24,7 +24,7 @@
 #include <unistd.h>
 #endif
 
-#include "common/test_folder.h"
+#include "support/test_folder.h"
 #include "engine/engine.h"
 #include "engine/state_format.h"
 #include "platform/datetime.h"

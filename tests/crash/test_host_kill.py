@@ -15,7 +15,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from hostkit import Host, arguments, control, finish, read_list, service_url, write_settings  # noqa: E402
 
 # The state files beside the images; the lock file marks the folder's one

@@ -30,7 +30,7 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from hostkit import arguments, call, image_files, read_list, service_url, write_settings  # noqa: E402
 
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/log_capture.h"
-#include "common/test_folder.h"
+#include "support/log_capture.h"
+#include "support/test_folder.h"
 #include "engine/engine.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"

@@ -18,13 +18,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/test_folder.h"
+#include "support/test_folder.h"
 #include "engine/engine.h"
 #include "engine/worker.h"
 #include "platform/fs.h"
 #include "plugin/app.h"
 #include "common/host_callback.h"
-#include "common/test_host.h"
+#include "support/test_host.h"
 
 namespace erun {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "common/test_host.h"
+#include "support/test_host.h"
 
 namespace {
 

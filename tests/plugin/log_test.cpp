@@ -5,7 +5,7 @@
 #include <string>
 
 #include "plugin/app.h"
-#include "common/test_host.h"
+#include "support/test_host.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "common/test_folder.h"
+#include "support/test_folder.h"
 #include "engine/engine.h"
 #include "platform/fs.h"
 #include "common/strings.h"

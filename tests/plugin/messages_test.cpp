@@ -8,7 +8,7 @@
 
 #include "platform/registry.h"
 #include "plugin/app.h"
-#include "common/test_host.h"
+#include "support/test_host.h"
 #include "common/module_version.h"
 #include "common/settings_store.h"
 #include "common/version.h"

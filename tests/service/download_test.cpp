@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/log_capture.h"
+#include "support/log_capture.h"
 #include "platform/fs.h"
 #include "service/api.h"
 #include "stand_in.h"

@@ -20,7 +20,7 @@ import tempfile
 import unittest
 import urllib.request
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from hostkit import arguments, control, plugin_lines, service_url, write_settings  # noqa: E402
 
 HOST = None

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/log_capture.h"
+#include "support/log_capture.h"
 #include "platform/fs.h"
 #include "service/api.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/log_capture.h"
+#include "support/log_capture.h"
 #include "common/strings.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"

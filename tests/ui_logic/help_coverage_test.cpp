@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/source_file.h"
+#include "support/source_file.h"
 
 namespace {
 

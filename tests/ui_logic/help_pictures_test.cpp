@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/source_file.h"
+#include "support/source_file.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/host_callback.h"
-#include "common/test_host.h"
+#include "support/test_host.h"
 
 class LogCapture {
   public:

@@ -4,7 +4,7 @@ module sees them, the stand-in service's control API, the settings file and
 the cache list on disk.
 
 A test script adds this folder to sys.path and imports it:
-  sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+  sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 """
 import argparse
 import json

@@ -1,4 +1,4 @@
-#include "common/test_host.h"
+#include "support/test_host.h"
 
 #include <cstdlib>
 #include <cstring>
