@@ -152,11 +152,21 @@ void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedLis
     long long read = 0;
     bool misaligned = false;
     int outside = 0;
+    // A line is valid until the next is read (a file is read in pieces):
+    // the id and the path are copied into buffers that keep their capacity.
+    std::string idText, pathText;
     std::string_view id, path, index;
     while (count != 0) {
         --count;
         bool cutId = false, cutPath = false;
-        if (!in.Next(&id, &cutId) || !in.Next(&path, &cutPath)) break;
+        if (!in.Next(&id, &cutId)) break;
+        idText.assign(id.data(), id.size());
+        id = idText;
+        if (!in.Next(&path, &cutPath)) break;
+        if (out->version >= 2) {
+            pathText.assign(path.data(), path.size());
+            path = pathText;
+        }
         int feedIndex = -1;
         if (out->version >= 2) {
             if (!in.Next(&index)) break;
