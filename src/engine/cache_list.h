@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/records.h"
+#include "engine/file_list.h"
 #include "engine/state_format.h"
 #include "platform/datetime.h"
 

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "engine/cache_list.h"
 #include "engine/clear_result.h"
+#include "engine/file_list.h"
 #include "engine/state_files.h"
 #include "platform/datetime.h"
 #include "service/api.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "engine/file_list.h"
 
 class CFolderGate;
 
