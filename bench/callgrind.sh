@@ -30,7 +30,7 @@ count() {
 
 read_list=$(count BM_ReadLocalFileList 'CLumoraEngine::ReadLocalFileList*')
 raw_split=$(count BM_RawReadAndSplitLines '*RawReadAndSplit(*')
-write_list=$(count BM_WriteLocalFileList 'CLumoraEngine::WriteLocalFileList*')
+write_list=$(count BM_WriteLocalFileList 'CLumoraEngine::SaveFileList*')
 raw_write=$(count BM_RawWriteSameBytes '*RawDurableWrite(*')
 
 echo "| at $records records | instructions | per record | against the raw reference |"

@@ -120,7 +120,7 @@ struct Fixture {
             engine.m_feeds.Add(feed);
         }
         for (int i = 0; i < records; ++i)
-            engine.m_lclfiles.AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
+            engine.CacheList().Records().AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
         for (int i = 0; shown && i < records; ++i)
             engine.m_dispfiles.AddTail(CFileData(PathOf(i, records), "", -1));
         engine.RebuildIdMap();
@@ -149,7 +149,7 @@ void BM_RefreshPass(benchmark::State& state) {
     Fixture fx(kPerFeed);
     OffDisk off;
     for (auto _ : state) benchmark::DoNotOptimize(fx.engine.Refresh(0));
-    state.counters["records"] = fx.engine.m_lclfiles.GetCount();
+    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
 }
 BENCHMARK(BM_RefreshPass)->Unit(benchmark::kMicrosecond);
 
@@ -167,14 +167,14 @@ void BM_RefreshPassDecision(benchmark::State& state) {
         int decided = 0;
         for (int i = 0; i < fx.engine.m_feeds.GetSize(); ++i)
             decided += fx.engine.CountFeedFiles(i) >= fx.settings.MaxLocal;
-        std::swap(aside, fx.engine.m_lclfiles);
+        std::swap(aside, fx.engine.CacheList().Records());
         fx.settings.MaxLocal = 0;  // same gate result with the list aside
         benchmark::DoNotOptimize(fx.engine.Refresh(0));
         fx.settings.MaxLocal = kPerFeed;
-        std::swap(aside, fx.engine.m_lclfiles);
+        std::swap(aside, fx.engine.CacheList().Records());
         benchmark::DoNotOptimize(decided);
     }
-    state.counters["records"] = fx.engine.m_lclfiles.GetCount();
+    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
 }
 BENCHMARK(BM_RefreshPassDecision)->Unit(benchmark::kMicrosecond);
 
@@ -205,7 +205,7 @@ void BM_DownloadPassDecision(benchmark::State& state) {
             state.ResumeTiming();
         }
     }
-    state.counters["records"] = fx.engine.m_lclfiles.GetCount();
+    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
     state.counters["transfers_per_pass"] =
         passes ? static_cast<double>(fx.client.transfers - before) / static_cast<double>(passes) : 0;
 }
@@ -236,10 +236,10 @@ void BM_EvictOne(benchmark::State& state) {
             std::lock_guard<Mutex> g(fx.engine.ShownLockForTest());
             fx.engine.CleanDispFiles(1);
         }
-        fx.engine.m_lclfiles.AddTail(CFileData(head.Path, "again", 0));
+        fx.engine.CacheList().Records().AddTail(CFileData(head.Path, "again", 0));
         fx.engine.m_dispfiles.AddTail(head);
     }
-    state.counters["records"] = fx.engine.m_lclfiles.GetCount();
+    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
 }
 BENCHMARK(BM_EvictOne)->Unit(benchmark::kMicrosecond);
 
@@ -266,7 +266,7 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
     const int records = kRecords;
     Fixture fx(records, records, false);
     std::filesystem::remove(Folder(records) + "/vdt_vd_files.jnl");
-    fx.engine.WriteLocalFileList();
+    fx.engine.SaveFileList(ListSave::kAlways);
     fx.engine.ReadLocalFileList();
     plat::FileOps ops = plat::RealFileOps();
     ops.write = &CountingWrite;
@@ -281,12 +281,12 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
         const bool journalWasThere = std::filesystem::exists(Folder(records) + "/vdt_vd_files.jnl");
         if (evict) {
             fx.engine.RecordFileRemoving(record);
-            fx.engine.m_lclfiles.RemoveAt(fx.engine.m_lclfiles.Find(record.Path));
+            fx.engine.CacheList().Records().RemoveAt(fx.engine.CacheList().Records().Find(record.Path));
         } else {
             fx.engine.RecordFileAdding(record);
-            fx.engine.m_lclfiles.AddTail(record);
+            fx.engine.CacheList().Records().AddTail(record);
         }
-        fx.engine.m_dirty = 1;
+        fx.engine.CacheList().SetDirty(1);
         fx.engine.SaveFileList(ListSave::kPassEnd);
         if (journalWasThere && !std::filesystem::exists(Folder(records) + "/vdt_vd_files.jnl")) ++fullWrites;
         ++changes;
@@ -295,7 +295,7 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
     state.counters["bytes_per_change"] = static_cast<double>(g_bytesWritten) / static_cast<double>(changes);
     state.counters["largest_write"] = static_cast<double>(g_largestWrite);
     state.counters["full_writes"] = static_cast<double>(fullWrites);
-    state.counters["records"] = fx.engine.m_lclfiles.GetCount();
+    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
 }
 BENCHMARK(BM_BytesWrittenPerChange)->Iterations(12500)->Unit(benchmark::kMicrosecond);
 
@@ -311,13 +311,13 @@ void EnsureList(int records) {
     static std::set<int> written;
     if (!written.insert(records).second) return;
     Fixture fx(records, records, false);
-    fx.engine.WriteLocalFileList();
+    fx.engine.SaveFileList(ListSave::kAlways);
 }
 
 void BM_WriteLocalFileList(benchmark::State& state) {
     const int records = static_cast<int>(state.range(0));
     Fixture fx(records, records, false);
-    for (auto _ : state) fx.engine.WriteLocalFileList();
+    for (auto _ : state) fx.engine.SaveFileList(ListSave::kAlways);
     state.SetBytesProcessed(state.iterations() *
                             static_cast<int64_t>(std::filesystem::file_size(ListPath(records))));
 }
@@ -360,7 +360,7 @@ void BM_ReadLocalFileList(benchmark::State& state) {
     Fixture fx(records, 0, false);
     fx.settings.ImgFolder = Folder(records);
     for (auto _ : state) fx.engine.ReadLocalFileList();
-    state.counters["records"] = fx.engine.m_lclfiles.GetCount();
+    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
 }
 BENCHMARK(BM_ReadLocalFileList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
@@ -426,7 +426,7 @@ void BM_MemoryPerCachedRecord(benchmark::State& state) {
             CLumoraEngine engine(settings, closing, hosttype);
             const size_t empty = HeapInUse();
             for (int i = 0; i < records; ++i)
-                engine.m_lclfiles.AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
+                engine.CacheList().Records().AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
             engine.RebuildIdMap();
             const size_t full = HeapInUse();
             state.counters["bytes_per_record"] = static_cast<double>(full - empty) / records;

@@ -94,8 +94,8 @@ void CLumoraEngine::CleanDispFiles(int count) {
         std::string shown(m_dispfiles.GetHead().Path);
         m_dispfiles.RemoveHead();
 
-        CFileList::iterator it = m_lclfiles.Find(shown);
-        if (it == m_lclfiles.end()) continue;  // not a file of this cache
+        CFileList::iterator it = m_cache.Records().Find(shown);
+        if (it == m_cache.Records().end()) continue;  // not a file of this cache
         std::string path(it->Path);
         // The removal is on disk before the file goes: a crash in between
         // leaves a record the next start checks against the disk.
@@ -105,9 +105,9 @@ void CLumoraEngine::CleanDispFiles(int count) {
         }
         int error = 0;
         if (DeleteLocalFile(path, &error) || FileIsGone(error)) {
-            m_lclfiles.RemoveAt(it);
+            m_cache.Records().RemoveAt(it);
             LogMessage("CleanDispFiles: Removed %s", path.c_str());
-            m_dirty = 1;
+            m_cache.SetDirty(true);
         } else {
             LogMessage("CleanDispFiles: Unable to Remove %s, error %d", path.c_str(), error);
         }
@@ -130,7 +130,7 @@ int CLumoraEngine::DeleteImageAndSide(const std::string& path, bool withSide, in
 bool CLumoraEngine::SideFileShared(const std::string& path) const {
     // Lists written by earlier builds may hold abc.jpg and abc.png: their
     // one abc.vprop stays while either is cached.
-    CFileList& files = const_cast<CFileList&>(m_lclfiles);  // Find does not change the list
+    CFileList& files = const_cast<CFileList&>(m_cache.Records());  // Find does not change the list
     for (const std::string& other : SameSideCandidates(path))
         if (files.Find(other) != files.end()) return true;
     return false;
@@ -141,7 +141,7 @@ bool CLumoraEngine::NameTaken(const std::string& path) const {
     // and no cached image shares that side file (abc.jpg and abc.png both
     // have abc.vprop).
     if (plat::PathExists(path) || plat::PathExists(SidePathOf(path))) return true;
-    CFileList& files = const_cast<CFileList&>(m_lclfiles);
+    CFileList& files = const_cast<CFileList&>(m_cache.Records());
     if (files.Find(path) != files.end()) return true;
     return SideFileShared(path);
 }
@@ -155,7 +155,7 @@ bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
     std::string base = m_settings.ImgFolder;
     AddBackslash(base);
     const std::string prefix = FoldPathCase(base + name);
-    for (const CFileView d : m_lclfiles) {
+    for (const CFileView d : m_cache.Records()) {
         const std::string p = FoldPathCase(std::string(d.Path));
         if (p.size() > prefix.size() + 1 && p.compare(0, prefix.size(), prefix) == 0 &&
             (p[prefix.size()] == plat::kPathSep || p[prefix.size()] == '/'))
@@ -167,16 +167,16 @@ bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
 bool CLumoraEngine::TrimStrayFilesLocked() {
     const int enabled = CountEnabledFeeds();
     const int64_t limit = static_cast<int64_t>(m_settings.MaxLocal) * (enabled > 0 ? enabled : 1);
-    if (m_lclfiles.GetCount() <= limit) return false;
+    if (m_cache.Records().GetCount() <= limit) return false;
     std::string victim;
     {
         MutexLock shown(m_shownLock);
         victim = ShownStrayFileLocked(m_settings.MaxLocal > 9 ? 4 : 1);
     }
     if (victim.empty()) return false;
-    const int64_t before = m_lclfiles.GetCount();
+    const int64_t before = m_cache.Records().GetCount();
     EvictShownFileLocked(victim);
-    return m_lclfiles.GetCount() < before;
+    return m_cache.Records().GetCount() < before;
 }
 
 std::string CLumoraEngine::ShownStrayFileLocked(int displayedMinimum) {
@@ -185,22 +185,22 @@ std::string CLumoraEngine::ShownStrayFileLocked(int displayedMinimum) {
     int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
     for (CFileList::iterator r = m_dispfiles.begin(); r != m_dispfiles.end() && candidates > 0;
          ++r, --candidates) {
-        CFileList::iterator rec = m_lclfiles.Find(r->Path);
-        if (rec != m_lclfiles.end() && (rec->FeedIndex < 0 || rec->FeedIndex >= m_feeds.GetSize()))
+        CFileList::iterator rec = m_cache.Records().Find(r->Path);
+        if (rec != m_cache.Records().end() && (rec->FeedIndex < 0 || rec->FeedIndex >= m_feeds.GetSize()))
             return std::string(rec->Path);
     }
     return std::string();
 }
 
 void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
-    for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
+    for (CFileList::iterator it = m_cache.Records().begin(); it != m_cache.Records().end();) {
         std::string path(it->Path);
         int error = 0;
         // Every record goes: a side file shared by two of them goes too.
         if (DeleteImageAndSide(path, true, &error) || FileIsGone(error)) {
-            it = m_lclfiles.RemoveAt(it);
+            it = m_cache.Records().RemoveAt(it);
             LogMessage("CleanLocalFiles: Removed %s", path.c_str());
-            m_dirty = 1;
+            m_cache.SetDirty(true);
             if (result) ++result->deleted;
         } else {
             LogMessage("CleanLocalFiles: Unable to Remove %s, error %d", path.c_str(), error);
@@ -220,8 +220,8 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     // list would name deleted files and the files it adds meanwhile would be
     // left out of this one's. Asked before anything changes.
     const std::string lockPath = FileIn(folder, statefmt::kLockName);
-    const bool ours = m_list.lock.Held() && SameFolder(m_list.lockFolder, folder);
-    const bool inUse = IsImageFolder(folder) && m_list.wantOwner
+    const bool ours = m_hold.lock.Held() && SameFolder(m_hold.lockFolder, folder);
+    const bool inUse = IsImageFolder(folder) && m_hold.wantOwner
                            ? !HoldImageFolder()
                            : !ours && plat::FileLock::HeldByOther(lockPath);
     if (inUse) {
@@ -233,14 +233,14 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     }
     ++m_generation;
 
-    // m_lclfiles always mirrors the image folder's list. Cleaning another
+    // The cache list always mirrors the image folder's list. Cleaning another
     // folder (the Local Cache dialog shows a folder typed but not yet
     // confirmed) must not put that folder's records in its place: the next
     // write would then drop the image folder's list and orphan its files.
     const bool otherFolder = !IsImageFolder(folder);
     CFileList kept;
-    int keptDirty = m_dirty, keptNotified = m_notified;
-    if (otherFolder) std::swap(kept, m_lclfiles);
+    const bool keptDirty = m_cache.Dirty(), keptNotified = m_cache.Notified();
+    if (otherFolder) std::swap(kept, m_cache.Records());
 
     // A list that cannot be read is not replaced by an empty one. While the
     // image folder's list is dirty, memory is the newer (and complete)
@@ -249,29 +249,29 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     if (otherFolder)
         known = ReadListFrom(folder);
     else
-        known = FileListReady() && (m_dirty || ReadListFrom(folder));
+        known = FileListReady() && (m_cache.Dirty() || ReadListFrom(folder));
     if (!known) {
         LogMessage("ClearCache: the list in %s can't be read, nothing deleted", folder.c_str());
         if (otherFolder) {
-            std::swap(kept, m_lclfiles);
-            m_dirty = keptDirty;
-            m_notified = keptNotified;
+            std::swap(kept, m_cache.Records());
+            m_cache.SetDirty(keptDirty);
+            m_cache.SetNotified(keptNotified);
         }
         result.listUnusable = true;
         result.firstFailed = FileIn(folder, statefmt::kListName);
-        result.firstError = m_list.readError;  // no such folder, the list in use, ...
+        result.firstError = m_cache.ReadError();  // no such folder, the list in use, ...
         return result;
     }
 
     // Every removal is on disk before the first file goes (one flush for
     // all): a crash halfway leaves records the next start checks.
     bool recorded = true;
-    if (!m_lclfiles.IsEmpty()) {
+    if (!m_cache.Records().IsEmpty()) {
         std::string entries;
-        for (const CFileView d : m_lclfiles)
+        for (const CFileView d : m_cache.Records())
             if (statefmt::FitsList(d)) entries += statefmt::EncodeJournalRecord('-', d);
         int error = 0;
-        recorded = AppendJournalTo(folder, entries, &error);
+        recorded = CCacheList::AppendJournal(folder, entries, &error);
         if (!recorded) {
             LogMessage("ClearCache: can't record the removals in %s, error %d; nothing deleted",
                        folder.c_str(), error);
@@ -288,14 +288,14 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
         feed.LastPage = 0;
     }
     m_ids.clear();
-    m_lastTm = COleDateTime();
-    if (!WriteListTo(folder, true) && !otherFolder) m_list.mustWrite = true;
+    m_cache.LastTime() = COleDateTime();
+    if (!m_cache.Write(folder, true, !otherFolder) && !otherFolder) m_cache.SetMustWrite();
     plat::DeleteFileAt(FileIn(folder, statefmt::kPagingName));
 
     if (otherFolder) {
-        std::swap(kept, m_lclfiles);
-        m_dirty = keptDirty;
-        m_notified = keptNotified;
+        std::swap(kept, m_cache.Records());
+        m_cache.SetDirty(keptDirty);
+        m_cache.SetNotified(keptNotified);
         // The pools are empty now; the ids of the files still cached stay
         // known so they are not fetched a second time.
         RebuildIdMap();
@@ -328,7 +328,7 @@ void CLumoraEngine::AppendListStatus(const std::string& folder, std::vector<std:
     // A long list on disk lags memory until its journal is folded in: with
     // a journal beside it, the count is the list's and the journal's.
     int cached = 0;
-    if (plat::PathExists(FileIn(folder, statefmt::kJournalName)) && CountCachedFiles(folder, &cached))
+    if (plat::PathExists(FileIn(folder, statefmt::kJournalName)) && CCacheList::CountOnDisk(folder, &cached))
         count = cached;
     names.push_back("Cached Files:");
     values.push_back(std::to_string(count));

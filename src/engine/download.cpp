@@ -115,7 +115,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     }
 
     const PassLimits limits = ComputeLimitsLocked();
-    const int64_t count = m_lclfiles.GetCount();
+    const int64_t count = m_cache.Records().GetCount();
     const bool cacheFull = count >= limits.cacheLimit;
     const std::string globalVictim = cacheFull ? GlobalVictimLocked(limits) : std::string();
     if (m_feeds.IsEmpty() && !cacheFull) {
@@ -132,7 +132,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     Pick pick;
     if (m_feeds.IsEmpty() || !PickItemLocked(limits, cacheFull, globalVictim, &pick)) {
         if (cacheFull) NoteCacheFullLocked(true, count, limits.cacheLimit);
-        FlushFileListIfDirty();
+        SaveFileList(ListSave::kIfChanged);
         *interval = 2000;
         return kPassIdle;
     }
@@ -140,7 +140,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     // file leaves). Asked only when there is something to fetch: an idle
     // pass touches no file.
     if (!DiskHasRoom()) {
-        FlushFileListIfDirty();
+        SaveFileList(ListSave::kIfChanged);
         *interval = 2000;
         return kPassIdle;
     }
@@ -193,7 +193,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
         return AnswerFailedTransferLocked(pick, result, retryAfterMs, interval);
     }
     if (!RecordDownloadLocked(pick, path, temp)) return kPassFailed;
-    *interval = m_lclfiles.GetCount() < limits.fastPaceMark ? 2000 : 10000;
+    *interval = m_cache.Records().GetCount() < limits.fastPaceMark ? 2000 : 10000;
     return kPassDownloaded;
 }
 
@@ -283,7 +283,7 @@ std::string CLumoraEngine::GlobalVictimLocked(const PassLimits& limits) {
     MutexLock shown(m_shownLock);
     if (m_dispfiles.GetCount() < limits.displayedMinimum || m_dispfiles.IsEmpty()) return std::string();
     const std::string head(m_dispfiles.GetHead().Path);
-    if (m_lclfiles.Find(head) == m_lclfiles.end()) {
+    if (m_cache.Records().Find(head) == m_cache.Records().end()) {
         m_dispfiles.RemoveHead();
         return std::string();
     }
@@ -299,8 +299,8 @@ std::string CLumoraEngine::OwnVictimLocked(int feed) {
     MutexLock shown(m_shownLock);
     int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
     for (CFileList::iterator r = m_dispfiles.begin(); r != m_dispfiles.end() && candidates > 0;) {
-        CFileList::iterator rec = m_lclfiles.Find(r->Path);
-        if (rec == m_lclfiles.end()) {
+        CFileList::iterator rec = m_cache.Records().Find(r->Path);
+        if (rec == m_cache.Records().end()) {
             // Not (or no longer) a file of this cache: no eviction will use it.
             r = m_dispfiles.RemoveAt(r);
             --candidates;
@@ -340,16 +340,16 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     }
     if (m_settings.VpropTitle || m_settings.VpropDescr) WriteVpropFile(path, pick.item);
     LogMessage("m_lclfiles Add: %s %s (feed %d)", path.c_str(), pick.item.Id.c_str(), pick.feed);
-    m_lclfiles.AddTail(record);
+    m_cache.Records().AddTail(record);
     CItemArray& pool = m_feeds[pick.feed].Items;
     RemovePoolItem(pool, pick.slot, pick.item.Id);
     m_failedAttempts.erase(pick.item.Id);
     m_itemFailuresInRow = 0;
     LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
-    m_dirty = 1;
-    if (!m_notified && m_lclfiles.GetCount() > 4 && m_hosttype.load() == 1) {
+    m_cache.SetDirty(true);
+    if (!m_cache.Notified() && m_cache.Records().GetCount() > 4 && m_hosttype.load() == 1) {
         NotifyHost(PHC_NOTIFY_IMAGES);
-        m_notified = 1;
+        m_cache.SetNotified(true);
     }
     // The new image is here: now the shown file it replaces may go.
     if (!pick.victim.empty()) EvictShownFileLocked(pick.victim);
@@ -365,8 +365,8 @@ void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
         CFileList::iterator r = m_dispfiles.Find(shownPath);
         if (r != m_dispfiles.end()) m_dispfiles.RemoveAt(r);
     }
-    CFileList::iterator it = m_lclfiles.Find(shownPath);
-    if (it == m_lclfiles.end()) return;
+    CFileList::iterator it = m_cache.Records().Find(shownPath);
+    if (it == m_cache.Records().end()) return;
     const std::string path(it->Path);
     // The removal is on disk before the file goes.
     if (!RecordFileRemoving(*it)) {
@@ -375,9 +375,9 @@ void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
     }
     int error = 0;
     if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound || error == plat::kErrPathNotFound) {
-        m_lclfiles.RemoveAt(it);
+        m_cache.Records().RemoveAt(it);
         LogMessage("CleanDispFiles: Removed %s", path.c_str());
-        m_dirty = 1;
+        m_cache.SetDirty(true);
         // Its folder gone too (the user deleted a purity folder): every
         // record in it goes now. A file gone alone needs no walk of the list.
         if (error == plat::kErrPathNotFound) HealDeletedFoldersLocked(true);
@@ -553,7 +553,7 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     m_lastFolderCheck = tick;
     m_recordFoldersKnown = true;
     std::set<std::string, std::less<>> sampled, suspect;
-    for (const CFileView d : m_lclfiles) {
+    for (const CFileView d : m_cache.Records()) {
         const std::string_view folder = FolderOf(d.Path);
         if (sampled.find(folder) != sampled.end()) continue;
         sampled.emplace(folder);
@@ -561,9 +561,9 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     }
     for (const std::string& folder : suspect) {
         int dropped = 0;
-        for (CFileList::iterator it = m_lclfiles.begin(); it != m_lclfiles.end();) {
+        for (CFileList::iterator it = m_cache.Records().begin(); it != m_cache.Records().end();) {
             if (FolderOf(it->Path) == folder && !plat::PathExists(std::string(it->Path))) {
-                it = m_lclfiles.RemoveAt(it);
+                it = m_cache.Records().RemoveAt(it);
                 ++dropped;
             } else {
                 ++it;
@@ -571,7 +571,7 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
         }
         if (dropped) {
             LogMessage("HealRecords: %d records in %s without their files dropped", dropped, folder.c_str());
-            m_dirty = 1;
+            m_cache.SetDirty(true);
         }
     }
 }

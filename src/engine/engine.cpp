@@ -43,25 +43,19 @@ int CLumoraEngine::CountEnabledFeeds() const {
 }
 
 int CLumoraEngine::CountFeedFiles(int feedIndex) const {
-    return m_lclfiles.CountFeed(feedIndex);
+    return m_cache.Records().CountFeed(feedIndex);
 }
 
 void CLumoraEngine::RebuildIdMap() {
     m_ids.clear();
-    size_t expected = static_cast<size_t>(m_lclfiles.GetCount());
+    size_t expected = static_cast<size_t>(m_cache.Records().GetCount());
     for (const CLumoraFeed& f : m_feeds) expected += static_cast<size_t>(f.Items.GetSize());
     m_ids.reserve(expected);
-    for (const CFileView d : m_lclfiles)
+    for (const CFileView d : m_cache.Records())
         if (!d.Id.empty()) m_ids.insert(d.Id);
     for (const CLumoraFeed& f : m_feeds)
         for (const CLumoraItem& item : f.Items)
             if (!item.Id.empty()) m_ids.insert(item.Id);
-}
-
-void CLumoraEngine::FlushFileListIfDirty() {
-    // Clears m_dirty only when the write succeeded; a long list leaves its
-    // changes in the journal until a full write is due.
-    SaveFileList(ListSave::kIfChanged);
 }
 
 // ---- host's thread ----------------------------------------------------------------

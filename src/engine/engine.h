@@ -19,16 +19,12 @@
 #include "common/thread_annotations.h"
 #include "platform/clock.h"
 #include "common/clear_result.h"
+#include "engine/cache_list.h"
+#include "engine/file_list.h"
 #include "engine/path.h"
 #include "engine/state_files.h"
 #include "platform/datetime.h"
 #include "service/api.h"
-
-// A date-time with a validity state, held as an OLE automation date.
-struct COleDateTime {
-    double m_dt = kOleDate2000;
-    bool m_valid = true;
-};
 
 // What one download pass did (DownloadImages).
 enum DownloadPassResult { kPassIdle = 0, kPassDownloaded = 1, kPassFailed = -1 };
@@ -131,12 +127,8 @@ class CLumoraEngine {
     CLumoraApi* m_client;  // the client the passes use: &m_api, or a test double
     // Set by Start on the host's thread, kept until unload once created.
     std::shared_ptr<CLumoraThread> m_thread;
-    CFileList m_lclfiles GUARDED_BY(m_stateLock);
     CFileList m_dispfiles GUARDED_BY(m_shownLock);
     CIdSet m_ids GUARDED_BY(m_stateLock);
-    COleDateTime m_lastTm GUARDED_BY(m_stateLock);
-    int m_dirty GUARDED_BY(m_stateLock) = 0;
-    int m_notified GUARDED_BY(m_stateLock) = 0;
     int m_nextfeed GUARDED_BY(m_stateLock) = 0;
     // Bumped by every host-side change of the feeds or the cache, so a pass
     // that released the lock for a transfer can tell its results are stale.
@@ -200,13 +192,20 @@ class CLumoraEngine {
     std::string GetExtFromType(const std::string& type);
 
     // ---- state files (folder null or empty text = the image folder) -------
-    // False when the list was not written (the reason is logged).
-    bool WriteLocalFileList(const char* folder = nullptr) REQUIRES(m_stateLock);
+    // The cache list of the image folder: records, list file and journal.
+    CCacheList& CacheList() REQUIRES(m_stateLock) { return m_cache; }
+    const CCacheList& CacheList() const REQUIRES(m_stateLock) { return m_cache; }
+    // Replaces the records with the list of folder (and its paging state).
     void ReadLocalFileList(const char* folder = nullptr) REQUIRES(m_stateLock);
+    // The one way the engine writes the whole cache list: when how says one
+    // is due (see ListSave), to folder (kAlways alone may name another
+    // folder than the image folder). The change flag is cleared only by a
+    // due write of the image folder's list that succeeded, kAlways leaves
+    // it to the caller. False when a due write failed (the reason is
+    // logged).
+    bool SaveFileList(ListSave how, const char* folder = nullptr) REQUIRES(m_stateLock);
     void WritePagingState(const char* folder = nullptr) REQUIRES(m_stateLock);
     void ReadPagingState(const char* folder = nullptr) REQUIRES(m_stateLock);
-    // Writes the cache list when records changed since the last write.
-    void FlushFileListIfDirty() REQUIRES(m_stateLock);
     // Deletes "*.__t" files a crash left in the folder and its sub-folders
     // (one level): interrupted downloads and state-file writes. The worker
     // calls it once at start, before reading the cache list.
@@ -219,7 +218,7 @@ class CLumoraEngine {
     bool FileListReady() REQUIRES(m_stateLock);
     // Whether this engine may change the image folder (files, list, journal,
     // paging): always when its worker is not running; while it runs, when
-    // it holds the folder's lock file (see CListState). False while another
+    // it holds the folder's lock file (see CFolderHold). False while another
     // engine holds it.
     bool HoldImageFolder() REQUIRES(m_stateLock);
     // The worker's first and last steps: takes the image folder (then
@@ -243,9 +242,6 @@ class CLumoraEngine {
     bool RecordFileRemoving(const CFileData& record) REQUIRES(m_stateLock);
     // A file announced by RecordFileAdding did not get its name after all.
     void RecordFileGone(const CFileData& record) REQUIRES(m_stateLock);
-    // Writes the whole list when one is due (see ListSave); m_dirty is
-    // cleared only by a write that succeeded. False when a due write failed.
-    bool SaveFileList(ListSave how) REQUIRES(m_stateLock);
     // Whether the image folder's drive has room above the free-space floor
     // (logs once when downloads stop and once when they go on again).
     bool DiskHasRoom() REQUIRES(m_stateLock);
@@ -294,15 +290,14 @@ class CLumoraEngine {
     class Lock;
 
     // ---- state files (state_files.cpp, cleaning.cpp) -------------------------
-    CListState m_list GUARDED_BY(m_stateLock);
+    CCacheList m_cache GUARDED_BY(m_stateLock);
+    CFolderHold m_hold GUARDED_BY(m_stateLock);
+    bool m_lowSpace GUARDED_BY(m_stateLock) = false;  // downloads wait for free space (logged once)
     bool IsImageFolder(const std::string& dir) const REQUIRES(m_stateLock);
+    // Reads dir's list into the cache list and brings the ids and the
+    // paging state along; false when it could not be read.
     bool ReadListFrom(const std::string& dir) REQUIRES(m_stateLock);
-    bool MarkListRead(bool imageFolder) REQUIRES(m_stateLock);
-    int ReplayJournal(const std::string& dir, const CFolderGate& gate) REQUIRES(m_stateLock);
     bool RecordInJournal(char op, const CFileData& record) REQUIRES(m_stateLock);
-    bool AppendJournalTo(const std::string& dir, const std::string& bytes, int* error);
-    bool WriteListTo(const std::string& dir, bool foldJournal) REQUIRES(m_stateLock);
-    bool FullWriteDue() const REQUIRES(m_stateLock);
     int DeleteImageAndSide(const std::string& path, bool withSide, int* error);
     bool SideFileShared(const std::string& path) const REQUIRES(m_stateLock);
     bool IsPurityFolderName(const std::string& name) const REQUIRES(m_stateLock);

@@ -44,7 +44,7 @@ void CLumoraEngine::LoadFeeds() {
     // Feeds at indexes that exist keep their run state and pools.
     m_feeds.SetSize(count);
     for (int i = 0; i < count; ++i) CopyFeedConfig(m_feeds[i], loaded[static_cast<size_t>(i)]);
-    m_notified = 0;
+    m_cache.SetNotified(false);
     ++m_generation;
 }
 

@@ -71,11 +71,11 @@ int CLumoraEngine::Refresh(int) {
     const double now = m_clock->LocalNow();
     if (m_closing.load()) return 0;
 
-    if (m_lastTm.m_valid && now < m_lastTm.m_dt) {
-        m_lastTm = COleDateTime();
+    if (m_cache.LastTime().m_valid && now < m_cache.LastTime().m_dt) {
+        m_cache.LastTime() = COleDateTime();
         LogMessage("Refresh: fixed timestamp");
     }
-    const double minutes = WholeMinutes(now - m_lastTm.m_dt);
+    const double minutes = WholeMinutes(now - m_cache.LastTime().m_dt);
     // A folder that is away (its drive unplugged) takes no pages: their
     // wallpapers could not be stored, and its list cannot be read.
     if (!ImageFolderPresentLocked("Refresh")) return 0;
@@ -88,7 +88,7 @@ int CLumoraEngine::Refresh(int) {
         if (!FeedWantsPageLocked(i, next)) continue;
         if (ServicePausedLocked() || NoAnswerPausedLocked() || !ApiRequestAllowedLocked()) break;
         LogMessage("Refresh %d: page=%d, lastTm=%s, min=%.1f, retries=%d", i, next,
-                   plat::OleDateToText(m_lastTm.m_dt).c_str(), minutes, m_feeds[i].Retries);
+                   plat::OleDateToText(m_cache.LastTime().m_dt).c_str(), minutes, m_feeds[i].Retries);
 
         // The request runs without the lock, on copies: the host's thread
         // must be able to change feeds or clean the cache meanwhile.
@@ -142,8 +142,8 @@ int CLumoraEngine::Refresh(int) {
 
     if (AllEnabledFeedsDone(m_feeds)) {
         LogMessage("Refresh completed");
-        m_lastTm.m_dt = m_clock->LocalNow();
-        m_lastTm.m_valid = true;
+        m_cache.LastTime().m_dt = m_clock->LocalNow();
+        m_cache.LastTime().m_valid = true;
     }
     if (m_closing.load()) LogMessage("Program closing, refresh interrupted");
     // Nothing changed: nothing to write (a list that went missing is
@@ -323,5 +323,5 @@ void CLumoraEngine::RotateFeedLocked(int i) {
     }
     WritePagingState();
     RebuildIdMap();
-    m_lastTm = COleDateTime();
+    m_cache.LastTime() = COleDateTime();
 }

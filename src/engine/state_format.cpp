@@ -120,13 +120,6 @@ bool LineSplitter::Next(std::string_view* line, bool* cut) {
     return true;
 }
 
-bool LineSplitter::Next(std::string* line, bool* cut) {
-    std::string_view view;
-    const bool more = Next(&view, cut);
-    line->assign(view.data(), view.size());
-    return more;
-}
-
 // ---- cache list -------------------------------------------------------------------
 
 namespace {
@@ -135,8 +128,12 @@ const int kOutsideNamed = 10;
 }  // namespace
 
 void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out) {
-    *out = DecodedList();
     LineSplitter in(data, size, kListLineMax);
+    DecodeList(in, size, gate, out);
+}
+
+void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedList* out) {
+    *out = DecodedList();
     std::string_view line;
     if (in.Next(&line)) out->version = ListVersionOf(std::string(line));
     if (out->version == 0) return;
@@ -148,18 +145,28 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
     // A sane count sizes the list up front (its characters are fewer than
     // the file's bytes, and a record takes at least four of them); a huge or
     // negative one is no promise of what follows.
-    if (count > 0 && count <= 10000000)
+    if (count > 0 && count <= 10000000 && size > 0)
         out->records.Reserve(std::min(static_cast<size_t>(count), size / 4 + 1), size);
     // A negative count reads to the end of the file.
     const long long promised = count;
     long long read = 0;
     bool misaligned = false;
     int outside = 0;
+    // A line is valid until the next is read (a file is read in pieces):
+    // the id and the path are copied into buffers that keep their capacity.
+    std::string idText, pathText;
     std::string_view id, path, index;
     while (count != 0) {
         --count;
         bool cutId = false, cutPath = false;
-        if (!in.Next(&id, &cutId) || !in.Next(&path, &cutPath)) break;
+        if (!in.Next(&id, &cutId)) break;
+        idText.assign(id.data(), id.size());
+        id = idText;
+        if (!in.Next(&path, &cutPath)) break;
+        if (out->version >= 2) {
+            pathText.assign(path.data(), path.size());
+            path = pathText;
+        }
         int feedIndex = -1;
         if (out->version >= 2) {
             if (!in.Next(&index)) break;
@@ -207,33 +214,63 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
                              std::to_string(promised) + " records");
     if (misaligned)
         out->damage = "records out of step";
-    else if (size > 0 && data[size - 1] != '\n')
+    else if (in.EndsCut())
         out->damage = "the last line is cut";
 }
 
 std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate) {
-    std::vector<std::string> lines;
-    std::vector<bool> usable;
     LineSplitter in(data, size, kListLineMax);
+    return SalvageList(in, gate);
+}
+
+std::vector<CFileData> SalvageList(LineSource& in, const CFolderGate& gate) {
+    // A window of three lines: the id before a path, the path, and the feed
+    // number after it.
+    struct Line {
+        std::string text;
+        bool usable = false;
+    };
+    Line window[3];
+    size_t have = 0;
+    std::vector<CFileData> out;
+    std::unordered_set<std::string> seen;
+    // Looks at window[1] as a path, window[2] (if there) as its feed line.
+    auto look = [&](bool withNext) {
+        const Line& idLine = window[0];
+        const Line& pathLine = window[1];
+        const std::string& path = pathLine.text;
+        if (!pathLine.usable || !idLine.usable || path.empty() || idLine.text.empty()) return;
+        if (IsWrittenNumber(idLine.text) || !gate.Contains(path)) return;
+        if (!seen.insert(FoldPathCase(path)).second) return;
+        int feed = -1;
+        if (withNext && window[2].usable && IsWrittenNumber(window[2].text))
+            feed = ParseNumber(window[2].text);
+        out.push_back(CFileData(path, idLine.text, feed));
+    };
     std::string line;
     bool cut = false;
     while (in.Next(&line, &cut)) {
         // A line cut by the end of the file may be a path cut short.
-        const bool whole = !cut && in.LastHadLineFeed() && !HasControl(line);
-        lines.push_back(line);
-        usable.push_back(whole);
+        Line next;
+        next.usable = !cut && in.LastHadLineFeed() && !HasControl(line);
+        next.text.swap(line);
+        if (have < 3) {
+            window[have++] = std::move(next);
+            if (have < 3) continue;
+        } else {
+            window[0] = std::move(window[1]);
+            window[1] = std::move(window[2]);
+            window[2] = std::move(next);
+        }
+        look(true);
     }
-    std::vector<CFileData> out;
-    std::unordered_set<std::string> seen;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const std::string& path = lines[i];
-        if (!usable[i] || !usable[i - 1] || path.empty() || lines[i - 1].empty()) continue;
-        if (IsWrittenNumber(lines[i - 1]) || !gate.Contains(path)) continue;
-        if (!seen.insert(FoldPathCase(path)).second) continue;
-        int feed = -1;
-        if (i + 1 < lines.size() && usable[i + 1] && IsWrittenNumber(lines[i + 1]))
-            feed = ParseNumber(lines[i + 1]);
-        out.push_back(CFileData(path, lines[i - 1], feed));
+    // The last line as a path (nothing after it).
+    if (have == 3) {
+        window[0] = std::move(window[1]);
+        window[1] = std::move(window[2]);
+        look(false);
+    } else if (have == 2) {
+        look(false);
     }
     return out;
 }
@@ -248,39 +285,49 @@ char* PutLine(char* p, std::string_view text) {
 }
 }  // namespace
 
-std::string EncodeList(const CFileList& records, const std::string& timeText,
-                       std::vector<CFileData>* skipped) {
-    // Measured first, so the list is formatted into one buffer of its exact
-    // size; whether a record fits is looked at once.
-    std::vector<char> fits;
-    fits.reserve(static_cast<size_t>(records.GetCount()));
-    size_t bytes = 0;
+ListEncoder::ListEncoder(const CFileList& records, const std::string& timeText) : m_records(records) {
+    // Whether a record fits is looked at once; the count line needs it first.
+    m_fits.reserve(static_cast<size_t>(records.GetCount()));
     int written = 0;
-    char digits[24];
     for (const CFileView d : records) {
         const bool ok = FitsList(d);
-        fits.push_back(ok);
-        if (!ok) {
-            if (skipped) skipped->push_back(CFileData(d));
-            continue;
-        }
-        const size_t feedDigits =
-            static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, d.FeedIndex).ptr - digits);
-        bytes += d.Id.size() + d.Path.size() + feedDigits + 6;
-        ++written;
+        m_fits.push_back(ok);
+        if (ok)
+            ++written;
+        else
+            m_skipped.push_back(CFileData(d));
     }
-    std::string head;
-    AppendLine(head, ListHeader(3));
-    AppendNumberLine(head, written);
-    AppendNumberLine(head, 0);
-    AppendLine(head, timeText);
-    std::string out(head.size() + bytes, '\0');
-    char* p = &out[0];
-    std::memcpy(p, head.data(), head.size());
-    p += head.size();
+    AppendLine(m_head, ListHeader(3));
+    AppendNumberLine(m_head, written);
+    AppendNumberLine(m_head, 0);
+    AppendLine(m_head, timeText);
+}
+
+bool ListEncoder::Write(const std::function<bool(const char*, size_t)>& sink) const {
+    // One piece of kListChunk bytes, filled with whole records and handed on
+    // when the next record might not fit (a record is at most two lines of
+    // kListLineMax and a number).
+    const size_t kRecordMax = 2 * kListLineMax + 32;
+    static_assert(kListChunk > 2 * (2 * kListLineMax + 32), "a piece holds at least two records");
+    std::vector<char> piece(kListChunk);
+    char* const begin = piece.data();
+    char* const limit = begin + kListChunk - kRecordMax;
+    char* p = begin;
+    if (m_head.size() > kListChunk - kRecordMax) {
+        if (!sink(m_head.data(), m_head.size())) return false;
+    } else {
+        std::memcpy(p, m_head.data(), m_head.size());
+        p += m_head.size();
+    }
+    char digits[24];
     size_t k = 0;
-    for (const CFileView d : records) {
-        if (!fits[k++]) continue;
+    for (const CFileView d : m_records) {
+        if (k >= m_fits.size()) break;  // a record added since the encoder was made
+        if (!m_fits[k++]) continue;
+        if (p > limit) {
+            if (!sink(begin, static_cast<size_t>(p - begin))) return false;
+            p = begin;
+        }
         p = PutLine(p, d.Id);
         p = PutLine(p, d.Path);
         p = PutLine(
@@ -288,6 +335,18 @@ std::string EncodeList(const CFileList& records, const std::string& timeText,
                    digits, static_cast<size_t>(
                                std::to_chars(digits, digits + sizeof digits, d.FeedIndex).ptr - digits)));
     }
+    return p == begin || sink(begin, static_cast<size_t>(p - begin));
+}
+
+std::string EncodeList(const CFileList& records, const std::string& timeText,
+                       std::vector<CFileData>* skipped) {
+    const ListEncoder encoder(records, timeText);
+    if (skipped) skipped->insert(skipped->end(), encoder.Skipped().begin(), encoder.Skipped().end());
+    std::string out;
+    encoder.Write([&out](const char* data, size_t size) {
+        out.append(data, size);
+        return true;
+    });
     return out;
 }
 
@@ -332,9 +391,13 @@ std::string EncodeJournalRecord(char op, const CFileView& record) {
 }
 
 void DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, int* skipped) {
+    LineSplitter in(data, size, kJournalLineMax);
+    DecodeJournal(in, entries, skipped);
+}
+
+void DecodeJournal(LineSource& in, std::vector<JournalEntry>* entries, int* skipped) {
     entries->clear();
     *skipped = 0;
-    LineSplitter in(data, size, 2 * kListLineMax + 64);
     std::string line;
     bool cut = false;
     bool first = true;

@@ -1,18 +1,20 @@
 // The bytes of the run-state files of an image folder, and nothing else:
 // encoders and decoders of the cache list (versions 1 to 3, version 3
 // written), its journal, and the paging state. No file access here; the
-// engine (state_files.cpp) and the status rows (cleaning.cpp) read and write
-// the files and hand the bytes to these functions.
+// cache list (cache_list.cpp) and the engine (state_files.cpp, cleaning.cpp)
+// read and write the files and hand the bytes or lines to these functions.
 //
 // Lines end with CR LF when written; readers take LF or CR LF.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/records.h"
+#include "engine/file_list.h"
 
 class CFolderGate;
 
@@ -52,18 +54,37 @@ bool IsWrittenNumber(const std::string& line);
 // A text fit for a log line (control characters shown as "?").
 std::string Printable(const std::string& text);
 
-// Splits bytes into lines. A line longer than the limit is cut to limit - 1
-// bytes and flagged, and the rest of it up to its line feed is skipped, so
-// the lines after it stay in step.
-class LineSplitter {
+// Where the decoders take their lines from: bytes in memory, or a file read
+// in pieces (CFileLines in cache_list.h), so a long list never has to be one
+// buffer.
+class LineSource {
+  public:
+    virtual ~LineSource() = default;
+    // The next line without its LF (and a CR before it), valid until the next
+    // call; false at the end. A line longer than the limit is cut to limit -
+    // 1 bytes and flagged, and the rest of it up to its line feed is skipped,
+    // so the lines after it stay in step.
+    virtual bool Next(std::string_view* line, bool* cut = nullptr) = 0;
+    bool Next(std::string* line, bool* cut = nullptr) {
+        std::string_view view;
+        const bool more = Next(&view, cut);
+        line->assign(view.data(), view.size());
+        return more;
+    }
+    // Whether the last line returned ended with a line feed.
+    virtual bool LastHadLineFeed() const = 0;
+    // Whether the bytes end without a line feed (the last line cut short).
+    virtual bool EndsCut() const = 0;
+};
+
+// Splits bytes in memory into lines.
+class LineSplitter : public LineSource {
   public:
     LineSplitter(const char* data, size_t size, size_t limit) : m_data(data), m_size(size), m_limit(limit) {}
-    // The next line without its LF (and a CR before it); false at the end.
-    bool Next(std::string* line, bool* cut = nullptr);
-    // The same as a view into the bytes (nothing copied).
-    bool Next(std::string_view* line, bool* cut = nullptr);
-    // Whether the last line returned ended with a line feed.
-    bool LastHadLineFeed() const { return m_lastLf; }
+    using LineSource::Next;
+    bool Next(std::string_view* line, bool* cut = nullptr) override;
+    bool LastHadLineFeed() const override { return m_lastLf; }
+    bool EndsCut() const override { return m_size > 0 && m_data[m_size - 1] != '\n'; }
     bool AtEnd() const { return m_pos >= m_size; }
 
   private:
@@ -91,15 +112,37 @@ struct DecodedList {
     std::string damage;
 };
 void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedList* out);
+// The same from lines of kListLineMax; sizeHint (the bytes there are, 0 when
+// not known) only sizes the list up front.
+void DecodeList(LineSource& in, size_t sizeHint, const CFolderGate& gate, DecodedList* out);
 
 // Records found in the bytes of a damaged list (a wrong header, lines of
 // garbage, records out of step): every group of an id line, a path line
 // inside the folder and a number line, in file order; a path line followed
 // by something else gets feed -1. Each path at most once.
 std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate);
+std::vector<CFileData> SalvageList(LineSource& in, const CFolderGate& gate);
 
-// The version 3 list of the records that fit (FitsList); copies of the
-// others are handed back in *skipped (may be null).
+// The version 3 list of the records that fit (FitsList), handed out in
+// pieces of at most kListChunk bytes, so writing a long list needs no buffer
+// of its size. The records are looked at when the encoder is made: copies of
+// those that do not fit are in Skipped() from then on.
+const size_t kListChunk = 64 * 1024;
+class ListEncoder {
+  public:
+    ListEncoder(const CFileList& records, const std::string& timeText);
+    const std::vector<CFileData>& Skipped() const { return m_skipped; }
+    // Calls sink with each piece in order; false as soon as sink says false.
+    // The list must not change between the making and this call.
+    bool Write(const std::function<bool(const char* data, size_t size)>& sink) const;
+
+  private:
+    const CFileList& m_records;
+    std::string m_head;
+    std::vector<char> m_fits;  // per record in list order
+    std::vector<CFileData> m_skipped;
+};
+// The whole list as one text (small lists, tests).
 std::string EncodeList(const CFileList& records, const std::string& timeText,
                        std::vector<CFileData>* skipped);
 
@@ -131,7 +174,10 @@ inline std::string EncodeJournalRecord(char op, const CFileData& record) {
 }
 // The whole entries; *skipped counts the lines left out (a header cut short
 // among them).
+const size_t kJournalLineMax = 2 * kListLineMax + 64;
 void DecodeJournal(const char* data, size_t size, std::vector<JournalEntry>* entries, int* skipped);
+// The same from lines of kJournalLineMax.
+void DecodeJournal(LineSource& in, std::vector<JournalEntry>* entries, int* skipped);
 
 // ---- paging state ------------------------------------------------------------------
 struct PagingEntry {

@@ -141,7 +141,7 @@ void CLumoraEngine::RunComms() {
         {
             Lock lock(*this);
             owner = HoldImageFolder();
-            if (owner && m_list.takeOver) FileListReady();
+            if (owner && m_hold.takeOver) FileListReady();
         }
         if (!owner) {
             refreshed = downloaded = false;  // both passes at once when it is free

@@ -269,14 +269,14 @@ struct Rig {
     }
     // The host shows the oldest cached file.
     void ShowOldest() {
-        if (engine->m_lclfiles.IsEmpty()) return;
-        shown = engine->m_lclfiles.GetHead().Path;
+        if (engine->CacheList().Records().IsEmpty()) return;
+        shown = engine->CacheList().Records().GetHead().Path;
         engine->OnFileDisplayed(shown.c_str());
     }
     std::string shown;  // the file ShowOldest reported last
     std::set<std::string> Records() const {
         std::set<std::string> out;
-        for (const CFileData& d : engine->m_lclfiles) out.insert(d.Path);
+        for (const CFileData& d : engine->CacheList().Records()) out.insert(d.Path);
         return out;
     }
 };

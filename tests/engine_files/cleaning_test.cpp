@@ -21,7 +21,7 @@ class CleaningTest : public EngineFixture {
         std::string path = In({sub, name});
         WriteBytes(path, "image");
         if (side) WriteBytes(SidePathOf(path), "side");
-        engine->m_lclfiles.AddTail(CFileData(path, "id-" + name, feed));
+        engine->CacheList().Records().AddTail(CFileData(path, "id-" + name, feed));
         return path;
     }
     std::vector<std::string> Shown() {
@@ -82,7 +82,7 @@ TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
         if (finished && engine->m_dispfiles.IsEmpty()) break;
     }
     host.join();
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
     EXPECT_TRUE(engine->m_dispfiles.IsEmpty());
 }
 
@@ -102,11 +102,11 @@ TEST_F(CleaningTest, EvictionOutcomes) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        engine->m_lclfiles.RemoveAll();
+        engine->CacheList().Records().RemoveAll();
         std::string keep = Cache("sfw", "keep.jpg");
         std::string path = Cache("sfw", "a.jpg");
         engine->OnFileDisplayed(path.c_str());
-        engine->m_dirty = 0;
+        engine->CacheList().SetDirty(0);
         FaultyFiles faults;
         int injected = r.injected;
         faults.failDelete = [&](const std::string& p, int* e) {
@@ -122,7 +122,7 @@ TEST_F(CleaningTest, EvictionOutcomes) {
         std::vector<std::string> expected{keep};
         if (!r.removed) expected.push_back(path);
         EXPECT_EQ(Paths(), expected);
-        EXPECT_EQ(engine->m_dirty, r.removed ? 1 : 0);
+        EXPECT_EQ(engine->CacheList().Dirty(), r.removed ? 1 : 0);
         char line[1024];
         std::snprintf(line, sizeof line, r.line, path.c_str());
         EXPECT_EQ(Log::Get(), std::vector<std::string>{line});
@@ -185,7 +185,7 @@ TEST_F(CleaningTest, DeleteLocalFileTakesTheSideFileAlong) {
 TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg"), c = Cache("nsfw", "c.jpg");
     std::string gone = In({"sfw", "gone.jpg"});
-    engine->m_lclfiles.AddTail(CFileData(gone, "g", 0));
+    engine->CacheList().Records().AddTail(CFileData(gone, "g", 0));
     FaultyFiles faults;
     faults.failDelete = [&](const std::string& p, int* e) {
         if (p != locked) return false;
@@ -201,7 +201,7 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
                               "CleanLocalFiles: Removed " + a,
                               "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
                               "CleanLocalFiles: Removed " + c, "CleanLocalFiles: Removed " + gone}));
-    EXPECT_EQ(engine->m_dirty, 1);
+    EXPECT_EQ(engine->CacheList().Dirty(), 1);
     EXPECT_FALSE(FileExists(a));
     EXPECT_TRUE(FileExists(locked));
 }
@@ -220,11 +220,11 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
         f.Items.Add(it);
     }
     std::string a = Cache("sfw", "a.jpg"), b = Cache("sketchy", "b.png", 1);
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->WritePagingState();
-    engine->m_lclfiles.RemoveAll();  // the clean works from the file
+    engine->CacheList().Records().RemoveAll();  // the clean works from the file
     engine->RebuildIdMap();
-    engine->m_lastTm.m_dt = 45000.25;
+    engine->CacheList().LastTime().m_dt = 45000.25;
     engine->OnFileDisplayed(a.c_str());
     uint32_t generation = engine->m_generation;
 
@@ -246,8 +246,8 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
         EXPECT_EQ(f.Flg, i == 0 ? CLumoraFeed::kEnabled : 0);
     }
     EXPECT_TRUE(engine->m_ids.empty());
-    EXPECT_TRUE(engine->m_lclfiles.IsEmpty());
-    EXPECT_EQ(engine->m_lastTm.m_dt, kOleDate2000);
+    EXPECT_TRUE(engine->CacheList().Records().IsEmpty());
+    EXPECT_EQ(engine->CacheList().LastTime().m_dt, kOleDate2000);
     EXPECT_NE(engine->m_generation, generation);
     EXPECT_EQ(Shown(), std::vector<std::string>{a});  // reports are left alone
 }
@@ -287,10 +287,10 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
     WriteBytes(victim, "precious");
     WriteBytes(SidePathOf(victim), "precious too");
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg");
-    engine->m_lclfiles.AddTail(CFileData(victim, "v", 0));
-    engine->m_lclfiles.AddTail(
+    engine->CacheList().Records().AddTail(CFileData(victim, "v", 0));
+    engine->CacheList().Records().AddTail(
         CFileData(In({"sfw", "..", "..", fs::path(victim).filename().string()}), "w", 0));
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     FaultyFiles faults;
     faults.failDelete = [&](const std::string& p, int* e) {
         if (p != locked) return false;
@@ -321,7 +321,7 @@ TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     // The Local Cache dialog may clean a folder typed but not yet confirmed.
     std::string mine = Cache("sfw", "mine.jpg");
     engine->m_ids.insert("id-mine.jpg");
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     std::string other = In({"other"});
     std::filesystem::create_directories(std::filesystem::path(other + Sep() + "sfw"));
     std::string theirs = other + Sep() + "sfw" + Sep() + "theirs.jpg";
@@ -340,14 +340,14 @@ TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     EXPECT_EQ(ReadBytes(other + Sep() + "vdt_vd_files.lst"),
               "[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n");
     EXPECT_EQ(Paths(), std::vector<std::string>{mine});
-    EXPECT_EQ(engine->m_dirty, 1);
+    EXPECT_EQ(engine->CacheList().Dirty(), 1);
     EXPECT_EQ(engine->m_ids.count("id-mine.jpg"), 1u);
     EXPECT_EQ(engine->m_feeds[0].Page, 0);  // paging restarts all the same
 }
 
 TEST_F(CleaningTest, ClearCacheWaitsForAPassHoldingTheData) {
     std::string a = Cache("sfw", "a.jpg");
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     std::atomic<bool> done{false};
     std::unique_lock<Mutex> pass(engine->StateLockForTest());  // a pass is deciding
     std::thread host([&] {
@@ -457,9 +457,9 @@ TEST_F(CacheStatusTest, ShowsTheFilesNotTheMemory) {
     AddFeeds(1);
     engine->m_feeds[0].Page = 2;
     engine->m_feeds[0].LastPage = 5;
-    engine->m_lclfiles.AddTail(CFileData(In({"a.jpg"}), "a", 0));
+    engine->CacheList().Records().AddTail(CFileData(In({"a.jpg"}), "a", 0));
     EXPECT_TRUE(Rows(folder).empty());
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->WritePagingState();
     typedef std::vector<std::pair<std::string, std::string>> R;
     EXPECT_EQ(
@@ -475,19 +475,19 @@ TEST_F(CacheStatusTest, CountsTheJournalOfALongList) {
     engine->ReadLocalFileList();
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     for (int i = 0; i < 2100; ++i)
-        engine->m_lclfiles.AddTail(
+        engine->CacheList().Records().AddTail(
             CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
     std::vector<std::string> added;
     for (int i = 0; i < 40; ++i) {
         const std::string p = In({"sfw", "new" + std::to_string(i) + ".jpg"});
         ASSERT_TRUE(engine->RecordFileAdding(CFileData(p, "new" + std::to_string(i), 0)));
         WriteBytes(p, "image");
-        engine->m_lclfiles.AddTail(CFileData(p, "new" + std::to_string(i), 0));
+        engine->CacheList().Records().AddTail(CFileData(p, "new" + std::to_string(i), 0));
         added.push_back(p);
     }
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     ASSERT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
     ASSERT_TRUE(FileExists(In({statefmt::kJournalName})));  // the list on disk still says 2,100
     EXPECT_EQ(Rows(folder).at(0), (std::pair<std::string, std::string>{"Cached Files:", "2140"}));

@@ -21,7 +21,7 @@ class DurabilityTest : public EngineFixture {
         std::filesystem::create_directories(std::filesystem::path(In({sub})));
         std::string path = In({sub, name});
         WriteBytes(path, "image");
-        engine->m_lclfiles.AddTail(CFileData(path, "id-" + name, feed));
+        engine->CacheList().Records().AddTail(CFileData(path, "id-" + name, feed));
         return path;
     }
     std::set<std::string> PathSet() {
@@ -36,7 +36,7 @@ class DurabilityTest : public EngineFixture {
         fresh.m_clock = &clock;
         fresh.ReadLocalFileList();
         std::set<std::string> out;
-        for (const CFileData& d : fresh.m_lclfiles) out.insert(d.Path);
+        for (const CFileData& d : fresh.CacheList().Records()) out.insert(d.Path);
         return out;
     }
     std::vector<std::string> KeptAside() {
@@ -51,9 +51,9 @@ class DurabilityTest : public EngineFixture {
 
 TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
     const std::string a = Image("sfw", "a.jpg"), b = Image("sfw", "b.jpg");
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     const std::string stored = ReadBytes(ListPath());
-    engine->m_lclfiles.RemoveAll();
+    engine->CacheList().Records().RemoveAll();
     struct Row {
         const char* what;
         int error;
@@ -71,9 +71,9 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
             engine->ReadLocalFileList();
             EXPECT_FALSE(engine->FileListReady());
             // Neither a write of the (empty) memory nor a download replaces it.
-            EXPECT_FALSE(engine->WriteLocalFileList());
+            EXPECT_FALSE(engine->SaveFileList(ListSave::kAlways));
             EXPECT_FALSE(engine->RecordFileAdding(CFileData(In({"sfw", "c.jpg"}), "c", 0)));
-            engine->m_dirty = 1;
+            engine->CacheList().SetDirty(1);
             EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
         }
         EXPECT_EQ(ReadBytes(ListPath()), stored);
@@ -85,7 +85,7 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
         // Once the list can be opened, it is read before anything else.
         EXPECT_TRUE(engine->FileListReady());
         EXPECT_EQ(PathSet(), (std::set<std::string>{a, b}));
-        engine->m_lclfiles.RemoveAll();
+        engine->CacheList().Records().RemoveAll();
     }
 }
 
@@ -191,7 +191,7 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
     WriteBytes(ListPath(), Crlf(many));
     Log::Clear();
     engine->ReadLocalFileList();
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
     EXPECT_TRUE(KeptAside().empty());
     EXPECT_LE(Log::Get().size(), 20u) << Log::Dump();
     EXPECT_TRUE(Log::Has("ReadLocalFileList: 500 records outside the folder dropped")) << Log::Dump();
@@ -205,8 +205,8 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));
     WriteBytes(a, "image");
-    engine->m_lclfiles.AddTail(CFileData(a, "A", 0));
-    engine->m_dirty = 1;
+    engine->CacheList().Records().AddTail(CFileData(a, "A", 0));
+    engine->CacheList().SetDirty(1);
     FaultyFiles faults;
     faults.failMove = [](const std::string&, const std::string&, int* e) {
         *e = 112;
@@ -216,14 +216,14 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
         FaultScope scope(faults);
         EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
     }
-    EXPECT_EQ(engine->m_dirty, 1);
+    EXPECT_EQ(engine->CacheList().Dirty(), 1);
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 112"))
         << Log::Dump();
     // A re-read (the worker's restart, a cache clean) still finds the record.
     engine->ReadLocalFileList();
     EXPECT_EQ(Paths(), std::vector<std::string>{a});
     EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
-    EXPECT_EQ(engine->m_dirty, 0);
+    EXPECT_EQ(engine->CacheList().Dirty(), 0);
     EXPECT_FALSE(FileExists(In({statefmt::kJournalName})));  // folded into the list
 }
 
@@ -276,7 +276,7 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
 
 TEST_F(DurabilityTest, JournalIsReplayedAgainstTheDisk) {
     const std::string kept = Image("sfw", "kept.jpg");
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->ReadLocalFileList();
     const std::string added = In({"sfw", "added.jpg"}), dropped = In({"sfw", "never.jpg"});
     struct Row {
@@ -319,17 +319,17 @@ TEST_F(DurabilityTest, LargeListsAreNotRewrittenForEveryChange) {
     engine->ReadLocalFileList();
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     for (int i = 0; i < kSmallFileList + 10; ++i)
-        engine->m_lclfiles.AddTail(
+        engine->CacheList().Records().AddTail(
             CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
     const std::string full = ReadBytes(ListPath());
     ASSERT_NE(full.find("\r\nid2009\r\n"), std::string::npos);
     const std::string a = In({"sfw", "new.jpg"});
     WriteBytes(a, "image");
     ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "new", 0)));
-    engine->m_lclfiles.AddTail(CFileData(a, "new", 0));
-    engine->m_dirty = 1;
+    engine->CacheList().Records().AddTail(CFileData(a, "new", 0));
+    engine->CacheList().SetDirty(1);
     EXPECT_TRUE(engine->SaveFileList(ListSave::kPassEnd));
     EXPECT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
     EXPECT_TRUE(ReadBytes(ListPath()) == full);  // the journal holds the change
@@ -343,13 +343,13 @@ TEST_F(DurabilityTest, LargeListsAreNotRewrittenForEveryChange) {
 
 TEST_F(DurabilityTest, FolderChangeKeepsEachFolderItsOwnList) {
     const std::string a = Image("sfw", "a.jpg");
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->ReadLocalFileList();
     const std::string late = In({"sfw", "late.jpg"});
     WriteBytes(late, "image");
     ASSERT_TRUE(engine->RecordFileAdding(CFileData(late, "late", 0)));
-    engine->m_lclfiles.AddTail(CFileData(late, "late", 0));
-    engine->m_dirty = 1;
+    engine->CacheList().Records().AddTail(CFileData(late, "late", 0));
+    engine->CacheList().SetDirty(1);
 
     const std::string other = folder + "_b";
     std::filesystem::remove_all(std::filesystem::path(other));
@@ -432,7 +432,7 @@ TEST_F(DurabilityTest, NamesNeverShareAnImageOrASideFile) {
         SCOPED_TRACE(r.what);
         std::filesystem::remove_all(std::filesystem::path(In({"sfw"})));
         std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
-        engine->m_lclfiles.RemoveAll();
+        engine->CacheList().Records().RemoveAll();
         for (const std::string& f : r.onDisk) WriteBytes(In({"sfw", f}), "x");
         for (const std::string& f : r.cached) Image("sfw", f);
         CLumoraItem item;

@@ -271,7 +271,7 @@ class EngineFixture : public ::testing::Test {
     }
     std::vector<std::string> Paths() {
         std::vector<std::string> out;
-        for (const CFileData& d : engine->m_lclfiles) out.push_back(d.Path);
+        for (const CFileData& d : engine->CacheList().Records()) out.push_back(d.Path);
         return out;
     }
 };

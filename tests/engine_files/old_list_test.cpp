@@ -68,7 +68,7 @@ TEST_F(OldListTest, ImagesWithoutAFeedLeaveOnceShownAndTheFolderSettles) {
     EXPECT_EQ(at180.images, 5u);
     EXPECT_EQ(at180.agreement, "");
     EXPECT_EQ(diskstate::Disagreement(diskstate::Read(folder)), "");
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 5);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 class StateFilesTest : public EngineFixture {
   protected:
     void AddRecord(const std::string& id, const std::string& path, int feed) {
-        engine->m_lclfiles.AddTail(CFileData(path, id, feed));
+        engine->CacheList().Records().AddTail(CFileData(path, id, feed));
     }
     std::string DateLine(double date) { return plat::OleDateToText(date) + "\r\n"; }
     struct Rec {
@@ -23,32 +23,33 @@ class StateFilesTest : public EngineFixture {
     };
     std::vector<Rec> Records() {
         std::vector<Rec> out;
-        for (const CFileData& d : engine->m_lclfiles) out.push_back(Rec{d.Id, d.Path, d.FeedIndex});
+        for (const CFileData& d : engine->CacheList().Records())
+            out.push_back(Rec{d.Id, d.Path, d.FeedIndex});
         return out;
     }
 };
 
 TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
     double when = MakeOleDate(2026, 12, 9, 14, 57, 42);
-    engine->m_lastTm.m_dt = when;
+    engine->CacheList().LastTime().m_dt = when;
     AddRecord("94x38z", In({"sfw", "lumora-94x38z.jpg"}), 0);
     AddRecord("k7q1", In({"nsfw", "i34315304500.png"}), 2);
     AddRecord("old", In({"legacy.jpg"}), -1);
-    engine->m_dirty = 1;
-    engine->WriteLocalFileList();
+    engine->CacheList().SetDirty(1);
+    engine->SaveFileList(ListSave::kAlways);
 
     std::string expected = "[Veduta Lumora List v3]\r\n3\r\n0\r\n" + DateLine(when) + "94x38z\r\n" +
                            In({"sfw", "lumora-94x38z.jpg"}) + "\r\n0\r\nk7q1\r\n" +
                            In({"nsfw", "i34315304500.png"}) + "\r\n2\r\nold\r\n" + In({"legacy.jpg"}) +
                            "\r\n-1\r\n";
     EXPECT_EQ(Show(ReadBytes(ListPath())), Show(expected));
-    EXPECT_EQ(engine->m_dirty, 1);  // the writer leaves the flag to its callers
+    EXPECT_EQ(engine->CacheList().Dirty(), 1);  // the writer leaves the flag to its callers
     // No temporary file is left beside it.
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"vdt_vd_files.lst"});
 }
 
 TEST_F(StateFilesTest, EmptyCacheIsFourLines) {
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + DateLine(kOleDate2000)));
 }
@@ -56,31 +57,31 @@ TEST_F(StateFilesTest, EmptyCacheIsFourLines) {
 TEST_F(StateFilesTest, WritesToTheFolderGiven) {
     std::string other = In({"other"});
     std::filesystem::create_directories(std::filesystem::path(other));
-    engine->WriteLocalFileList(other.c_str());
+    engine->SaveFileList(ListSave::kAlways, other.c_str());
     engine->WritePagingState(other.c_str());
     EXPECT_FALSE(FileExists(ListPath()));
     EXPECT_TRUE(FileExists(other + Sep() + "vdt_vd_files.lst"));
     EXPECT_TRUE(FileExists(other + Sep() + "vdt_vd_paging.lst"));
     // An empty text means the image folder, as an absent one does.
-    engine->WriteLocalFileList("");
+    engine->SaveFileList(ListSave::kAlways, "");
     EXPECT_TRUE(FileExists(ListPath()));
 }
 
 TEST_F(StateFilesTest, RoundTripKeepsRecordsAndTime) {
     double when = MakeOleDate(2025, 3, 1, 8, 0, 5);
-    engine->m_lastTm.m_dt = when;
+    engine->CacheList().LastTime().m_dt = when;
     for (int i = 0; i < 7; ++i)
         AddRecord("id" + std::to_string(i), In({"sfw", std::to_string(i) + ".jpg"}), i % 3);
     std::vector<Rec> before = Records();
-    engine->WriteLocalFileList();
-    engine->m_lastTm.m_dt = 1.0;
-    engine->m_dirty = 1;
+    engine->SaveFileList(ListSave::kAlways);
+    engine->CacheList().LastTime().m_dt = 1.0;
+    engine->CacheList().SetDirty(1);
     engine->ReadLocalFileList();
     EXPECT_EQ(Records(), before);
-    EXPECT_EQ(engine->m_lastTm.m_dt, when);
-    EXPECT_TRUE(engine->m_lastTm.m_valid);
-    EXPECT_EQ(engine->m_dirty, 0);
-    EXPECT_EQ(engine->m_notified, 1);
+    EXPECT_EQ(engine->CacheList().LastTime().m_dt, when);
+    EXPECT_TRUE(engine->CacheList().LastTime().m_valid);
+    EXPECT_EQ(engine->CacheList().Dirty(), 0);
+    EXPECT_EQ(engine->CacheList().Notified(), 1);
     EXPECT_EQ(engine->m_ids.size(), 7u);
     EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (7 local, v3)")) << Log::Dump();
 }
@@ -165,11 +166,11 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
         SCOPED_TRACE(r.what);
         WriteBytes(ListPath(), r.bytes);
         AddRecord("stale", a, 0);  // replaced by whatever the file holds
-        engine->m_dirty = 1;
+        engine->CacheList().SetDirty(1);
         Log::Clear();
         engine->ReadLocalFileList();
         EXPECT_EQ(Records(), r.records);
-        EXPECT_EQ(engine->m_dirty, 0);
+        EXPECT_EQ(engine->CacheList().Dirty(), 0);
         if (r.version) {
             EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (" + std::to_string(r.records.size()) +
                                  " local, v" + std::to_string(r.version) + ")"))
@@ -196,7 +197,7 @@ TEST_F(StateFilesTest, Version1IsRewrittenAsVersion3) {
     const std::string a = In({"a.jpg"}), b = In({"b.jpg"});
     WriteBytes(ListPath(), Crlf("[Veduta Lumora List]\n2\n0\n\nA\n" + a + "\nB\n" + b + "\n"));
     engine->ReadLocalFileList();
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show(Crlf("[Veduta Lumora List v3]\n2\n0\n" + plat::OleDateToText(kOleDate2000) + "\nA\n" + a +
                         "\n-1\nB\n" + b + "\n-1\n")));
@@ -218,11 +219,11 @@ TEST_F(StateFilesTest, LastRefreshTimeLine) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n0\n0\n" + r.line + "\n"));
-        engine->m_lastTm.m_dt = 12345.0;
-        engine->m_lastTm.m_valid = true;
+        engine->CacheList().LastTime().m_dt = 12345.0;
+        engine->CacheList().LastTime().m_valid = true;
         engine->ReadLocalFileList();
-        EXPECT_EQ(engine->m_lastTm.m_dt, r.expected);
-        EXPECT_TRUE(engine->m_lastTm.m_valid);
+        EXPECT_EQ(engine->CacheList().LastTime().m_dt, r.expected);
+        EXPECT_TRUE(engine->CacheList().LastTime().m_valid);
     }
 }
 
@@ -232,25 +233,25 @@ TEST_F(StateFilesTest, NotifiedFromRecordCount) {
         for (int i = 0; i < n; ++i)
             body += "id" + std::to_string(i) + "\n" + In({std::to_string(i) + ".jpg"}) + "\n0\n";
         WriteBytes(ListPath(), Crlf(body));
-        engine->m_notified = n > 4 ? 0 : 1;  // the opposite of what the read must set
+        engine->CacheList().SetNotified(n > 4 ? 0 : 1);  // the opposite of what the read must set
         engine->ReadLocalFileList();
-        EXPECT_EQ(engine->m_lclfiles.GetCount(), n);
-        EXPECT_EQ(engine->m_notified, n > 4 ? 1 : 0) << n;
+        EXPECT_EQ(engine->CacheList().Records().GetCount(), n);
+        EXPECT_EQ(engine->CacheList().Notified(), n > 4 ? 1 : 0) << n;
     }
 }
 
 TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     AddFeeds(1);
     WriteBytes(PagingPath(), Crlf("[Lumora Paging v1]\n1\nseed\n4\n9\n"));
-    engine->m_lastTm.m_dt = 40000.5;
+    engine->CacheList().LastTime().m_dt = 40000.5;
     engine->m_ids.insert("x");
-    engine->m_notified = 1;
+    engine->CacheList().SetNotified(1);
     AddRecord("stale", In({"a.jpg"}), 0);
     engine->ReadLocalFileList();
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
-    EXPECT_EQ(engine->m_lastTm.m_dt, 40000.5);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().LastTime().m_dt, 40000.5);
     EXPECT_EQ(engine->m_ids.size(), 1u);
-    EXPECT_EQ(engine->m_notified, 1);
+    EXPECT_EQ(engine->CacheList().Notified(), 1);
     EXPECT_EQ(engine->m_feeds[0].Page, 0);
     EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: file list not found"});
 
@@ -314,20 +315,20 @@ TEST_F(StateFilesTest, WriterSkipsRecordsThatWouldBreakLines) {
     AddRecord("evil\r\nX", In({"x.jpg"}), 0);
     AddRecord("B", In({"b\nc.jpg"}), 1);
     AddRecord("C", In({"c.jpg"}), 2);
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show(Crlf("[Veduta Lumora List v3]\n2\n0\n" + plat::OleDateToText(kOleDate2000) + "\nA\n" +
                         In({"a.jpg"}) + "\n0\nC\n" + In({"c.jpg"}) + "\n2\n")));
     EXPECT_EQ(Log::Starting("WriteLocalFileList: record not written").size(), 2u) << Log::Dump();
     // The list in memory is not changed by the writer.
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 4);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 4);
 }
 
 TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
     AddFeeds(2);
     engine->m_feeds[0].Seed = "old";
     AddRecord("A", In({"a.jpg"}), 0);
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->WritePagingState();
     const std::string oldList = ReadBytes(ListPath()), oldPaging = ReadBytes(PagingPath());
     ASSERT_FALSE(oldList.empty());
@@ -365,7 +366,7 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
         Log::Clear();
         {
             FaultScope scope(faults);
-            engine->WriteLocalFileList();
+            engine->SaveFileList(ListSave::kAlways);
             engine->WritePagingState();
         }
         EXPECT_EQ(ReadBytes(ListPath()), oldList);
@@ -379,13 +380,13 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
         EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"vdt_vd_files.lst", "vdt_vd_paging.lst"}));
     }
     // Without faults the next write goes through.
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     EXPECT_NE(ReadBytes(ListPath()), oldList);
 }
 
 TEST_F(StateFilesTest, MissingFolderLogsCreateFailure) {
     settings.ImgFolder = In({"missing"});
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->WritePagingState();
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't create file " + In({"missing", "vdt_vd_files.lst"})))
         << Log::Dump();
@@ -506,7 +507,7 @@ TEST_F(StateFilesTest, ListReadAlsoReadsPagingOfTheSameFolder) {
     engine->m_feeds[0].LastPage = 40;
     engine->m_feeds[1].Page = 1;
     engine->WritePagingState();
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     engine->m_feeds[0].Seed.clear();
     engine->m_feeds[0].Page = engine->m_feeds[0].LastPage = engine->m_feeds[1].Page = 0;
     engine->ReadLocalFileList();

@@ -117,7 +117,7 @@ TEST_F(TwoHostsTest, OneOwnerAtATimeAndTheFolderAgreesWithItsList) {
     slideshow.Stop();
     Rounds(saver, slideshow, 6);
     EXPECT_GT(saver.client.downloadCalls.load(), 3);
-    EXPECT_EQ(static_cast<size_t>(saver.engine->m_lclfiles.GetCount()), Images());
+    EXPECT_EQ(static_cast<size_t>(saver.engine->CacheList().Records().GetCount()), Images());
 
     // The slideshow starts again and waits.
     const int before = slideshow.client.downloadCalls.load();

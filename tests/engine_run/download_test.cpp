@@ -157,8 +157,8 @@ TEST_F(DownloadTest, SuccessRecordsTheFileWritesSideFileAndEmptiesThePoolSlot) {
     AddFeedWithPool(0, 1);
     uint32_t interval = 2000;
     ASSERT_EQ(Pass(interval), 1) << Log().Dump();
-    ASSERT_EQ(engine->m_lclfiles.GetCount(), 1);
-    const CFileData& rec = *engine->m_lclfiles.begin();
+    ASSERT_EQ(engine->CacheList().Records().GetCount(), 1);
+    const CFileData& rec = *engine->CacheList().Records().begin();
     EXPECT_EQ(rec.Id, "i0-0");
     EXPECT_EQ(rec.FeedIndex, 0);
     EXPECT_EQ(rec.Path, Join(Join(folder, "sfw"), "w-i0-0.jpg"));
@@ -170,7 +170,7 @@ TEST_F(DownloadTest, SuccessRecordsTheFileWritesSideFileAndEmptiesThePoolSlot) {
     EXPECT_EQ(client.downloads[0].first, "http://images.test/full/w-i0-0.jpg");
     EXPECT_EQ(client.downloads[0].second, Join(Join(folder, "sfw"), "w-i0-0.__t"));
     EXPECT_TRUE(engine->m_feeds[0].Items.IsEmpty());
-    EXPECT_EQ(engine->m_dirty, 1);
+    EXPECT_EQ(engine->CacheList().Dirty(), 1);
     EXPECT_TRUE(Log().Has("m_lclfiles Add: " + rec.Path + " i0-0 (feed 0)"));
     EXPECT_TRUE(Log().Has("feed 0 items removed, size=0"));
     // The id stays known, so a refresh does not bring the item back.
@@ -196,7 +196,7 @@ TEST_F(DownloadTest, Answer403DropsTheItemOtherFailuresKeepIt) {
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_TRUE(engine->m_feeds[0].Items.IsEmpty());
     EXPECT_TRUE(Log().Has("DownloadImages: 403 Access Denied for http://images.test/full/w-i0-0.jpg"));
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
 }
 
 TEST_F(DownloadTest, FeedsTakeTurnsAndAnEmptyFeedIsPassedOver) {
@@ -207,7 +207,7 @@ TEST_F(DownloadTest, FeedsTakeTurnsAndAnEmptyFeedIsPassedOver) {
     std::vector<int> order;
     for (int k = 0; k < 5; ++k) {
         ASSERT_EQ(Pass(interval), 1);
-        order.push_back(std::prev(engine->m_lclfiles.end())->FeedIndex);
+        order.push_back(std::prev(engine->CacheList().Records().end())->FeedIndex);
     }
     EXPECT_EQ(order, (std::vector<int>{0, 2, 0, 2, 0}));
     EXPECT_EQ(engine->m_nextfeed, 1);
@@ -266,7 +266,7 @@ TEST_P(Eviction, OnlyAtTheLimitWithEnoughShownFiles) {
     for (int i = 0; i < c.cached; ++i) {
         std::string path = Join(folder, "c" + std::to_string(i) + ".jpg");
         FakeClient::WriteBytes(path, "x");
-        engine->m_lclfiles.AddTail(CFileData(path, "c" + std::to_string(i), -1));
+        engine->CacheList().Records().AddTail(CFileData(path, "c" + std::to_string(i), -1));
     }
     for (int d = 0; d < c.displayed; ++d)
         engine->m_dispfiles.AddTail(CFileData(Join(folder, "c" + std::to_string(d) + ".jpg"), "", -1));
@@ -278,7 +278,7 @@ TEST_P(Eviction, OnlyAtTheLimitWithEnoughShownFiles) {
         EXPECT_FALSE(plat::PathExists(oldest)) << c.name;
         EXPECT_EQ(engine->m_dispfiles.GetCount(), c.displayed - 1) << c.name;
         EXPECT_EQ(result, 1) << c.name;  // room again: one download
-        EXPECT_EQ(engine->m_lclfiles.GetCount(), c.cached) << c.name;
+        EXPECT_EQ(engine->CacheList().Records().GetCount(), c.cached) << c.name;
     } else {
         EXPECT_TRUE(plat::PathExists(oldest)) << c.name;
         EXPECT_EQ(engine->m_dispfiles.GetCount(), c.displayed) << c.name;
@@ -308,13 +308,13 @@ TEST_F(DownloadTest, ShownFileOutsideTheCacheCostsOneEvictionChance) {
     AddFeedWithPool(0, 2);
     AddCached(5, -1);
     engine->m_dispfiles.AddTail(CFileData(Join(folder, "elsewhere.jpg"), "", -1));
-    engine->m_dispfiles.AddTail(CFileData(std::string(engine->m_lclfiles.begin()->Path), "", -1));
+    engine->m_dispfiles.AddTail(CFileData(std::string(engine->CacheList().Records().begin()->Path), "", -1));
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), 0);
     EXPECT_TRUE(Log().Has("DownloadImages: cache full (5/5)"));
     EXPECT_EQ(engine->m_dispfiles.GetCount(), 1);
     EXPECT_EQ(Pass(interval), 1);  // the next pass evicts the cached one
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 5);
 }
 
 // ---- 64-bit limits ---------------------------------------------------------------------
@@ -351,18 +351,18 @@ TEST_F(DownloadTest, CacheFullLineShowsALimitBeyondThirtyTwoBits) {
 // ---- the cache list is written only by idle passes ---------------------------------------
 TEST_F(DownloadTest, IdlePassWritesADirtyListButNoFeedsWritesNothing) {
     const std::string list = Join(folder, "vdt_vd_files.lst");
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), 0);
     EXPECT_FALSE(plat::PathExists(list));
-    EXPECT_EQ(engine->m_dirty, 1);
+    EXPECT_EQ(engine->CacheList().Dirty(), 1);
 
     AddFeedWithPool(0, 1);
     EXPECT_EQ(Pass(interval), 1);
     EXPECT_FALSE(plat::PathExists(list));  // a download leaves the writing for later
     EXPECT_EQ(Pass(interval), 0);          // nothing left: idle pass writes
     EXPECT_TRUE(plat::PathExists(list));
-    EXPECT_EQ(engine->m_dirty, 0);
+    EXPECT_EQ(engine->CacheList().Dirty(), 0);
 }
 
 // ---- results that must not be recorded --------------------------------------------------
@@ -380,7 +380,7 @@ TEST_F(DownloadTest, FileOfAFeedListReplacedDuringTheTransferIsDropped) {
     };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
     EXPECT_FALSE(plat::PathExists(transferred));
     EXPECT_TRUE(FilesEndingWith(folder, ".jpg").empty());
     EXPECT_EQ(interval, 2000u);
@@ -393,7 +393,7 @@ TEST_F(DownloadTest, EmptyTransferIsNotAnImage) {
     };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
     EXPECT_EQ(engine->m_feeds[0].Items.GetSize(), 1);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
     EXPECT_TRUE(FilesEndingWith(folder, ".jpg").empty());
@@ -416,7 +416,7 @@ TEST_F(DownloadTest, FailedRenameRecordsNothingAndLeavesNoTemporaryFile) {
     const int result = Pass(interval);
     plat::SetFileOpsForTest(nullptr);
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
     EXPECT_EQ(engine->m_feeds[0].Items.GetSize(), 1);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
     EXPECT_FALSE(Log().LinesStartingWith("DownloadImages: can't rename ").empty());

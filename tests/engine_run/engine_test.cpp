@@ -13,10 +13,10 @@ class EngineObjectTest : public EngineTest {};
 TEST_F(EngineObjectTest, NewEngineIsEmpty) {
     CLumoraEngine e(settings, closing, hosttype);
     EXPECT_TRUE(e.m_feeds.IsEmpty());
-    EXPECT_TRUE(e.m_lclfiles.IsEmpty());
+    EXPECT_TRUE(e.CacheList().Records().IsEmpty());
     EXPECT_TRUE(e.m_dispfiles.IsEmpty());
     EXPECT_TRUE(e.m_ids.empty());
-    EXPECT_DOUBLE_EQ(e.m_lastTm.m_dt, kOleDate2000);
+    EXPECT_DOUBLE_EQ(e.CacheList().LastTime().m_dt, kOleDate2000);
     EXPECT_FALSE(e.m_thread);
     EXPECT_EQ(e.m_client, &e.m_api);
     EXPECT_EQ(e.m_api.m_stop, &closing);
@@ -33,10 +33,10 @@ TEST_F(EngineObjectTest, SharedQueries) {
     engine->m_feeds.Add(on);
     EXPECT_EQ(engine->CountEnabledFeeds(), 2);
 
-    engine->m_lclfiles.AddTail(CFileData("a", "a", 0));
-    engine->m_lclfiles.AddTail(CFileData("b", "b", -1));
-    engine->m_lclfiles.AddTail(CFileData("c", "c", -1));
-    engine->m_lclfiles.AddTail(CFileData("d", "d", 2));
+    engine->CacheList().Records().AddTail(CFileData("a", "a", 0));
+    engine->CacheList().Records().AddTail(CFileData("b", "b", -1));
+    engine->CacheList().Records().AddTail(CFileData("c", "c", -1));
+    engine->CacheList().Records().AddTail(CFileData("d", "d", 2));
     EXPECT_EQ(engine->CountFeedFiles(-1), 2);
     EXPECT_EQ(engine->CountFeedFiles(0), 1);
     EXPECT_EQ(engine->CountFeedFiles(1), 0);
@@ -44,9 +44,9 @@ TEST_F(EngineObjectTest, SharedQueries) {
 }
 
 TEST_F(EngineObjectTest, RebuildIdMapTakesCachedAndPooledIdsOnce) {
-    engine->m_lclfiles.AddTail(CFileData("x.jpg", "c1", 0));
-    engine->m_lclfiles.AddTail(CFileData("y.jpg", "shared", 0));
-    engine->m_lclfiles.AddTail(CFileData("z.jpg", "", -1));  // no id: skipped
+    engine->CacheList().Records().AddTail(CFileData("x.jpg", "c1", 0));
+    engine->CacheList().Records().AddTail(CFileData("y.jpg", "shared", 0));
+    engine->CacheList().Records().AddTail(CFileData("z.jpg", "", -1));  // no id: skipped
     CLumoraFeed a = SearchFeed(0), b = SearchFeed(1);
     for (const char* id : {"a1", "a2", "shared"}) a.Items.Add(MakeItem(id));
     for (const char* id : {"b1", "b2", "b3"}) b.Items.Add(MakeItem(id));
@@ -70,7 +70,7 @@ TEST_F(EngineObjectTest, SameFeedListKeepsCacheAndProgress) {
     engine->m_feeds.Add(f);
     engine->m_feeds.Add(CollectionFeed(3));
     AddCached(2, 0);
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     CFeedArray dialog;
     dialog.Copy(engine->m_feeds);  // taken when the dialog opened
     // Meanwhile the worker moved on.
@@ -90,8 +90,8 @@ TEST_F(EngineObjectTest, SameFeedListKeepsCacheAndProgress) {
     EXPECT_EQ(engine->m_feeds[0].Seed, "later");
     EXPECT_EQ(engine->m_feeds[1].Retries, 2);
     EXPECT_EQ(engine->m_feeds[0].Items.GetSize(), 1);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 2);
-    for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path));
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 2);
+    for (const CFileData& d : engine->CacheList().Records()) EXPECT_TRUE(plat::PathExists(d.Path));
 }
 
 // A changed list clears the cache. Records the worker made since its last
@@ -103,9 +103,9 @@ TEST_F(EngineObjectTest, ChangedFeedListClearsTheWholeCacheIncludingUnwrittenRec
     f.Page = 3;
     engine->m_feeds.Add(f);
     AddCached(2, 0, "written");
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     AddCached(3, 0, "unwritten");
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     CFeedArray dialog;
     dialog.Add(SearchFeed(7));
     const uint32_t generation = engine->m_generation;
@@ -114,7 +114,7 @@ TEST_F(EngineObjectTest, ChangedFeedListClearsTheWholeCacheIncludingUnwrittenRec
     EXPECT_EQ(engine->m_feeds[0].Query, "feed7");
     EXPECT_EQ(engine->m_feeds[0].Page, 0);
     EXPECT_TRUE(engine->m_feeds[0].Items.IsEmpty());
-    EXPECT_TRUE(engine->m_lclfiles.IsEmpty());
+    EXPECT_TRUE(engine->CacheList().Records().IsEmpty());
     EXPECT_TRUE(FilesEndingWith(folder, ".jpg").empty());
 }
 

@@ -28,7 +28,7 @@
 
 namespace erun {
 
-// ---- log and notify capture: the shared test host (common/test_host.h) ----
+// ---- log and notify capture: the shared test host (support/test_host.h) ----
 class HostCapture {
   public:
     static HostCapture& Get() {
@@ -297,7 +297,7 @@ class EngineTest : public ::testing::Test {
             std::string path =
                 Join(folder, tag + std::to_string(feedIndex) + "_" + std::to_string(i) + ".jpg");
             FakeClient::WriteBytes(path, "x");
-            engine->m_lclfiles.AddTail(
+            engine->CacheList().Records().AddTail(
                 CFileData(path, tag + std::to_string(feedIndex) + "-" + std::to_string(i), feedIndex));
         }
     }

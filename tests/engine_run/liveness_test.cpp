@@ -39,7 +39,7 @@ class LivenessTest : public EngineTest {
         for (int i = 0; i < 3; ++i) {
             std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
             FakeClient::WriteBytes(p, "x");
-            engine->m_lclfiles.AddTail(CFileData(p, "g" + std::to_string(i), 0));
+            engine->CacheList().Records().AddTail(CFileData(p, "g" + std::to_string(i), 0));
         }
         AddCached(2, 0, "kept");
         return sketchy;
@@ -62,7 +62,7 @@ class LivenessTest : public EngineTest {
         if (at >= until) return;
         clock.At(at, [this, at, every, until] {
             std::vector<std::string> files;
-            for (const CFileData& d : engine->m_lclfiles) files.push_back(d.Path);
+            for (const CFileData& d : engine->CacheList().Records()) files.push_back(d.Path);
             if (!files.empty()) {
                 const std::string p = files[static_cast<size_t>(shows++) % files.size()];
                 engine->OnFileDisplayed(p.c_str());
@@ -121,7 +121,7 @@ TEST_P(SmallFeedBesideALargeOne, LargeFeedKeepsReplacingItsShownFiles) {
     EXPECT_GE(Lines("CleanDispFiles: Removed "), 30) << c.name;
     EXPECT_EQ(engine->CountFeedFiles(0), 5) << c.name;
     EXPECT_EQ(engine->CountFeedFiles(1), small < 5 ? small : 5) << c.name;
-    for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
+    for (const CFileData& d : engine->CacheList().Records()) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
 }
 
 CLumoraFeed NsfwSearch() {
@@ -158,7 +158,7 @@ TEST_P(OwnReplacement, OnlyAfterTheNewImageArrived) {
     engine->m_feeds.Add(f);
     engine->m_feeds.Add(SearchFeed(1));  // nothing to give: the cache never fills
     AddCached(3, 0);
-    const std::string shown(engine->m_lclfiles.begin()->Path);
+    const std::string shown(engine->CacheList().Records().begin()->Path);
     engine->OnFileDisplayed(shown.c_str());
     client.onDownload = [&c](const std::string&, const std::string& file) {
         return c.transfer == 0 ? FakeClient::WriteBytes(file, "\xFF\xD8\xFF img") : c.transfer;
@@ -192,7 +192,7 @@ TEST_F(LivenessTest, OwnReplacementLeavesTheNewestShownFilesAlone) {
     engine->m_feeds.Add(SearchFeed(1));
     AddCached(10, 0);
     std::vector<std::string> paths;
-    for (const CFileData& d : engine->m_lclfiles) paths.push_back(d.Path);
+    for (const CFileData& d : engine->CacheList().Records()) paths.push_back(d.Path);
     for (int k = 0; k < 3; ++k) engine->OnFileDisplayed(paths[static_cast<size_t>(k)].c_str());
     uint32_t interval = 2000;
     EXPECT_EQ(engine->DownloadImages(&interval), 0);
@@ -380,7 +380,7 @@ TEST_F(LivenessTest, OutageBacksOffAndRecoversWithinTwoMinutes) {
         EXPECT_TRUE(f.IsEnabled());
         EXPECT_EQ(f.Retries, 0);
     }
-    EXPECT_GT(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_GT(engine->CacheList().Records().GetCount(), 0);
 }
 
 TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
@@ -460,15 +460,15 @@ TEST_F(LivenessTest, DeletedPurityFolderTakesItsRecordsAtTheNextPass) {
     std::filesystem::remove_all(sketchy);
     client.onPage = Catalog(1, 1);
     engine->Refresh(0);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 2) << Log().Dump();
-    for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 2) << Log().Dump();
+    for (const CFileData& d : engine->CacheList().Records()) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
     EXPECT_TRUE(Log().Has("HealRecords: 3 records in " + sketchy + " without their files dropped"))
         << Log().Dump();
     // The list on disk says the same.
     CLumoraEngine reader(settings, closing, hosttype);
     reader.m_feeds.Add(SearchFeed(0));
     reader.ReadLocalFileList();
-    EXPECT_EQ(reader.m_lclfiles.GetCount(), 2);
+    EXPECT_EQ(reader.CacheList().Records().GetCount(), 2);
 }
 
 // An eviction that finds the file's folder gone drops the record (and the
@@ -485,15 +485,15 @@ TEST_F(LivenessTest, EvictionOfAFileWhoseFolderIsGoneDropsTheRecord) {
     for (int i = 0; i < 3; ++i) {
         paths.push_back(Join(sketchy, "s" + std::to_string(i) + ".jpg"));
         FakeClient::WriteBytes(paths.back(), "x");
-        engine->m_lclfiles.AddTail(CFileData(paths.back(), "s" + std::to_string(i), 0));
+        engine->CacheList().Records().AddTail(CFileData(paths.back(), "s" + std::to_string(i), 0));
     }
     engine->OnFileDisplayed(paths[0].c_str());
     std::filesystem::remove_all(sketchy);
     uint32_t interval = 2000;
     EXPECT_EQ(engine->DownloadImages(&interval), 1) << Log().Dump();
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + paths[0])) << Log().Dump();
-    ASSERT_EQ(engine->m_lclfiles.GetCount(), 1);
-    EXPECT_TRUE(plat::PathExists(std::string(engine->m_lclfiles.begin()->Path)));
+    ASSERT_EQ(engine->CacheList().Records().GetCount(), 1);
+    EXPECT_TRUE(plat::PathExists(std::string(engine->CacheList().Records().begin()->Path)));
 }
 
 // ---- the log says a state once ------------------------------------------------------------
@@ -502,8 +502,9 @@ TEST_F(LivenessTest, CacheFullIsLoggedWhenItBeginsAndWhenItEnds) {
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
     // Ten quiet minutes with a full cache, then the host shows one file.
-    clock.At(11 * 60000,
-             [this] { engine->OnFileDisplayed(std::string(engine->m_lclfiles.begin()->Path).c_str()); });
+    clock.At(11 * 60000, [this] {
+        engine->OnFileDisplayed(std::string(engine->CacheList().Records().begin()->Path).c_str());
+    });
     clock.At(12 * 60000, [this] {
         closing.store(1);
         worker->m_wakeEvent.Set();
@@ -524,7 +525,7 @@ TEST_F(LivenessTest, GlobalCacheFullIsLoggedOnceAndItsEndToo) {
     uint32_t interval = 2000;
     for (int k = 0; k < 20; ++k) engine->DownloadImages(&interval);
     EXPECT_EQ(Lines("DownloadImages: cache full (3/3)"), 1) << Log().Dump();
-    engine->m_lclfiles.RemoveHead();
+    engine->CacheList().Records().RemoveHead();
     engine->DownloadImages(&interval);
     EXPECT_EQ(Lines("DownloadImages: cache has room again (2/3)"), 1) << Log().Dump();
     for (int k = 0; k < 5; ++k) engine->DownloadImages(&interval);
@@ -579,10 +580,10 @@ namespace {
 TEST_F(LivenessTest, CacheCleanDropsRecordsWhoseFolderIsGone) {
     engine->m_feeds.Add(SearchFeed(0));
     const std::string sketchy = AddRecordsInAPurityFolder();
-    engine->m_dirty = 1;
+    engine->CacheList().SetDirty(1);
     std::filesystem::remove_all(sketchy);
     const ClearCacheResult r = engine->ClearCache(folder);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0) << Log().Dump();
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0) << Log().Dump();
     EXPECT_EQ(r.failed, 0) << r.firstFailed << " " << r.firstError;
     EXPECT_EQ(r.deleted, 5);
 }
@@ -593,7 +594,7 @@ TEST_F(LivenessTest, ShownFileWhoseFolderIsGoneLeavesItsRecord) {
     std::filesystem::create_directories(sketchy);
     const std::string p = Join(sketchy, "gone.jpg");
     FakeClient::WriteBytes(p, "x");
-    engine->m_lclfiles.AddTail(CFileData(p, "g", 0));
+    engine->CacheList().Records().AddTail(CFileData(p, "g", 0));
     engine->OnFileDisplayed(p.c_str());
     std::filesystem::remove_all(sketchy);
     {
@@ -601,7 +602,7 @@ TEST_F(LivenessTest, ShownFileWhoseFolderIsGoneLeavesItsRecord) {
         MutexLock shown(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
     }
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0) << Log().Dump();
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0) << Log().Dump();
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + p)) << Log().Dump();
 }
 }  // namespace
@@ -616,7 +617,7 @@ TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
         SCOPED_TRACE(seed);
         SeedRandomIndex(seed);
         engine->m_feeds.RemoveAll();
-        engine->m_lclfiles.RemoveAll();
+        engine->CacheList().Records().RemoveAll();
         CLumoraFeed f = SearchFeed(0);
         f.Items.Add(MakeItem("bad" + std::to_string(seed)));
         for (int i = 0; i < 5; ++i)
@@ -634,7 +635,7 @@ TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
         int badTries = 0;
         for (const std::string& u : tried) badTries += u.find("/w-bad") != std::string::npos;
         EXPECT_EQ(badTries, 1);
-        EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
+        EXPECT_EQ(engine->CacheList().Records().GetCount(), 5);
     }
     UseSystemRandomIndex();
 }
@@ -652,7 +653,7 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     for (int k = 0; k < CLumoraEngine::kLowPool; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
     engine->m_feeds.Add(f);
     AddCached(2, 0);
-    engine->OnFileDisplayed(std::string(engine->m_lclfiles.begin()->Path).c_str());
+    engine->OnFileDisplayed(std::string(engine->CacheList().Records().begin()->Path).c_str());
     client.onPage = Catalog(24, 50);
     client.onDownload = [](const std::string& url, const std::string& file) {
         return url.find("/w-bad") != std::string::npos ? 404

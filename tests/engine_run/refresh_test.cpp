@@ -71,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         GatingCase{"another feed's files do not count",
                    [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) {
                        e.m_settings.MaxLocal = 2;
-                       e.m_lclfiles.AddTail(CFileData("c.jpg", "c", 1));
-                       e.m_lclfiles.AddTail(CFileData("d.jpg", "d", -1));
+                       e.CacheList().Records().AddTail(CFileData("c.jpg", "c", 1));
+                       e.CacheList().Records().AddTail(CFileData("d.jpg", "d", -1));
                    },
                    1, ""},
         GatingCase{"MaxLocal 0",
@@ -117,13 +117,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RefreshTest, QueryLineShowsMinutesSinceLastCompletedPass) {
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = Catalog(1, 5);
-    engine->m_lastTm.m_dt = clock.dateBase - (90.0 + 29.0 / 60) / 1440.0;  // 90 min 29 s ago
+    engine->CacheList().LastTime().m_dt = clock.dateBase - (90.0 + 29.0 / 60) / 1440.0;  // 90 min 29 s ago
     engine->Refresh(0);
     auto lines = Log().LinesStartingWith("Refresh 0: page=1, lastTm=");
     ASSERT_EQ(lines.size(), 1u) << Log().Dump();
     const std::string tail = ", min=90.0, retries=0";
     EXPECT_EQ(lines[0].substr(lines[0].size() - tail.size()), tail);
-    EXPECT_NE(lines[0].find(plat::OleDateToText(engine->m_lastTm.m_dt)), std::string::npos);
+    EXPECT_NE(lines[0].find(plat::OleDateToText(engine->CacheList().LastTime().m_dt)), std::string::npos);
 }
 
 struct FailureCase {
@@ -382,7 +382,7 @@ TEST_F(RefreshTest, CompletedWhenEveryEnabledFeedIsAtItsLastPage) {
     clock.now = 5000;
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh completed"));
-    EXPECT_DOUBLE_EQ(engine->m_lastTm.m_dt, clock.LocalNow());
+    EXPECT_DOUBLE_EQ(engine->CacheList().LastTime().m_dt, clock.LocalNow());
 
     // One feed reaching its last page in this pass, a disabled one not done.
     Log().Clear();
@@ -395,25 +395,25 @@ TEST_F(RefreshTest, CompletedWhenEveryEnabledFeedIsAtItsLastPage) {
     clock.now = 9000;
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh completed")) << Log().Dump();
-    EXPECT_DOUBLE_EQ(engine->m_lastTm.m_dt, clock.LocalNow());
+    EXPECT_DOUBLE_EQ(engine->CacheList().LastTime().m_dt, clock.LocalNow());
 
     // A feed still paging: not completed, time kept.
     Log().Clear();
-    const double kept = engine->m_lastTm.m_dt;
+    const double kept = engine->CacheList().LastTime().m_dt;
     engine->m_feeds.Add(SearchFeed(2));
     clock.now = 20000;
     engine->Refresh(0);
     EXPECT_FALSE(Log().Has("Refresh completed"));
-    EXPECT_DOUBLE_EQ(engine->m_lastTm.m_dt, kept);
+    EXPECT_DOUBLE_EQ(engine->CacheList().LastTime().m_dt, kept);
 }
 
 TEST_F(RefreshTest, TimestampInTheFutureIsReset) {
-    engine->m_lastTm.m_dt = clock.dateBase + 2.0;
+    engine->CacheList().LastTime().m_dt = clock.dateBase + 2.0;
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh: fixed timestamp"));
-    EXPECT_DOUBLE_EQ(engine->m_lastTm.m_dt, kOleDate2000);
+    EXPECT_DOUBLE_EQ(engine->CacheList().LastTime().m_dt, kOleDate2000);
 }
 
 // ---- RotateFeed -------------------------------------------------------------------
@@ -436,9 +436,9 @@ TEST_P(RotateFeedTable, RestartsPagingByKind) {
     f.Items.Add(MakeItem("pooled1"));
     f.Items.Add(MakeItem("pooled2"));
     engine->m_feeds.Add(f);
-    engine->m_lclfiles.AddTail(CFileData(Join(folder, "k.jpg"), "cachedId", 0));
+    engine->CacheList().Records().AddTail(CFileData(Join(folder, "k.jpg"), "cachedId", 0));
     engine->m_ids = {"pooled1", "pooled2", "cachedId", "stale"};
-    engine->m_lastTm.m_dt = 45000.0;
+    engine->CacheList().LastTime().m_dt = 45000.0;
     engine->RotateFeed(0);
     const CLumoraFeed& g = engine->m_feeds[0];
     EXPECT_TRUE(g.Items.IsEmpty()) << c.name;
@@ -453,7 +453,7 @@ TEST_P(RotateFeedTable, RestartsPagingByKind) {
     // The id set holds what is cached, nothing of the emptied pool.
     EXPECT_EQ(engine->m_ids.size(), 1u) << c.name;
     EXPECT_EQ(engine->m_ids.count("cachedId"), 1u) << c.name;
-    EXPECT_DOUBLE_EQ(engine->m_lastTm.m_dt, kOleDate2000) << c.name;
+    EXPECT_DOUBLE_EQ(engine->CacheList().LastTime().m_dt, kOleDate2000) << c.name;
     EXPECT_TRUE(plat::PathExists(Join(folder, "vdt_vd_paging.lst"))) << c.name;
 }
 

@@ -78,10 +78,10 @@ TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     settings.MaxLocal = 5;
     engine->m_feeds.Add(SearchFeed(0));
     AddCached(5, 0);
-    engine->WriteLocalFileList();  // the loop starts from the list on disk
+    engine->SaveFileList(ListSave::kAlways);  // the loop starts from the list on disk
     // The cache is full; nothing is pooled: the loop sleeps 30 s at a time.
     client.onPage = Catalog(3, 9);
-    const std::string shown(engine->m_lclfiles.begin()->Path);
+    const std::string shown(engine->CacheList().Records().begin()->Path);
     clock.At(45000, [this, shown] { engine->OnFileDisplayed(shown.c_str()); });
     RecordDownloadTimes();
     StopAt(80000);
@@ -99,7 +99,7 @@ TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + shown)) << Log().Dump();
     EXPECT_EQ(SearchTimes(), (std::vector<uint64_t>{45000}));
     EXPECT_EQ(DownloadTimes, (std::vector<uint64_t>{45000}));
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 5);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 5);
     EXPECT_EQ(clock.waits[2].at, 45000u);
     EXPECT_EQ(clock.waits[2].timeout, 1000u);  // a pass that downloaded keeps the short wait
 }
@@ -124,7 +124,7 @@ TEST_F(RunLoopTest, IntervalFromThePassPacesTheNextOne) {
     settings.MaxLocal = 10;
     engine->m_feeds.Add(SearchFeed(0));
     AddCached(9, 0);  // at the fast-pace mark after one more: 10 s apart
-    engine->WriteLocalFileList();
+    engine->SaveFileList(ListSave::kAlways);
     client.onPage = Catalog(30, 100);
     int n = 0;
     client.onDownload = [&](const std::string&, const std::string& file) {
@@ -196,8 +196,8 @@ TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecor
     // Downloads at 0, 2, 4, 6 and 8 s were recorded before the exception at
     // 10 s: the re-read list holds all five, plus what came after.
     EXPECT_EQ(loaded[1], "ReadLocalFileList: file list loaded (5 local, v3)");
-    EXPECT_GE(engine->m_lclfiles.GetCount(), 5);
-    for (const CFileData& d : engine->m_lclfiles) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
+    EXPECT_GE(engine->CacheList().Records().GetCount(), 5);
+    for (const CFileData& d : engine->CacheList().Records()) EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
 }
 
 TEST_F(RunLoopTest, ExceptionOfAnyOtherKindIsUnknown) {
@@ -226,13 +226,13 @@ TEST_F(RunLoopTest, StopDuringTheWaitEndsItAtOnceAndWritesTheDirtyList) {
     ASSERT_FALSE(clock.waits.empty());
     EXPECT_TRUE(clock.waits.back().signalled);
     EXPECT_EQ(clock.now, 2500u);
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 2);
-    EXPECT_EQ(engine->m_dirty, 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 2);
+    EXPECT_EQ(engine->CacheList().Dirty(), 0);
     // What a new run reads back is what this one had.
     CLumoraEngine reader(settings, closing, hosttype);
     reader.m_feeds.Add(SearchFeed(0));
     reader.ReadLocalFileList();
-    EXPECT_EQ(reader.m_lclfiles.GetCount(), 2);
+    EXPECT_EQ(reader.CacheList().Records().GetCount(), 2);
 }
 
 TEST_F(RunLoopTest, NothingRunsWhenClosingIsSetBeforeTheLoop) {
@@ -262,7 +262,7 @@ TEST_F(RunLoopTest, RestartResumesFromThePagingFile) {
     StopAt(25000);
     engine->RunComms();
     ASSERT_EQ(client.requests.size(), 3u);
-    const int files = engine->m_lclfiles.GetCount();
+    const int files = engine->CacheList().Records().GetCount();
     ASSERT_GT(files, 0);
 
     closing.store(0);
@@ -281,7 +281,7 @@ TEST_F(RunLoopTest, RestartResumesFromThePagingFile) {
     second.RunComms();
     ASSERT_EQ(client.requests.size(), 1u);
     EXPECT_EQ(client.requests[0].page, 4);
-    EXPECT_GE(second.m_lclfiles.GetCount(), files);
+    EXPECT_GE(second.CacheList().Records().GetCount(), files);
 }
 
 }  // namespace

@@ -104,8 +104,8 @@ TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndAStartAfterTheStopRunsAgai
         CLumoraEngine reader(settings, closing, hosttype);
         reader.m_feeds.Add(SearchFeed(0));
         reader.ReadLocalFileList();
-        EXPECT_EQ(reader.m_lclfiles.GetCount(), engine->m_lclfiles.GetCount());
-        EXPECT_GE(reader.m_lclfiles.GetCount(), 3);
+        EXPECT_EQ(reader.CacheList().Records().GetCount(), engine->CacheList().Records().GetCount());
+        EXPECT_GE(reader.CacheList().Records().GetCount(), 3);
     }
 
     const int before = done.load();
@@ -226,7 +226,7 @@ TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
     ASSERT_TRUE(inTransfer.WaitSet());
     engine->Stop();
     EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
-    EXPECT_EQ(engine->m_lclfiles.GetCount(), 0);
+    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
     EXPECT_TRUE(DiskImages().empty());
 }
@@ -262,7 +262,7 @@ TEST_F(WorkerThreadTest, HostCallsDoNotWaitForATransfer) {
     // The key given while the worker ran reached its client.
     EXPECT_EQ(engine->m_api.m_apikey, "NEWKEY");
     // The feed list was the same: the file of the running transfer counts.
-    EXPECT_GE(engine->m_lclfiles.GetCount(), 2);
+    EXPECT_GE(engine->CacheList().Records().GetCount(), 2);
 }
 
 TEST_F(WorkerThreadTest, ApiKeyWithoutARunningWorkerIsTakenAtOnce) {
@@ -329,7 +329,7 @@ TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
     ASSERT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
 
     std::vector<std::string> recorded;
-    for (const CFileData& d : engine->m_lclfiles) {
+    for (const CFileData& d : engine->CacheList().Records()) {
         recorded.push_back(d.Path);
         EXPECT_EQ(engine->m_ids.count(d.Id), 1u) << d.Id;
     }

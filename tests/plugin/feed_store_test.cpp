@@ -215,10 +215,10 @@ TEST_F(FeedStoreTest, ShrinkingLeavesOldKeysThatALoadNeverReads) {
 }
 
 TEST_F(FeedStoreTest, LoadClearsTheNotifiedFlagAndMarksAChange) {
-    engine.m_notified = 1;
+    engine.CacheList().SetNotified(1);
     uint32_t before = engine.m_generation;
     engine.LoadFeeds();
-    EXPECT_EQ(engine.m_notified, 0);
+    EXPECT_EQ(engine.CacheList().Notified(), 0);
     EXPECT_NE(engine.m_generation, before);
 }
 

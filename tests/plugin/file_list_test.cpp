@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "engine/file_list.h"
 #include "engine/engine.h"
 #include "engine/line_text.h"
 #include "engine/state_format.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/records.h"
+#include "engine/file_list.h"
 
 namespace {
 

@@ -488,8 +488,8 @@ class Simulation {
         if (enabled != static_cast<int>(engine->m_feeds.GetSize()))
             Fail("a feed was disabled though no answer named it wrong");
         const int64_t limit = static_cast<int64_t>(sc.maxLocal) * std::max(enabled, 1);
-        if (engine->m_lclfiles.GetCount() > limit)
-            Fail("cache over its limit: " + std::to_string(engine->m_lclfiles.GetCount()) + "/" +
+        if (engine->CacheList().Records().GetCount() > limit)
+            Fail("cache over its limit: " + std::to_string(engine->CacheList().Records().GetCount()) + "/" +
                  std::to_string(limit));
         longestInterval = std::max(longestInterval, engine->m_downloadInterval);
         if (engine->m_downloadInterval > CLumoraEngine::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
@@ -537,7 +537,7 @@ class Simulation {
                 if (!disk.images.count(record.first))
                     return Fail("record on disk without its file: " + record.second);
         std::set<std::string> memory;
-        for (const CFileData& d : engine->m_lclfiles) {
+        for (const CFileData& d : engine->CacheList().Records()) {
             memory.insert(FoldPathCase(d.Path));
             if (!disk.records.count(FoldPathCase(d.Path)))
                 return Fail("record in memory that the list on disk lacks: " + d.Path);

@@ -1,4 +1,4 @@
-// The plug-in's log lines as the test host (common/test_host.h) received them.
+// The plug-in's log lines as the test host (support/test_host.h) received them.
 // A line handed over with a prefix other than the plug-in's is kept with
 // "WRONG PREFIX: " in front, so a test comparing lines sees it.
 #pragma once
