@@ -71,3 +71,7 @@ void HostCallHold::Release() {
             callback(c.code, static_cast<HostWord>(c.subCode), 1);
     }
 }
+
+std::string Counted(long long count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}

@@ -71,6 +71,10 @@ int LogMessage(const char* format, ...)
 #endif
     ;
 
+// A count and its noun for a log line, in the right number: "1 record",
+// "2 records", "0 records". (Lines whose wording others rely on keep it.)
+std::string Counted(long long count, const char* one, const char* many);
+
 // Calls PHC_NOTIFY with the sub-code; nothing happens before the callback is set.
 int NotifyHost(int32_t subCode);
 

@@ -302,8 +302,8 @@ CCacheList::ReadResult CCacheList::Read(const std::string& dir, bool imageFolder
             CFileLines kept(statefmt::kListLineMax);
             if (kept.Open(aside, &error))
                 for (CFileData& d : statefmt::SalvageList(kept, gate)) m_records.AddTail(std::move(d));
-            LogMessage("ReadLocalFileList: damaged list kept as %s, %d records recovered", aside.c_str(),
-                       m_records.GetCount());
+            LogMessage("ReadLocalFileList: damaged list kept as %s, %s recovered", aside.c_str(),
+                       Counted(m_records.GetCount(), "record", "records").c_str());
             // Written again (without the damage) at the next save.
             m_mustWrite = imageFolder;
         }
@@ -341,7 +341,8 @@ CCacheList::ReadResult CCacheList::Read(const std::string& dir, bool imageFolder
                 m_records.AddTail(std::move(d));
                 ++found;
             }
-            if (found > 0) LogMessage("ReadLocalFileList: %d records recovered", found);
+            if (found > 0)
+                LogMessage("ReadLocalFileList: %s recovered", Counted(found, "record", "records").c_str());
         }
     }
     if (ReplayJournal(dir, gate, imageFolder) > 0) m_dirty = true;
@@ -379,12 +380,13 @@ int CCacheList::ReplayJournal(const std::string& dir, const CFolderGate& gate, b
     int skipped = 0;
     if (!ReadJournal(dir, &entries, &skipped)) return 0;
     if (skipped > 0)
-        LogMessage("ReadLocalFileList: journal %s, %d cut entries left out",
-                   FileIn(dir, kJournalName).c_str(), skipped);
+        LogMessage("ReadLocalFileList: journal %s, %s left out", FileIn(dir, kJournalName).c_str(),
+                   Counted(skipped, "cut entry", "cut entries").c_str());
     const int changed = ApplyJournal(entries, gate, m_records);
     if (imageFolder) m_journalEntries = static_cast<int>(entries.size());
-    LogMessage("ReadLocalFileList: journal replayed (%d entries, %d changes)",
-               static_cast<int>(entries.size()), changed);
+    LogMessage("ReadLocalFileList: journal replayed (%s, %s)",
+               Counted(entries.size(), "entry", "entries").c_str(),
+               Counted(changed, "change", "changes").c_str());
     return static_cast<int>(entries.size());
 }
 

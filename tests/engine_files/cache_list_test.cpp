@@ -123,6 +123,32 @@ TEST_F(CacheListTest, ReadsAFolder) {
          "ReadLocalFileList: journal replayed (3 entries, 2 changes)",
          false,
          true},
+        {"one record salvaged",
+         // Counts of one read in the singular.
+         [](const std::string& f) {
+             return ListBytes(
+                 "2", {"a", PathIn(f, "sfw/a.jpg"), "0", "garbage", "b", PathIn(f, "sfw/b.jpg"), "1"});
+         },
+         {"+c sfw/c.jpg 2"},
+         {"sfw/c.jpg"},
+         {{"a", "sfw/a.jpg", 0}, {"b", "sfw/b.jpg", 1}, {"c", "sfw/c.jpg", 2}},
+         true,
+         1,
+         "ReadLocalFileList: 1 record recovered",
+         true,
+         true},
+        {"one journal entry",
+         [](const std::string& f) {
+             return ListBytes("1", {"a", PathIn(f, "sfw/a.jpg"), "0"});
+         },
+         {"+c sfw/c.jpg 2"},
+         {"sfw/a.jpg", "sfw/c.jpg"},
+         {{"a", "sfw/a.jpg", 0}, {"c", "sfw/c.jpg", 2}},
+         true,
+         1,
+         "ReadLocalFileList: journal replayed (1 entry, 1 change)",
+         false,
+         true},
         {"journal without a list",
          [](const std::string&) { return std::string(); },
          {"+c sfw/c.jpg 2"},

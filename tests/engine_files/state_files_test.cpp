@@ -185,8 +185,8 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
             const std::string kept = "ReadLocalFileList: damaged list kept as ";
             ASSERT_EQ(lines[1].compare(0, kept.size(), kept), 0) << lines[1];
             const std::string aside = lines[1].substr(kept.size(), lines[1].find(", ") - kept.size());
-            EXPECT_EQ(lines[1],
-                      kept + aside + ", " + std::to_string(r.records.size()) + " records recovered");
+            EXPECT_EQ(lines[1], kept + aside + ", " + std::to_string(r.records.size()) +
+                                    (r.records.size() == 1 ? " record recovered" : " records recovered"));
             EXPECT_EQ(ReadBytes(aside), r.bytes);
             EXPECT_FALSE(FileExists(ListPath()));
         }
