@@ -346,6 +346,7 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     m_failedAttempts.erase(pick.item.Id);
     m_itemFailuresInRow = 0;
     LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
+    AskPageIfPoolLowLocked(pick.feed);
     m_dirty = 1;
     if (!m_notified && m_lclfiles.GetCount() > 4 && m_hosttype.load() == 1) {
         NotifyHost(PHC_NOTIFY_IMAGES);
@@ -422,9 +423,23 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint
 void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
     ItemFailures& f = m_failedAttempts[pick.item.Id];
     f.lastTick = m_clock->TickCount();
-    if (++f.attempts < kMaxItemAttempts) return;
+    if (++f.attempts < kMaxItemAttempts) {
+        AskPageIfPoolLowLocked(pick.feed);
+        return;
+    }
     LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), f.attempts);
     DropPoolItemLocked(pick);
+    AskPageIfPoolLowLocked(pick.feed);
+}
+
+// The next page is asked as soon as few untried wallpapers are left, not at
+// the next timed refresh pass: when the last ones left are bad, the pass
+// that finds them all failing would otherwise wait for it.
+void CLumoraEngine::AskPageIfPoolLowLocked(int feed) {
+    if (feed < 0 || feed >= m_feeds.GetSize()) return;
+    const CLumoraFeed& f = m_feeds[feed];
+    if (f.LastPage > 0 && f.Page >= f.LastPage) return;
+    if (CountUntriedLocked(f.Items) < kLowPool) m_refreshSoon.store(true);
 }
 
 int CLumoraEngine::CountUntriedLocked(const CItemArray& pool) const {

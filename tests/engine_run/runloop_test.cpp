@@ -175,12 +175,37 @@ TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
     }
 }
 
+// An image host that fails every transfer for its wallpaper (404), the host
+// reporting a shown file every second for ten minutes: after the first
+// passes the interval stretches to its cap, so the transfers stay near one
+// pass a minute (without the stretch: a pass every 2 s, some 2,400).
+TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(24, 1000);
+    client.onDownload = [this](const std::string&, const std::string&) {
+        DownloadTimes.push_back(clock.now);
+        return 404;
+    };
+    for (uint64_t t = 1000; t < 10 * 60000; t += 1000) clock.At(t, [this] { worker->RequestDownload(); });
+    StopAt(10 * 60000);
+    engine->RunComms();
+    const size_t perPass = CLumoraEngine::kTransfersPerPass;
+    ASSERT_GE(DownloadTimes.size(), 2 * perPass) << Log().Dump();
+    // In the last five minutes at most one pass a minute, and one more.
+    size_t late = 0;
+    for (uint64_t t : DownloadTimes) late += t >= 5 * 60000;
+    EXPECT_LE(late, 6 * perPass);
+    EXPECT_LE(DownloadTimes.size(), 20 * perPass);
+}
+
 TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecords) {
     engine->m_feeds.Add(SearchFeed(0));
     int calls = 0;
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (++calls == 2) throw CInvalidArgException("Invalid argument: array index 3 out of range (size 3)");
-        return Catalog(10, 50)(page, items, seed, lastPage);
+        // A page large enough that the pool is not low before the timed
+        // refresh at 10 s (a low pool asks its page sooner).
+        return Catalog(24, 50)(page, items, seed, lastPage);
     };
     RecordDownloadTimes();
     StopAt(16000);
