@@ -313,6 +313,26 @@ std::string CLumoraEngine::OwnVictimLocked(int feed) {
     return std::string();
 }
 
+// A cache above its limit (a host that ended between a new image and the
+// shown file it replaced, or a limit the user lowered) gives up one shown
+// file, with no replacement, per call: a feed above its own limit first, then
+// the cache above the limit of all feeds. Replacements alone would keep it
+// above for good.
+bool CLumoraEngine::TrimOverLimitLocked() {
+    const PassLimits limits = ComputeLimitsLocked();
+    if (limits.maxLocal <= 0) return false;
+    std::string victim;
+    for (int i = 0; i < m_feeds.GetSize() && victim.empty(); ++i)
+        if (m_feeds[i].IsEnabled() && CountFeedFiles(i) > limits.maxLocal) victim = OwnVictimLocked(i);
+    if (victim.empty() && m_lclfiles.GetCount() > limits.cacheLimit) victim = GlobalVictimLocked(limits);
+    if (victim.empty()) return false;
+    const int64_t before = m_lclfiles.GetCount();
+    LogMessage("DownloadImages: cache above its limit (%s/%s), a shown file leaves",
+               std::to_string(before).c_str(), std::to_string(limits.cacheLimit).c_str());
+    EvictShownFileLocked(victim);
+    return m_lclfiles.GetCount() < before;
+}
+
 bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp) {
     // A transfer stopped before its first byte, or an empty answer, leaves
     // an empty file: that is no image.

@@ -341,6 +341,7 @@ class CLumoraEngine {
     int PickSlotLocked(const CLumoraFeed& feed) REQUIRES(m_stateLock);
     int CountUntriedLocked(const CItemArray& pool) const REQUIRES(m_stateLock);
     void AskPageIfPoolLowLocked(int feed) REQUIRES(m_stateLock);
+    bool TrimOverLimitLocked() REQUIRES(m_stateLock);
     // The shared pause of requests that get no answer (see m_noAnswerUntil).
     bool NoAnswerPausedLocked() REQUIRES(m_stateLock);
     void NoteNoAnswerLocked(const char* who, int result) REQUIRES(m_stateLock);

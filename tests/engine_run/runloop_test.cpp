@@ -198,6 +198,50 @@ TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
     EXPECT_LE(DownloadTimes.size(), 20 * perPass);
 }
 
+// A cache found above its limit (a host ended between a new image and the
+// shown file it replaced, or the user lowered the limit) comes back within
+// it as files are shown, though every download fails: replacements alone
+// would keep it above for good. Files not yet shown stay.
+TEST_F(RunLoopTest, CacheAboveItsLimitComesBackWithinIt) {
+    struct Row {
+        int maxLocal, feeds, cachedPerFeed;
+    };
+    for (const Row& row : {Row{4, 1, 5}, Row{2, 2, 4}, Row{12, 1, 20}}) {
+        SCOPED_TRACE(std::to_string(row.maxLocal) + "/" + std::to_string(row.cachedPerFeed));
+        clock = SimClock();
+        closing.store(0);
+        settings.MaxLocal = row.maxLocal;
+        engine.reset(new CLumoraEngine(settings, closing, hosttype));
+        engine->m_clock = &clock;
+        engine->m_client = &client;
+        worker = AttachWorkerObject();
+        for (int k = 0; k < row.feeds; ++k) {
+            engine->m_feeds.Add(SearchFeed(k));
+            AddCached(row.cachedPerFeed, k, "over" + std::to_string(row.maxLocal) + "_");
+        }
+        engine->WriteLocalFileList();
+        client.onPage = Catalog(24, 100, "o" + std::to_string(row.maxLocal) + "_");
+        client.onDownload = [](const std::string&, const std::string&) { return 503; };
+        // The host shows every cached file once but the last one.
+        std::vector<std::string> paths;
+        for (const CFileData& d : engine->m_lclfiles) paths.push_back(d.Path);
+        const std::string unshown = paths.back();
+        paths.pop_back();
+        uint64_t t = 1000;
+        for (const std::string& p : paths) {
+            clock.At(t, [this, p] { engine->OnFileDisplayed(p.c_str()); });
+            t += 1000;
+        }
+        StopAt(t + 60000);
+        engine->RunComms();
+        EXPECT_LE(engine->m_lclfiles.GetCount(), static_cast<int64_t>(row.maxLocal) * row.feeds)
+            << Log().Dump();
+        for (int k = 0; k < row.feeds; ++k) EXPECT_LE(engine->CountFeedFiles(k), row.maxLocal);
+        EXPECT_TRUE(engine->m_lclfiles.Find(unshown) != engine->m_lclfiles.end());
+        EXPECT_TRUE(plat::PathExists(unshown));
+    }
+}
+
 TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecords) {
     engine->m_feeds.Add(SearchFeed(0));
     int calls = 0;
