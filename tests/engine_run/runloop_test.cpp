@@ -178,7 +178,7 @@ TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
 // An image host that fails every transfer for its wallpaper (404), the host
 // reporting a shown file every second for ten minutes: after the first
 // passes the interval stretches to its cap, so the transfers stay near one
-// pass a minute (without the stretch: a pass every 2 s, some 2,400).
+// pass a minute (without the stretch: over a thousand in ten minutes).
 TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
     engine->m_feeds.Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
