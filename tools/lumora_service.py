@@ -384,6 +384,7 @@ class Reply:
         self.chunk_bytes = 16384
         self.send_limit = None     # send this many body bytes, then close
         self.claimed_length = None  # Content-Length to announce instead of the real one
+        self.framing = None        # None: Content-Length; "close" or "chunked": none announced
 
     def set_body(self, body=b"", stream=None, length=None):
         self.body, self.stream = body, stream
@@ -425,9 +426,11 @@ class Reply:
 # Fault rules
 # ---------------------------------------------------------------------------
 
-FAULT_KINDS = ("status", "empty", "invalid_json", "wrong_types", "slow", "drop", "short_image", "html200", "image")
+FAULT_KINDS = ("status", "empty", "invalid_json", "wrong_types", "slow", "drop", "short_image", "html200", "image",
+               "unsized")
+FRAMINGS = ("close", "chunked")
 _RULE_KEYS = {"match", "count", "kind", "status", "headers", "body", "delay_ms", "chunk_delay_ms",
-              "chunk_bytes", "bytes", "missing", "set"}
+              "chunk_bytes", "bytes", "missing", "set", "framing"}
 
 
 class FaultRule:
@@ -462,6 +465,9 @@ class FaultRule:
         self.set = rule_def.get("set")
         if self.set is not None and not isinstance(self.set, dict):
             raise ValueError("set must map dotted paths to values")
+        self.framing = rule_def.get("framing", "close")
+        if self.framing not in FRAMINGS:
+            raise ValueError("framing must be one of %s" % ", ".join(FRAMINGS))
 
     def _int(self, key, default, low, high=None):
         value = self.rule_def.get(key, default)
@@ -506,6 +512,26 @@ def _wrong_types(doc, overrides):
     return doc
 
 
+def _pad_body(reply, size):
+    """The real body, then zero bytes up to `size` in all (streamed, so a
+    body of any size costs no memory)."""
+    first = reply.body if reply.stream is None else None
+    inner = reply.stream
+
+    def stream():
+        sent = 0
+        for piece in ((first,) if first is not None else inner()):
+            sent += len(piece)
+            yield piece
+        block = b"\0" * 65536
+        while sent < size:
+            take = min(len(block), size - sent)
+            sent += take
+            yield block[:take]
+
+    reply.set_body(stream=stream, length=size)
+
+
 def apply_fault(rule, path, normal, jpeg=b""):
     """The reply a matched rule gives; `normal` builds the ordinary one."""
     kind = rule.kind
@@ -542,6 +568,10 @@ def apply_fault(rule, path, normal, jpeg=b""):
                 reply.send_limit = min(reply.length, rule.bytes if rule.bytes is not None else reply.length // 2)
             elif kind == "short_image":
                 reply.claimed_length = reply.length + rule.missing
+            elif kind == "unsized":
+                reply.framing = rule.framing
+                if rule.bytes is not None and rule.bytes > reply.length:
+                    _pad_body(reply, rule.bytes)
     if rule.body is not None and kind in ("status", "html200", "invalid_json"):
         reply.set_body(rule.body.encode("utf-8"))
     for name, value in rule.headers.items():
@@ -938,7 +968,12 @@ class Handler(BaseHTTPRequestHandler):
             for name, value in reply.headers.items():
                 self.send_header(name, value)
             announced = reply.claimed_length if reply.claimed_length is not None else reply.length
-            self.send_header("Content-Length", str(announced))
+            chunked = reply.framing == "chunked"
+            if chunked:
+                self.send_header("Transfer-Encoding", "chunked")
+            elif reply.framing is None:
+                self.send_header("Content-Length", str(announced))
+            # With no length at all the end of the connection ends the body.
             # One request per connection: a client never meets a connection
             # this server has already dropped (after a fault) when it reuses one.
             self.send_header("Connection", "close")
@@ -951,12 +986,14 @@ class Handler(BaseHTTPRequestHandler):
                 if limit is not None:
                     piece = piece[:limit - sent]
                 if piece:
-                    self.wfile.write(piece)
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
                     sent += len(piece)
                 if limit is not None and sent >= limit:
                     break
                 if reply.chunk_delay:
                     time.sleep(reply.chunk_delay)
+            if chunked:
+                self.wfile.write(b"0\r\n\r\n")
             if sent < announced:
                 self.close_connection = True  # the client must see the short body end
         except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):

@@ -604,6 +604,17 @@ class FaultTest(ServiceTest):
             ({"kind": "short_image"}, self.image, lambda r: self.assertEqual(
                 (r.outcome, r.body, r.headers["Content-Length"]),
                 ("incomplete", self.image_bytes, str(len(self.image_bytes) + 1024)))),
+            ({"kind": "unsized"}, self.image, lambda r: self.assertEqual(
+                (r.outcome, r.body, "Content-Length" in r.headers, r.headers["Transfer-Encoding"]),
+                ("ok", self.image_bytes, False, None))),
+            ({"kind": "unsized", "framing": "chunked"}, self.image, lambda r: self.assertEqual(
+                (r.outcome, r.body, "Content-Length" in r.headers, r.headers["Transfer-Encoding"]),
+                ("ok", self.image_bytes, False, "chunked"))),
+            ({"kind": "unsized", "framing": "chunked", "bytes": 300000}, self.image, lambda r: self.assertEqual(
+                (r.outcome, len(r.body), r.body[:len(self.image_bytes)], r.body[len(self.image_bytes):].strip(b"\0")),
+                ("ok", 300000, self.image_bytes, b""))),
+            ({"kind": "unsized", "bytes": 300000}, self.image, lambda r: self.assertEqual(
+                (r.outcome, len(r.body), "Content-Length" in r.headers), ("ok", 300000, False))),
             ({"kind": "slow", "chunk_delay_ms": 1, "chunk_bytes": 64}, self.image,
              lambda r: self.assertEqual((r.outcome, r.body), ("ok", self.image_bytes))),
         ]

@@ -313,6 +313,27 @@ std::string CLumoraEngine::OwnVictimLocked(int feed) {
     return std::string();
 }
 
+// A cache above its limit (a host that ended between a new image and the
+// shown file it replaced, or a limit the user lowered) gives up one shown
+// file, with no replacement, per call: a feed above its own limit first, then
+// the cache above the limit of all feeds. Replacements alone would keep it
+// above for good.
+bool CLumoraEngine::TrimOverLimitLocked() {
+    const PassLimits limits = ComputeLimitsLocked();
+    if (limits.maxLocal <= 0) return false;
+    std::string victim;
+    for (int i = 0; i < m_feeds.GetSize() && victim.empty(); ++i)
+        if (m_feeds[i].IsEnabled() && CountFeedFiles(i) > limits.maxLocal) victim = OwnVictimLocked(i);
+    if (victim.empty() && m_cache.Records().GetCount() > limits.cacheLimit)
+        victim = GlobalVictimLocked(limits);
+    if (victim.empty()) return false;
+    const int64_t before = m_cache.Records().GetCount();
+    LogMessage("DownloadImages: cache above its limit (%s/%s), a shown file leaves",
+               std::to_string(before).c_str(), std::to_string(limits.cacheLimit).c_str());
+    EvictShownFileLocked(victim);
+    return m_cache.Records().GetCount() < before;
+}
+
 bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp) {
     // A transfer stopped before its first byte, or an empty answer, leaves
     // an empty file: that is no image.
@@ -346,6 +367,7 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     m_failedAttempts.erase(pick.item.Id);
     m_itemFailuresInRow = 0;
     LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
+    AskPageIfPoolLowLocked(pick.feed);
     m_cache.SetDirty(true);
     if (!m_cache.Notified() && m_cache.Records().GetCount() > 4 && m_hosttype.load() == 1) {
         NotifyHost(PHC_NOTIFY_IMAGES);
@@ -422,9 +444,23 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint
 void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
     ItemFailures& f = m_failedAttempts[pick.item.Id];
     f.lastTick = m_clock->TickCount();
-    if (++f.attempts < kMaxItemAttempts) return;
+    if (++f.attempts < kMaxItemAttempts) {
+        AskPageIfPoolLowLocked(pick.feed);
+        return;
+    }
     LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), f.attempts);
     DropPoolItemLocked(pick);
+    AskPageIfPoolLowLocked(pick.feed);
+}
+
+// The next page is asked as soon as few untried wallpapers are left, not at
+// the next timed refresh pass: when the last ones left are bad, the pass
+// that finds them all failing would otherwise wait for it.
+void CLumoraEngine::AskPageIfPoolLowLocked(int feed) {
+    if (feed < 0 || feed >= m_feeds.GetSize()) return;
+    const CLumoraFeed& f = m_feeds[feed];
+    if (f.LastPage > 0 && f.Page >= f.LastPage) return;
+    if (CountUntriedLocked(f.Items) < kLowPool) m_refreshSoon.store(true);
 }
 
 int CLumoraEngine::CountUntriedLocked(const CItemArray& pool) const {

@@ -73,13 +73,15 @@ class CLumoraEngine {
     // A wallpaper that failed is tried again only when its feed has no
     // untried one, and not before this long after its last failure.
     static constexpr uint32_t kItemRetryDelayMs = 60000;
-    // Failures of different wallpapers in a row before they stretch the
-    // download interval (a host that fails everything is not hammered).
-    static constexpr int kItemFailuresBeforeSlowing = 4;
     // Transfers one pass may try while each fails for its wallpaper alone
     // (a 404 or a page answers at once): one bad wallpaper must not cost the
     // feed a whole interval.
     static constexpr int kTransfersPerPass = 8;
+    // Failures of different wallpapers in a row before they stretch the
+    // download interval (a host that fails everything is not hammered).
+    // Two passes' worth: one unlucky pass among many bad wallpapers must not
+    // hold the next image back by the stretched interval.
+    static constexpr int kItemFailuresBeforeSlowing = 2 * kTransfersPerPass;
     // A feed at its own limit asks its next page once fewer untried
     // wallpapers than this are pooled, so the next image never waits for a
     // page (or behind wallpapers that failed).
@@ -334,6 +336,8 @@ class CLumoraEngine {
     // whose next try is due; -1 when none is.
     int PickSlotLocked(const CLumoraFeed& feed) REQUIRES(m_stateLock);
     int CountUntriedLocked(const CItemArray& pool) const REQUIRES(m_stateLock);
+    void AskPageIfPoolLowLocked(int feed) REQUIRES(m_stateLock);
+    bool TrimOverLimitLocked() REQUIRES(m_stateLock);
     // The shared pause of requests that get no answer (see m_noAnswerUntil).
     bool NoAnswerPausedLocked() REQUIRES(m_stateLock);
     void NoteNoAnswerLocked(const char* who, int result) REQUIRES(m_stateLock);

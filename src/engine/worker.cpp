@@ -170,9 +170,10 @@ void CLumoraEngine::RunComms() {
         bool trimmed;
         {
             // Files of no feed (an older list's) leave once shown while the
-            // cache is above its limit; the next loop soon looks for another.
+            // cache is above its limit, then shown files of a feed above
+            // its own; the next loop soon looks for another.
             Lock lock(*this);
-            trimmed = FileListReady() && TrimStrayFilesLocked();
+            trimmed = FileListReady() && (TrimStrayFilesLocked() || TrimOverLimitLocked());
         }
         const uint32_t wait = trimmed ? 1000 : ChooseWait(lastResult);
         if (thread)

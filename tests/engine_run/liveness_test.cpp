@@ -677,6 +677,48 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     EXPECT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
 }
 
+// One pass that meets only bad wallpapers (the pool's last untried ones, or
+// bad luck among many) leaves the next pass at the usual pace; only a second
+// such pass in a row stretches the interval.
+TEST_F(LivenessTest, OnePassOfFailingWallpapersDoesNotStretchTheInterval) {
+    CLumoraFeed f = SearchFeed(0);
+    f.Page = 1;
+    f.LastPage = 50;
+    for (int k = 0; k < 2 * CLumoraEngine::kTransfersPerPass; ++k)
+        f.Items.Add(MakeItem("bad" + std::to_string(k)));
+    engine->m_feeds.Add(f);
+    client.onDownload = [](const std::string&, const std::string&) { return 404; };
+    uint32_t interval = 10000;  // the slow pace of a nearly full cache
+    EXPECT_EQ(engine->DownloadImages(&interval), kPassFailed);
+    EXPECT_EQ(client.downloadCalls.load(), CLumoraEngine::kTransfersPerPass);
+    EXPECT_EQ(interval, 2000u);
+    EXPECT_EQ(engine->DownloadImages(&interval), kPassFailed);
+    EXPECT_GT(interval, 2000u);
+}
+
+// The next page is asked once fewer than a handful of untried wallpapers are
+// left after a download, not at the next timed refresh: otherwise a pass can
+// find only the bad ones left and the next image waits for the page.
+TEST_F(LivenessTest, LowPoolAfterADownloadAsksThePageSoon) {
+    CLumoraFeed f = SearchFeed(0);
+    f.Page = 1;
+    f.LastPage = 50;
+    for (int k = 0; k < CLumoraEngine::kLowPool; ++k) f.Items.Add(MakeItem("w" + std::to_string(k)));
+    engine->m_feeds.Add(f);
+    client.onDownload = [](const std::string&, const std::string& file) {
+        return FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
+    };
+    uint32_t interval = 2000;
+    engine->m_refreshSoon.store(false);
+    ASSERT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
+    EXPECT_TRUE(engine->m_refreshSoon.load());
+    // The feed's last page: nothing to ask.
+    engine->m_feeds[0].Page = 50;
+    engine->m_refreshSoon.store(false);
+    ASSERT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
+    EXPECT_FALSE(engine->m_refreshSoon.load());
+}
+
 // ---- addresses that cannot be used leave with the page that brought them ------------
 class JsonPageClient : public FakeClient {
   public:

@@ -175,12 +175,81 @@ TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
     }
 }
 
+// An image host that fails every transfer for its wallpaper (404), the host
+// reporting a shown file every second for ten minutes: after the first
+// passes the interval stretches to its cap, so the transfers stay near one
+// pass a minute (without the stretch: over a thousand in ten minutes).
+TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
+    engine->m_feeds.Add(SearchFeed(0));
+    client.onPage = Catalog(24, 1000);
+    client.onDownload = [this](const std::string&, const std::string&) {
+        DownloadTimes.push_back(clock.now);
+        return 404;
+    };
+    for (uint64_t t = 1000; t < 10 * 60000; t += 1000) clock.At(t, [this] { worker->RequestDownload(); });
+    StopAt(10 * 60000);
+    engine->RunComms();
+    const size_t perPass = CLumoraEngine::kTransfersPerPass;
+    ASSERT_GE(DownloadTimes.size(), 2 * perPass) << Log().Dump();
+    // In the last five minutes at most one pass a minute, and one more.
+    size_t late = 0;
+    for (uint64_t t : DownloadTimes) late += t >= 5 * 60000;
+    EXPECT_LE(late, 6 * perPass);
+    EXPECT_LE(DownloadTimes.size(), 20 * perPass);
+}
+
+// A cache found above its limit (a host ended between a new image and the
+// shown file it replaced, or the user lowered the limit) comes back within
+// it as files are shown, though every download fails: replacements alone
+// would keep it above for good. Files not yet shown stay.
+TEST_F(RunLoopTest, CacheAboveItsLimitComesBackWithinIt) {
+    struct Row {
+        int maxLocal, feeds, cachedPerFeed;
+    };
+    for (const Row& row : {Row{4, 1, 5}, Row{2, 2, 4}, Row{12, 1, 20}}) {
+        SCOPED_TRACE(std::to_string(row.maxLocal) + "/" + std::to_string(row.cachedPerFeed));
+        clock = SimClock();
+        closing.store(0);
+        settings.MaxLocal = row.maxLocal;
+        engine.reset(new CLumoraEngine(settings, closing, hosttype));
+        engine->m_clock = &clock;
+        engine->m_client = &client;
+        worker = AttachWorkerObject();
+        for (int k = 0; k < row.feeds; ++k) {
+            engine->m_feeds.Add(SearchFeed(k));
+            AddCached(row.cachedPerFeed, k, "over" + std::to_string(row.maxLocal) + "_");
+        }
+        engine->SaveFileList(ListSave::kAlways);
+        client.onPage = Catalog(24, 100, "o" + std::to_string(row.maxLocal) + "_");
+        client.onDownload = [](const std::string&, const std::string&) { return 503; };
+        // The host shows every cached file once but the last one.
+        std::vector<std::string> paths;
+        for (const CFileData& d : engine->CacheList().Records()) paths.push_back(d.Path);
+        const std::string unshown = paths.back();
+        paths.pop_back();
+        uint64_t t = 1000;
+        for (const std::string& p : paths) {
+            clock.At(t, [this, p] { engine->OnFileDisplayed(p.c_str()); });
+            t += 1000;
+        }
+        StopAt(t + 60000);
+        engine->RunComms();
+        EXPECT_LE(engine->CacheList().Records().GetCount(), static_cast<int64_t>(row.maxLocal) * row.feeds)
+            << Log().Dump();
+        for (int k = 0; k < row.feeds; ++k) EXPECT_LE(engine->CountFeedFiles(k), row.maxLocal);
+        EXPECT_TRUE(engine->CacheList().Records().Find(unshown) != engine->CacheList().Records().end());
+        EXPECT_TRUE(plat::PathExists(unshown));
+    }
+}
+
 TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecords) {
     engine->m_feeds.Add(SearchFeed(0));
     int calls = 0;
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (++calls == 2) throw CInvalidArgException("Invalid argument: array index 3 out of range (size 3)");
-        return Catalog(10, 50)(page, items, seed, lastPage);
+        // A page large enough that the pool is not low before the timed
+        // refresh at 10 s (a low pool asks its page sooner).
+        return Catalog(24, 50)(page, items, seed, lastPage);
     };
     RecordDownloadTimes();
     StopAt(16000);
