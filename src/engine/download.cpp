@@ -606,7 +606,8 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
             }
         }
         if (dropped) {
-            LogMessage("HealRecords: %d records in %s without their files dropped", dropped, folder.c_str());
+            LogMessage("HealRecords: %s in %s without their files dropped",
+                       Counted(dropped, "record", "records").c_str(), folder.c_str());
             m_cache.SetDirty(true);
         }
     }

@@ -215,8 +215,11 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
         else
             ++usable;
     }
-    if (badIds) LogMessage("Refresh %d: %d items with unusable ids dropped", i, badIds);
-    if (badAddresses) LogMessage("Refresh %d: %d items with unusable addresses dropped", i, badAddresses);
+    if (badIds)
+        LogMessage("Refresh %d: %s with unusable ids dropped", i, Counted(badIds, "item", "items").c_str());
+    if (badAddresses)
+        LogMessage("Refresh %d: %s with unusable addresses dropped", i,
+                   Counted(badAddresses, "item", "items").c_str());
     LogMessage("Refresh %d: %d items found, page %d/%d %s", i, usable, f.Page, f.LastPage,
                (f.Page >= f.LastPage || f.LastPage == 0) ? "(Completed)" : "");
     f.Retries = 0;
