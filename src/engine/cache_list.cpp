@@ -207,11 +207,7 @@ bool CFileLines::Next(std::string_view* line, bool* cut) {
             size_t n = lf ? static_cast<size_t>(lf - start) : held;
             m_begin += n + (lf ? 1 : 0);
             m_lastLf = lf != nullptr;
-            const bool tooLong = n > m_limit - 1;
-            if (tooLong) n = m_limit - 1;
-            if (n > 0 && start[n - 1] == '\r') --n;
-            *line = std::string_view(start, n);
-            if (cut) *cut = tooLong;
+            *line = statefmt::TakeLine(start, n, m_limit, cut);
             return true;
         }
         if (m_eof) return false;

@@ -77,6 +77,16 @@ class LineSource {
     virtual bool EndsCut() const = 0;
 };
 
+// One line of n bytes at start as every line source hands it on: cut to
+// limit - 1 bytes (*cut says so) and without the CR before its LF.
+inline std::string_view TakeLine(const char* start, size_t n, size_t limit, bool* cut) {
+    const bool tooLong = n > limit - 1;
+    if (tooLong) n = limit - 1;
+    if (n > 0 && start[n - 1] == '\r') --n;
+    if (cut) *cut = tooLong;
+    return std::string_view(start, n);
+}
+
 // Splits bytes in memory into lines.
 class LineSplitter : public LineSource {
   public:
