@@ -179,10 +179,13 @@ void BM_RefreshPassDecision(benchmark::State& state) {
 BENCHMARK(BM_RefreshPassDecision)->Unit(benchmark::kMicrosecond);
 
 // A download pass that finds room, picks a feed and an item, names the file
-// and tries the transfer (answered 404 at once). A wallpaper that failed three
-// times leaves its pool, so the pools are topped up outside the timing: every
-// timed pass tries a transfer (the counter transfers_per_pass says so; an
-// idle pass that finds nothing to fetch costs a hundred times less).
+// and tries the transfer (answered 404 at once; a pass may try up to eight
+// when each fails for its wallpaper alone). A wallpaper that failed is tried
+// again only after the untried ones, and a feed whose pool holds only failed
+// ones waits for its next page, so outside the timing every pool starts over
+// after each pass (its failures forgotten, as a new page does): every timed
+// pass tries transfers (the counter transfers_per_pass says how many; an idle
+// pass that finds nothing to fetch costs a hundred times less).
 void BM_DownloadPassDecision(benchmark::State& state) {
     SeedRandomIndex(1);  // the same picks in every run
     Fixture fx(kPerFeed + 1);
@@ -198,12 +201,15 @@ void BM_DownloadPassDecision(benchmark::State& state) {
         interval = 2000;
         benchmark::DoNotOptimize(fx.engine.DownloadImages(&interval));
         ++passes;
+        state.PauseTiming();
         for (int f = 0; f < fx.engine.m_feeds.GetSize(); ++f) {
-            if (fx.engine.m_feeds[f].Items.GetSize() == full[static_cast<size_t>(f)].GetSize()) continue;
-            state.PauseTiming();
-            fx.engine.m_feeds[f].Items = full[static_cast<size_t>(f)];
-            state.ResumeTiming();
+            fx.engine.RotateFeed(f);  // forgets the failures of the pooled wallpapers
+            CLumoraFeed& feed = fx.engine.m_feeds[f];
+            feed.Items = full[static_cast<size_t>(f)];
+            feed.Page = 3;
+            feed.LastPage = 40;
         }
+        state.ResumeTiming();
     }
     state.counters["records"] = fx.engine.CacheList().Records().GetCount();
     state.counters["transfers_per_pass"] =
