@@ -74,10 +74,11 @@ tests() {
 }
 # long_start NAME BUILD-DIR: the long runs of a build, in the background.
 long_start() {
+  # -V: the runs print their figures (gaps, pauses, downloads), kept in the log.
   local log="$LOGS/$1.log"
   stage "$1: started in the background (log: $log)"
   ( set -m; t0=$(date +%s)
-    ctest --test-dir "$2" --output-on-failure --no-tests=error -L long >"$log" 2>&1
+    ctest --test-dir "$2" -V --no-tests=error -L long >"$log" 2>&1
     echo "$? $(($(date +%s) - t0))" >"$log.rc" ) &
   LONG_PIDS["$1"]=$!
 }
