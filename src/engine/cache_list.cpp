@@ -24,18 +24,12 @@ namespace {
 const int kKeptAsideMax = 9;  // damaged lists kept: vdt_vd_files.bad1 .. bad9
 const int kReadFault = 30;    // ERROR_READ_FAULT
 
-std::string FileIn(const std::string& folder, const char* name) {
-    std::string path = folder;
-    AddBackslash(path);
-    return path + name;
-}
-
 // The first free name for a damaged list kept aside (the last one when all
 // are taken).
 std::string AsideName(const std::string& folder) {
     std::string path;
     for (int k = 1; k <= kKeptAsideMax; ++k) {
-        path = FileIn(folder, ("vdt_vd_files.bad" + std::to_string(k)).c_str());
+        path = PathInFolder(folder, ("vdt_vd_files.bad" + std::to_string(k)).c_str());
         if (!plat::PathExists(path)) break;
     }
     return path;
@@ -102,7 +96,7 @@ int ApplyJournal(const std::vector<statefmt::JournalEntry>& entries, const CFold
 bool ReadJournal(const std::string& dir, std::vector<statefmt::JournalEntry>* entries, int* skipped) {
     CFileLines lines(statefmt::kJournalLineMax);
     int error = 0;
-    if (!lines.Open(FileIn(dir, kJournalName), &error)) return false;
+    if (!lines.Open(PathInFolder(dir, kJournalName), &error)) return false;
     statefmt::DecodeJournal(lines, entries, skipped);
     return !lines.Failed();
 }
@@ -112,7 +106,7 @@ bool ReadJournal(const std::string& dir, std::vector<statefmt::JournalEntry>* en
 bool ReadList(const std::string& dir, const CFolderGate& gate, statefmt::DecodedList* list, size_t* size,
               int* error) {
     CFileLines lines(statefmt::kListLineMax);
-    if (!lines.Open(FileIn(dir, kListName), error)) return false;
+    if (!lines.Open(PathInFolder(dir, kListName), error)) return false;
     statefmt::DecodeList(lines, lines.Size(), gate, list);
     if (size) *size = lines.Size();
     if (!lines.Failed()) return true;
@@ -253,7 +247,7 @@ CCacheList::ReadResult CCacheList::Read(const std::string& dir, bool imageFolder
         m_journalEntries = 0;
         m_mustWrite = false;
     }
-    const std::string path = FileIn(dir, kListName);
+    const std::string path = PathInFolder(dir, kListName);
     const CFolderGate gate(dir);
     statefmt::DecodedList list;
     size_t size = 0;
@@ -376,7 +370,7 @@ int CCacheList::ReplayJournal(const std::string& dir, const CFolderGate& gate, b
     int skipped = 0;
     if (!ReadJournal(dir, &entries, &skipped)) return 0;
     if (skipped > 0)
-        LogMessage("ReadLocalFileList: journal %s, %s left out", FileIn(dir, kJournalName).c_str(),
+        LogMessage("ReadLocalFileList: journal %s, %s left out", PathInFolder(dir, kJournalName).c_str(),
                    Counted(skipped, "cut entry", "cut entries").c_str());
     const int changed = ApplyJournal(entries, gate, m_records);
     if (imageFolder) m_journalEntries = static_cast<int>(entries.size());
@@ -389,7 +383,7 @@ int CCacheList::ReplayJournal(const std::string& dir, const CFolderGate& gate, b
 // ---- journal ------------------------------------------------------------------------
 
 bool CCacheList::AppendJournal(const std::string& folder, const std::string& bytes, int* error) {
-    const std::string path = FileIn(folder, kJournalName);
+    const std::string path = PathInFolder(folder, kJournalName);
     FILE* f = plat::OpenFileChecked(path, "ab", error);
     if (!f) return false;
     std::fseek(f, 0, SEEK_END);
@@ -423,7 +417,7 @@ bool CCacheList::Record(char op, const CFileData& record, const std::string& dir
 // ---- writing ------------------------------------------------------------------------
 
 bool CCacheList::Write(const std::string& dir, bool foldJournal, bool imageFolder) {
-    const std::string path = FileIn(dir, kListName);
+    const std::string path = PathInFolder(dir, kListName);
     bool ok = false;
     try {
         const statefmt::ListEncoder encoder(
@@ -443,7 +437,7 @@ bool CCacheList::Write(const std::string& dir, bool foldJournal, bool imageFolde
     }
     if (!ok || !foldJournal) return ok;
     // Everything the journal held is in the list now.
-    plat::DeleteFileAt(FileIn(dir, kJournalName));
+    plat::DeleteFileAt(PathInFolder(dir, kJournalName));
     if (Mirrors(dir, imageFolder)) {
         m_journalEntries = 0;
         m_mustWrite = false;

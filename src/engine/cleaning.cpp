@@ -21,12 +21,6 @@ bool FileIsGone(int error) {
     return error == plat::kErrFileNotFound || error == plat::kErrPathNotFound;
 }
 
-std::string FileIn(const std::string& folder, const char* name) {
-    std::string path = folder;
-    AddBackslash(path);
-    return path + name;
-}
-
 // The first bytes of a file (the status rows need the first lines only; a
 // list of 100k records is megabytes).
 bool ReadHead(const std::string& path, size_t limit, std::string* bytes) {
@@ -219,7 +213,7 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     // A folder another host's engine works in is not cleaned under it: its
     // list would name deleted files and the files it adds meanwhile would be
     // left out of this one's. Asked before anything changes.
-    const std::string lockPath = FileIn(folder, statefmt::kLockName);
+    const std::string lockPath = PathInFolder(folder, statefmt::kLockName);
     const bool ours = m_hold.lock.Held() && SameFolder(m_hold.lockFolder, folder);
     const bool inUse = IsImageFolder(folder) && m_hold.wantOwner
                            ? !HoldImageFolder()
@@ -258,7 +252,7 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
             m_cache.SetNotified(keptNotified);
         }
         result.listUnusable = true;
-        result.firstFailed = FileIn(folder, statefmt::kListName);
+        result.firstFailed = PathInFolder(folder, statefmt::kListName);
         result.firstError = m_cache.ReadError();  // no such folder, the list in use, ...
         return result;
     }
@@ -290,7 +284,7 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     m_ids.clear();
     m_cache.LastTime() = COleDateTime();
     if (!m_cache.Write(folder, true, !otherFolder) && !otherFolder) m_cache.SetMustWrite();
-    plat::DeleteFileAt(FileIn(folder, statefmt::kPagingName));
+    plat::DeleteFileAt(PathInFolder(folder, statefmt::kPagingName));
 
     if (otherFolder) {
         std::swap(kept, m_cache.Records());
@@ -322,13 +316,14 @@ void CLumoraEngine::AppendListStatus(const std::string& folder, std::vector<std:
     // Reads only the two files (no engine data), so it takes no lock.
     std::string bytes;
     int count = 0, found = 0;
-    if (!ReadHead(FileIn(folder, statefmt::kListName), 4 * statefmt::kListLineMax, &bytes) ||
+    if (!ReadHead(PathInFolder(folder, statefmt::kListName), 4 * statefmt::kListLineMax, &bytes) ||
         !statefmt::DecodeListCounts(bytes.data(), bytes.size(), &count, &found))
         return;
     // A long list on disk lags memory until its journal is folded in: with
     // a journal beside it, the count is the list's and the journal's.
     int cached = 0;
-    if (plat::PathExists(FileIn(folder, statefmt::kJournalName)) && CCacheList::CountOnDisk(folder, &cached))
+    if (plat::PathExists(PathInFolder(folder, statefmt::kJournalName)) &&
+        CCacheList::CountOnDisk(folder, &cached))
         count = cached;
     names.push_back("Cached Files:");
     values.push_back(std::to_string(count));
@@ -337,7 +332,7 @@ void CLumoraEngine::AppendListStatus(const std::string& folder, std::vector<std:
         values.push_back(std::to_string(found));
     }
 
-    if (!ReadHead(FileIn(folder, statefmt::kPagingName), 16 << 20, &bytes)) return;
+    if (!ReadHead(PathInFolder(folder, statefmt::kPagingName), 16 << 20, &bytes)) return;
     statefmt::DecodedPaging paging;
     statefmt::DecodePaging(bytes.data(), bytes.size(), &paging);
     if (!paging.ok) return;

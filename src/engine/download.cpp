@@ -45,13 +45,6 @@ bool RemovePoolItem(CItemArray& pool, int picked, const std::string& id) {
     return true;
 }
 
-// The folder part of a path, without a copy: the heal walk looks at every
-// record and must not allocate for each.
-std::string_view FolderOf(std::string_view path) {
-    const size_t sep = path.find_last_of("/\\");
-    return sep == std::string_view::npos ? std::string_view() : path.substr(0, sep);
-}
-
 // Answers about the wallpaper itself: it is missing or refused (404, 410,
 // another 4xx), or what came is no wallpaper (a page, a body cut off, one
 // beyond the size cap, an address that cannot be fetched). Each counts
@@ -590,7 +583,7 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     m_recordFoldersKnown = true;
     std::set<std::string, std::less<>> sampled, suspect;
     for (const CFileView d : m_cache.Records()) {
-        const std::string_view folder = FolderOf(d.Path);
+        const std::string_view folder = ParentFolderOf(d.Path);
         if (sampled.find(folder) != sampled.end()) continue;
         sampled.emplace(folder);
         if (!plat::PathExists(std::string(d.Path))) suspect.emplace(folder);
@@ -598,7 +591,7 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     for (const std::string& folder : suspect) {
         int dropped = 0;
         for (CFileList::iterator it = m_cache.Records().begin(); it != m_cache.Records().end();) {
-            if (FolderOf(it->Path) == folder && !plat::PathExists(std::string(it->Path))) {
+            if (ParentFolderOf(it->Path) == folder && !plat::PathExists(std::string(it->Path))) {
                 it = m_cache.Records().RemoveAt(it);
                 ++dropped;
             } else {

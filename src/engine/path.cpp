@@ -107,6 +107,17 @@ void AddBackslash(std::string& path, PathStyle style) {
     if (plat::FindLastChar(path, sep) != path.size() - 1) path += sep;
 }
 
+std::string PathInFolder(const std::string& folder, const char* name) {
+    std::string path = folder;
+    AddBackslash(path);
+    return path + name;
+}
+
+std::string_view ParentFolderOf(std::string_view path) {
+    const size_t sep = path.find_last_of("/\\");
+    return sep == std::string_view::npos ? std::string_view() : path.substr(0, sep);
+}
+
 std::string SidePathOf(const std::string& imagePath, PathStyle style) {
     std::string side = imagePath;
     size_t dot = plat::FindLastChar(side, '.');

@@ -17,6 +17,11 @@ PathStyle NativePathStyle();
 // The two path operations shared by naming, cleaning and side files.
 void ReplaceExtension(std::string& path, const char* ext);
 void AddBackslash(std::string& path, PathStyle style = NativePathStyle());  // appends the style's separator
+// The path of the file name directly in folder (one separator between).
+std::string PathInFolder(const std::string& folder, const char* name);
+// The folder part of a path, without a copy (empty: no separator); the heal
+// walk looks at every record and must not allocate for each.
+std::string_view ParentFolderOf(std::string_view path);
 
 // The property side file of an image: the extension replaced by "vprop",
 // always beside the image (a dot in a folder name is not an extension).

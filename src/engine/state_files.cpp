@@ -26,13 +26,9 @@ using statefmt::kPagingName;
 
 namespace {
 
-std::string FolderOf(const char* folder, const CLumoraSettings& settings) {
+// The folder a state-file call names: its argument, or the image folder.
+std::string TargetFolder(const char* folder, const CLumoraSettings& settings) {
     return (folder && *folder) ? std::string(folder) : settings.ImgFolder;
-}
-std::string FileIn(const std::string& folder, const char* name) {
-    std::string path = folder;
-    AddBackslash(path);
-    return path + name;
 }
 
 // Reads a whole file; false with the platform's error code when it cannot.
@@ -71,7 +67,7 @@ bool CLumoraEngine::IsImageFolder(const std::string& dir) const {
 }
 
 void CLumoraEngine::ReadLocalFileList(const char* folder) {
-    ReadListFrom(FolderOf(folder, m_settings));
+    ReadListFrom(TargetFolder(folder, m_settings));
 }
 
 bool CLumoraEngine::ReadListFrom(const std::string& dir) {
@@ -130,7 +126,7 @@ bool CLumoraEngine::HoldImageFolder() {
     if (m_hold.lock.Held() && SameFolder(m_hold.lockFolder, dir)) return true;
     m_hold.lock.Release();  // another folder's
     int error = 0;
-    if (m_hold.lock.Take(FileIn(dir, statefmt::kLockName), &error)) {
+    if (m_hold.lock.Take(PathInFolder(dir, statefmt::kLockName), &error)) {
         m_hold.lockFolder = dir;
         if (m_hold.otherOwner) {
             LogMessage("ReadLocalFileList: %s is free again, this host goes on with it", dir.c_str());
@@ -196,15 +192,15 @@ bool CLumoraEngine::RecordFileRemoving(const CFileData& record) {
 // ---- writing ------------------------------------------------------------------------------
 
 bool CLumoraEngine::SaveFileList(ListSave how, const char* folder) {
-    const std::string dir = FolderOf(folder, m_settings);
+    const std::string dir = TargetFolder(folder, m_settings);
     const bool imageFolder = IsImageFolder(dir);
     if (how != ListSave::kAlways) {
         // Another engine's folder: nothing of this one's to write there.
         if (!HoldImageFolder()) return true;
         // At the end of a pass, a list that went missing (deleted by hand)
         // is written again.
-        const bool due =
-            m_cache.SaveDue(how) || (how == ListSave::kPassEnd && !plat::PathExists(FileIn(dir, kListName)));
+        const bool due = m_cache.SaveDue(how) ||
+                         (how == ListSave::kPassEnd && !plat::PathExists(PathInFolder(dir, kListName)));
         if (!due) return true;
     }
     if (imageFolder && !FileListReady()) {
@@ -223,14 +219,14 @@ bool CLumoraEngine::SaveFileList(ListSave how, const char* folder) {
 void CLumoraEngine::WritePagingState(const char* folder) {
     if ((!folder || !*folder) && !HoldImageFolder()) return;
     const std::string bytes = statefmt::EncodePaging(m_feeds);
-    ReplaceFileDurably(FileIn(FolderOf(folder, m_settings), kPagingName), "WritePagingState",
+    ReplaceFileDurably(PathInFolder(TargetFolder(folder, m_settings), kPagingName), "WritePagingState",
                        [&bytes](FILE* f) { return plat::WriteAll(f, bytes.data(), bytes.size()); });
 }
 
 void CLumoraEngine::ReadPagingState(const char* folder) {
     std::string bytes;
     int error = 0;
-    if (!ReadWholeFile(FileIn(FolderOf(folder, m_settings), kPagingName), &bytes, &error)) {
+    if (!ReadWholeFile(PathInFolder(TargetFolder(folder, m_settings), kPagingName), &bytes, &error)) {
         LogMessage("ReadPagingState: file not found");
         return;
     }
@@ -297,7 +293,7 @@ std::set<std::string> FoldersNamedOnDisk(const std::string& dir) {
 }  // namespace
 
 void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
-    std::string dir = FolderOf(folder, m_settings);
+    std::string dir = TargetFolder(folder, m_settings);
     // Without an image folder the names would be relative to whatever the
     // current folder is: touch nothing there.
     if (dir.empty()) return;
