@@ -33,9 +33,7 @@ if(WIN32)
   add_executable(ui_list_tests ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modal_guard_test.cpp ${CMAKE_SOURCE_DIR}/src/ui/win32/dialogs.rc)
   target_link_libraries(ui_list_tests PRIVATE lumora_core GTest::gtest GTest::gtest_main)
-  # windres reports no dependencies: name what the script includes.
-  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/ui/win32/dialogs.rc PROPERTIES OBJECT_DEPENDS
-    "${LUMORA_MANIFEST};${CMAKE_SOURCE_DIR}/src/ui/resource.h;${CMAKE_SOURCE_DIR}/src/ui/ui_strings.h")
+  lumora_resource_depends(${CMAKE_SOURCE_DIR}/src/ui/win32/dialogs.rc)
   target_include_directories(ui_list_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   lumora_add_test(NAME ui_list_tests
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-with-display.sh $<TARGET_FILE:ui_list_tests>
