@@ -121,7 +121,7 @@ if(WIN32)
 endif()
 
 # Every test folder adds its programs in a CMake file of its own.
-file(GLOB LUMORA_TEST_CMAKE CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/tests.cmake)
+file(GLOB LUMORA_TEST_CMAKE CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/tests.cmake ${CMAKE_SOURCE_DIR}/tests/*/*/tests.cmake)
 foreach(f ${LUMORA_TEST_CMAKE})
   include(${f})
 endforeach()

@@ -31,6 +31,8 @@
 #include "platform/fs.h"
 #include "platform/profile.h"
 #include "service/stand_in.h"
+#include "support/clocks.h"
+#include "support/read_file.h"
 
 namespace crash {
 
@@ -189,15 +191,6 @@ inline std::string OwnFolder(const std::string& prefix) {
     return TestFolder(prefix + std::to_string(pid) + "_");
 }
 
-// ---- a clock that stands still ------------------------------------------------------
-class StillClock : public Clock {
-  public:
-    uint32_t TickCount() override { return 1000; }
-    void Sleep(uint32_t) override {}
-    bool Wait(WakeEvent& ev, uint32_t) override { return ev.TryTake(); }
-    double LocalNow() override { return MakeOleDate(2026, 12, 9, 15, 30, 45); }
-};
-
 inline bool EndsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -336,13 +329,9 @@ inline ::testing::AssertionResult ListFileIsWhole(const std::string& folder) {
     std::string path = folder;
     AddBackslash(path);
     path += statefmt::kListName;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return ::testing::AssertionSuccess();  // no list yet is a whole (empty) one
     std::string bytes;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-    std::fclose(f);
+    if (!ReadFileBytes(path, &bytes))
+        return ::testing::AssertionSuccess();  // no list yet is a whole (empty) one
     statefmt::DecodedList list;
     statefmt::DecodeList(bytes.data(), bytes.size(), CFolderGate(folder), &list);
     if (list.version != 3) return ::testing::AssertionFailure() << "list header: " << bytes.substr(0, 40);

@@ -11,20 +11,10 @@
 #include <string>
 
 #include "crash/crash_harness.h"
+#include "support/read_file.h"
 
 namespace crash {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::string out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        std::fclose(f);
-    }
-    return out;
-}
 
 std::string In(const std::string& folder, const std::string& name) {
     std::string p = folder;
@@ -193,7 +183,7 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
             Rig rig(folder);
             SeedRandomIndex(seed);
             op.prepare(rig);
-            const std::string listBefore = ReadAll(list), pagingBefore = ReadAll(paging);
+            const std::string listBefore = ReadFileBytes(list), pagingBefore = ReadFileBytes(paging);
             bool fired;
             {
                 InjectorScope faults(n, 0);
@@ -205,11 +195,11 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
             }
             // The list on disk is the old one or a whole new one; so is the
             // paging state.
-            const std::string listAfter = ReadAll(list);
+            const std::string listAfter = ReadFileBytes(list);
             if (listAfter != listBefore) {
                 EXPECT_TRUE(ListFileIsWhole(folder));
             }
-            const std::string pagingAfter = ReadAll(paging);
+            const std::string pagingAfter = ReadFileBytes(paging);
             if (pagingAfter != pagingBefore && !pagingAfter.empty()) {
                 EXPECT_EQ(pagingAfter.compare(0, 18, "[Lumora Paging v1]"), 0);
             }

@@ -11,18 +11,13 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "common/strings.h"
+#include "support/read_file.h"
 
 namespace {
 
 // id -> text of every "#define IDS_X n" / "#define IDS_X_T "text"" pair.
 std::map<unsigned, std::string> StringsFromHeader(const std::string& path) {
-    std::string src;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) src.append(buf, n);
-        fclose(f);
-    }
+    std::string src = ReadFileBytes(path);
     src = std::regex_replace(src, std::regex("\\\\\\r?\\n"), " ");  // line continuations
     std::map<std::string, unsigned> ids;
     std::map<std::string, std::string> texts;

@@ -8,30 +8,20 @@
 
 #include "platform/registry.h"
 #include "common/settings_store.h"
+#include "support/read_file.h"
 
 namespace {
-
-std::string FileText(const std::string& path) {
-    std::string text;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        fclose(f);
-    }
-    return text;
-}
 
 TEST(RegistryFile, ValuesLiveInTheConfiguredFile) {
     const char* file = getenv("LUMORA_REGISTRY_FILE");
     ASSERT_TRUE(file && *file) << "the test needs LUMORA_REGISTRY_FILE";
     plat::RegDeleteTreeForTest(1, "Software\\LumoraFileTest");
     ASSERT_TRUE(RegWriteString(1, "Software\\LumoraFileTest", "ApiKey", "in-the-file"));
-    std::string text = FileText(file);
+    std::string text = ReadFileBytes(file);
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\LumoraFileTest]"), std::string::npos) << text;
     EXPECT_NE(text.find("ApiKey=in-the-file"), std::string::npos) << text;
     plat::RegDeleteTreeForTest(1, "Software\\LumoraFileTest");
-    EXPECT_EQ(FileText(file).find("LumoraFileTest"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(file).find("LumoraFileTest"), std::string::npos);
     EXPECT_EQ(RegReadString(1, "Software\\LumoraFileTest", "ApiKey"), "");
 }
 

@@ -17,6 +17,7 @@
 #include "platform/fs.h"
 #include "service/api.h"
 #include "stand_in.h"
+#include "support/read_file.h"
 
 namespace {
 
@@ -36,14 +37,7 @@ long FileSize(const std::string& path) {
 }
 
 std::string FileBytes(const std::string& path) {
-    std::string out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    char buf[8192];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    std::fclose(f);
-    return out;
+    return ReadFileBytes(path);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

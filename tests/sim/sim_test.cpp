@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "engine_files/disk_state.h"
-#include "engine_run/harness.h"
+#include "support/disk_state.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/read_file.h"
 
 // The source folder: LUMORA_SOURCE_DIR in the test environment, else the one
 // the program was built from (runs by hand).
@@ -16,8 +16,5 @@ inline std::string SourceDir() {
 
 // A whole file's bytes; empty when it cannot be read.
 inline std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return ReadFileBytes(path);
 }

@@ -1,6 +1,6 @@
 // Download passes: the interval they ask for, eviction, round robin, the
 // records they make, and what they do with answers that come too late.
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

@@ -2,7 +2,7 @@
 // files read, and writes that fail halfway.
 #include <gtest/gtest.h>
 
-#include "engine_files/harness.h"
+#include "support/file_fixture.h"
 
 namespace ef {
 namespace {

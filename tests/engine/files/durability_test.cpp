@@ -9,7 +9,7 @@
 
 #include "engine/state_format.h"
 #include "engine/worker.h"
-#include "engine_files/harness.h"
+#include "support/file_fixture.h"
 
 namespace ef {
 namespace {

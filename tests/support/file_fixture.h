@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/clocks.h"
 #include "support/log_capture.h"
 #include "support/test_folder.h"
 #include "engine/engine.h"
@@ -23,21 +24,12 @@
 #include "platform/fs.h"
 #include "plugin/app.h"
 #include "common/host_callback.h"
+#include "support/read_file.h"
 
 namespace ef {
 
 // ---- log capture ---------------------------------------------------------
 typedef LogCapture Log;
-
-// ---- a clock that stands still at a chosen local time -------------------
-class FixedClock : public Clock {
-  public:
-    double date = MakeOleDate(2026, 12, 9, 15, 30, 45);
-    uint32_t TickCount() override { return 1000; }
-    void Sleep(uint32_t) override {}
-    bool Wait(WakeEvent& ev, uint32_t) override { return ev.TryTake(); }
-    double LocalNow() override { return date; }
-};
 
 // ---- paths and files -------------------------------------------------------
 inline std::string Sep() {
@@ -55,14 +47,7 @@ inline std::string Join(std::initializer_list<std::string> parts) {
 }
 
 inline std::string ReadBytes(const std::string& path) {
-    std::string out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        std::fclose(f);
-    }
-    return out;
+    return ReadFileBytes(path);
 }
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -239,7 +224,7 @@ class EngineFixture : public ::testing::Test {
     std::atomic<int32_t> closing{0};
     std::atomic<int32_t> hosttype{1};
     std::unique_ptr<CLumoraEngine> engine;
-    FixedClock clock;
+    StillClock clock;
     std::string folder;  // the image folder, without a trailing separator
 
     void SetUp() override {

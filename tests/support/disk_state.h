@@ -12,19 +12,9 @@
 #include "common/records.h"
 #include "engine/engine.h"
 #include "engine/state_format.h"
+#include "support/read_file.h"
 
 namespace diskstate {
-
-inline bool ReadFile(const std::string& path, std::string* bytes) {
-    bytes->clear();
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
-    std::fclose(f);
-    return true;
-}
 
 struct Folder {
     std::map<std::string, std::string> images;   // folded path -> path: image files in sub-folders
@@ -56,13 +46,13 @@ inline Folder Read(const std::string& folder) {
     AddBackslash(dir);
     const CFolderGate gate(folder);
     std::string bytes;
-    if (ReadFile(dir + statefmt::kListName, &bytes)) {
+    if (ReadFileBytes(dir + statefmt::kListName, &bytes)) {
         statefmt::DecodedList list;
         statefmt::DecodeList(bytes.data(), bytes.size(), gate, &list);
         out.listRead = list.version != 0;
         for (const CFileData& d : list.records) out.records[FoldPathCase(d.Path)] = d.Path;
     }
-    if (ReadFile(dir + statefmt::kJournalName, &bytes)) {
+    if (ReadFileBytes(dir + statefmt::kJournalName, &bytes)) {
         std::vector<statefmt::JournalEntry> entries;
         statefmt::DecodeJournal(bytes.data(), bytes.size(), &entries, &out.journalSkipped);
         for (const statefmt::JournalEntry& e : entries) {

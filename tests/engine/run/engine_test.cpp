@@ -2,7 +2,7 @@
 // changes of the feed list.
 #include <set>
 
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

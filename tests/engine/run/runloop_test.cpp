@@ -1,6 +1,6 @@
 // The worker loop on simulated time: when passes run, how long it waits, how
 // a shown file wakes it, what an exception does, and how it ends.
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

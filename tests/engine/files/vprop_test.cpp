@@ -3,7 +3,7 @@
 // writer natively).
 #include <gtest/gtest.h>
 
-#include "engine_files/harness.h"
+#include "support/file_fixture.h"
 #include "platform/codepage.h"
 
 namespace ef {

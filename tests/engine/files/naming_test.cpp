@@ -1,7 +1,7 @@
 // Local names, the MIME table and the path helpers.
 #include <gtest/gtest.h>
 
-#include "engine_files/harness.h"
+#include "support/file_fixture.h"
 #include "platform/codepage.h"
 
 namespace ef {

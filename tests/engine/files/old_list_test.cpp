@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "engine_files/disk_state.h"
-#include "engine_run/harness.h"
+#include "support/disk_state.h"
+#include "support/run_fixture.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 // journal on disk agree: no orphan, no ghost.
 #include <gtest/gtest.h>
 
-#include "engine_files/disk_state.h"
-#include "engine_run/harness.h"
+#include "support/disk_state.h"
+#include "support/run_fixture.h"
 
 namespace {
 

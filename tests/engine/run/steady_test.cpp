@@ -1,7 +1,7 @@
 // The worker with a full cache and nothing to do, over ten simulated minutes:
 // how often it wakes and what it writes. A plug-in that runs for months must
 // cost next to nothing while the host shows nothing new.
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

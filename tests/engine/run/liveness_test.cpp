@@ -4,7 +4,7 @@
 // state once. Each case runs the real passes on simulated time.
 #include <filesystem>
 
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

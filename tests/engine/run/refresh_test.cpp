@@ -2,7 +2,7 @@
 // the feed and its pool, failures and their count, and restarts of paging.
 #include <climits>
 
-#include "harness.h"
+#include "support/run_fixture.h"
 
 using namespace erun;
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "engine/cache_list.h"
-#include "engine_files/harness.h"
+#include "support/file_fixture.h"
 
 namespace ef {
 namespace {

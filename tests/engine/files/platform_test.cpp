@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "engine_files/harness.h"
+#include "support/file_fixture.h"
 
 #ifdef _WIN32
 #include <windows.h>
