@@ -4,8 +4,4 @@ find_package(benchmark CONFIG QUIET)
 if(benchmark_FOUND AND NOT WIN32)
   add_executable(engine_bench ${CMAKE_CURRENT_LIST_DIR}/engine_bench.cpp)
   target_link_libraries(engine_bench PRIVATE lumora_core benchmark::benchmark)
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    # The benchmark drives the engine's guarded data directly on one thread.
-    target_compile_options(engine_bench PRIVATE -Wno-thread-safety-analysis)
-  endif()
 endif()

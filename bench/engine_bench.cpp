@@ -101,8 +101,8 @@ struct Fixture {
     explicit Fixture(int maxLocal, int records = kRecords, bool shown = true) {
         settings.ImgFolder = Folder(records);
         settings.MaxLocal = maxLocal;
-        engine.m_client = &client;
-        engine.m_clock = &clock;
+        engine.UseClientForTesting(&client);
+        engine.UseClockForTesting(&clock);
         for (int f = 0; f < kFeeds; ++f) {
             CLumoraFeed feed;
             feed.Query = "feed" + std::to_string(f);
@@ -117,12 +117,13 @@ struct Fixture {
                 item.Purity = "sfw";
                 feed.Items.Add(item);
             }
-            engine.m_feeds.Add(feed);
+            engine.FeedsForTesting().Add(feed);
         }
         for (int i = 0; i < records; ++i)
-            engine.CacheList().Records().AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
+            engine.CacheListForTesting().Records().AddTail(
+                CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
         for (int i = 0; shown && i < records; ++i)
-            engine.m_dispfiles.AddTail(CFileData(PathOf(i, records), "", -1));
+            engine.ShownFilesForTesting().AddTail(CFileData(PathOf(i, records), "", -1));
         engine.RebuildIdMap();
     }
 };
@@ -149,7 +150,7 @@ void BM_RefreshPass(benchmark::State& state) {
     Fixture fx(kPerFeed);
     OffDisk off;
     for (auto _ : state) benchmark::DoNotOptimize(fx.engine.Refresh(0));
-    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
+    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
 }
 BENCHMARK(BM_RefreshPass)->Unit(benchmark::kMicrosecond);
 
@@ -165,16 +166,18 @@ void BM_RefreshPassDecision(benchmark::State& state) {
     // let the writer see an empty one.
     for (auto _ : state) {
         int decided = 0;
-        for (int i = 0; i < fx.engine.m_feeds.GetSize(); ++i)
+        for (int i = 0; i < fx.engine.FeedsForTesting().GetSize(); ++i) {
+            MutexLock held(fx.engine.StateLockForTest());
             decided += fx.engine.CountFeedFiles(i) >= fx.settings.MaxLocal;
-        std::swap(aside, fx.engine.CacheList().Records());
+        }
+        std::swap(aside, fx.engine.CacheListForTesting().Records());
         fx.settings.MaxLocal = 0;  // same gate result with the list aside
         benchmark::DoNotOptimize(fx.engine.Refresh(0));
         fx.settings.MaxLocal = kPerFeed;
-        std::swap(aside, fx.engine.CacheList().Records());
+        std::swap(aside, fx.engine.CacheListForTesting().Records());
         benchmark::DoNotOptimize(decided);
     }
-    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
+    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
 }
 BENCHMARK(BM_RefreshPassDecision)->Unit(benchmark::kMicrosecond);
 
@@ -191,9 +194,10 @@ void BM_DownloadPassDecision(benchmark::State& state) {
     Fixture fx(kPerFeed + 1);
     OffDisk off;
     StridingClock striding;
-    fx.engine.m_clock = &striding;
+    fx.engine.UseClockForTesting(&striding);
     std::vector<CItemArray> full;
-    for (int f = 0; f < fx.engine.m_feeds.GetSize(); ++f) full.push_back(fx.engine.m_feeds[f].Items);
+    for (int f = 0; f < fx.engine.FeedsForTesting().GetSize(); ++f)
+        full.push_back(fx.engine.FeedsForTesting()[f].Items);
     uint32_t interval = 2000;
     int64_t passes = 0;
     const int64_t before = fx.client.transfers;
@@ -202,16 +206,16 @@ void BM_DownloadPassDecision(benchmark::State& state) {
         benchmark::DoNotOptimize(fx.engine.DownloadImages(&interval));
         ++passes;
         state.PauseTiming();
-        for (int f = 0; f < fx.engine.m_feeds.GetSize(); ++f) {
+        for (int f = 0; f < fx.engine.FeedsForTesting().GetSize(); ++f) {
             fx.engine.RotateFeed(f);  // forgets the failures of the pooled wallpapers
-            CLumoraFeed& feed = fx.engine.m_feeds[f];
+            CLumoraFeed& feed = fx.engine.FeedsForTesting()[f];
             feed.Items = full[static_cast<size_t>(f)];
             feed.Page = 3;
             feed.LastPage = 40;
         }
         state.ResumeTiming();
     }
-    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
+    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
     state.counters["transfers_per_pass"] =
         passes ? static_cast<double>(fx.client.transfers - before) / static_cast<double>(passes) : 0;
 }
@@ -227,7 +231,7 @@ void BM_OnFileDisplayed(benchmark::State& state) {
         fx.engine.OnFileDisplayed(paths[k].c_str());
         if (++k == paths.size()) k = 0;
     }
-    state.counters["shown"] = fx.engine.m_dispfiles.GetCount();
+    state.counters["shown"] = fx.engine.ShownFilesForTesting().GetCount();
 }
 BENCHMARK(BM_OnFileDisplayed)->Unit(benchmark::kMicrosecond);
 
@@ -237,15 +241,19 @@ void BM_EvictOne(benchmark::State& state) {
     Fixture fx(kPerFeed);
     OffDisk off;
     for (auto _ : state) {
-        const CFileData head = fx.engine.m_dispfiles.GetHead();
+        const CFileData head = fx.engine.ShownFilesForTesting().GetHead();
         {
             std::lock_guard<Mutex> g(fx.engine.ShownLockForTest());
-            fx.engine.CleanDispFiles(1);
+            {
+                MutexLock held(fx.engine.StateLockForTest());
+                MutexLock shown(fx.engine.ShownLockForTest());
+                fx.engine.CleanDispFiles(1);
+            }
         }
-        fx.engine.CacheList().Records().AddTail(CFileData(head.Path, "again", 0));
-        fx.engine.m_dispfiles.AddTail(head);
+        fx.engine.CacheListForTesting().Records().AddTail(CFileData(head.Path, "again", 0));
+        fx.engine.ShownFilesForTesting().AddTail(head);
     }
-    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
+    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
 }
 BENCHMARK(BM_EvictOne)->Unit(benchmark::kMicrosecond);
 
@@ -272,8 +280,11 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
     const int records = kRecords;
     Fixture fx(records, records, false);
     std::filesystem::remove(Folder(records) + "/vdt_vd_files.jnl");
-    fx.engine.SaveFileList(ListSave::kAlways);
-    fx.engine.ReadLocalFileList();
+    {
+        MutexLock held(fx.engine.StateLockForTest());
+        fx.engine.SaveFileList(ListSave::kAlways);
+        fx.engine.ReadLocalFileList();
+    }
     plat::FileOps ops = plat::RealFileOps();
     ops.write = &CountingWrite;
     ops.flushClose = &CloseWithoutFlush;
@@ -286,14 +297,24 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
         const bool evict = changes % 2 == 0;
         const bool journalWasThere = std::filesystem::exists(Folder(records) + "/vdt_vd_files.jnl");
         if (evict) {
-            fx.engine.RecordFileRemoving(record);
-            fx.engine.CacheList().Records().RemoveAt(fx.engine.CacheList().Records().Find(record.Path));
+            {
+                MutexLock held(fx.engine.StateLockForTest());
+                fx.engine.RecordFileRemoving(record);
+            }
+            fx.engine.CacheListForTesting().Records().RemoveAt(
+                fx.engine.CacheListForTesting().Records().Find(record.Path));
         } else {
-            fx.engine.RecordFileAdding(record);
-            fx.engine.CacheList().Records().AddTail(record);
+            {
+                MutexLock held(fx.engine.StateLockForTest());
+                fx.engine.RecordFileAdding(record);
+            }
+            fx.engine.CacheListForTesting().Records().AddTail(record);
         }
-        fx.engine.CacheList().SetDirty(1);
-        fx.engine.SaveFileList(ListSave::kPassEnd);
+        fx.engine.CacheListForTesting().SetDirty(1);
+        {
+            MutexLock held(fx.engine.StateLockForTest());
+            fx.engine.SaveFileList(ListSave::kPassEnd);
+        }
         if (journalWasThere && !std::filesystem::exists(Folder(records) + "/vdt_vd_files.jnl")) ++fullWrites;
         ++changes;
     }
@@ -301,7 +322,7 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
     state.counters["bytes_per_change"] = static_cast<double>(g_bytesWritten) / static_cast<double>(changes);
     state.counters["largest_write"] = static_cast<double>(g_largestWrite);
     state.counters["full_writes"] = static_cast<double>(fullWrites);
-    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
+    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
 }
 BENCHMARK(BM_BytesWrittenPerChange)->Iterations(12500)->Unit(benchmark::kMicrosecond);
 
@@ -317,13 +338,19 @@ void EnsureList(int records) {
     static std::set<int> written;
     if (!written.insert(records).second) return;
     Fixture fx(records, records, false);
-    fx.engine.SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(fx.engine.StateLockForTest());
+        fx.engine.SaveFileList(ListSave::kAlways);
+    }
 }
 
 void BM_WriteLocalFileList(benchmark::State& state) {
     const int records = static_cast<int>(state.range(0));
     Fixture fx(records, records, false);
-    for (auto _ : state) fx.engine.SaveFileList(ListSave::kAlways);
+    for (auto _ : state) {
+        MutexLock held(fx.engine.StateLockForTest());  // as a pass holds it
+        fx.engine.SaveFileList(ListSave::kAlways);
+    }
     state.SetBytesProcessed(state.iterations() *
                             static_cast<int64_t>(std::filesystem::file_size(ListPath(records))));
 }
@@ -365,8 +392,11 @@ void BM_ReadLocalFileList(benchmark::State& state) {
     EnsureList(records);
     Fixture fx(records, 0, false);
     fx.settings.ImgFolder = Folder(records);
-    for (auto _ : state) fx.engine.ReadLocalFileList();
-    state.counters["records"] = fx.engine.CacheList().Records().GetCount();
+    for (auto _ : state) {
+        MutexLock held(fx.engine.StateLockForTest());  // as a pass holds it
+        fx.engine.ReadLocalFileList();
+    }
+    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
 }
 BENCHMARK(BM_ReadLocalFileList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
@@ -432,8 +462,12 @@ void BM_MemoryPerCachedRecord(benchmark::State& state) {
             CLumoraEngine engine(settings, closing, hosttype);
             const size_t empty = HeapInUse();
             for (int i = 0; i < records; ++i)
-                engine.CacheList().Records().AddTail(CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
-            engine.RebuildIdMap();
+                engine.CacheListForTesting().Records().AddTail(
+                    CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
+            {
+                MutexLock held(engine.StateLockForTest());
+                engine.RebuildIdMap();
+            }
             const size_t full = HeapInUse();
             state.counters["bytes_per_record"] = static_cast<double>(full - empty) / records;
             state.counters["path_and_id_chars"] =

@@ -88,11 +88,6 @@ function(lumora_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LINK} lumora_test_host GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    # Tests look at the engine's data from a single thread, outside its lock;
-    # the locking rules are checked on the product code.
-    target_compile_options(${T_NAME} PRIVATE -Wno-thread-safety-analysis)
-  endif()
   set(flags "")
   if(T_SERVICE)
     list(APPEND flags SERVICE)

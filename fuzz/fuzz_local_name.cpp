@@ -39,7 +39,7 @@ struct Box {
         fs::create_directories(images);
         settings.ImgFolder = images.string();
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->m_clock = &clock;
+        engine->UseClockForTesting(&clock);
     }
 };
 
@@ -84,7 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     item.FileType = type;
     item.Purity = purity;
     std::string path;
-    box.engine->BuildLocalName(item, path);  // one thread: the engine's lock is not needed
+    {
+        MutexLock held(box.engine->StateLockForTest());  // as a download pass holds it
+        box.engine->BuildLocalName(item, path);
+    }
 
     const std::string folderText = box.images.string();
     FUZZ_CHECK(PathInsideFolder(path, folderText), FuzzShow(path));

@@ -19,8 +19,6 @@ lumora_fuzz(fuzz_collections_answer SOURCES ${LUMORA_FUZZ_DIR}/fuzz_collections_
             LIBS lumora_service)
 lumora_fuzz(fuzz_encoders SOURCES ${LUMORA_FUZZ_DIR}/fuzz_encoders.cpp LIBS lumora_service)
 lumora_fuzz(fuzz_local_name SOURCES ${LUMORA_FUZZ_DIR}/fuzz_local_name.cpp LIBS lumora_engine)
-# Single-threaded, like the tests: the engine's data is used without its lock.
-target_compile_options(fuzz_local_name PRIVATE -Wno-thread-safety-analysis)
 lumora_fuzz(fuzz_cache_list SOURCES ${LUMORA_FUZZ_DIR}/fuzz_cache_list.cpp LIBS lumora_engine)
 lumora_fuzz(fuzz_paging SOURCES ${LUMORA_FUZZ_DIR}/fuzz_paging.cpp LIBS lumora_engine)
 lumora_fuzz(fuzz_host_ini SOURCES ${LUMORA_FUZZ_DIR}/fuzz_host_ini.cpp ${CMAKE_SOURCE_DIR}/host/ini.cpp

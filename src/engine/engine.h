@@ -115,41 +115,6 @@ class CLumoraEngine {
     // only after this rest, instead of asking the same pages again and again.
     static constexpr uint32_t kRestAfterEmptyCycleMs = 60 * 60000;
 
-    // ---- data -------------------------------------------------------------
-    // The engine's lock (private, m_stateLock) guards the members marked so
-    // and the settings. A pass holds it while it decides and applies, never
-    // across a network request or a sleep; the host's thread takes it inside
-    // the operations below. m_shownLock guards the shown-file list alone, so
-    // a shown-file report never waits for a pass; when both are held, the
-    // engine's lock comes first. While the engine's lock is held, log lines
-    // and notifications for the host are held back and handed over when it
-    // is released: the host is never called with the lock held.
-    CFeedArray m_feeds GUARDED_BY(m_stateLock);
-    CLumoraApi m_api;
-    CLumoraApi* m_client;  // the client the passes use: &m_api, or a test double
-    // Set by Start on the host's thread, kept until unload once created.
-    std::shared_ptr<CLumoraThread> m_thread;
-    CFileList m_dispfiles GUARDED_BY(m_shownLock);
-    CIdSet m_ids GUARDED_BY(m_stateLock);
-    int m_nextfeed GUARDED_BY(m_stateLock) = 0;
-    // Bumped by every host-side change of the feeds or the cache, so a pass
-    // that released the lock for a transfer can tell its results are stale.
-    uint32_t m_generation GUARDED_BY(m_stateLock) = 0;
-    // The interval the last download pass asked for (the worker's own).
-    uint32_t m_downloadInterval = 2000;
-    // Set by a download pass that found a feed's pool holding only
-    // wallpapers that failed while it has pages left: the loop runs the next
-    // refresh pass soon instead of up to 10 s later.
-    std::atomic<bool> m_refreshSoon{false};
-
-    CLumoraSettings& m_settings GUARDED_BY(m_stateLock);
-    std::atomic<int32_t>& m_closing;
-    const std::atomic<int32_t>& m_hosttype;
-    Clock* m_clock;  // SystemClock() unless a test sets another
-    // How long Stop (and an unload that finds the worker running) waits for
-    // the worker to end; tests shorten it.
-    uint32_t m_stopTimeoutMs = 60000;
-
     // ---- shared queries (callers hold the engine's lock) ---------------------
     int CountEnabledFeeds() const REQUIRES(m_stateLock);
     int CountFeedFiles(int feedIndex) const REQUIRES(m_stateLock);
@@ -280,16 +245,75 @@ class CLumoraEngine {
     // out): that start found it running and left the work to it, so it runs
     // its loop again instead of ending.
     bool WorkerEnded(std::atomic<bool>& running, const CLumoraThread* self) EXCLUDES(m_stateLock);
-    // Tests: runs on the worker after its loop has ended, before it marks
-    // itself ended (the moment a start can find it still running).
-    std::function<void()> m_beforeWorkerEndsForTest;
 
+    // ---- tests: the one seam to the engine's state ----------------------------
+    // Without the lock analysis: a test reads or sets the state while no
+    // worker runs, or holds StateLockForTest() / ShownLockForTest() itself.
+    CFeedArray& FeedsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_feeds; }
+    CFileList& ShownFilesForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_dispfiles; }
+    CIdSet& IdsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_ids; }
+    CCacheList& CacheListForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_cache; }
+    CLumoraSettings& SettingsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_settings; }
+    int NextFeedForTesting() const NO_THREAD_SAFETY_ANALYSIS { return m_nextfeed; }
+    uint32_t GenerationForTesting() const NO_THREAD_SAFETY_ANALYSIS { return m_generation; }
+    uint32_t DownloadIntervalForTesting() const { return m_downloadInterval; }
+    std::atomic<bool>& RefreshSoonForTesting() { return m_refreshSoon; }
+    std::shared_ptr<CLumoraThread>& ThreadForTesting() { return m_thread; }
+    // What the passes use in place of the service client and the system clock
+    // (null: the engine's own again).
+    void UseClientForTesting(CLumoraApi* client) { m_client = client ? client : &m_api; }
+    void UseClockForTesting(Clock* clock) { m_clock = clock ? clock : &SystemClock(); }
+    CLumoraApi& ApiForTesting() { return m_api; }
+    CLumoraApi* ClientForTesting() const { return m_client; }
+    Clock* ClockForTesting() const { return m_clock; }
+    void SetStopTimeoutForTesting(uint32_t ms) { m_stopTimeoutMs = ms; }
+    // Runs on the worker after its loop has ended, before it marks itself
+    // ended (the moment a start can find it still running).
+    void BeforeWorkerEndsForTesting(std::function<void()> fn) { m_beforeWorkerEndsForTest = std::move(fn); }
     // Tests take the locks as a pass or a shown-file report does.
     Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }
     Mutex& ShownLockForTest() RETURN_CAPABILITY(m_shownLock) { return m_shownLock; }
 
   private:
     class Lock;
+    friend class CLumoraThread;  // the worker thread is the engine's own
+
+    // ---- data ----------------------------------------------------------------
+    // The engine's lock (private, m_stateLock) guards the members marked so
+    // and the settings. A pass holds it while it decides and applies, never
+    // across a network request or a sleep; the host's thread takes it inside
+    // the operations below. m_shownLock guards the shown-file list alone, so
+    // a shown-file report never waits for a pass; when both are held, the
+    // engine's lock comes first. While the engine's lock is held, log lines
+    // and notifications for the host are held back and handed over when it
+    // is released: the host is never called with the lock held.
+    CFeedArray m_feeds GUARDED_BY(m_stateLock);
+    CLumoraApi m_api;
+    CLumoraApi* m_client;  // the client the passes use: &m_api, or a test double
+    // Set by Start on the host's thread, kept until unload once created.
+    std::shared_ptr<CLumoraThread> m_thread;
+    CFileList m_dispfiles GUARDED_BY(m_shownLock);
+    CIdSet m_ids GUARDED_BY(m_stateLock);
+    int m_nextfeed GUARDED_BY(m_stateLock) = 0;
+    // Bumped by every host-side change of the feeds or the cache, so a pass
+    // that released the lock for a transfer can tell its results are stale.
+    uint32_t m_generation GUARDED_BY(m_stateLock) = 0;
+    // The interval the last download pass asked for (the worker's own).
+    uint32_t m_downloadInterval = 2000;
+    // Set by a download pass that found a feed's pool holding only
+    // wallpapers that failed while it has pages left: the loop runs the next
+    // refresh pass soon instead of up to 10 s later.
+    std::atomic<bool> m_refreshSoon{false};
+
+    CLumoraSettings& m_settings GUARDED_BY(m_stateLock);
+    std::atomic<int32_t>& m_closing;
+    const std::atomic<int32_t>& m_hosttype;
+    Clock* m_clock;  // SystemClock() unless a test sets another
+    // How long Stop (and an unload that finds the worker running) waits for
+    // the worker to end; tests shorten it.
+    uint32_t m_stopTimeoutMs = 60000;
+
+    std::function<void()> m_beforeWorkerEndsForTest;
 
     // ---- state files (state_files.cpp, cleaning.cpp) -------------------------
     CCacheList m_cache GUARDED_BY(m_stateLock);

@@ -231,8 +231,8 @@ struct Rig {
         settings.MaxLocal = maxLocal;
         settings.VpropTitle = 1;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->m_clock = &clock;
-        engine->m_client = &client;
+        engine->UseClockForTesting(&clock);
+        engine->UseClientForTesting(&client);
     }
     // One feed whose pool holds items named tag0.jpg, tag1.jpg, ...
     void AddFeed(const std::string& tag, int items) {
@@ -249,12 +249,15 @@ struct Rig {
             item.Purity = i % 2 ? "sketchy" : "sfw";
             feed.Items.Add(item);
         }
-        engine->m_feeds.Add(feed);
+        engine->FeedsForTesting().Add(feed);
     }
     // What the worker does when it starts.
     void Start() {
-        engine->RemoveStaleTempFiles();
-        engine->ReadLocalFileList();
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->RemoveStaleTempFiles();
+            engine->ReadLocalFileList();
+        }
     }
     int Download() {
         uint32_t interval = 2000;
@@ -262,14 +265,14 @@ struct Rig {
     }
     // The host shows the oldest cached file.
     void ShowOldest() {
-        if (engine->CacheList().Records().IsEmpty()) return;
-        shown = engine->CacheList().Records().GetHead().Path;
+        if (engine->CacheListForTesting().Records().IsEmpty()) return;
+        shown = engine->CacheListForTesting().Records().GetHead().Path;
         engine->OnFileDisplayed(shown.c_str());
     }
     std::string shown;  // the file ShowOldest reported last
     std::set<std::string> Records() const {
         std::set<std::string> out;
-        for (const CFileData& d : engine->CacheList().Records()) out.insert(d.Path);
+        for (const CFileData& d : engine->CacheListForTesting().Records()) out.insert(d.Path);
         return out;
     }
 };

@@ -35,13 +35,17 @@ void EarlierRun(const std::string& folder) {
     rig.Start();
     rig.Download();
     rig.Download();
-    rig.engine->SaveFileList(ListSave::kNow);
+    {
+        MutexLock held(rig.engine->StateLockForTest());
+        rig.engine->SaveFileList(ListSave::kNow);
+    }
 }
 
 void Refill(Rig& rig, const std::string& tag, int items) {
     Rig filler(rig.home);
     filler.AddFeed(tag, items);
-    for (const CLumoraItem& item : filler.engine->m_feeds[0].Items) rig.engine->m_feeds[0].Items.Add(item);
+    for (const CLumoraItem& item : filler.engine->FeedsForTesting()[0].Items)
+        rig.engine->FeedsForTesting()[0].Items.Add(item);
 }
 
 // The run that a crash interrupts.
@@ -53,12 +57,18 @@ void TheRun(const std::string& folder) {
         rig.Download();
         rig.ShowOldest();
     }
-    rig.engine->WritePagingState();
+    {
+        MutexLock held(rig.engine->StateLockForTest());
+        rig.engine->WritePagingState();
+    }
     rig.engine->ClearCache(folder);
     Refill(rig, "m", 2);
     rig.Download();
     rig.Download();
-    rig.engine->SaveFileList(ListSave::kNow);
+    {
+        MutexLock held(rig.engine->StateLockForTest());
+        rig.engine->SaveFileList(ListSave::kNow);
+    }
 }
 
 // Runs TheRun in a child process that ends at file operation crashAt;

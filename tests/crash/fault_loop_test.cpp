@@ -67,14 +67,17 @@ void EarlierRun(Rig& rig) {
     rig.AddFeed("c", 6);
     rig.Start();
     for (int i = 0; i < 3; ++i) rig.Download();
-    rig.engine->SaveFileList(ListSave::kNow);
+    {
+        MutexLock held(rig.engine->StateLockForTest());
+        rig.engine->SaveFileList(ListSave::kNow);
+    }
 }
 
 const Operation kOperations[] = {
     {"recording a download",
      [](Rig& rig) {
          EarlierRun(rig);
-         rig.engine->m_settings.MaxLocal = 10;
+         rig.engine->SettingsForTesting().MaxLocal = 10;
      },
      [](Rig& rig) { rig.Download(); }, [](Rig& rig) { return RecordCount(rig, 4); }},
     {"an eviction",
@@ -83,8 +86,8 @@ const Operation kOperations[] = {
          rig.ShowOldest();
      },
      [](Rig& rig) {
-         std::lock_guard<Mutex> data(rig.engine->StateLockForTest());
-         std::lock_guard<Mutex> shown(rig.engine->ShownLockForTest());
+         MutexLock data(rig.engine->StateLockForTest());
+         MutexLock shown(rig.engine->ShownLockForTest());
          rig.engine->CleanDispFiles(1);
      },
      [](Rig& rig) {
@@ -107,21 +110,35 @@ const Operation kOperations[] = {
     {"a list write",
      [](Rig& rig) {
          EarlierRun(rig);
-         rig.engine->m_settings.MaxLocal = 10;
+         rig.engine->SettingsForTesting().MaxLocal = 10;
          rig.Download();
      },
-     [](Rig& rig) { rig.engine->SaveFileList(ListSave::kNow); }, Anything},
+     [](Rig& rig) {
+         MutexLock held(rig.engine->StateLockForTest());
+         rig.engine->SaveFileList(ListSave::kNow);
+     },
+     Anything},
     {"a paging write",
      [](Rig& rig) {
          EarlierRun(rig);
-         rig.engine->WritePagingState();
-         rig.engine->m_feeds[0].Page = 7;
+         {
+             MutexLock held(rig.engine->StateLockForTest());
+             rig.engine->WritePagingState();
+         }
+         rig.engine->FeedsForTesting()[0].Page = 7;
      },
-     [](Rig& rig) { rig.engine->WritePagingState(); }, Anything},
+     [](Rig& rig) {
+         MutexLock held(rig.engine->StateLockForTest());
+         rig.engine->WritePagingState();
+     },
+     Anything},
     {"ClearCache",
      [](Rig& rig) {
          EarlierRun(rig);
-         rig.engine->WritePagingState();
+         {
+             MutexLock held(rig.engine->StateLockForTest());
+             rig.engine->WritePagingState();
+         }
      },
      [](Rig& rig) { rig.engine->ClearCache(rig.settings.ImgFolder); },
      [](Rig& rig) { return RecordCount(rig, 0); }},
@@ -140,7 +157,11 @@ const Operation kOperations[] = {
          ASSERT_NE(f, nullptr);
          std::fclose(f);
      },
-     [](Rig& rig) { rig.engine->RemoveStaleTempFiles(); }, Anything},
+     [](Rig& rig) {
+         MutexLock held(rig.engine->StateLockForTest());
+         rig.engine->RemoveStaleTempFiles();
+     },
+     Anything},
     {"a folder change",
      [](Rig& rig) {
          EarlierRun(rig);
@@ -155,8 +176,11 @@ const Operation kOperations[] = {
      [](Rig& rig) {
          rig.settings.ImgFolder = rig.home + "_b";
          // Room in the new folder, whose own cache holds three files already.
-         rig.engine->m_settings.MaxLocal = 10;
-         rig.engine->FileListReady();
+         rig.engine->SettingsForTesting().MaxLocal = 10;
+         {
+             MutexLock held(rig.engine->StateLockForTest());
+             rig.engine->FileListReady();
+         }
          rig.Download();
      },
      [](Rig& rig) {
@@ -205,8 +229,13 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
             }
             // Memory and disk agree: a restart finds what memory holds, and
             // the files on disk are the records.
-            const std::string current = rig.engine->m_settings.ImgFolder;
-            if (rig.engine->FileListReady()) {
+            const std::string current = rig.engine->SettingsForTesting().ImgFolder;
+            bool ready;
+            {
+                MutexLock held(rig.engine->StateLockForTest());
+                ready = rig.engine->FileListReady();
+            }
+            if (ready) {
                 EXPECT_EQ(Describe(RecordsAfterRestart(current)), Describe(rig.Records()));
             }
             EXPECT_TRUE(DiskAgreesWithList(current));
@@ -256,7 +285,7 @@ TEST(FaultLoop, FullDiskShownOnlyAtTheImageClose) {
     EXPECT_EQ(Describe(rig.Records()), "");
     EXPECT_TRUE(DiskAgreesWithList(folder));
     EXPECT_EQ(ReadDisk(folder).images.size(), 0u) << Describe(ReadDisk(folder).images);
-    ASSERT_EQ(rig.engine->m_feeds[0].Items.GetSize(), 1);
+    ASSERT_EQ(rig.engine->FeedsForTesting()[0].Items.GetSize(), 1);
 
     rig.Download();
     EXPECT_EQ(rig.Records().size(), 1u);

@@ -31,8 +31,8 @@ class MessagesTest : public ::testing::Test {
         app.ApiKey.clear();
         app.m_changed = 0;
         app.m_hosttype = 0;
-        app.m_engine.m_feeds.RemoveAll();
-        app.m_engine.m_dispfiles.RemoveAll();
+        app.m_engine.FeedsForTesting().RemoveAll();
+        app.m_engine.ShownFilesForTesting().RemoveAll();
         // A key stored on this machine comes back after the test.
         savedKey = RegReadString(1, kApiKeyRegPath, kApiKeyValue);
         plat::RegDeleteTreeForTest(1, kApiKeyRegPath);
@@ -132,7 +132,7 @@ TEST_F(MessagesTest, UnknownCodesDoNothingAndAnswerZero) {
 
 TEST_F(MessagesTest, LoadOnAnEmptyHostGivesTheDefaults) {
     theApp().m_changed = 1;
-    theApp().m_engine.m_feeds.SetSize(2);
+    theApp().m_engine.FeedsForTesting().SetSize(2);
     EXPECT_EQ(Send(PIM_LOAD), 1);
     CLumoraApp& app = theApp();
     EXPECT_EQ(app.Enabled, 0);
@@ -141,7 +141,7 @@ TEST_F(MessagesTest, LoadOnAnEmptyHostGivesTheDefaults) {
     EXPECT_EQ(app.VpropDescr, 0);
     EXPECT_EQ(app.MaxLocal, 100);
     EXPECT_EQ(app.ApiKey, "");
-    EXPECT_EQ(app.m_engine.m_feeds.GetSize(), 0);
+    EXPECT_EQ(app.m_engine.FeedsForTesting().GetSize(), 0);
     EXPECT_EQ(Send(PIM_ISCHANGED), 0);
 }
 
@@ -163,9 +163,9 @@ TEST_F(MessagesTest, LoadTakesStoredValuesAndTheApiKeyFromTheRegistry) {
     EXPECT_EQ(app.VpropDescr, 1);
     EXPECT_EQ(app.MaxLocal, 250);
     EXPECT_EQ(app.ApiKey, "k-123");
-    EXPECT_EQ(app.m_engine.m_api.m_apikey, "k-123");
-    ASSERT_EQ(app.m_engine.m_feeds.GetSize(), 1);
-    EXPECT_EQ(app.m_engine.m_feeds[0].Query, "sunset");
+    EXPECT_EQ(app.m_engine.ApiForTesting().m_apikey, "k-123");
+    ASSERT_EQ(app.m_engine.FeedsForTesting().GetSize(), 1);
+    EXPECT_EQ(app.m_engine.FeedsForTesting()[0].Query, "sunset");
     // The key never travels through the host's store.
     for (const auto& r : host->reads) EXPECT_NE(r.key, "ApiKey");
 }
@@ -177,7 +177,7 @@ TEST_F(MessagesTest, SaveWritesSettingsThenFeedsThenRebuildListAndNeverTheKey) {
     app.VpropTitle = 1;
     app.MaxLocal = 30;
     app.ApiKey = "secret";
-    app.m_engine.m_feeds.SetSize(1);
+    app.m_engine.FeedsForTesting().SetSize(1);
     app.m_changed = 1;
 
     EXPECT_EQ(Send(PIM_SAVE), 1);
@@ -218,11 +218,11 @@ TEST_F(MessagesTest, FileShownIsIgnoredWithoutPathOrWhileDisabled) {
         SCOPED_TRACE(c.name);
         theApp().Enabled = c.enabled;
         EXPECT_EQ(Send(PIM_FILESHOWN, reinterpret_cast<HostWord>(c.path)), 0);
-        EXPECT_EQ(theApp().m_engine.m_dispfiles.GetCount(), 0);
+        EXPECT_EQ(theApp().m_engine.ShownFilesForTesting().GetCount(), 0);
     }
     theApp().Enabled = 1;
     EXPECT_EQ(Send(PIM_FILESHOWN, reinterpret_cast<HostWord>("C:\\a.jpg")), 0);
-    EXPECT_EQ(theApp().m_engine.m_dispfiles.GetCount(), 1);
+    EXPECT_EQ(theApp().m_engine.ShownFilesForTesting().GetCount(), 1);
 }
 
 TEST_F(MessagesTest, StartWithoutEnabledOrFolderIsIgnored) {
@@ -254,7 +254,7 @@ TEST_F(MessagesTest, StartWithoutFeedsNotifiesAndClearsTheCountersButStartsNoWor
     EXPECT_EQ(host->notifies[0], std::make_pair(HostWord(44), HostWord(1)));
     EXPECT_EQ(theApp().m_closing, 0);
     EXPECT_EQ(g_apiCalls + g_apiErrors + g_downloads + g_downloadErrors, 0u);
-    EXPECT_FALSE(theApp().m_engine.m_thread);
+    EXPECT_FALSE(theApp().m_engine.ThreadForTesting());
 }
 
 TEST_F(MessagesTest, StopLogsTheCounters) {

@@ -301,16 +301,16 @@ class Simulation {
         settings.ImgFolder = folder;
         settings.MaxLocal = sc.maxLocal;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->m_clock = &clock;
+        engine->UseClockForTesting(&clock);
         service.clock = &clock;
         service.catalogs = sc.feeds;
         service.faults = sc.faults;
-        engine->m_client = &service;
+        engine->UseClientForTesting(&service);
         for (size_t k = 0; k < sc.feeds.size(); ++k) {
             CLumoraFeed f =
                 sc.feeds[k].type == 1 ? CollectionFeed(static_cast<int>(k)) : SearchFeed(static_cast<int>(k));
             f.Purity = std::string(sc.feeds[k].purity) == "nsfw" ? "001" : "100";
-            engine->m_feeds.Add(f);
+            engine->FeedsForTesting().Add(f);
         }
         gaps.assign(sc.feeds.size(), 0);
         longestGap.assign(sc.feeds.size(), 0);
@@ -320,7 +320,7 @@ class Simulation {
         theApp().m_callback.store(&LogTally::Callback);
         worker = std::make_shared<CLumoraThread>();
         worker->m_engine = engine.get();
-        engine->m_thread = worker;
+        engine->ThreadForTesting() = worker;
         clock.onStep = [this] { Step(); };
 
         end = static_cast<uint64_t>(Days()) * kDay;
@@ -483,25 +483,32 @@ class Simulation {
         const uint64_t dt = now - lastStep;
         lastStep = now;
         int enabled = 0;
-        for (const CLumoraFeed& f : engine->m_feeds)
+        for (const CLumoraFeed& f : engine->FeedsForTesting())
             if (f.IsEnabled()) ++enabled;
-        if (enabled != static_cast<int>(engine->m_feeds.GetSize()))
+        if (enabled != static_cast<int>(engine->FeedsForTesting().GetSize()))
             Fail("a feed was disabled though no answer named it wrong");
         const int64_t limit = static_cast<int64_t>(sc.maxLocal) * std::max(enabled, 1);
-        if (engine->CacheList().Records().GetCount() > limit)
-            Fail("cache over its limit: " + std::to_string(engine->CacheList().Records().GetCount()) + "/" +
+        if (engine->CacheListForTesting().Records().GetCount() > limit)
+            Fail("cache over its limit: " +
+                 std::to_string(engine->CacheListForTesting().Records().GetCount()) + "/" +
                  std::to_string(limit));
-        longestInterval = std::max(longestInterval, engine->m_downloadInterval);
-        if (engine->m_downloadInterval > CLumoraEngine::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
-            Fail("download interval " + std::to_string(engine->m_downloadInterval) + " ms beyond its cap");
+        longestInterval = std::max(longestInterval, engine->DownloadIntervalForTesting());
+        if (engine->DownloadIntervalForTesting() >
+            CLumoraEngine::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
+            Fail("download interval " + std::to_string(engine->DownloadIntervalForTesting()) +
+                 " ms beyond its cap");
         if (!service.violation.empty()) Fail(service.violation);
 
         // Liveness: showing time since the last new image of each feed that
         // still has images it has not delivered.
         for (size_t k = 0; k < sc.feeds.size(); ++k) {
             const long delivered = tally.perFeed[k];
-            const bool hasMore =
-                service.Deliverable(static_cast<int>(k)) > engine->CountFeedFiles(static_cast<int>(k));
+            bool hasMore;
+            {
+                MutexLock held(engine->StateLockForTest());
+                hasMore =
+                    service.Deliverable(static_cast<int>(k)) > engine->CountFeedFiles(static_cast<int>(k));
+            }
             if (delivered != lastDeliveredCount[k] || !hasMore) {
                 gaps[k] = 0;
                 lastDeliveredCount[k] = delivered;
@@ -537,7 +544,7 @@ class Simulation {
                 if (!disk.images.count(record.first))
                     return Fail("record on disk without its file: " + record.second);
         std::set<std::string> memory;
-        for (const CFileData& d : engine->CacheList().Records()) {
+        for (const CFileData& d : engine->CacheListForTesting().Records()) {
             memory.insert(FoldPathCase(d.Path));
             if (!disk.records.count(FoldPathCase(d.Path)))
                 return Fail("record in memory that the list on disk lacks: " + d.Path);
@@ -546,7 +553,7 @@ class Simulation {
             if (!memory.count(record.first))
                 return Fail("record on disk that memory lacks: " + record.second);
     }
-};
+};  // namespace
 
 // ---- the table --------------------------------------------------------------------
 Faults Outage() {

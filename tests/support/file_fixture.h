@@ -234,7 +234,7 @@ class EngineFixture : public ::testing::Test {
         settings.ImgFolder = folder;
         settings.MaxLocal = 100;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->m_clock = &clock;
+        engine->UseClockForTesting(&clock);
     }
     void TearDown() override {
         engine.reset();
@@ -252,11 +252,11 @@ class EngineFixture : public ::testing::Test {
     std::string PagingPath() { return In({"vdt_vd_paging.lst"}); }
 
     void AddFeeds(int n) {
-        for (int i = 0; i < n; ++i) engine->m_feeds.Add(CLumoraFeed());
+        for (int i = 0; i < n; ++i) engine->FeedsForTesting().Add(CLumoraFeed());
     }
     std::vector<std::string> Paths() {
         std::vector<std::string> out;
-        for (const CFileData& d : engine->CacheList().Records()) out.push_back(d.Path);
+        for (const CFileData& d : engine->CacheListForTesting().Records()) out.push_back(d.Path);
         return out;
     }
 };

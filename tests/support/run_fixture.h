@@ -224,8 +224,8 @@ class EngineTest : public ::testing::Test {
         settings.ImgFolder = folder;
         settings.MaxLocal = 100;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->m_clock = &clock;
-        engine->m_client = &client;
+        engine->UseClockForTesting(&clock);
+        engine->UseClientForTesting(&client);
         client.clock = &clock;
     }
     void TearDown() override {
@@ -240,7 +240,7 @@ class EngineTest : public ::testing::Test {
     std::shared_ptr<CLumoraThread> AttachWorkerObject() {
         auto t = std::make_shared<CLumoraThread>();
         t->m_engine = engine.get();
-        engine->m_thread = t;
+        engine->ThreadForTesting() = t;
         return t;
     }
     void AddCached(int n, int feedIndex, const std::string& tag = "cached") {
@@ -248,7 +248,7 @@ class EngineTest : public ::testing::Test {
             std::string path =
                 Join(folder, tag + std::to_string(feedIndex) + "_" + std::to_string(i) + ".jpg");
             FakeClient::WriteBytes(path, "x");
-            engine->CacheList().Records().AddTail(
+            engine->CacheListForTesting().Records().AddTail(
                 CFileData(path, tag + std::to_string(feedIndex) + "-" + std::to_string(i), feedIndex));
         }
     }

@@ -21,16 +21,17 @@ class CleaningTest : public EngineFixture {
         std::string path = In({sub, name});
         WriteBytes(path, "image");
         if (side) WriteBytes(SidePathOf(path), "side");
-        engine->CacheList().Records().AddTail(CFileData(path, "id-" + name, feed));
+        engine->CacheListForTesting().Records().AddTail(CFileData(path, "id-" + name, feed));
         return path;
     }
     std::vector<std::string> Shown() {
         std::vector<std::string> out;
-        for (const CFileData& d : engine->m_dispfiles) out.push_back(d.Path);
+        for (const CFileData& d : engine->ShownFilesForTesting()) out.push_back(d.Path);
         return out;
     }
     void Evict(int count) {
-        std::lock_guard<Mutex> g(engine->ShownLockForTest());
+        MutexLock data(engine->StateLockForTest());  // as a pass holds them
+        MutexLock shown(engine->ShownLockForTest());
         engine->CleanDispFiles(count);
     }
 };
@@ -46,7 +47,7 @@ TEST_F(CleaningTest, ReportsMoveToTheTailOnce) {
         {{"", "a.jpg", nullptr}, {"a.jpg"}},  // empty and null reports record nothing
     };
     for (const Row& r : rows) {
-        engine->m_dispfiles.RemoveAll();
+        engine->ShownFilesForTesting().RemoveAll();
         for (const char* p : r.reports) engine->OnFileDisplayed(p);
         EXPECT_EQ(Shown(), r.expected);
     }
@@ -55,14 +56,14 @@ TEST_F(CleaningTest, ReportsMoveToTheTailOnce) {
 TEST_F(CleaningTest, ReportWakesTheWorker) {
     auto worker = std::make_shared<CLumoraThread>();
     worker->m_engine = engine.get();
-    engine->m_thread = worker;
+    engine->ThreadForTesting() = worker;
     engine->OnFileDisplayed("");
     EXPECT_EQ(worker->m_downloadRequest.load(), 0);
     EXPECT_FALSE(worker->m_wakeEvent.TryTake());
     engine->OnFileDisplayed("x.jpg");  // any path, cached or not
     EXPECT_EQ(worker->m_downloadRequest.load(), 1);
     EXPECT_TRUE(worker->m_wakeEvent.TryTake());
-    engine->m_thread.reset();
+    engine->ThreadForTesting().reset();
 }
 
 TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
@@ -76,14 +77,14 @@ TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
     });
     for (;;) {
         bool finished = hostDone.load();  // read before the step, so a last report is still seen
-        std::lock_guard<Mutex> data(engine->StateLockForTest());
-        std::lock_guard<Mutex> g(engine->ShownLockForTest());
+        MutexLock data(engine->StateLockForTest());
+        MutexLock g(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
-        if (finished && engine->m_dispfiles.IsEmpty()) break;
+        if (finished && engine->ShownFilesForTesting().IsEmpty()) break;
     }
     host.join();
-    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
-    EXPECT_TRUE(engine->m_dispfiles.IsEmpty());
+    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_TRUE(engine->ShownFilesForTesting().IsEmpty());
 }
 
 TEST_F(CleaningTest, EvictionOutcomes) {
@@ -102,11 +103,11 @@ TEST_F(CleaningTest, EvictionOutcomes) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        engine->CacheList().Records().RemoveAll();
+        engine->CacheListForTesting().Records().RemoveAll();
         std::string keep = Cache("sfw", "keep.jpg");
         std::string path = Cache("sfw", "a.jpg");
         engine->OnFileDisplayed(path.c_str());
-        engine->CacheList().SetDirty(0);
+        engine->CacheListForTesting().SetDirty(0);
         FaultyFiles faults;
         int injected = r.injected;
         faults.failDelete = [&](const std::string& p, int* e) {
@@ -122,11 +123,11 @@ TEST_F(CleaningTest, EvictionOutcomes) {
         std::vector<std::string> expected{keep};
         if (!r.removed) expected.push_back(path);
         EXPECT_EQ(Paths(), expected);
-        EXPECT_EQ(engine->CacheList().Dirty(), r.removed ? 1 : 0);
+        EXPECT_EQ(engine->CacheListForTesting().Dirty(), r.removed ? 1 : 0);
         char line[1024];
         std::snprintf(line, sizeof line, r.line, path.c_str());
         EXPECT_EQ(Log::Get(), std::vector<std::string>{line});
-        EXPECT_TRUE(engine->m_dispfiles.IsEmpty());  // the report is consumed either way
+        EXPECT_TRUE(engine->ShownFilesForTesting().IsEmpty());  // the report is consumed either way
         // The side file goes with the image; the other file stays.
         if (r.injected == 0) {
             EXPECT_FALSE(FileExists(path));
@@ -159,16 +160,25 @@ TEST_F(CleaningTest, EvictionTakesReportsOldestFirst) {
 TEST_F(CleaningTest, DeleteLocalFileTakesTheSideFileAlong) {
     std::string img = Cache("sfw", "a.jpg");
     int error = -1;
-    EXPECT_EQ(engine->DeleteLocalFile(img, &error), 1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_EQ(engine->DeleteLocalFile(img, &error), 1);
+    }
     EXPECT_EQ(error, 0);
     EXPECT_FALSE(FileExists(img));
     EXPECT_FALSE(FileExists(In({"sfw", "a.vprop"})));
 
     // Missing image: error 2, and a missing side file is no problem.
-    EXPECT_EQ(engine->DeleteLocalFile(img, &error), 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_EQ(engine->DeleteLocalFile(img, &error), 0);
+    }
     EXPECT_EQ(error, plat::kErrFileNotFound);
     // Missing folder: error 3.
-    EXPECT_EQ(engine->DeleteLocalFile(In({"gone", "a.jpg"}), &error), 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_EQ(engine->DeleteLocalFile(In({"gone", "a.jpg"}), &error), 0);
+    }
     EXPECT_EQ(error, plat::kErrPathNotFound);
 
     // A dot only in a folder name: the side file is the one beside the image,
@@ -177,7 +187,10 @@ TEST_F(CleaningTest, DeleteLocalFileTakesTheSideFileAlong) {
     WriteBytes(In({"a.vprop"}), "not a side file of it");
     WriteBytes(In({"a.d", "noext"}), "image");
     WriteBytes(In({"a.d", "noext.vprop"}), "side");
-    EXPECT_EQ(engine->DeleteLocalFile(In({"a.d", "noext"})), 1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_EQ(engine->DeleteLocalFile(In({"a.d", "noext"})), 1);
+    }
     EXPECT_TRUE(FileExists(In({"a.vprop"})));
     EXPECT_FALSE(FileExists(In({"a.d", "noext.vprop"})));
 }
@@ -185,7 +198,7 @@ TEST_F(CleaningTest, DeleteLocalFileTakesTheSideFileAlong) {
 TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg"), c = Cache("nsfw", "c.jpg");
     std::string gone = In({"sfw", "gone.jpg"});
-    engine->CacheList().Records().AddTail(CFileData(gone, "g", 0));
+    engine->CacheListForTesting().Records().AddTail(CFileData(gone, "g", 0));
     FaultyFiles faults;
     faults.failDelete = [&](const std::string& p, int* e) {
         if (p != locked) return false;
@@ -194,14 +207,17 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
     };
     {
         FaultScope scope(faults);
-        engine->CleanLocalFiles();
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->CleanLocalFiles();
+        }
     }
     EXPECT_EQ(Paths(), std::vector<std::string>{locked});
     EXPECT_EQ(Log::Get(), (std::vector<std::string>{
                               "CleanLocalFiles: Removed " + a,
                               "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
                               "CleanLocalFiles: Removed " + c, "CleanLocalFiles: Removed " + gone}));
-    EXPECT_EQ(engine->CacheList().Dirty(), 1);
+    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
     EXPECT_FALSE(FileExists(a));
     EXPECT_TRUE(FileExists(locked));
 }
@@ -209,7 +225,7 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
 TEST_F(CleaningTest, ClearCacheResetsEverything) {
     AddFeeds(2);
     for (int i = 0; i < 2; ++i) {
-        CLumoraFeed& f = engine->m_feeds[i];
+        CLumoraFeed& f = engine->FeedsForTesting()[i];
         f.Seed = "seed";
         f.Page = 4;
         f.LastPage = 9;
@@ -220,13 +236,19 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
         f.Items.Add(it);
     }
     std::string a = Cache("sfw", "a.jpg"), b = Cache("sketchy", "b.png", 1);
-    engine->SaveFileList(ListSave::kAlways);
-    engine->WritePagingState();
-    engine->CacheList().Records().RemoveAll();  // the clean works from the file
-    engine->RebuildIdMap();
-    engine->CacheList().LastTime().m_dt = 45000.25;
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+        engine->WritePagingState();
+    }
+    engine->CacheListForTesting().Records().RemoveAll();  // the clean works from the file
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->RebuildIdMap();
+    }
+    engine->CacheListForTesting().LastTime().m_dt = 45000.25;
     engine->OnFileDisplayed(a.c_str());
-    uint32_t generation = engine->m_generation;
+    uint32_t generation = engine->GenerationForTesting();
 
     engine->ClearCache(folder);
 
@@ -237,7 +259,7 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n"));
     for (int i = 0; i < 2; ++i) {
-        const CLumoraFeed& f = engine->m_feeds[i];
+        const CLumoraFeed& f = engine->FeedsForTesting()[i];
         EXPECT_TRUE(f.Items.IsEmpty());
         EXPECT_EQ(f.Seed, "");
         EXPECT_EQ(f.Page, 0);
@@ -245,32 +267,35 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
         EXPECT_EQ(f.Retries, 2);
         EXPECT_EQ(f.Flg, i == 0 ? CLumoraFeed::kEnabled : 0);
     }
-    EXPECT_TRUE(engine->m_ids.empty());
-    EXPECT_TRUE(engine->CacheList().Records().IsEmpty());
-    EXPECT_EQ(engine->CacheList().LastTime().m_dt, kOleDate2000);
-    EXPECT_NE(engine->m_generation, generation);
+    EXPECT_TRUE(engine->IdsForTesting().empty());
+    EXPECT_TRUE(engine->CacheListForTesting().Records().IsEmpty());
+    EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, kOleDate2000);
+    EXPECT_NE(engine->GenerationForTesting(), generation);
     EXPECT_EQ(Shown(), std::vector<std::string>{a});  // reports are left alone
 }
 
 TEST_F(CleaningTest, ClearCacheWithEmptyFolderChangesNothing) {
     AddFeeds(1);
-    engine->m_feeds[0].Page = 3;
+    engine->FeedsForTesting()[0].Page = 3;
     std::string a = Cache("sfw", "a.jpg");
-    engine->m_ids.insert("id-a.jpg");
-    uint32_t generation = engine->m_generation;
+    engine->IdsForTesting().insert("id-a.jpg");
+    uint32_t generation = engine->GenerationForTesting();
     engine->ClearCache("");
     EXPECT_TRUE(FileExists(a));
     EXPECT_EQ(Paths(), std::vector<std::string>{a});
-    EXPECT_EQ(engine->m_feeds[0].Page, 3);
-    EXPECT_EQ(engine->m_ids.size(), 1u);
-    EXPECT_EQ(engine->m_generation, generation);
+    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 3);
+    EXPECT_EQ(engine->IdsForTesting().size(), 1u);
+    EXPECT_EQ(engine->GenerationForTesting(), generation);
     EXPECT_FALSE(FileExists(ListPath()));
     EXPECT_TRUE(Log::Get().empty());
 }
 
 TEST_F(CleaningTest, ClearCacheWithoutListWritesEmptyListAndDropsPaging) {
     AddFeeds(1);
-    engine->WritePagingState();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->WritePagingState();
+    }
     WriteBytes(In({"unlisted.jpg"}), "user's own file");
     engine->ClearCache(folder);
     EXPECT_TRUE(FileExists(In({"unlisted.jpg"})));  // never named by a list: never deleted
@@ -287,10 +312,13 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
     WriteBytes(victim, "precious");
     WriteBytes(SidePathOf(victim), "precious too");
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg");
-    engine->CacheList().Records().AddTail(CFileData(victim, "v", 0));
-    engine->CacheList().Records().AddTail(
+    engine->CacheListForTesting().Records().AddTail(CFileData(victim, "v", 0));
+    engine->CacheListForTesting().Records().AddTail(
         CFileData(In({"sfw", "..", "..", fs::path(victim).filename().string()}), "w", 0));
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     FaultyFiles faults;
     faults.failDelete = [&](const std::string& p, int* e) {
         if (p != locked) return false;
@@ -320,8 +348,8 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
 TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     // The Local Cache dialog may clean a folder typed but not yet confirmed.
     std::string mine = Cache("sfw", "mine.jpg");
-    engine->m_ids.insert("id-mine.jpg");
-    engine->CacheList().SetDirty(1);
+    engine->IdsForTesting().insert("id-mine.jpg");
+    engine->CacheListForTesting().SetDirty(1);
     std::string other = In({"other"});
     std::filesystem::create_directories(std::filesystem::path(other + Sep() + "sfw"));
     std::string theirs = other + Sep() + "sfw" + Sep() + "theirs.jpg";
@@ -330,7 +358,7 @@ TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     WriteBytes(other + Sep() + "vdt_vd_files.lst",
                Crlf("[Veduta Lumora List v3]\n1\n0\n\nT\n" + theirs + "\n0\n"));
     AddFeeds(1);
-    engine->m_feeds[0].Page = 5;
+    engine->FeedsForTesting()[0].Page = 5;
 
     engine->ClearCache(other);
 
@@ -340,14 +368,17 @@ TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     EXPECT_EQ(ReadBytes(other + Sep() + "vdt_vd_files.lst"),
               "[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n");
     EXPECT_EQ(Paths(), std::vector<std::string>{mine});
-    EXPECT_EQ(engine->CacheList().Dirty(), 1);
-    EXPECT_EQ(engine->m_ids.count("id-mine.jpg"), 1u);
-    EXPECT_EQ(engine->m_feeds[0].Page, 0);  // paging restarts all the same
+    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
+    EXPECT_EQ(engine->IdsForTesting().count("id-mine.jpg"), 1u);
+    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);  // paging restarts all the same
 }
 
 TEST_F(CleaningTest, ClearCacheWaitsForAPassHoldingTheData) {
     std::string a = Cache("sfw", "a.jpg");
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     std::atomic<bool> done{false};
     std::unique_lock<Mutex> pass(engine->StateLockForTest());  // a pass is deciding
     std::thread host([&] {
@@ -455,12 +486,15 @@ TEST_F(CacheStatusTest, Table) {
 
 TEST_F(CacheStatusTest, ShowsTheFilesNotTheMemory) {
     AddFeeds(1);
-    engine->m_feeds[0].Page = 2;
-    engine->m_feeds[0].LastPage = 5;
-    engine->CacheList().Records().AddTail(CFileData(In({"a.jpg"}), "a", 0));
+    engine->FeedsForTesting()[0].Page = 2;
+    engine->FeedsForTesting()[0].LastPage = 5;
+    engine->CacheListForTesting().Records().AddTail(CFileData(In({"a.jpg"}), "a", 0));
     EXPECT_TRUE(Rows(folder).empty());
-    engine->SaveFileList(ListSave::kAlways);
-    engine->WritePagingState();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+        engine->WritePagingState();
+    }
     typedef std::vector<std::pair<std::string, std::string>> R;
     EXPECT_EQ(
         Rows(folder),
@@ -472,30 +506,48 @@ TEST_F(CacheStatusTest, ShowsTheFilesNotTheMemory) {
 // A list of more than 2,000 records is written whole only when its journal
 // holds a sixteenth of them: the row counts what is cached, journal included.
 TEST_F(CacheStatusTest, CountsTheJournalOfALongList) {
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     for (int i = 0; i < 2100; ++i)
-        engine->CacheList().Records().AddTail(
+        engine->CacheListForTesting().Records().AddTail(
             CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
-    engine->CacheList().SetDirty(1);
-    ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
+    engine->CacheListForTesting().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
+    }
     std::vector<std::string> added;
     for (int i = 0; i < 40; ++i) {
         const std::string p = In({"sfw", "new" + std::to_string(i) + ".jpg"});
-        ASSERT_TRUE(engine->RecordFileAdding(CFileData(p, "new" + std::to_string(i), 0)));
+        {
+            MutexLock held(engine->StateLockForTest());
+            ASSERT_TRUE(engine->RecordFileAdding(CFileData(p, "new" + std::to_string(i), 0)));
+        }
         WriteBytes(p, "image");
-        engine->CacheList().Records().AddTail(CFileData(p, "new" + std::to_string(i), 0));
+        engine->CacheListForTesting().Records().AddTail(CFileData(p, "new" + std::to_string(i), 0));
         added.push_back(p);
     }
-    engine->CacheList().SetDirty(1);
-    ASSERT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+    engine->CacheListForTesting().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+    }
     ASSERT_TRUE(FileExists(In({statefmt::kJournalName})));  // the list on disk still says 2,100
     EXPECT_EQ(Rows(folder).at(0), (std::pair<std::string, std::string>{"Cached Files:", "2140"}));
     // A removal in the journal counts too, and so does a download whose
     // rename did not happen (its file is not there).
-    ASSERT_TRUE(engine->RecordFileRemoving(CFileData(added[0], "new0", 0)));
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->RecordFileRemoving(CFileData(added[0], "new0", 0)));
+    }
     std::filesystem::remove(std::filesystem::path(added[0]));
-    ASSERT_TRUE(engine->RecordFileAdding(CFileData(In({"sfw", "never.jpg"}), "never", 0)));
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->RecordFileAdding(CFileData(In({"sfw", "never.jpg"}), "never", 0)));
+    }
     EXPECT_EQ(Rows(folder).at(0), (std::pair<std::string, std::string>{"Cached Files:", "2139"}));
 }
 

@@ -21,7 +21,7 @@ class DurabilityTest : public EngineFixture {
         std::filesystem::create_directories(std::filesystem::path(In({sub})));
         std::string path = In({sub, name});
         WriteBytes(path, "image");
-        engine->CacheList().Records().AddTail(CFileData(path, "id-" + name, feed));
+        engine->CacheListForTesting().Records().AddTail(CFileData(path, "id-" + name, feed));
         return path;
     }
     std::set<std::string> PathSet() {
@@ -33,10 +33,13 @@ class DurabilityTest : public EngineFixture {
         CLumoraSettings s = settings;
         s.ImgFolder = where;
         CLumoraEngine fresh(s, closing, hosttype);
-        fresh.m_clock = &clock;
-        fresh.ReadLocalFileList();
+        fresh.UseClockForTesting(&clock);
+        {
+            MutexLock held(fresh.StateLockForTest());
+            fresh.ReadLocalFileList();
+        }
         std::set<std::string> out;
-        for (const CFileData& d : fresh.CacheList().Records()) out.insert(d.Path);
+        for (const CFileData& d : fresh.CacheListForTesting().Records()) out.insert(d.Path);
         return out;
     }
     std::vector<std::string> KeptAside() {
@@ -51,9 +54,12 @@ class DurabilityTest : public EngineFixture {
 
 TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
     const std::string a = Image("sfw", "a.jpg"), b = Image("sfw", "b.jpg");
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     const std::string stored = ReadBytes(ListPath());
-    engine->CacheList().Records().RemoveAll();
+    engine->CacheListForTesting().Records().RemoveAll();
     struct Row {
         const char* what;
         int error;
@@ -68,13 +74,22 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
         Log::Clear();
         {
             FaultScope scope(faults);
-            engine->ReadLocalFileList();
-            EXPECT_FALSE(engine->FileListReady());
+            {
+                MutexLock held(engine->StateLockForTest());
+                engine->ReadLocalFileList();
+                EXPECT_FALSE(engine->FileListReady());
+            }
             // Neither a write of the (empty) memory nor a download replaces it.
-            EXPECT_FALSE(engine->SaveFileList(ListSave::kAlways));
-            EXPECT_FALSE(engine->RecordFileAdding(CFileData(In({"sfw", "c.jpg"}), "c", 0)));
-            engine->CacheList().SetDirty(1);
-            EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
+            {
+                MutexLock held(engine->StateLockForTest());
+                EXPECT_FALSE(engine->SaveFileList(ListSave::kAlways));
+                EXPECT_FALSE(engine->RecordFileAdding(CFileData(In({"sfw", "c.jpg"}), "c", 0)));
+            }
+            engine->CacheListForTesting().SetDirty(1);
+            {
+                MutexLock held(engine->StateLockForTest());
+                EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
+            }
         }
         EXPECT_EQ(ReadBytes(ListPath()), stored);
         EXPECT_EQ(Log::Starting("ReadLocalFileList: can't read " + ListPath() + ", error " +
@@ -83,9 +98,12 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
                   1u)
             << Log::Dump();
         // Once the list can be opened, it is read before anything else.
-        EXPECT_TRUE(engine->FileListReady());
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_TRUE(engine->FileListReady());
+        }
         EXPECT_EQ(PathSet(), (std::set<std::string>{a, b}));
-        engine->CacheList().Records().RemoveAll();
+        engine->CacheListForTesting().Records().RemoveAll();
     }
 }
 
@@ -93,14 +111,20 @@ TEST_F(DurabilityTest, ListOfAFolderNotThereYetIsReadWhenItAppears) {
     // A drive that is not mounted yet: the folder is missing at start.
     const std::string later = In({"later"});
     settings.ImgFolder = later;
-    engine->ReadLocalFileList();
-    EXPECT_FALSE(engine->FileListReady());
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+        EXPECT_FALSE(engine->FileListReady());
+    }
     std::filesystem::create_directories(std::filesystem::path(later + Sep() + "sfw"));
     const std::string a = later + Sep() + "sfw" + Sep() + "a.jpg";
     WriteBytes(a, "image");
     WriteBytes(later + Sep() + "vdt_vd_files.lst",
                Crlf("[Veduta Lumora List v3]\n1\n0\n\nA\n" + a + "\n0\n"));
-    EXPECT_TRUE(engine->FileListReady());
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->FileListReady());
+    }
     EXPECT_EQ(Paths(), std::vector<std::string>{a});
 }
 
@@ -132,13 +156,19 @@ TEST_F(DurabilityTest, DamagedListsAreKeptAsideAndRecovered) {
         std::filesystem::create_directories(std::filesystem::path(folder));
         WriteBytes(ListPath(), r.bytes);
         Log::Clear();
-        engine->ReadLocalFileList();
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->ReadLocalFileList();
+        }
         EXPECT_EQ(PathSet(), r.recovered) << Log::Dump();
         // The bytes are kept, and the next write does not replace them.
         ASSERT_EQ(KeptAside().size(), 1u) << Log::Dump();
         EXPECT_EQ(ReadBytes(In({KeptAside()[0]})), r.bytes);
         EXPECT_EQ(FileExists(ListPath()), !r.listMovedAside);
-        EXPECT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+        }
         EXPECT_EQ(OnDisk(folder), r.recovered);
         EXPECT_EQ(ReadBytes(In({KeptAside()[0]})), r.bytes);
     }
@@ -176,7 +206,10 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
         std::filesystem::create_directories(std::filesystem::path(folder));
         WriteBytes(ListPath(), r.bytes);
         Log::Clear();
-        engine->ReadLocalFileList();
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->ReadLocalFileList();
+        }
         EXPECT_EQ(PathSet(), r.records) << Log::Dump();
         EXPECT_TRUE(KeptAside().empty()) << Log::Dump();
         EXPECT_TRUE(Log::Starting("ReadLocalFileList: damaged list").empty()) << Log::Dump();
@@ -190,8 +223,11 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
         many += "X" + std::to_string(i) + "\n" + other + Sep() + std::to_string(i) + ".jpg\n0\n";
     WriteBytes(ListPath(), Crlf(many));
     Log::Clear();
-    engine->ReadLocalFileList();
-    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
+    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
     EXPECT_TRUE(KeptAside().empty());
     EXPECT_LE(Log::Get().size(), 20u) << Log::Dump();
     EXPECT_TRUE(Log::Has("ReadLocalFileList: 500 records outside the folder dropped")) << Log::Dump();
@@ -200,13 +236,19 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
 // ---- failed writes are not done ---------------------------------------------------------------
 
 TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     const std::string a = In({"sfw", "a.jpg"});
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
-    ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));
+    }
     WriteBytes(a, "image");
-    engine->CacheList().Records().AddTail(CFileData(a, "A", 0));
-    engine->CacheList().SetDirty(1);
+    engine->CacheListForTesting().Records().AddTail(CFileData(a, "A", 0));
+    engine->CacheListForTesting().SetDirty(1);
     FaultyFiles faults;
     faults.failMove = [](const std::string&, const std::string&, int* e) {
         *e = 112;
@@ -214,16 +256,25 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
     };
     {
         FaultScope scope(faults);
-        EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
+        }
     }
-    EXPECT_EQ(engine->CacheList().Dirty(), 1);
+    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 112"))
         << Log::Dump();
     // A re-read (the worker's restart, a cache clean) still finds the record.
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     EXPECT_EQ(Paths(), std::vector<std::string>{a});
-    EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
-    EXPECT_EQ(engine->CacheList().Dirty(), 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
+    }
+    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
     EXPECT_FALSE(FileExists(In({statefmt::kJournalName})));  // folded into the list
 }
 
@@ -242,17 +293,20 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
     const std::string a = In({"sfw", "a.jpg"});
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     WriteBytes(a, "image");
-    engine->ReadLocalFileList();
-    ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));  // in the journal only
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+        ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));  // in the journal only
+    }
     engine.reset(new CLumoraEngine(settings, closing, hosttype));
-    engine->m_clock = &clock;
+    engine->UseClockForTesting(&clock);
     ThrowingClient client;
     client.closing = &closing;
-    engine->m_client = &client;
+    engine->UseClientForTesting(&client);
     AddFeeds(1);
     auto worker = std::make_shared<CLumoraThread>();
     worker->m_engine = engine.get();
-    engine->m_thread = worker;
+    engine->ThreadForTesting() = worker;
     FaultyFiles faults;
     faults.failMove = [&](const std::string&, const std::string& to, int* e) {
         *e = plat::kErrAccessDenied;
@@ -262,7 +316,7 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
         FaultScope scope(faults);
         EXPECT_FALSE(worker->InitInstance());
     }
-    engine->m_thread.reset();
+    engine->ThreadForTesting().reset();
     EXPECT_TRUE(Log::Has("CException (boom) in CLumoraThread::RunComms()")) << Log::Dump();
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 5"))
         << Log::Dump();
@@ -276,8 +330,11 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
 
 TEST_F(DurabilityTest, JournalIsReplayedAgainstTheDisk) {
     const std::string kept = Image("sfw", "kept.jpg");
-    engine->SaveFileList(ListSave::kAlways);
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+        engine->ReadLocalFileList();
+    }
     const std::string added = In({"sfw", "added.jpg"}), dropped = In({"sfw", "never.jpg"});
     struct Row {
         const char* what;
@@ -294,10 +351,13 @@ TEST_F(DurabilityTest, JournalIsReplayedAgainstTheDisk) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         std::filesystem::remove(std::filesystem::path(In({statefmt::kJournalName})));
-        if (r.op == '+')
+        if (r.op == '+') {
+            MutexLock held(engine->StateLockForTest());
             EXPECT_TRUE(engine->RecordFileAdding(CFileData(r.path, "x", 0)));
-        else
+        } else {
+            MutexLock held(engine->StateLockForTest());
             EXPECT_TRUE(engine->RecordFileRemoving(CFileData(r.path, "x", 0)));
+        }
         if (r.fileThere)
             WriteBytes(r.path, "image");
         else
@@ -308,7 +368,10 @@ TEST_F(DurabilityTest, JournalIsReplayedAgainstTheDisk) {
     // A last entry cut by a crash is left out; the ones before it count.
     std::filesystem::remove(std::filesystem::path(In({statefmt::kJournalName})));
     WriteBytes(added, "image");
-    EXPECT_TRUE(engine->RecordFileAdding(CFileData(added, "x", 0)));
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->RecordFileAdding(CFileData(added, "x", 0)));
+    }
     std::string journal = ReadBytes(In({statefmt::kJournalName}));
     WriteBytes(In({statefmt::kJournalName}), journal + "+\tY\t" + In({"sfw", "y.jpg"}));
     WriteBytes(In({"sfw", "y.jpg"}), "image");
@@ -316,25 +379,40 @@ TEST_F(DurabilityTest, JournalIsReplayedAgainstTheDisk) {
 }
 
 TEST_F(DurabilityTest, LargeListsAreNotRewrittenForEveryChange) {
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     for (int i = 0; i < kSmallFileList + 10; ++i)
-        engine->CacheList().Records().AddTail(
+        engine->CacheListForTesting().Records().AddTail(
             CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
-    engine->CacheList().SetDirty(1);
-    ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
+    engine->CacheListForTesting().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
+    }
     const std::string full = ReadBytes(ListPath());
     ASSERT_NE(full.find("\r\nid2009\r\n"), std::string::npos);
     const std::string a = In({"sfw", "new.jpg"});
     WriteBytes(a, "image");
-    ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "new", 0)));
-    engine->CacheList().Records().AddTail(CFileData(a, "new", 0));
-    engine->CacheList().SetDirty(1);
-    EXPECT_TRUE(engine->SaveFileList(ListSave::kPassEnd));
-    EXPECT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "new", 0)));
+    }
+    engine->CacheListForTesting().Records().AddTail(CFileData(a, "new", 0));
+    engine->CacheListForTesting().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->SaveFileList(ListSave::kPassEnd));
+        EXPECT_TRUE(engine->SaveFileList(ListSave::kIfChanged));
+    }
     EXPECT_TRUE(ReadBytes(ListPath()) == full);  // the journal holds the change
     EXPECT_TRUE(OnDisk(folder).count(a));
-    EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));  // the worker's exit folds it in
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));  // the worker's exit folds it in
+    }
     EXPECT_NE(ReadBytes(ListPath()).find("\r\nnew\r\n"), std::string::npos);
     EXPECT_FALSE(FileExists(In({statefmt::kJournalName})));
 }
@@ -343,13 +421,19 @@ TEST_F(DurabilityTest, LargeListsAreNotRewrittenForEveryChange) {
 
 TEST_F(DurabilityTest, FolderChangeKeepsEachFolderItsOwnList) {
     const std::string a = Image("sfw", "a.jpg");
-    engine->SaveFileList(ListSave::kAlways);
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+        engine->ReadLocalFileList();
+    }
     const std::string late = In({"sfw", "late.jpg"});
     WriteBytes(late, "image");
-    ASSERT_TRUE(engine->RecordFileAdding(CFileData(late, "late", 0)));
-    engine->CacheList().Records().AddTail(CFileData(late, "late", 0));
-    engine->CacheList().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        ASSERT_TRUE(engine->RecordFileAdding(CFileData(late, "late", 0)));
+    }
+    engine->CacheListForTesting().Records().AddTail(CFileData(late, "late", 0));
+    engine->CacheListForTesting().SetDirty(1);
 
     const std::string other = folder + "_b";
     std::filesystem::remove_all(std::filesystem::path(other));
@@ -360,11 +444,17 @@ TEST_F(DurabilityTest, FolderChangeKeepsEachFolderItsOwnList) {
                Crlf("[Veduta Lumora List v3]\n1\n0\n\nB\n" + b + "\n0\n"));
 
     settings.ImgFolder = other;  // message 5 OK or message 7 with a new folder
-    const uint32_t generation = engine->m_generation;
-    EXPECT_TRUE(engine->FileListReady());
+    const uint32_t generation = engine->GenerationForTesting();
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->FileListReady());
+    }
     EXPECT_EQ(Paths(), std::vector<std::string>{b});
-    EXPECT_NE(engine->m_generation, generation);  // a transfer under way belongs to the old folder
-    EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
+    EXPECT_NE(engine->GenerationForTesting(), generation);  // a transfer under way belongs to the old folder
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
+    }
     EXPECT_EQ(OnDisk(other), (std::set<std::string>{b}));
     EXPECT_EQ(OnDisk(folder), (std::set<std::string>{a, late}));
     std::filesystem::remove_all(std::filesystem::path(other));
@@ -395,7 +485,10 @@ TEST_F(DurabilityTest, StaleTempCleanUpStaysInPurityFolders) {
     std::error_code ec;
     fs::create_directory_symlink(fs::path(elsewhere), fs::path(In({"sketchy"})), ec);
     const bool linked = !ec;
-    engine->RemoveStaleTempFiles();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->RemoveStaleTempFiles();
+    }
     EXPECT_FALSE(FileExists(In({"a.__t"})));
     EXPECT_FALSE(FileExists(In({"sfw", "b.__t"})));
     EXPECT_FALSE(FileExists(In({"NSFW", "c.__t"})));
@@ -432,7 +525,7 @@ TEST_F(DurabilityTest, NamesNeverShareAnImageOrASideFile) {
         SCOPED_TRACE(r.what);
         std::filesystem::remove_all(std::filesystem::path(In({"sfw"})));
         std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
-        engine->CacheList().Records().RemoveAll();
+        engine->CacheListForTesting().Records().RemoveAll();
         for (const std::string& f : r.onDisk) WriteBytes(In({"sfw", f}), "x");
         for (const std::string& f : r.cached) Image("sfw", f);
         CLumoraItem item;
@@ -441,14 +534,20 @@ TEST_F(DurabilityTest, NamesNeverShareAnImageOrASideFile) {
         item.FileType = "image/jpeg";
         item.Purity = "sfw";
         std::string path;
-        EXPECT_EQ(engine->BuildLocalName(item, path), 1);
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_EQ(engine->BuildLocalName(item, path), 1);
+        }
         const std::string name = path.substr(path.find_last_of(plat::kPathSep) + 1);
         if (r.fallback)
             EXPECT_EQ(name.compare(0, 1, "i"), 0) << name;
         else
             EXPECT_EQ(name, r.expected);
         EXPECT_NE(SidePathOf(path), path);
-        EXPECT_FALSE(engine->NameTaken(path)) << path;
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_FALSE(engine->NameTaken(path)) << path;
+        }
     }
 }
 
@@ -458,14 +557,16 @@ TEST_F(DurabilityTest, EvictingOneOfTwoImagesWithOneSideFileKeepsIt) {
     WriteBytes(SidePathOf(jpg), "side");
     engine->OnFileDisplayed(jpg.c_str());
     {
-        std::lock_guard<Mutex> g(engine->ShownLockForTest());
+        MutexLock data(engine->StateLockForTest());  // as a pass holds them
+        MutexLock shown(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
     }
     EXPECT_FALSE(FileExists(jpg));
     EXPECT_TRUE(FileExists(SidePathOf(png)));
     engine->OnFileDisplayed(png.c_str());
     {
-        std::lock_guard<Mutex> g(engine->ShownLockForTest());
+        MutexLock data(engine->StateLockForTest());  // as a pass holds them
+        MutexLock shown(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
     }
     EXPECT_FALSE(FileExists(SidePathOf(png)));
@@ -483,7 +584,10 @@ TEST_F(DurabilityTest, FallbackNamesGoOnPastTheLastCounter) {
         WriteBytes(In({"sfw", name}), "taken");
     }
     std::string path;
-    engine->BuildFallbackName(item, path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildFallbackName(item, path);
+    }
     EXPECT_EQ(path, In({"sfw", "i3431530451000.jpg"}));
     EXPECT_FALSE(FileExists(path));
 }
@@ -491,7 +595,10 @@ TEST_F(DurabilityTest, FallbackNamesGoOnPastTheLastCounter) {
 // ---- lines the reader keeps --------------------------------------------------------------------
 
 TEST_F(DurabilityTest, OnlyRecordsTheReaderKeepsAreRecorded) {
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     const std::string base = In({""});
     struct Row {
         size_t pathLength;
@@ -511,7 +618,10 @@ TEST_F(DurabilityTest, OnlyRecordsTheReaderKeepsAreRecorded) {
         const std::string written = statefmt::EncodeList(one, "", nullptr);
         statefmt::DecodeList(written.data(), written.size(), CFolderGate(folder), &back);
         EXPECT_EQ(back.records.GetCount(), r.stored ? 1 : 0);
-        EXPECT_EQ(engine->RecordFileAdding(rec), r.stored);
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_EQ(engine->RecordFileAdding(rec), r.stored);
+        }
     }
 }
 
@@ -520,17 +630,17 @@ TEST_F(DurabilityTest, OnlyRecordsTheReaderKeepsAreRecorded) {
 TEST_F(DurabilityTest, RemovingAFeedMovesThePoolsWithTheFeeds) {
     AddFeeds(3);
     for (int i = 0; i < 3; ++i) {
-        engine->m_feeds[i].Query = "q" + std::to_string(i);
+        engine->FeedsForTesting()[i].Query = "q" + std::to_string(i);
         CLumoraItem item;
         item.Id = "pool" + std::to_string(i);
-        engine->m_feeds[i].Items.Add(item);
+        engine->FeedsForTesting()[i].Items.Add(item);
     }
-    engine->m_feeds.RemoveAt(0);
-    ASSERT_EQ(engine->m_feeds.GetSize(), 2);
+    engine->FeedsForTesting().RemoveAt(0);
+    ASSERT_EQ(engine->FeedsForTesting().GetSize(), 2);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(engine->m_feeds[i].Query, "q" + std::to_string(i + 1));
-        ASSERT_EQ(engine->m_feeds[i].Items.GetSize(), 1);
-        EXPECT_EQ(engine->m_feeds[i].Items[0].Id, "pool" + std::to_string(i + 1));
+        EXPECT_EQ(engine->FeedsForTesting()[i].Query, "q" + std::to_string(i + 1));
+        ASSERT_EQ(engine->FeedsForTesting()[i].Items.GetSize(), 1);
+        EXPECT_EQ(engine->FeedsForTesting()[i].Items[0].Id, "pool" + std::to_string(i + 1));
     }
 }
 
@@ -568,8 +678,11 @@ TEST_F(DurabilityTest, DownloadsWaitAboveTheFreeSpaceFloor) {
         s_available = r.available;
         s_total = r.total;
         Log::Clear();
-        EXPECT_EQ(engine->DiskHasRoom(), r.room);
-        EXPECT_EQ(engine->DiskHasRoom(), r.room);
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_EQ(engine->DiskHasRoom(), r.room);
+            EXPECT_EQ(engine->DiskHasRoom(), r.room);
+        }
         // One line when downloads stop, one when they go on again.
         EXPECT_EQ(Log::Get().size(), r.room == before ? 0u : 1u) << Log::Dump();
         before = r.room;

@@ -295,7 +295,10 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
     for (const Row& r : rows) {
         Log::Clear();
         std::string path;
-        EXPECT_EQ(engine->BuildLocalName(Item(r.name, r.type, r.purity), path), 1);
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_EQ(engine->BuildLocalName(Item(r.name, r.type, r.purity), path), 1);
+        }
         std::string expected = *r.sub ? In({r.sub, r.file}) : In({r.file});
         EXPECT_EQ(path, expected) << Show(r.name);
         EXPECT_TRUE(PathInsideFolder(path, folder)) << path;
@@ -332,7 +335,10 @@ TEST_F(BuildLocalNameTest, HostileNamesStayInTheirFolder) {
     for (const Row& r : rows) {
         Log::Clear();
         std::string path;
-        EXPECT_EQ(engine->BuildLocalName(Item(r.name, "image/jpeg", "sfw"), path), 1);
+        {
+            MutexLock held(engine->StateLockForTest());
+            EXPECT_EQ(engine->BuildLocalName(Item(r.name, "image/jpeg", "sfw"), path), 1);
+        }
         EXPECT_EQ(path, r.file ? In({"sfw", r.file}) : Fallback("sfw", 0, "jpg")) << Show(r.name);
         EXPECT_TRUE(PathInsideFolder(path, folder)) << Show(path);
         EXPECT_EQ(path.find('\0'), std::string::npos) << Show(path);
@@ -350,9 +356,15 @@ TEST_F(BuildLocalNameTest, HostileNamesStayInTheirFolder) {
 
 TEST_F(BuildLocalNameTest, EmptyNameTakesFallbackWithoutLog) {
     std::string path;
-    engine->BuildLocalName(Item("", "image/jpeg", "sfw"), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("", "image/jpeg", "sfw"), path);
+    }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
-    engine->BuildLocalName(Item("", "image/webp", ""), path);  // a type the table lacks
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("", "image/webp", ""), path);  // a type the table lacks
+    }
     EXPECT_EQ(path, Fallback("", 0, "unknown"));
     EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
 }
@@ -361,7 +373,10 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     WriteBytes(In({"sfw", "abc.jpg"}), "old");
     std::string path;
-    engine->BuildLocalName(Item("abc.jpg"), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("abc.jpg"), path);
+    }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_TRUE(Log::Has("BuildLocalName(): file name already exists abc.jpg, replaced by " + path))
         << Log::Dump();
@@ -370,7 +385,10 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
     // A folder of that name counts as taken as well.
     std::filesystem::create_directories(std::filesystem::path(In({"sfw", "dir.jpg"})));
     Log::Clear();
-    engine->BuildLocalName(Item("dir.jpg"), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("dir.jpg"), path);
+    }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_EQ(Log::Starting("BuildLocalName").size(), 1u) << Log::Dump();
 }
@@ -378,7 +396,10 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
 TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {
     // A device name is no file on Windows; it is refused on every build.
     std::string path;
-    engine->BuildLocalName(Item("CON.jpg"), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("CON.jpg"), path);
+    }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create CON.jpg, replaced by " + path))
         << Log::Dump();
@@ -390,7 +411,10 @@ TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {
     };
     FaultScope scope(faults);
     Log::Clear();
-    engine->BuildLocalName(Item("refused.jpg"), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("refused.jpg"), path);
+    }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create refused.jpg, replaced by " + path))
         << Log::Dump();
@@ -406,7 +430,10 @@ TEST_F(BuildLocalNameTest, FallbackCounterTakesFirstFreeSlot) {
     for (const Row& r : rows) {
         for (; made < r.taken; ++made) WriteBytes(Fallback("sfw", made, "jpg"), "x");
         std::string path;
-        engine->BuildFallbackName(Item("", "image/jpeg"), path);
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->BuildFallbackName(Item("", "image/jpeg"), path);
+        }
         EXPECT_EQ(path, Fallback("sfw", r.expected, "jpg")) << r.taken;
     }
 }
@@ -418,7 +445,10 @@ TEST_F(BuildLocalNameTest, FallbackNeverReusesATakenName) {
     std::string path = "before";
     // Candidate 999 is not taken as it is: the file there belongs to another
     // record or to the user. With every name taken there is none to give.
-    EXPECT_EQ(engine->BuildFallbackName(Item("", "image/gif"), path), 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        EXPECT_EQ(engine->BuildFallbackName(Item("", "image/gif"), path), 0);
+    }
     EXPECT_EQ(path, "");
     EXPECT_TRUE(Log::Has("BuildFallbackName: no free name in " + In({"sfw"}) + Sep())) << Log::Dump();
 }
@@ -436,7 +466,10 @@ TEST_F(BuildLocalNameTest, StampFollowsTheLocalTime) {
     for (const Row& r : rows) {
         clock.date = MakeOleDate(r.y, r.mo, r.d, r.h, r.mi, r.s);
         std::string path;
-        engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+        }
         EXPECT_EQ(path, In({r.name}));
     }
 }
@@ -448,11 +481,17 @@ TEST_F(BuildLocalNameTest, EmptyImageFolderGivesRelativePaths) {
     faults.failOpen = [](const std::string&, const char*) { return true; };
     FaultScope scope(faults);
     std::string path;
-    engine->BuildLocalName(Item("abc.jpg"), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildLocalName(Item("abc.jpg"), path);
+    }
     // The creation test fails here, so the fallback name is used, relative as well.
     EXPECT_EQ(path, "sfw" + Sep() + "i34315304500.jpg");
     EXPECT_EQ(faults.created, std::vector<std::string>({"sfw", "sfw"}));
-    engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+    }
     EXPECT_EQ(path, "i34315304500.jpg");
 }
 

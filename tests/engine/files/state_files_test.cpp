@@ -10,7 +10,7 @@ namespace {
 class StateFilesTest : public EngineFixture {
   protected:
     void AddRecord(const std::string& id, const std::string& path, int feed) {
-        engine->CacheList().Records().AddTail(CFileData(path, id, feed));
+        engine->CacheListForTesting().Records().AddTail(CFileData(path, id, feed));
     }
     std::string DateLine(double date) { return plat::OleDateToText(date) + "\r\n"; }
     struct Rec {
@@ -23,7 +23,7 @@ class StateFilesTest : public EngineFixture {
     };
     std::vector<Rec> Records() {
         std::vector<Rec> out;
-        for (const CFileData& d : engine->CacheList().Records())
+        for (const CFileData& d : engine->CacheListForTesting().Records())
             out.push_back(Rec{d.Id, d.Path, d.FeedIndex});
         return out;
     }
@@ -31,25 +31,31 @@ class StateFilesTest : public EngineFixture {
 
 TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
     double when = MakeOleDate(2026, 12, 9, 14, 57, 42);
-    engine->CacheList().LastTime().m_dt = when;
+    engine->CacheListForTesting().LastTime().m_dt = when;
     AddRecord("94x38z", In({"sfw", "lumora-94x38z.jpg"}), 0);
     AddRecord("k7q1", In({"nsfw", "i34315304500.png"}), 2);
     AddRecord("old", In({"legacy.jpg"}), -1);
-    engine->CacheList().SetDirty(1);
-    engine->SaveFileList(ListSave::kAlways);
+    engine->CacheListForTesting().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
 
     std::string expected = "[Veduta Lumora List v3]\r\n3\r\n0\r\n" + DateLine(when) + "94x38z\r\n" +
                            In({"sfw", "lumora-94x38z.jpg"}) + "\r\n0\r\nk7q1\r\n" +
                            In({"nsfw", "i34315304500.png"}) + "\r\n2\r\nold\r\n" + In({"legacy.jpg"}) +
                            "\r\n-1\r\n";
     EXPECT_EQ(Show(ReadBytes(ListPath())), Show(expected));
-    EXPECT_EQ(engine->CacheList().Dirty(), 1);  // the writer leaves the flag to its callers
+    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);  // the writer leaves the flag to its callers
     // No temporary file is left beside it.
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"vdt_vd_files.lst"});
 }
 
 TEST_F(StateFilesTest, EmptyCacheIsFourLines) {
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + DateLine(kOleDate2000)));
 }
@@ -57,32 +63,44 @@ TEST_F(StateFilesTest, EmptyCacheIsFourLines) {
 TEST_F(StateFilesTest, WritesToTheFolderGiven) {
     std::string other = In({"other"});
     std::filesystem::create_directories(std::filesystem::path(other));
-    engine->SaveFileList(ListSave::kAlways, other.c_str());
-    engine->WritePagingState(other.c_str());
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways, other.c_str());
+        engine->WritePagingState(other.c_str());
+    }
     EXPECT_FALSE(FileExists(ListPath()));
     EXPECT_TRUE(FileExists(other + Sep() + "vdt_vd_files.lst"));
     EXPECT_TRUE(FileExists(other + Sep() + "vdt_vd_paging.lst"));
     // An empty text means the image folder, as an absent one does.
-    engine->SaveFileList(ListSave::kAlways, "");
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways, "");
+    }
     EXPECT_TRUE(FileExists(ListPath()));
 }
 
 TEST_F(StateFilesTest, RoundTripKeepsRecordsAndTime) {
     double when = MakeOleDate(2025, 3, 1, 8, 0, 5);
-    engine->CacheList().LastTime().m_dt = when;
+    engine->CacheListForTesting().LastTime().m_dt = when;
     for (int i = 0; i < 7; ++i)
         AddRecord("id" + std::to_string(i), In({"sfw", std::to_string(i) + ".jpg"}), i % 3);
     std::vector<Rec> before = Records();
-    engine->SaveFileList(ListSave::kAlways);
-    engine->CacheList().LastTime().m_dt = 1.0;
-    engine->CacheList().SetDirty(1);
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
+    engine->CacheListForTesting().LastTime().m_dt = 1.0;
+    engine->CacheListForTesting().SetDirty(1);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     EXPECT_EQ(Records(), before);
-    EXPECT_EQ(engine->CacheList().LastTime().m_dt, when);
-    EXPECT_TRUE(engine->CacheList().LastTime().m_valid);
-    EXPECT_EQ(engine->CacheList().Dirty(), 0);
-    EXPECT_EQ(engine->CacheList().Notified(), 1);
-    EXPECT_EQ(engine->m_ids.size(), 7u);
+    EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, when);
+    EXPECT_TRUE(engine->CacheListForTesting().LastTime().m_valid);
+    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
+    EXPECT_EQ(engine->CacheListForTesting().Notified(), 1);
+    EXPECT_EQ(engine->IdsForTesting().size(), 7u);
     EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (7 local, v3)")) << Log::Dump();
 }
 
@@ -166,11 +184,14 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
         SCOPED_TRACE(r.what);
         WriteBytes(ListPath(), r.bytes);
         AddRecord("stale", a, 0);  // replaced by whatever the file holds
-        engine->CacheList().SetDirty(1);
+        engine->CacheListForTesting().SetDirty(1);
         Log::Clear();
-        engine->ReadLocalFileList();
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->ReadLocalFileList();
+        }
         EXPECT_EQ(Records(), r.records);
-        EXPECT_EQ(engine->CacheList().Dirty(), 0);
+        EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
         if (r.version) {
             EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (" + std::to_string(r.records.size()) +
                                  " local, v" + std::to_string(r.version) + ")"))
@@ -196,8 +217,11 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
 TEST_F(StateFilesTest, Version1IsRewrittenAsVersion3) {
     const std::string a = In({"a.jpg"}), b = In({"b.jpg"});
     WriteBytes(ListPath(), Crlf("[Veduta Lumora List]\n2\n0\n\nA\n" + a + "\nB\n" + b + "\n"));
-    engine->ReadLocalFileList();
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+        engine->SaveFileList(ListSave::kAlways);
+    }
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show(Crlf("[Veduta Lumora List v3]\n2\n0\n" + plat::OleDateToText(kOleDate2000) + "\nA\n" + a +
                         "\n-1\nB\n" + b + "\n-1\n")));
@@ -219,11 +243,14 @@ TEST_F(StateFilesTest, LastRefreshTimeLine) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n0\n0\n" + r.line + "\n"));
-        engine->CacheList().LastTime().m_dt = 12345.0;
-        engine->CacheList().LastTime().m_valid = true;
-        engine->ReadLocalFileList();
-        EXPECT_EQ(engine->CacheList().LastTime().m_dt, r.expected);
-        EXPECT_TRUE(engine->CacheList().LastTime().m_valid);
+        engine->CacheListForTesting().LastTime().m_dt = 12345.0;
+        engine->CacheListForTesting().LastTime().m_valid = true;
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->ReadLocalFileList();
+        }
+        EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, r.expected);
+        EXPECT_TRUE(engine->CacheListForTesting().LastTime().m_valid);
     }
 }
 
@@ -233,33 +260,42 @@ TEST_F(StateFilesTest, NotifiedFromRecordCount) {
         for (int i = 0; i < n; ++i)
             body += "id" + std::to_string(i) + "\n" + In({std::to_string(i) + ".jpg"}) + "\n0\n";
         WriteBytes(ListPath(), Crlf(body));
-        engine->CacheList().SetNotified(n > 4 ? 0 : 1);  // the opposite of what the read must set
-        engine->ReadLocalFileList();
-        EXPECT_EQ(engine->CacheList().Records().GetCount(), n);
-        EXPECT_EQ(engine->CacheList().Notified(), n > 4 ? 1 : 0) << n;
+        engine->CacheListForTesting().SetNotified(n > 4 ? 0 : 1);  // the opposite of what the read must set
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->ReadLocalFileList();
+        }
+        EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), n);
+        EXPECT_EQ(engine->CacheListForTesting().Notified(), n > 4 ? 1 : 0) << n;
     }
 }
 
 TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     AddFeeds(1);
     WriteBytes(PagingPath(), Crlf("[Lumora Paging v1]\n1\nseed\n4\n9\n"));
-    engine->CacheList().LastTime().m_dt = 40000.5;
-    engine->m_ids.insert("x");
-    engine->CacheList().SetNotified(1);
+    engine->CacheListForTesting().LastTime().m_dt = 40000.5;
+    engine->IdsForTesting().insert("x");
+    engine->CacheListForTesting().SetNotified(1);
     AddRecord("stale", In({"a.jpg"}), 0);
-    engine->ReadLocalFileList();
-    EXPECT_EQ(engine->CacheList().Records().GetCount(), 0);
-    EXPECT_EQ(engine->CacheList().LastTime().m_dt, 40000.5);
-    EXPECT_EQ(engine->m_ids.size(), 1u);
-    EXPECT_EQ(engine->CacheList().Notified(), 1);
-    EXPECT_EQ(engine->m_feeds[0].Page, 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
+    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, 40000.5);
+    EXPECT_EQ(engine->IdsForTesting().size(), 1u);
+    EXPECT_EQ(engine->CacheListForTesting().Notified(), 1);
+    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
     EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: file list not found"});
 
     // A wrong header is treated the same way, and the file is kept aside.
     WriteBytes(ListPath(), "garbage\r\n");
     Log::Clear();
-    engine->ReadLocalFileList();
-    EXPECT_EQ(engine->m_feeds[0].Page, 0);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
+    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
     EXPECT_EQ(Log::Get(),
               (std::vector<std::string>{"ReadLocalFileList: wrong file header",
                                         "ReadLocalFileList: damaged list kept as " +
@@ -271,13 +307,16 @@ TEST_F(StateFilesTest, ReadRebuildsIdsFromRecordsAndPools) {
     AddFeeds(1);
     CLumoraItem pooled;
     pooled.Id = "P";
-    engine->m_feeds[0].Items.Add(pooled);
-    engine->m_ids.insert("forgotten");
+    engine->FeedsForTesting()[0].Items.Add(pooled);
+    engine->IdsForTesting().insert("forgotten");
     WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n2\n0\n\nA\n" + In({"a.jpg"}) + "\n0\nB\n" +
                                 In({"b.jpg"}) + "\n0\n"));
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     std::vector<std::string> ids;
-    for (std::string_view id : engine->m_ids) ids.push_back(std::string(id));
+    for (std::string_view id : engine->IdsForTesting()) ids.push_back(std::string(id));
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"A", "B", "P"}));
 }
@@ -291,7 +330,10 @@ TEST_F(StateFilesTest, RecordsOutsideTheFolderAreDropped) {
     bytes += "D\n" + std::string("rel.jpg") + "\n0\n";
     bytes += "E\n" + In({".", "sfw", "e.jpg"}) + "\n0\n";
     WriteBytes(ListPath(), Crlf(bytes));
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     EXPECT_EQ(Paths(), (std::vector<std::string>{In({"sfw", "a.jpg"}), In({".", "sfw", "e.jpg"})}));
     EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 3u)
         << Log::Dump();
@@ -305,7 +347,10 @@ TEST_F(StateFilesTest, OverlongLineIsDroppedAndLaterRecordsStayAligned) {
     bytes += "L\n" + longPath + "\n1\n";
     bytes += "B\n" + In({"b.jpg"}) + "\n2\n";
     WriteBytes(ListPath(), Crlf(bytes));
-    engine->ReadLocalFileList();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
     EXPECT_EQ(Records(), (std::vector<Rec>{{"A", In({"a.jpg"}), 0}, {"B", In({"b.jpg"}), 2}}));
     EXPECT_EQ(Log::Starting("ReadLocalFileList: bad record dropped L ").size(), 1u) << Log::Dump();
 }
@@ -315,25 +360,31 @@ TEST_F(StateFilesTest, WriterSkipsRecordsThatWouldBreakLines) {
     AddRecord("evil\r\nX", In({"x.jpg"}), 0);
     AddRecord("B", In({"b\nc.jpg"}), 1);
     AddRecord("C", In({"c.jpg"}), 2);
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show(Crlf("[Veduta Lumora List v3]\n2\n0\n" + plat::OleDateToText(kOleDate2000) + "\nA\n" +
                         In({"a.jpg"}) + "\n0\nC\n" + In({"c.jpg"}) + "\n2\n")));
     EXPECT_EQ(Log::Starting("WriteLocalFileList: record not written").size(), 2u) << Log::Dump();
     // The list in memory is not changed by the writer.
-    EXPECT_EQ(engine->CacheList().Records().GetCount(), 4);
+    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 4);
 }
 
 TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
     AddFeeds(2);
-    engine->m_feeds[0].Seed = "old";
+    engine->FeedsForTesting()[0].Seed = "old";
     AddRecord("A", In({"a.jpg"}), 0);
-    engine->SaveFileList(ListSave::kAlways);
-    engine->WritePagingState();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+        engine->WritePagingState();
+    }
     const std::string oldList = ReadBytes(ListPath()), oldPaging = ReadBytes(PagingPath());
     ASSERT_FALSE(oldList.empty());
     AddRecord("B", In({"b.jpg"}), 1);
-    engine->m_feeds[0].Seed = "new";
+    engine->FeedsForTesting()[0].Seed = "new";
 
     struct Row {
         const char* what;
@@ -366,8 +417,11 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
         Log::Clear();
         {
             FaultScope scope(faults);
-            engine->SaveFileList(ListSave::kAlways);
-            engine->WritePagingState();
+            {
+                MutexLock held(engine->StateLockForTest());
+                engine->SaveFileList(ListSave::kAlways);
+                engine->WritePagingState();
+            }
         }
         EXPECT_EQ(ReadBytes(ListPath()), oldList);
         EXPECT_EQ(ReadBytes(PagingPath()), oldPaging);
@@ -380,14 +434,20 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
         EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"vdt_vd_files.lst", "vdt_vd_paging.lst"}));
     }
     // Without faults the next write goes through.
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     EXPECT_NE(ReadBytes(ListPath()), oldList);
 }
 
 TEST_F(StateFilesTest, MissingFolderLogsCreateFailure) {
     settings.ImgFolder = In({"missing"});
-    engine->SaveFileList(ListSave::kAlways);
-    engine->WritePagingState();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+        engine->WritePagingState();
+    }
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't create file " + In({"missing", "vdt_vd_files.lst"})))
         << Log::Dump();
     EXPECT_TRUE(Log::Has("WritePagingState: can't create file " + In({"missing", "vdt_vd_paging.lst"})))
@@ -396,13 +456,16 @@ TEST_F(StateFilesTest, MissingFolderLogsCreateFailure) {
 
 TEST_F(StateFilesTest, PagingWrittenByteForByte) {
     AddFeeds(3);
-    engine->m_feeds[0].Seed = "AbC123";
-    engine->m_feeds[0].Page = 3;
-    engine->m_feeds[0].LastPage = 40;
-    engine->m_feeds[2].Seed = "x\r\ny\tz";  // control characters are removed
-    engine->m_feeds[2].Page = -1;
-    engine->m_feeds[2].LastPage = 7;
-    engine->WritePagingState();
+    engine->FeedsForTesting()[0].Seed = "AbC123";
+    engine->FeedsForTesting()[0].Page = 3;
+    engine->FeedsForTesting()[0].LastPage = 40;
+    engine->FeedsForTesting()[2].Seed = "x\r\ny\tz";  // control characters are removed
+    engine->FeedsForTesting()[2].Page = -1;
+    engine->FeedsForTesting()[2].LastPage = 7;
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->WritePagingState();
+    }
     EXPECT_EQ(Show(ReadBytes(PagingPath())),
               Show("[Lumora Paging v1]\r\n3\r\nAbC123\r\n3\r\n40\r\n\r\n0\r\n0\r\nxyz\r\n-1\r\n7\r\n"));
 }
@@ -471,18 +534,21 @@ TEST_F(StateFilesTest, PagingReadAgainstFeedCount) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        engine->m_feeds.RemoveAll();
+        engine->FeedsForTesting().RemoveAll();
         AddFeeds(r.feeds);
         for (int i = 0; i < r.feeds; ++i) {
-            engine->m_feeds[i].Seed = "keep" + std::to_string(i);
-            engine->m_feeds[i].Page = engine->m_feeds[i].LastPage = 11 * i;
+            engine->FeedsForTesting()[i].Seed = "keep" + std::to_string(i);
+            engine->FeedsForTesting()[i].Page = engine->FeedsForTesting()[i].LastPage = 11 * i;
         }
         WriteBytes(PagingPath(), r.bytes);
         Log::Clear();
-        engine->ReadPagingState();
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->ReadPagingState();
+        }
         std::vector<std::string> seeds;
         std::vector<int> pages, lastPages;
-        for (const CLumoraFeed& f : engine->m_feeds) {
+        for (const CLumoraFeed& f : engine->FeedsForTesting()) {
             seeds.push_back(f.Seed);
             pages.push_back(f.Page);
             lastPages.push_back(f.LastPage);
@@ -496,25 +562,35 @@ TEST_F(StateFilesTest, PagingReadAgainstFeedCount) {
 
 TEST_F(StateFilesTest, PagingMissingFileLogs) {
     AddFeeds(1);
-    engine->ReadPagingState();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadPagingState();
+    }
     EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadPagingState: file not found"});
 }
 
 TEST_F(StateFilesTest, ListReadAlsoReadsPagingOfTheSameFolder) {
     AddFeeds(2);
-    engine->m_feeds[0].Seed = "s";
-    engine->m_feeds[0].Page = 3;
-    engine->m_feeds[0].LastPage = 40;
-    engine->m_feeds[1].Page = 1;
-    engine->WritePagingState();
-    engine->SaveFileList(ListSave::kAlways);
-    engine->m_feeds[0].Seed.clear();
-    engine->m_feeds[0].Page = engine->m_feeds[0].LastPage = engine->m_feeds[1].Page = 0;
-    engine->ReadLocalFileList();
-    EXPECT_EQ(engine->m_feeds[0].Seed, "s");
-    EXPECT_EQ(engine->m_feeds[0].Page, 3);
-    EXPECT_EQ(engine->m_feeds[0].LastPage, 40);
-    EXPECT_EQ(engine->m_feeds[1].Page, 1);
+    engine->FeedsForTesting()[0].Seed = "s";
+    engine->FeedsForTesting()[0].Page = 3;
+    engine->FeedsForTesting()[0].LastPage = 40;
+    engine->FeedsForTesting()[1].Page = 1;
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->WritePagingState();
+        engine->SaveFileList(ListSave::kAlways);
+    }
+    engine->FeedsForTesting()[0].Seed.clear();
+    engine->FeedsForTesting()[0].Page = engine->FeedsForTesting()[0].LastPage =
+        engine->FeedsForTesting()[1].Page = 0;
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->ReadLocalFileList();
+    }
+    EXPECT_EQ(engine->FeedsForTesting()[0].Seed, "s");
+    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 3);
+    EXPECT_EQ(engine->FeedsForTesting()[0].LastPage, 40);
+    EXPECT_EQ(engine->FeedsForTesting()[1].Page, 1);
     // The list's own line comes after the paging lines.
     std::vector<std::string> lines = Log::Get();
     ASSERT_GE(lines.size(), 2u);
@@ -530,7 +606,10 @@ TEST_F(StateFilesTest, StaleTempFilesRemoved) {
          {In({"vdt_vd_files.__t"}), In({"sfw", "abc.__t"}), In({"sfw", "Other.__T"}), In({"sfw", "keep.jpg"}),
           In({"sfw", "deep", "deeper.__t"}), In({"keep.lst"}), In({"x__t"})})
         WriteBytes(p, "x");
-    engine->RemoveStaleTempFiles();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->RemoveStaleTempFiles();
+    }
     EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"folder.__t", "keep.lst", "sfw", "x__t"}));
     EXPECT_EQ(FilesIn(In({"sfw"})), (std::vector<std::string>{"deep", "keep.jpg"}));
     EXPECT_EQ(FilesIn(In({"sfw", "deep"})), std::vector<std::string>{"deeper.__t"});  // one level only
@@ -539,7 +618,10 @@ TEST_F(StateFilesTest, StaleTempFilesRemoved) {
     // Without an image folder nothing is touched (the names would be relative).
     settings.ImgFolder.clear();
     Log::Clear();
-    engine->RemoveStaleTempFiles();
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->RemoveStaleTempFiles();
+    }
     EXPECT_TRUE(Log::Get().empty());
 }
 

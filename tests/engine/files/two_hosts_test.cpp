@@ -27,19 +27,19 @@ class Host {
         settings.MaxLocal = 3;
         hosttype.store(kind);
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->m_clock = &clock;
-        engine->m_client = &client;
-        engine->m_feeds.Add(SearchFeed(0));
+        engine->UseClockForTesting(&clock);
+        engine->UseClientForTesting(&client);
+        engine->FeedsForTesting().Add(SearchFeed(0));
         client.clock = &clock;
         client.onPage = Catalog(24, 1000, tag);
     }
     void Start() {
-        std::lock_guard<Mutex> g(engine->StateLockForTest());
+        MutexLock g(engine->StateLockForTest());
         engine->BeginRun();
         m_running = true;
     }
     void Stop() {
-        std::lock_guard<Mutex> g(engine->StateLockForTest());
+        MutexLock g(engine->StateLockForTest());
         engine->EndRun();
         m_running = false;
     }
@@ -47,11 +47,11 @@ class Host {
     // the pool.
     int Pass(bool passEnd = true) {
         if (!m_running) return kPassIdle;
-        engine->m_feeds[0].Items.Add(MakeItem(m_tag + std::to_string(m_next++)));
+        engine->FeedsForTesting()[0].Items.Add(MakeItem(m_tag + std::to_string(m_next++)));
         uint32_t interval = 2000;
         const int result = engine->DownloadImages(&interval);
         // A refresh pass ends by writing the list when it changed.
-        std::lock_guard<Mutex> g(engine->StateLockForTest());
+        MutexLock g(engine->StateLockForTest());
         if (passEnd) engine->SaveFileList(ListSave::kPassEnd);
         return result;
     }
@@ -117,7 +117,7 @@ TEST_F(TwoHostsTest, OneOwnerAtATimeAndTheFolderAgreesWithItsList) {
     slideshow.Stop();
     Rounds(saver, slideshow, 6);
     EXPECT_GT(saver.client.downloadCalls.load(), 3);
-    EXPECT_EQ(static_cast<size_t>(saver.engine->CacheList().Records().GetCount()), Images());
+    EXPECT_EQ(static_cast<size_t>(saver.engine->CacheListForTesting().Records().GetCount()), Images());
 
     // The slideshow starts again and waits.
     const int before = slideshow.client.downloadCalls.load();

@@ -50,7 +50,10 @@ TEST_F(VpropTest, MatchesGoldenFiles) {
         item.Id = "94x38z";
         item.Name = r.name;
         item.Uploader = r.uploader;
-        engine->WriteVpropFile(image, item);
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->WriteVpropFile(image, item);
+        }
         EXPECT_EQ(Show(ReadBytes(Side())), Show(Golden(r.golden)));
     }
 }
@@ -69,7 +72,10 @@ TEST_F(VpropTest, ReplacesAnOldSideFile) {
     settings.VpropTitle = 1;
     CLumoraItem item;
     item.Name = "lumora-94x38z.jpg";
-    engine->WriteVpropFile(image, item);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->WriteVpropFile(image, item);
+    }
     EXPECT_EQ(Show(ReadBytes(Side())), Show(Golden("title_only.vprop")));
 }
 
@@ -78,7 +84,10 @@ TEST_F(VpropTest, SideFileLiesBesideTheImage) {
     CLumoraItem item;
     item.Name = "lumora-94x38z.jpg";
     std::filesystem::create_directories(std::filesystem::path(In({"x.d"})));
-    engine->WriteVpropFile(In({"x.d", "noext"}), item);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->WriteVpropFile(In({"x.d", "noext"}), item);
+    }
     EXPECT_EQ(ReadBytes(In({"x.d", "noext.vprop"})), Golden("title_only.vprop"));
     EXPECT_FALSE(FileExists(In({"x.vprop"})));
 }
@@ -87,7 +96,10 @@ TEST_F(VpropTest, UnwritableFolderIsSilent) {
     settings.VpropTitle = 1;
     CLumoraItem item;
     item.Name = "n.jpg";
-    engine->WriteVpropFile(In({"missing", "n.jpg"}), item);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->WriteVpropFile(In({"missing", "n.jpg"}), item);
+    }
     EXPECT_FALSE(FileExists(In({"missing"})));
     EXPECT_TRUE(Log::Get().empty());
 }

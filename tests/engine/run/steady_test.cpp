@@ -69,9 +69,12 @@ TEST_P(SteadyStateTest, FullCacheWithNothingShownWakesTwiceAMinuteAndWritesNothi
         settings.MaxLocal = 5;
         CLumoraFeed feed = SearchFeed(0);
         for (int i = 0; i < c.pooled; ++i) feed.Items.Add(MakeItem("pool" + std::to_string(i)));
-        engine->m_feeds.Add(feed);
+        engine->FeedsForTesting().Add(feed);
         AddCached(5, 0);
-        engine->SaveFileList(ListSave::kAlways);
+        {
+            MutexLock held(engine->StateLockForTest());
+            engine->SaveFileList(ListSave::kAlways);
+        }
         client.onPage = Catalog(24, 50);
 
         // From the end of the first minute (the start has settled) to the
@@ -97,8 +100,8 @@ TEST_P(SteadyStateTest, FullCacheWithNothingShownWakesTwiceAMinuteAndWritesNothi
         EXPECT_LE(wakes, 19);
         EXPECT_GE(wakes, 17);
         EXPECT_TRUE(client.downloads.empty());
-        EXPECT_EQ(engine->m_feeds[0].Items.GetSize(), c.pooled);
-        EXPECT_EQ(engine->CacheList().Records().GetCount(), 5);
+        EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), c.pooled);
+        EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
         // The stop writes the list only when something changed: nothing did.
         EXPECT_TRUE(writes.empty()) << writes.size() << " writes, first: " << writes.front();
         std::printf("[ steady   ] %s: %d wakes in %llu s, %zu page requests, %zu file writes\n", c.name,
@@ -141,9 +144,12 @@ TEST_F(DiskFloorTest, BelowTheFloorNothingIsFetchedOrEvictedUntilSpaceReturns) {
     settings.MaxLocal = 5;
     CLumoraFeed feed = SearchFeed(0);
     for (int i = 0; i < 10; ++i) feed.Items.Add(MakeItem("pool" + std::to_string(i)));
-    engine->m_feeds.Add(feed);
+    engine->FeedsForTesting().Add(feed);
     AddCached(5, 0);
-    engine->SaveFileList(ListSave::kAlways);
+    {
+        MutexLock held(engine->StateLockForTest());
+        engine->SaveFileList(ListSave::kAlways);
+    }
     client.onPage = Catalog(24, 50);
     const std::string shown = Join(folder, "cached0_0.jpg");
     LowDisk disk;
@@ -170,7 +176,7 @@ TEST_F(DiskFloorTest, BelowTheFloorNothingIsFetchedOrEvictedUntilSpaceReturns) {
     EXPECT_EQ(Log().LinesStartingWith("DownloadImages: free space ").size(), 1u) << Log().Dump();
     EXPECT_FALSE(std::filesystem::exists(shown));
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + shown)) << Log().Dump();
-    EXPECT_EQ(engine->CacheList().Records().GetCount(), 5);
+    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
 }
 
 }  // namespace
