@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -39,6 +40,10 @@ struct PickCase {
     uint32_t now;
     std::set<int> picks;  // every slot the pick may give, and over many seeds does
 };
+
+void PrintTo(const PickCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PickTable : public ::testing::TestWithParam<PickCase> {};
 
@@ -112,6 +117,10 @@ struct CountCase {
     std::vector<Step> steps;
 };
 
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class CountTable : public ::testing::TestWithParam<CountCase> {};
 
 // Runs the steps on feed 1 (feed 0 holds a pool of its own that nothing
@@ -156,9 +165,10 @@ TEST_P(CountTable, FollowsThePool) {
                 for (int k = pool.GetSize() - 1; k > 0; --k) std::swap(pool[k], pool[k - 1]);
                 break;
             }
-            case kStartOver:
+            case kStartOver:  // its pages start over and give the same wallpapers again
                 pool.RemoveAll();
                 pools.ForgetFeed(1);
+                pool = Pool(c.size);
                 failed.clear();
                 break;
         }
@@ -203,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{
             "starting over forgets the failures",
             3,
-            {{kFail, 0, 2, 3, 0}, {kFail, 1, 1, 3, 0}, {kStartOver, 0, 0, 0, 0}, {kAddOne, 0, 1, 1, 0}}}),
+            {{kFail, 0, 2, 3, 0}, {kFail, 1, 1, 3, 0}, {kStartOver, 0, 3, 3, 0}, {kAddOne, 0, 4, 4, 0}}}),
     [](const ::testing::TestParamInfo<CountCase>& info) { return "case" + std::to_string(info.index); });
 
 // A wallpaper whose failures were forgotten (a new run) is untried again.
