@@ -190,8 +190,8 @@ BENCHMARK(BM_RefreshPassDecision)->Unit(benchmark::kMicrosecond);
 // pass tries transfers (the counter transfers_per_pass says how many; an idle
 // pass that finds nothing to fetch costs a hundred times less).
 void BM_DownloadPassDecision(benchmark::State& state) {
-    SeedRandomIndex(1);  // the same picks in every run
     Fixture fx(kPerFeed + 1);
+    fx.engine.SeedPicksForTesting(1);  // the same picks in every run
     OffDisk off;
     StridingClock striding;
     fx.engine.UseClockForTesting(&striding);

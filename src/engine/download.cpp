@@ -25,26 +25,6 @@ bool IsEmptyFile(const std::string& path) {
     return empty;
 }
 
-// Takes the item with this id out of the pool (the last item fills its slot),
-// trying the picked index first. False when the item is no longer there.
-bool RemovePoolItem(CItemArray& pool, int picked, const std::string& id) {
-    int at = -1;
-    if (picked < pool.GetSize() && pool[picked].Id == id) {
-        at = picked;
-    } else {
-        for (int k = 0; k < pool.GetSize(); ++k)
-            if (pool[k].Id == id) {
-                at = k;
-                break;
-            }
-    }
-    if (at < 0) return false;
-    const int last = pool.GetSize() - 1;
-    if (at != last) pool[at] = pool[last];
-    pool.RemoveAt(last);
-    return true;
-}
-
 // Answers about the wallpaper itself: it is missing or refused (404, 410,
 // another 4xx), or what came is no wallpaper (a page, a body cut off, one
 // beyond the size cap, an address that cannot be fetched). Each counts
@@ -237,7 +217,8 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
         }
         // Its failing wallpapers wait for their next try, behind every
         // untried one.
-        const int slot = PickSlotLocked(feed);
+        const bool pagesLeft = feed.LastPage > 0 && feed.Page < feed.LastPage;
+        const int slot = m_pools.PickSlot(i, feed.Items, pagesLeft, m_clock->TickCount());
         if (slot < 0) {
             m_refreshSoon.store(true);  // its next page is what it needs
             continue;
@@ -356,8 +337,7 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     LogMessage("m_lclfiles Add: %s %s (feed %d)", path.c_str(), pick.item.Id.c_str(), pick.feed);
     m_cache.Records().AddTail(record);
     CItemArray& pool = m_feeds[pick.feed].Items;
-    RemovePoolItem(pool, pick.slot, pick.item.Id);
-    m_failedAttempts.erase(pick.item.Id);
+    m_pools.Remove(pick.feed, pool, pick.slot, pick.item.Id);
     m_itemFailuresInRow = 0;
     LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
     AskPageIfPoolLowLocked(pick.feed);
@@ -405,7 +385,7 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint
                                               uint32_t* interval) {
     if (result == 403) {
         LogMessage("DownloadImages: 403 Access Denied for %s", pick.item.Url.c_str());
-        DropPoolItemLocked(pick);
+        m_pools.Remove(pick.feed, m_feeds[pick.feed].Items, pick.slot, pick.item.Id);
         *interval = 2000;
         return kPassFailed;
     }
@@ -435,14 +415,13 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint
 }
 
 void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
-    ItemFailures& f = m_failedAttempts[pick.item.Id];
-    f.lastTick = m_clock->TickCount();
-    if (++f.attempts < kMaxItemAttempts) {
-        AskPageIfPoolLowLocked(pick.feed);
-        return;
-    }
-    LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), f.attempts);
-    DropPoolItemLocked(pick);
+    // The last of its attempts takes it out of its pool; its id stays known,
+    // so refresh passes do not add it again until the id set is rebuilt (a
+    // rotation gives it another chance).
+    const int attempts = m_pools.CountFailure(pick.feed, m_feeds[pick.feed].Items, pick.slot, pick.item.Id,
+                                              m_clock->TickCount());
+    if (attempts >= CFeedPools::kMaxItemAttempts)
+        LogMessage("DownloadImages: %s dropped after %d failed attempts", pick.item.Url.c_str(), attempts);
     AskPageIfPoolLowLocked(pick.feed);
 }
 
@@ -453,39 +432,12 @@ void CLumoraEngine::AskPageIfPoolLowLocked(int feed) {
     if (feed < 0 || feed >= m_feeds.GetSize()) return;
     const CLumoraFeed& f = m_feeds[feed];
     if (f.LastPage > 0 && f.Page >= f.LastPage) return;
-    if (CountUntriedLocked(f.Items) < kLowPool) m_refreshSoon.store(true);
+    if (m_pools.CountUntried(feed, f.Items) < CFeedPools::kLowPool) m_refreshSoon.store(true);
 }
 
-int CLumoraEngine::CountUntriedLocked(const CItemArray& pool) const {
-    if (m_failedAttempts.empty()) return pool.GetSize();
-    int n = 0;
-    for (const CLumoraItem& item : pool)
-        if (m_failedAttempts.find(item.Id) == m_failedAttempts.end()) ++n;
-    return n;
-}
-
-int CLumoraEngine::PickSlotLocked(const CLumoraFeed& feed) {
-    const CItemArray& pool = feed.Items;
-    const int untried = CountUntriedLocked(pool);
-    if (untried == pool.GetSize()) return static_cast<int>(GetRandomIndex(static_cast<unsigned>(untried)));
-    if (untried > 0) {
-        int k = static_cast<int>(GetRandomIndex(static_cast<unsigned>(untried)));
-        for (int slot = 0; slot < pool.GetSize(); ++slot)
-            if (m_failedAttempts.find(pool[slot].Id) == m_failedAttempts.end() && k-- == 0) return slot;
-    }
-    // Only failed ones: while the feed has pages left, its next page comes
-    // first; then each when its pause after the last failure is over.
-    if (feed.LastPage > 0 && feed.Page < feed.LastPage) return -1;
-    const uint32_t now = m_clock->TickCount();
-    std::vector<int> due;
-    for (int slot = 0; slot < pool.GetSize(); ++slot) {
-        auto f = m_failedAttempts.find(pool[slot].Id);
-        if (f != m_failedAttempts.end() &&
-            static_cast<uint32_t>(now - f->second.lastTick) >= kItemRetryDelayMs * f->second.attempts)
-            due.push_back(slot);
-    }
-    if (due.empty()) return -1;
-    return due[GetRandomIndex(static_cast<unsigned>(due.size()))];
+void CLumoraEngine::SeedPicksForTesting(uint64_t seed) {
+    Lock lock(*this);
+    m_pools.Source().Seed(seed);
 }
 
 // ---- requests that get no answer ----------------------------------------------------------
@@ -549,13 +501,6 @@ uint64_t CLumoraEngine::ImageCapLocked() {
     const uint64_t floor = FreeSpaceFloor(total);
     const uint64_t room = available > floor ? available - floor : 0;
     return std::min(kMaxImageBytes, room);
-}
-
-// The item leaves its pool; its id stays known, so refresh passes do not add
-// it again until the id set is rebuilt (a rotation gives it another chance).
-void CLumoraEngine::DropPoolItemLocked(const Pick& pick) {
-    RemovePoolItem(m_feeds[pick.feed].Items, pick.slot, pick.item.Id);
-    m_failedAttempts.erase(pick.item.Id);
 }
 
 void CLumoraEngine::NoteCacheFullLocked(bool full, int64_t count, int64_t limit) {

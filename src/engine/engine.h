@@ -22,6 +22,7 @@
 #include "engine/cache_list.h"
 #include "engine/file_list.h"
 #include "engine/path.h"
+#include "engine/pools.h"
 #include "engine/state_files.h"
 #include "platform/datetime.h"
 #include "service/api.h"
@@ -68,11 +69,6 @@ class CLumoraEngine {
     CLumoraEngine& operator=(const CLumoraEngine&) = delete;
 
     // ---- limits of the liveness rules --------------------------------------
-    // A wallpaper that failed this many transfers leaves its pool.
-    static constexpr int kMaxItemAttempts = 3;
-    // A wallpaper that failed is tried again only when its feed has no
-    // untried one, and not before this long after its last failure.
-    static constexpr uint32_t kItemRetryDelayMs = 60000;
     // Transfers one pass may try while each fails for its wallpaper alone
     // (a 404 or a page answers at once): one bad wallpaper must not cost the
     // feed a whole interval.
@@ -82,10 +78,6 @@ class CLumoraEngine {
     // Two passes' worth: one unlucky pass among many bad wallpapers must not
     // hold the next image back by the stretched interval.
     static constexpr int kItemFailuresBeforeSlowing = 2 * kTransfersPerPass;
-    // A feed at its own limit asks its next page once fewer untried
-    // wallpapers than this are pooled, so the next image never waits for a
-    // page (or behind wallpapers that failed).
-    static constexpr int kLowPool = 8;
     // Pause of all requests while they get no answer at all (no network, no
     // name, no connection): doubles from the first to the longest, so the
     // first request after the network is back comes within two minutes.
@@ -270,6 +262,10 @@ class CLumoraEngine {
     // Runs on the worker after its loop has ended, before it marks itself
     // ended (the moment a start can find it still running).
     void BeforeWorkerEndsForTesting(std::function<void()> fn) { m_beforeWorkerEndsForTest = std::move(fn); }
+    // Tests, simulations and benchmarks: the picks follow a seeded sequence
+    // (the product's source is seeded from the system's generator).
+    void SeedPicksForTesting(uint64_t seed) EXCLUDES(m_stateLock);
+
     // Tests take the locks as a pass or a shown-file report does.
     Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }
     Mutex& ShownLockForTest() RETURN_CAPABILITY(m_shownLock) { return m_shownLock; }
@@ -356,10 +352,6 @@ class CLumoraEngine {
     int AnswerFailedTransferLocked(const Pick& pick, int result, uint32_t retryAfterMs, uint32_t* interval)
         REQUIRES(m_stateLock);
     void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
-    // A pool slot to try: an untried wallpaper at random, else a failed one
-    // whose next try is due; -1 when none is.
-    int PickSlotLocked(const CLumoraFeed& feed) REQUIRES(m_stateLock);
-    int CountUntriedLocked(const CItemArray& pool) const REQUIRES(m_stateLock);
     void AskPageIfPoolLowLocked(int feed) REQUIRES(m_stateLock);
     bool TrimOverLimitLocked() REQUIRES(m_stateLock);
     // The shared pause of requests that get no answer (see m_noAnswerUntil).
@@ -370,7 +362,6 @@ class CLumoraEngine {
     bool ImageFolderPresentLocked(const char* who) REQUIRES(m_stateLock);
     // The most bytes the next image transfer may write.
     uint64_t ImageCapLocked() REQUIRES(m_stateLock);
-    void DropPoolItemLocked(const Pick& pick) REQUIRES(m_stateLock);
     void NoteCacheFullLocked(bool full, int64_t count, int64_t limit) REQUIRES(m_stateLock);
     void HealDeletedFoldersLocked(bool now = false) REQUIRES(m_stateLock);
 
@@ -386,12 +377,9 @@ class CLumoraEngine {
     std::string m_pendingApiKey GUARDED_BY(m_stateLock);
     bool m_apiKeyPending GUARDED_BY(m_stateLock) = false;
 
+    // The pick and the failures of pooled wallpapers.
+    CFeedPools m_pools GUARDED_BY(m_stateLock);
     // Liveness state of the passes.
-    struct ItemFailures {
-        int attempts = 0;
-        uint32_t lastTick = 0;  // when the last one failed
-    };
-    std::unordered_map<std::string, ItemFailures> m_failedAttempts GUARDED_BY(m_stateLock);  // by item id
     int m_itemFailuresInRow GUARDED_BY(m_stateLock) = 0;
     // Requests that get no answer at all pause every request (page or
     // transfer) until m_noAnswerUntil; 0: not paused.

@@ -173,8 +173,9 @@ bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     // images for good.
     // Wallpapers that failed do not count as pooled: a pool of only those
     // asks for the next page, or the feed would wait on them.
-    const int untried = CountUntriedLocked(feed.Items);
-    if (files >= maxLocal && (maxLocal <= 0 || untried >= kLowPool || OwnVictimLocked(i).empty())) {
+    const int untried = m_pools.CountUntried(i, feed.Items);
+    if (files >= maxLocal &&
+        (maxLocal <= 0 || untried >= CFeedPools::kLowPool || OwnVictimLocked(i).empty())) {
         if (FeedStateChanged(m_feedState, i, kFeedFull))
             LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
         return false;
@@ -310,7 +311,7 @@ void CLumoraEngine::RotateFeed(int i) {
 
 void CLumoraEngine::RotateFeedLocked(int i) {
     CLumoraFeed& feed = m_feeds[i];
-    for (const CLumoraItem& item : feed.Items) m_failedAttempts.erase(item.Id);
+    m_pools.ForgetFeed(i);
     feed.Items.RemoveAll();
     if (feed.Sorting != 0 && feed.Type != 1) {
         if (feed.LastPage > 0 && feed.Page >= feed.LastPage) {

@@ -194,7 +194,7 @@ uint32_t CLumoraEngine::ChooseWait(int lastResult) {
 }
 
 void CLumoraEngine::ResetPassStateLocked() {
-    m_failedAttempts.clear();
+    m_pools.ForgetAll();
     m_itemFailuresInRow = 0;
     m_feedState.clear();
     m_downloadFeedState.clear();

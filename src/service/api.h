@@ -37,13 +37,6 @@ std::string UrlEncode(const std::string& text);
 
 const char* GetSortingName(int sorting);
 const char* GetTopRangeName(int topRange);
-// A random number from 0 to n - 1 (n >= 1). The product draws from the
-// system's generator; SeedRandomIndex switches to a seeded sequence, so a
-// simulation, a fault loop or a benchmark can replay a run exactly, and
-// UseSystemRandomIndex switches back.
-unsigned GetRandomIndex(unsigned n);
-void SeedRandomIndex(uint64_t seed);
-void UseSystemRandomIndex();
 
 // Whether the first bytes of a body (up to kSniffBytes) are recognisably no
 // wallpaper at all: an empty body, or a page (HTML, XML) or JSON text, as a

@@ -205,7 +205,7 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
             const std::string folder = OwnFolder("lumora_fault_");
             std::string list = In(folder, statefmt::kListName), paging = In(folder, statefmt::kPagingName);
             Rig rig(folder);
-            SeedRandomIndex(seed);
+            rig.engine->SeedPicksForTesting(seed);
             op.prepare(rig);
             const std::string listBefore = ReadFileBytes(list), pagingBefore = ReadFileBytes(paging);
             bool fired;
@@ -259,7 +259,6 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
         }
         std::printf("[ fault loop ] %s: %d failing calls tried\n", op.what, n - 1);
     }
-    UseSystemRandomIndex();
     std::printf("[ fault loop ] %d runs in all (seed %llu)\n", tried, static_cast<unsigned long long>(seed));
 }
 
@@ -269,9 +268,9 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
 TEST(FaultLoop, FullDiskShownOnlyAtTheImageClose) {
     const uint64_t seed = FaultSeed();
     SCOPED_TRACE(SeedTrace(seed));
-    SeedRandomIndex(seed);
     const std::string folder = OwnFolder("lumora_close_");
     Rig rig(folder, 10);
+    rig.engine->SeedPicksForTesting(seed);
     rig.AddFeed("z", 1);
     rig.Start();
     plat::FileOps full = plat::RealFileOps();
@@ -290,7 +289,6 @@ TEST(FaultLoop, FullDiskShownOnlyAtTheImageClose) {
     rig.Download();
     EXPECT_EQ(rig.Records().size(), 1u);
     EXPECT_TRUE(DiskAgreesWithList(folder));
-    UseSystemRandomIndex();
     std::error_code ec;
     std::filesystem::remove_all(std::filesystem::path(folder), ec);
 }

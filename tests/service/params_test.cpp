@@ -338,19 +338,7 @@ TEST(BaseUrl, BuiltInHttpsAddressUnlessTheEnvironmentNamesAnother) {
     plat::SetEnvVar("LUMORA_SERVICE_URL", saved);
 }
 
-TEST(GetRandomIndex, StaysBelowNAndReachesEveryIndex) {
-    for (int i = 0; i < 200; ++i) EXPECT_EQ(GetRandomIndex(1), 0u);
-    EXPECT_EQ(GetRandomIndex(0), 0u);  // never divides by zero
-    std::set<unsigned> seen;
-    for (int i = 0; i < 2000; ++i) {
-        unsigned v = GetRandomIndex(7);
-        ASSERT_LT(v, 7u);
-        seen.insert(v);
-    }
-    EXPECT_EQ(seen.size(), 7u);
-}
-
-TEST(GetRandomIndex, SystemSourceIsAvailableAndVaries) {
+TEST(SystemRandom, IsAvailableAndVaries) {
     std::set<uint32_t> values;
     for (int i = 0; i < 16; ++i) {
         uint32_t v = 0;
@@ -361,26 +349,3 @@ TEST(GetRandomIndex, SystemSourceIsAvailableAndVaries) {
 }
 
 }  // namespace
-
-// A seeded run replays its picks exactly (a failing simulation can be run
-// again); another seed gives another sequence; switching back restores the
-// system's generator, which two runs never share.
-TEST(GetRandomIndex, SeededSequenceReplaysAndSystemSourceComesBack) {
-    auto draw = [] {
-        std::vector<unsigned> v;
-        for (int i = 0; i < 64; ++i) v.push_back(GetRandomIndex(1000));
-        return v;
-    };
-    SeedRandomIndex(42);
-    const std::vector<unsigned> first = draw();
-    SeedRandomIndex(42);
-    EXPECT_EQ(draw(), first);
-    SeedRandomIndex(43);
-    EXPECT_NE(draw(), first);
-    std::set<unsigned> seen;
-    SeedRandomIndex(7);
-    for (int i = 0; i < 2000; ++i) seen.insert(GetRandomIndex(7));
-    EXPECT_EQ(seen.size(), 7u);  // the seeded sequence reaches every index too
-    UseSystemRandomIndex();
-    EXPECT_NE(draw(), draw());
-}

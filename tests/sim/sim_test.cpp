@@ -294,7 +294,6 @@ class Simulation {
         : sc(s), seed(seed), rng(static_cast<uint32_t>(seed * 2654435761u)) {}
 
     Figures Run() {
-        SeedRandomIndex(seed);
         const auto realStart = std::chrono::steady_clock::now();
         folder = SimFolder();
         settings.Enabled = 1;
@@ -302,6 +301,7 @@ class Simulation {
         settings.MaxLocal = sc.maxLocal;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
         engine->UseClockForTesting(&clock);
+        engine->SeedPicksForTesting(seed);
         service.clock = &clock;
         service.catalogs = sc.feeds;
         service.faults = sc.faults;
@@ -355,7 +355,6 @@ class Simulation {
         fig.longestInterval = longestInterval;
         fig.realSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
         engine.reset();
-        UseSystemRandomIndex();
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
         return fig;

@@ -193,7 +193,7 @@ TEST_F(DownloadTest, Answer403DropsTheItemOtherFailuresKeepIt) {
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), 1);
-    clock.Pass(CLumoraEngine::kItemRetryDelayMs);  // its next try is due
+    clock.Pass(CFeedPools::kItemRetryDelayMs);  // its next try is due
     client.onDownload = [](const std::string&, const std::string&) { return 403; };
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_TRUE(engine->FeedsForTesting()[0].Items.IsEmpty());

@@ -227,7 +227,7 @@ TEST_P(ItemAttempts, AreBounded) {
         return c.transfer == 1 ? FakeClient::WriteBytes(file, "") : c.transfer;
     };
     uint32_t interval = 2000;
-    for (int k = 0; k < CLumoraEngine::kMaxItemAttempts; ++k) {
+    for (int k = 0; k < CFeedPools::kMaxItemAttempts; ++k) {
         EXPECT_EQ(engine->DownloadImages(&interval), -1);
         clock.Pass(10 * 60000);  // past the item's next try and any pause
     }
@@ -629,7 +629,7 @@ namespace {
 TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
-        SeedRandomIndex(seed);
+        engine->SeedPicksForTesting(seed);
         engine->FeedsForTesting().RemoveAll();
         engine->CacheListForTesting().Records().RemoveAll();
         CLumoraFeed f = SearchFeed(0);
@@ -651,7 +651,6 @@ TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
         EXPECT_EQ(badTries, 1);
         EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
     }
-    UseSystemRandomIndex();
 }
 
 // A feed at its own limit whose pool holds only wallpapers that failed asks
@@ -664,7 +663,7 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     f.Page = 1;
     f.LastPage = 50;
     // As many as would keep the feed from asking, were they untried.
-    for (int k = 0; k < CLumoraEngine::kLowPool; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
+    for (int k = 0; k < CFeedPools::kLowPool; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
     engine->FeedsForTesting().Add(f);
     AddCached(2, 0);
     engine->OnFileDisplayed(std::string(engine->CacheListForTesting().Records().begin()->Path).c_str());
@@ -675,16 +674,16 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     };
     uint32_t interval = 2000;
     engine->DownloadImages(&interval);  // all fail, in one pass
-    ASSERT_EQ(client.downloadCalls.load(), CLumoraEngine::kLowPool);
-    ASSERT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), CLumoraEngine::kLowPool);
+    ASSERT_EQ(client.downloadCalls.load(), CFeedPools::kLowPool);
+    ASSERT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), CFeedPools::kLowPool);
     clock.Pass(10 * 60000);  // their next tries are due: the page still comes first
     EXPECT_EQ(engine->DownloadImages(&interval), kPassIdle);
-    EXPECT_EQ(client.downloadCalls.load(), CLumoraEngine::kLowPool);
-    for (int k = 0; k < CLumoraEngine::kLowPool; ++k)
+    EXPECT_EQ(client.downloadCalls.load(), CFeedPools::kLowPool);
+    for (int k = 0; k < CFeedPools::kLowPool; ++k)
         engine->FeedsForTesting()[0].Items.Add(MakeItem("untried" + std::to_string(k)));
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 0) << Log().Dump();
-    engine->FeedsForTesting()[0].Items.SetSize(CLumoraEngine::kLowPool);
+    engine->FeedsForTesting()[0].Items.SetSize(CFeedPools::kLowPool);
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 1) << Log().Dump();
     EXPECT_EQ(engine->FeedsForTesting()[0].Page, 2);
@@ -717,7 +716,7 @@ TEST_F(LivenessTest, LowPoolAfterADownloadAsksThePageSoon) {
     CLumoraFeed f = SearchFeed(0);
     f.Page = 1;
     f.LastPage = 50;
-    for (int k = 0; k < CLumoraEngine::kLowPool; ++k) f.Items.Add(MakeItem("w" + std::to_string(k)));
+    for (int k = 0; k < CFeedPools::kLowPool; ++k) f.Items.Add(MakeItem("w" + std::to_string(k)));
     engine->FeedsForTesting().Add(f);
     client.onDownload = [](const std::string&, const std::string& file) {
         return FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
