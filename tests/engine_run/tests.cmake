@@ -10,6 +10,7 @@ lumora_test(NAME engine_run_tests
     ${CMAKE_CURRENT_LIST_DIR}/liveness_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/threads_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/steady_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/pacing_test.cpp
   LABELS engine)
 
 # Native only: the real module must stay mapped while its worker runs.

@@ -491,9 +491,14 @@ class Simulation {
         if (engine->CacheList().Records().GetCount() > limit)
             Fail("cache over its limit: " + std::to_string(engine->CacheList().Records().GetCount()) + "/" +
                  std::to_string(limit));
-        longestInterval = std::max(longestInterval, engine->m_downloadInterval);
-        if (engine->m_downloadInterval > CLumoraEngine::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
-            Fail("download interval " + std::to_string(engine->m_downloadInterval) + " ms beyond its cap");
+        uint32_t interval;
+        {
+            MutexLock lock(engine->StateLockForTest());
+            interval = engine->PacingForTest().DownloadInterval();
+        }
+        longestInterval = std::max(longestInterval, interval);
+        if (interval > CPacing::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
+            Fail("download interval " + std::to_string(interval) + " ms beyond its cap");
         if (!service.violation.empty()) Fail(service.violation);
 
         // Liveness: showing time since the last new image of each feed that
