@@ -45,23 +45,6 @@ bool RemovePoolItem(CItemArray& pool, int picked, const std::string& id) {
     return true;
 }
 
-// Answers about the wallpaper itself: it is missing or refused (404, 410,
-// another 4xx), or what came is no wallpaper (a page, a body cut off, one
-// beyond the size cap, an address that cannot be fetched). Each counts
-// against the item. A 5xx, 429 or 408 is the state of the service, and a
-// transfer without an answer that of the network: they pass, and count
-// against no wallpaper.
-bool CountsAgainstItem(int result) {
-    if (result == kDownloadForeign || result == kDownloadCutBody || result == kDownloadBadUrl ||
-        result == kDownloadOversize)
-        return true;
-    return IsHttpStatus(result) && result < 500 && result != 408 && result != 429;
-}
-
-bool SaysServiceIsBusy(int result) {
-    return result == 429 || result == 408 || (IsHttpStatus(result) && result >= 500);
-}
-
 enum FeedLogState { kNoState, kFeedFull };
 
 }  // namespace
@@ -168,9 +151,9 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     const int status = m_client->m_lastStatus;
     lock.Relock();
     // Whether anything answered: the same for a page request and a transfer.
-    if ((result == kDownloadNotStarted || result == kDownloadBroken) && status == 0)
+    if (TransferGotNoAnswer(result, status))
         NoteNoAnswerLocked("DownloadImages", result);
-    else if (result != kDownloadStopped && result != kDownloadBadUrl && !m_closing.load())
+    else if (!TransferSaysNothingOfNetwork(result) && !m_closing.load())
         NoteAnswerLocked("DownloadImages");
 
     if (generation != m_generation) {

@@ -29,32 +29,6 @@
 // What one download pass did (DownloadImages).
 enum DownloadPassResult { kPassIdle = 0, kPassDownloaded = 1, kPassFailed = -1 };
 
-// What an image transfer (DownloadImage) answers when it has no HTTP status
-// to give; 0 is a complete image, a positive value the server's status.
-enum DownloadResult {
-    kDownloadDone = 0,
-    kDownloadNotStarted = -1,                // no local file, request not sent, a failed write
-    kDownloadBroken = -2,                    // the platform's error before an answer: no connection, time-out
-    kDownloadStopped = -3,                   // ended by the stop flag
-    kDownloadForeign = kDownloadNotImage,    // -4: the body is no image
-    kDownloadCutBody = kDownloadCut,         // -5: the answer ended (or broke) before its end
-    kDownloadBadUrl = kDownloadUnusableUrl,  // -6: the address cannot be fetched
-    kDownloadOversize = kDownloadTooLarge,   // -7: larger than an image may be, or than the free space
-};
-
-// What a request to the service's API (QueryServerApi) answers when it has no
-// HTTP status to give; 0 is success, a positive value the server's status.
-enum QueryResult {
-    kQueryDone = 0,
-    kQueryNotSent = -1,  // bad URL, request not opened or not sent
-    kQueryBroken = -2,   // the platform's transfer error
-    kQueryEmpty = -3,    // no answer body
-};
-
-inline bool IsHttpStatus(int result) {
-    return result >= 100 && result <= 999;
-}
-
 class CLumoraThread;
 class CFolderGate;
 

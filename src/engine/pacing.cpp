@@ -12,6 +12,35 @@ bool Ahead(uint32_t until, uint32_t now) {
 
 }  // namespace
 
+bool CountsAgainstItem(int result) {
+    if (result == kDownloadNotImage || result == kDownloadCut || result == kDownloadUnusableUrl ||
+        result == kDownloadTooLarge)
+        return true;
+    return IsHttpStatus(result) && result < 500 && result != 408 && result != 429;
+}
+
+bool SaysServiceIsBusy(int result) {
+    return result == 429 || result == 408 || (IsHttpStatus(result) && result >= 500);
+}
+
+bool TransferGotNoAnswer(int result, int status) {
+    return (result == kDownloadNotStarted || result == kDownloadBroken) && status == 0;
+}
+
+bool TransferSaysNothingOfNetwork(int result) {
+    return result == kDownloadStopped || result == kDownloadUnusableUrl;
+}
+
+bool PageSaysFeedIsWrong(int type, int answer) {
+    if (type != 0 && type != 1) return true;
+    if (answer == 400 || answer == 401 || answer == 403 || answer == 422) return true;
+    return type == 1 && (answer == 404 || answer == 410);
+}
+
+bool PageGotNoAnswer(int answer, int status) {
+    return answer < 0 && status == 0;
+}
+
 uint64_t CPacing::FreeSpaceFloor(uint64_t driveBytes) {
     const uint64_t share = driveBytes / 100 * kFloorPercent;
     return std::min(std::max(share, kFloorMinBytes), kFloorMaxBytes);

@@ -41,17 +41,6 @@ int NextPage(const CLumoraFeed& feed) {
     return (next < 1 || next > INT_MAX) ? 1 : static_cast<int>(next);
 }
 
-// Answers that say the feed itself is wrong, so asking again cannot help: a
-// bad request or key, a collection that does not exist (any longer), and a
-// feed of no known type. Everything else (no connection, time-outs, 5xx,
-// 429, an answer that is not the service's) says the service or the network
-// is not well, which passes.
-bool SaysFeedIsWrong(int type, int answer) {
-    if (type != 0 && type != 1) return true;
-    if (answer == 400 || answer == 401 || answer == 403 || answer == 422) return true;
-    return type == 1 && (answer == 404 || answer == 410);
-}
-
 // A wallpaper's address must be one a transfer can fetch: http or https with
 // a server. Anything else (empty, relative, ftp://, a mail address) would
 // sit in the pool for good, since no answer ever counts against it.
@@ -129,7 +118,7 @@ int CLumoraEngine::Refresh(int) {
             result = 1;
         } else if (!m_closing.load()) {
             // A request that a stop cancelled says nothing about the feed.
-            if (sent && answer < 0 && status == 0) {
+            if (sent && PageGotNoAnswer(answer, status)) {
                 NoteNoAnswerLocked("Refresh", answer);
             } else {
                 if (sent) NoteAnswerLocked("Refresh");
@@ -241,7 +230,7 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
 
 void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) {
     CLumoraFeed& f = m_feeds[i];
-    if (!SaysFeedIsWrong(type, answer)) {
+    if (!PageSaysFeedIsWrong(type, answer)) {
         // The service is not well: all page requests pause.
         const uint32_t pause = m_pacing.NoteServiceUnwell(retryAfterMs, m_clock->TickCount());
         // The service did answer: the line says what it answered.

@@ -1,7 +1,7 @@
 // The pacing on its own, driven with tick counts: the pauses and how they
 // double, end and recover, the API's budget per minute, Retry-After within
 // its bound, the stretch of the download interval, the free-space floor and
-// the one reset.
+// the one reset; and what each kind of answer of the service counts as.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -275,6 +275,71 @@ TEST(Pacing, ResetStartsThePassesOverAndKeepsTheServiceState) {
     EXPECT_FALSE(p.ApiRequestAllowed(now + 1));
     EXPECT_FALSE(p.HasRoom(GB / 2, 20 * GB, &change));
     EXPECT_EQ(change, CPacing::SpaceChange::kNone);  // still low: not said again
+}
+
+// ---- what an answer says -------------------------------------------------------------------------
+// A row per kind of answer a transfer can come to.
+TEST(Pacing, EachTransferAnswerCountsWhereItBelongs) {
+    struct Case {
+        const char* name;
+        int result, status;
+        bool againstItem, serviceBusy, noAnswer, nothingOfNetwork;
+    } cases[] = {
+        {"image", kDownloadDone, 200, false, false, false, false},
+        {"404", 404, 404, true, false, false, false},
+        {"410", 410, 410, true, false, false, false},
+        {"400", 400, 400, true, false, false, false},
+        {"403", 403, 403, true, false, false, false},
+        {"408", 408, 408, false, true, false, false},
+        {"429", 429, 429, false, true, false, false},
+        {"500", 500, 500, false, true, false, false},
+        {"503", 503, 503, false, true, false, false},
+        {"not sent", kDownloadNotStarted, 0, false, false, true, false},
+        {"write failed after an answer", kDownloadNotStarted, 200, false, false, false, false},
+        {"no connection", kDownloadBroken, 0, false, false, true, false},
+        {"stopped", kDownloadStopped, 0, false, false, false, true},
+        {"not an image", kDownloadNotImage, 200, true, false, false, false},
+        {"cut", kDownloadCut, 200, true, false, false, false},
+        {"unusable address", kDownloadUnusableUrl, 0, true, false, false, true},
+        {"too large", kDownloadTooLarge, 200, true, false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CountsAgainstItem(c.result), c.againstItem) << c.name;
+        EXPECT_EQ(SaysServiceIsBusy(c.result), c.serviceBusy) << c.name;
+        EXPECT_EQ(TransferGotNoAnswer(c.result, c.status), c.noAnswer) << c.name;
+        EXPECT_EQ(TransferSaysNothingOfNetwork(c.result), c.nothingOfNetwork) << c.name;
+    }
+}
+
+// A row per kind of answer a page request can come to, for both feed types.
+TEST(Pacing, EachPageAnswerSaysWhetherTheFeedIsWrong) {
+    struct Case {
+        const char* name;
+        int answer, status;
+        bool searchWrong, collectionWrong, noAnswer;
+    } cases[] = {
+        {"unreadable page", 0, 200, false, false, false},
+        {"400", 400, 400, true, true, false},
+        {"401", 401, 401, true, true, false},
+        {"403", 403, 403, true, true, false},
+        {"422", 422, 422, true, true, false},
+        {"404", 404, 404, false, true, false},  // a collection gone; a search's 404 is the service's
+        {"410", 410, 410, false, true, false},
+        {"408", 408, 408, false, false, false},
+        {"429", 429, 429, false, false, false},
+        {"500", 500, 500, false, false, false},
+        {"not sent", kQuerySetupFailed, 0, false, false, true},
+        {"no connection", kQueryPlatformError, 0, false, false, true},
+        {"broken after a status", kQueryPlatformError, 200, false, false, false},
+        {"empty answer", kQueryEmptyAnswer, 200, false, false, false},
+        {"answer too large", kQueryTooLarge, 200, false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PageSaysFeedIsWrong(0, c.answer), c.searchWrong) << c.name;
+        EXPECT_EQ(PageSaysFeedIsWrong(1, c.answer), c.collectionWrong) << c.name;
+        EXPECT_EQ(PageGotNoAnswer(c.answer, c.status), c.noAnswer) << c.name;
+        EXPECT_TRUE(PageSaysFeedIsWrong(2, c.answer)) << c.name;  // a feed of no known type
+    }
 }
 
 }  // namespace
