@@ -307,7 +307,7 @@ void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::s
     if (!folder.empty() && plat::FreeSpace(folder, &available, &total, &error)) {
         names.push_back("Free space:");
         values.push_back(std::to_string(available >> 20) + " MB; downloads wait below " +
-                         std::to_string(FreeSpaceFloor(total) >> 20) + " MB");
+                         std::to_string(CPacing::FreeSpaceFloor(total) >> 20) + " MB");
     }
 }
 

@@ -25,23 +25,6 @@ bool IsEmptyFile(const std::string& path) {
     return empty;
 }
 
-// Answers about the wallpaper itself: it is missing or refused (404, 410,
-// another 4xx), or what came is no wallpaper (a page, a body cut off, one
-// beyond the size cap, an address that cannot be fetched). Each counts
-// against the item. A 5xx, 429 or 408 is the state of the service, and a
-// transfer without an answer that of the network: they pass, and count
-// against no wallpaper.
-bool CountsAgainstItem(int result) {
-    if (result == kDownloadForeign || result == kDownloadCutBody || result == kDownloadBadUrl ||
-        result == kDownloadOversize)
-        return true;
-    return IsHttpStatus(result) && result < 500 && result != 408 && result != 429;
-}
-
-bool SaysServiceIsBusy(int result) {
-    return result == 429 || result == 408 || (IsHttpStatus(result) && result >= 500);
-}
-
 enum FeedLogState { kNoState, kFeedFull };
 
 }  // namespace
@@ -64,7 +47,7 @@ struct CLumoraEngine::Pick {
 // (missing, refused, no image), the next one is tried at once, up to a few.
 int CLumoraEngine::DownloadImages(uint32_t* interval) {
     int result = kPassIdle;
-    for (int k = 0; k < kTransfersPerPass; ++k) {
+    for (int k = 0; k < CPacing::kTransfersPerPass; ++k) {
         bool another = false;
         const uint32_t before = *interval;
         const int r = DownloadOne(interval, &another);
@@ -83,7 +66,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     if (m_closing.load()) return kPassIdle;
     // No download and no eviction while the image folder's list is unknown.
     if (!FileListReady()) {
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassIdle;
     }
 
@@ -92,13 +75,13 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     const bool cacheFull = count >= limits.cacheLimit;
     const std::string globalVictim = cacheFull ? GlobalVictimLocked(limits) : std::string();
     if (m_feeds.IsEmpty() && !cacheFull) {
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassIdle;
     }
     // The image folder's drive is away (unplugged, a share offline): no
     // transfer could be stored, and none is tried.
     if (!ImageFolderPresentLocked("DownloadImages")) {
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassIdle;
     }
     const int nextFeed = m_nextfeed;
@@ -106,7 +89,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     if (m_feeds.IsEmpty() || !PickItemLocked(limits, cacheFull, globalVictim, &pick)) {
         if (cacheFull) NoteCacheFullLocked(true, count, limits.cacheLimit);
         SaveFileList(ListSave::kIfChanged);
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassIdle;
     }
     // Below the free-space floor no new download starts (and so no shown
@@ -114,7 +97,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     // pass touches no file.
     if (!DiskHasRoom()) {
         SaveFileList(ListSave::kIfChanged);
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassIdle;
     }
     if (!cacheFull) NoteCacheFullLocked(false, count, limits.cacheLimit);
@@ -123,14 +106,13 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     // turn.
     if (NoAnswerPausedLocked()) {
         m_nextfeed = nextFeed;
-        const uint32_t left = m_noAnswerUntil - m_clock->TickCount();
-        *interval = std::max<uint32_t>(1000, std::min(left, kLongestNoAnswerPauseMs));
+        *interval = m_pacing.NoAnswerWait(m_clock->TickCount());
         return kPassFailed;
     }
 
     std::string path;
     if (!BuildLocalName(pick.item, path)) {
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassFailed;
     }
     std::string temp = path;
@@ -149,9 +131,9 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     const int status = m_client->m_lastStatus;
     lock.Relock();
     // Whether anything answered: the same for a page request and a transfer.
-    if ((result == kDownloadNotStarted || result == kDownloadBroken) && status == 0)
+    if (TransferGotNoAnswer(result, status))
         NoteNoAnswerLocked("DownloadImages", result);
-    else if (result != kDownloadStopped && result != kDownloadBadUrl && !m_closing.load())
+    else if (!TransferSaysNothingOfNetwork(result) && !m_closing.load())
         NoteAnswerLocked("DownloadImages");
 
     if (generation != m_generation) {
@@ -166,7 +148,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
         return AnswerFailedTransferLocked(pick, result, retryAfterMs, interval);
     }
     if (!RecordDownloadLocked(pick, path, temp)) return kPassFailed;
-    *interval = m_cache.Records().GetCount() < limits.fastPaceMark ? 2000 : 10000;
+    *interval = m_pacing.AfterImage(m_cache.Records().GetCount() >= limits.fastPaceMark);
     return kPassDownloaded;
 }
 
@@ -236,17 +218,10 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
 void CLumoraEngine::RotateIfExhaustedLocked(int i) {
     const CLumoraFeed& feed = m_feeds[i];
     if (feed.LastPage <= 0 || feed.Page < feed.LastPage) return;
-    const size_t k = static_cast<size_t>(i);
-    if (m_cycleGaveNew.size() <= k) m_cycleGaveNew.resize(k + 1, 1);
-    if (m_restUntil.size() <= k) m_restUntil.resize(k + 1, 0);
-    const uint32_t now = m_clock->TickCount();
-    if (!m_cycleGaveNew[k]) {
-        // Its last round through the pages found only what is cached.
-        if (static_cast<int32_t>(m_restUntil[k] - now) > 0) return;
-    }
+    // A feed whose last round through the pages found only what is cached
+    // rests first.
+    if (!m_pacing.StartFeedCycle(i, m_clock->TickCount())) return;
     LogMessage("DownloadImages: feed %d pool exhausted, rotating", i);
-    m_restUntil[k] = now + kRestAfterEmptyCycleMs;
-    m_cycleGaveNew[k] = 0;
     RotateFeedLocked(i);
 }
 
@@ -338,7 +313,6 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     m_cache.Records().AddTail(record);
     CItemArray& pool = m_feeds[pick.feed].Items;
     m_pools.Remove(pick.feed, pool, pick.slot, pick.item.Id);
-    m_itemFailuresInRow = 0;
     LogMessage("feed %d items removed, size=%d", pick.feed, pool.GetSize());
     AskPageIfPoolLowLocked(pick.feed);
     m_cache.SetDirty(true);
@@ -386,30 +360,21 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint
     if (result == 403) {
         LogMessage("DownloadImages: 403 Access Denied for %s", pick.item.Url.c_str());
         m_pools.Remove(pick.feed, m_feeds[pick.feed].Items, pick.slot, pick.item.Id);
-        *interval = 2000;
+        *interval = CPacing::kDownloadIntervalMs;
         return kPassFailed;
     }
     // A transfer the stop ended says nothing about the wallpaper.
     if (result == kDownloadStopped || m_closing.load()) return kPassFailed;
     if (result == 429) {
-        *interval = 42000;
-        if (retryAfterMs > *interval) *interval = std::min(retryAfterMs, kMaxRetryAfterMs);
+        *interval = CPacing::AfterTooManyRequests(retryAfterMs);
     } else if (SaysServiceIsBusy(result)) {
-        *interval = std::min(*interval + 2000, kMaxDownloadIntervalMs);
+        *interval = CPacing::AfterBusyService(*interval);
     } else if (CountsAgainstItem(result)) {
-        // One wallpaper failing says nothing about the others: the next one
-        // comes at the usual pace. Only many in a row (a host that fails
-        // everything) stretch the interval.
-        ++m_itemFailuresInRow;
-        if (m_itemFailuresInRow >= kItemFailuresBeforeSlowing)
-            *interval = std::min(std::max(*interval, 2000u) + 2000, kMaxDownloadIntervalMs);
-        else
-            *interval = 2000;
+        *interval = m_pacing.AfterItemFailure(*interval);
         CountFailedAttemptLocked(pick);
     } else if ((result == kDownloadNotStarted || result == kDownloadBroken) && NoAnswerPausedLocked()) {
         // No answer: the shared pause decides when the next request goes.
-        const uint32_t left = m_noAnswerUntil - m_clock->TickCount();
-        *interval = std::max<uint32_t>(1000, std::min(left, kLongestNoAnswerPauseMs));
+        *interval = m_pacing.NoAnswerWait(m_clock->TickCount());
     }
     return kPassFailed;
 }
@@ -443,30 +408,21 @@ void CLumoraEngine::SeedPicksForTesting(uint64_t seed) {
 // ---- requests that get no answer ----------------------------------------------------------
 
 bool CLumoraEngine::NoAnswerPausedLocked() {
-    if (m_noAnswerPauseMs == 0) return false;
-    return static_cast<int32_t>(m_noAnswerUntil - m_clock->TickCount()) > 0;
+    return m_pacing.NoAnswerPaused(m_clock->TickCount());
 }
 
 // Every request that gets no answer doubles the pause of all of them, up to
 // the longest; the state is logged when it begins, not at every request.
 void CLumoraEngine::NoteNoAnswerLocked(const char* who, int result) {
-    const uint32_t now = m_clock->TickCount();
-    if (m_noAnswerPauseMs == 0) {
-        m_noAnswerPauseMs = kFirstNoAnswerPauseMs;
-        m_noAnswerSince = now;
+    if (m_pacing.NoteNoAnswer(m_clock->TickCount()))
         LogMessage("%s: no answer (%d): no network or no connection; requests paused, at most %u s at a time",
-                   who, result, kLongestNoAnswerPauseMs / 1000);
-    } else {
-        m_noAnswerPauseMs = std::min(m_noAnswerPauseMs * 2, kLongestNoAnswerPauseMs);
-    }
-    m_noAnswerUntil = now + m_noAnswerPauseMs;
+                   who, result, CPacing::kLongestNoAnswerPauseMs / 1000);
 }
 
 void CLumoraEngine::NoteAnswerLocked(const char* who) {
-    if (m_noAnswerPauseMs == 0) return;
-    LogMessage("%s: answers come again after %u s without", who,
-               static_cast<unsigned>((m_clock->TickCount() - m_noAnswerSince) / 1000));
-    m_noAnswerPauseMs = 0;
+    uint32_t silentMs = 0;
+    if (m_pacing.NoteAnswer(m_clock->TickCount(), &silentMs))
+        LogMessage("%s: answers come again after %u s without", who, static_cast<unsigned>(silentMs / 1000));
 }
 
 // ---- the image folder and its drive --------------------------------------------------------
@@ -487,18 +443,13 @@ bool CLumoraEngine::ImageFolderPresentLocked(const char* who) {
     return present;
 }
 
-uint64_t CLumoraEngine::FreeSpaceFloor(uint64_t driveBytes) {
-    const uint64_t share = driveBytes / 100 * kFloorPercent;
-    return std::min(std::max(share, kFloorMinBytes), kFloorMaxBytes);
-}
-
 // The most an image may be: the fixed cap, and never more than the room
 // above the free-space floor.
 uint64_t CLumoraEngine::ImageCapLocked() {
     uint64_t available = 0, total = 0;
     int error = 0;
     if (!plat::FreeSpace(m_settings.ImgFolder, &available, &total, &error)) return kMaxImageBytes;
-    const uint64_t floor = FreeSpaceFloor(total);
+    const uint64_t floor = CPacing::FreeSpaceFloor(total);
     const uint64_t room = available > floor ? available - floor : 0;
     return std::min(kMaxImageBytes, room);
 }

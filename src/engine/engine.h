@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <set>
@@ -21,6 +20,7 @@
 #include "common/clear_result.h"
 #include "engine/cache_list.h"
 #include "engine/file_list.h"
+#include "engine/pacing.h"
 #include "engine/path.h"
 #include "engine/pools.h"
 #include "engine/state_files.h"
@@ -29,32 +29,6 @@
 
 // What one download pass did (DownloadImages).
 enum DownloadPassResult { kPassIdle = 0, kPassDownloaded = 1, kPassFailed = -1 };
-
-// What an image transfer (DownloadImage) answers when it has no HTTP status
-// to give; 0 is a complete image, a positive value the server's status.
-enum DownloadResult {
-    kDownloadDone = 0,
-    kDownloadNotStarted = -1,                // no local file, request not sent, a failed write
-    kDownloadBroken = -2,                    // the platform's error before an answer: no connection, time-out
-    kDownloadStopped = -3,                   // ended by the stop flag
-    kDownloadForeign = kDownloadNotImage,    // -4: the body is no image
-    kDownloadCutBody = kDownloadCut,         // -5: the answer ended (or broke) before its end
-    kDownloadBadUrl = kDownloadUnusableUrl,  // -6: the address cannot be fetched
-    kDownloadOversize = kDownloadTooLarge,   // -7: larger than an image may be, or than the free space
-};
-
-// What a request to the service's API (QueryServerApi) answers when it has no
-// HTTP status to give; 0 is success, a positive value the server's status.
-enum QueryResult {
-    kQueryDone = 0,
-    kQueryNotSent = -1,  // bad URL, request not opened or not sent
-    kQueryBroken = -2,   // the platform's transfer error
-    kQueryEmpty = -3,    // no answer body
-};
-
-inline bool IsHttpStatus(int result) {
-    return result >= 100 && result <= 999;
-}
 
 class CLumoraThread;
 class CFolderGate;
@@ -69,43 +43,10 @@ class CLumoraEngine {
     CLumoraEngine& operator=(const CLumoraEngine&) = delete;
 
     // ---- limits of the liveness rules --------------------------------------
-    // Transfers one pass may try while each fails for its wallpaper alone
-    // (a 404 or a page answers at once): one bad wallpaper must not cost the
-    // feed a whole interval.
-    static constexpr int kTransfersPerPass = 8;
-    // Failures of different wallpapers in a row before they stretch the
-    // download interval (a host that fails everything is not hammered).
-    // Two passes' worth: one unlucky pass among many bad wallpapers must not
-    // hold the next image back by the stretched interval.
-    static constexpr int kItemFailuresBeforeSlowing = 2 * kTransfersPerPass;
-    // Pause of all requests while they get no answer at all (no network, no
-    // name, no connection): doubles from the first to the longest, so the
-    // first request after the network is back comes within two minutes.
-    static constexpr uint32_t kFirstNoAnswerPauseMs = 5000;
-    static constexpr uint32_t kLongestNoAnswerPauseMs = 60000;
-    // The free-space floor: 5 % of the drive, at least 1 GB, at most 4 GB
-    // (5 % of a large drive would keep a user with plenty of room waiting).
-    static constexpr uint64_t kFloorMinBytes = 1024ull * 1024 * 1024;
-    static constexpr uint64_t kFloorMaxBytes = 4 * kFloorMinBytes;
-    static constexpr int kFloorPercent = 5;
-    static uint64_t FreeSpaceFloor(uint64_t driveBytes);
     // The largest image a transfer accepts (far above any real wallpaper).
     static constexpr uint64_t kMaxImageBytes = 200ull * 1024 * 1024;
-    // The longest pause between download passes that failures can ask for; a
-    // 429's Retry-After may ask longer, up to kMaxRetryAfterMs.
-    static constexpr uint32_t kMaxDownloadIntervalMs = 60000;
-    static constexpr uint32_t kMaxRetryAfterMs = 10 * 60000;
-    // Pause of page requests after an answer that says the service is not
-    // well (no connection, 5xx, 429): doubles from the first to the longest.
-    static constexpr uint32_t kFirstServicePauseMs = 15000;
-    static constexpr uint32_t kLongestServicePauseMs = 60000;
-    // The service's rate limit for API requests.
-    static constexpr int kApiRequestsPerMinute = 45;
     // Failed page requests that said the feed is wrong before it is disabled.
     static constexpr int kRetriesBeforeDisable = 10;
-    // A feed whose pages gave nothing new (all of it is cached) starts over
-    // only after this rest, instead of asking the same pages again and again.
-    static constexpr uint32_t kRestAfterEmptyCycleMs = 60 * 60000;
 
     // ---- shared queries (callers hold the engine's lock) ---------------------
     int CountEnabledFeeds() const REQUIRES(m_stateLock);
@@ -248,7 +189,6 @@ class CLumoraEngine {
     CLumoraSettings& SettingsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_settings; }
     int NextFeedForTesting() const NO_THREAD_SAFETY_ANALYSIS { return m_nextfeed; }
     uint32_t GenerationForTesting() const NO_THREAD_SAFETY_ANALYSIS { return m_generation; }
-    uint32_t DownloadIntervalForTesting() const { return m_downloadInterval; }
     std::atomic<bool>& RefreshSoonForTesting() { return m_refreshSoon; }
     std::shared_ptr<CLumoraThread>& ThreadForTesting() { return m_thread; }
     // What the passes use in place of the service client and the system clock
@@ -269,6 +209,7 @@ class CLumoraEngine {
     // Tests take the locks as a pass or a shown-file report does.
     Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }
     Mutex& ShownLockForTest() RETURN_CAPABILITY(m_shownLock) { return m_shownLock; }
+    const CPacing& PacingForTesting() const REQUIRES(m_stateLock) { return m_pacing; }
 
   private:
     class Lock;
@@ -294,8 +235,6 @@ class CLumoraEngine {
     // Bumped by every host-side change of the feeds or the cache, so a pass
     // that released the lock for a transfer can tell its results are stale.
     uint32_t m_generation GUARDED_BY(m_stateLock) = 0;
-    // The interval the last download pass asked for (the worker's own).
-    uint32_t m_downloadInterval = 2000;
     // Set by a download pass that found a feed's pool holding only
     // wallpapers that failed while it has pages left: the loop runs the next
     // refresh pass soon instead of up to 10 s later.
@@ -314,7 +253,6 @@ class CLumoraEngine {
     // ---- state files (state_files.cpp, cleaning.cpp) -------------------------
     CCacheList m_cache GUARDED_BY(m_stateLock);
     CFolderHold m_hold GUARDED_BY(m_stateLock);
-    bool m_lowSpace GUARDED_BY(m_stateLock) = false;  // downloads wait for free space (logged once)
     bool IsImageFolder(const std::string& dir) const REQUIRES(m_stateLock);
     // Reads dir's list into the cache list and brings the ids and the
     // paging state along; false when it could not be read.
@@ -331,9 +269,6 @@ class CLumoraEngine {
     void TakePageLocked(int i, int next, const CLumoraFeed& asked, CItemArray& items, const std::string& seed,
                         int lastPage) REQUIRES(m_stateLock);
     void CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) REQUIRES(m_stateLock);
-    bool ServicePausedLocked() REQUIRES(m_stateLock);
-    bool ApiRequestAllowedLocked() REQUIRES(m_stateLock);
-    void NoteApiRequestLocked() REQUIRES(m_stateLock);
     void RotateFeedLocked(int feed) REQUIRES(m_stateLock);
     int64_t MaxPhotosOf(const CLumoraFeed& feed) const REQUIRES(m_stateLock);
     // Whether feed i's logged state changes to state (and records it).
@@ -354,7 +289,7 @@ class CLumoraEngine {
     void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
     void AskPageIfPoolLowLocked(int feed) REQUIRES(m_stateLock);
     bool TrimOverLimitLocked() REQUIRES(m_stateLock);
-    // The shared pause of requests that get no answer (see m_noAnswerUntil).
+    // The shared pause of requests that get no answer, on the engine's clock.
     bool NoAnswerPausedLocked() REQUIRES(m_stateLock);
     void NoteNoAnswerLocked(const char* who, int result) REQUIRES(m_stateLock);
     void NoteAnswerLocked(const char* who) REQUIRES(m_stateLock);
@@ -369,7 +304,6 @@ class CLumoraEngine {
     // Worker, under the lock: takes a key that SetApiKey stashed while it ran.
     void ApplyPendingApiKey() REQUIRES(m_stateLock);
     void ResetPassStateLocked() REQUIRES(m_stateLock);
-    static uint32_t ChooseWait(int lastResult);
 
     mutable Mutex m_stateLock;
     Mutex m_shownLock ACQUIRED_AFTER(m_stateLock);
@@ -380,23 +314,11 @@ class CLumoraEngine {
     // The pick and the failures of pooled wallpapers.
     CFeedPools m_pools GUARDED_BY(m_stateLock);
     // Liveness state of the passes.
-    int m_itemFailuresInRow GUARDED_BY(m_stateLock) = 0;
-    // Requests that get no answer at all pause every request (page or
-    // transfer) until m_noAnswerUntil; 0: not paused.
-    uint32_t m_noAnswerPauseMs GUARDED_BY(m_stateLock) = 0;
-    uint32_t m_noAnswerUntil GUARDED_BY(m_stateLock) = 0;
-    uint32_t m_noAnswerSince GUARDED_BY(m_stateLock) = 0;
+    CPacing m_pacing GUARDED_BY(m_stateLock);
     // The image folder was missing at the last look (logged once).
     bool m_folderAway GUARDED_BY(m_stateLock) = false;
-    uint32_t m_servicePauseUntil GUARDED_BY(m_stateLock) = 0;  // tick at which page requests may go again
-    uint32_t m_servicePauseMs GUARDED_BY(m_stateLock) = 0;     // the current pause; 0: none
-    std::deque<uint32_t> m_apiRequestTicks GUARDED_BY(m_stateLock);  // page requests of the last minute
-    std::vector<int> m_feedState GUARDED_BY(m_stateLock);            // state last logged per feed (refresh)
-    std::vector<int> m_downloadFeedState GUARDED_BY(m_stateLock);    // the same for download passes
-    // Per feed: whether its pages gave a new wallpaper since it last started
-    // over, and until when one that gave none rests before starting again.
-    std::vector<char> m_cycleGaveNew GUARDED_BY(m_stateLock);
-    std::vector<uint32_t> m_restUntil GUARDED_BY(m_stateLock);
+    std::vector<int> m_feedState GUARDED_BY(m_stateLock);          // state last logged per feed (refresh)
+    std::vector<int> m_downloadFeedState GUARDED_BY(m_stateLock);  // the same for download passes
     bool m_cacheFullLogged GUARDED_BY(m_stateLock) = false;
     // When the records' files were last looked at (HealDeletedFoldersLocked);
     // false: not yet in this run.

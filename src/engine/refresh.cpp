@@ -41,17 +41,6 @@ int NextPage(const CLumoraFeed& feed) {
     return (next < 1 || next > INT_MAX) ? 1 : static_cast<int>(next);
 }
 
-// Answers that say the feed itself is wrong, so asking again cannot help: a
-// bad request or key, a collection that does not exist (any longer), and a
-// feed of no known type. Everything else (no connection, time-outs, 5xx,
-// 429, an answer that is not the service's) says the service or the network
-// is not well, which passes.
-bool SaysFeedIsWrong(int type, int answer) {
-    if (type != 0 && type != 1) return true;
-    if (answer == 400 || answer == 401 || answer == 403 || answer == 422) return true;
-    return type == 1 && (answer == 404 || answer == 410);
-}
-
 // A wallpaper's address must be one a transfer can fetch: http or https with
 // a server. Anything else (empty, relative, ftp://, a mail address) would
 // sit in the pool for good, since no answer ever counts against it.
@@ -86,7 +75,10 @@ int CLumoraEngine::Refresh(int) {
         if (m_closing.load()) break;
         const int next = NextPage(m_feeds[i]);
         if (!FeedWantsPageLocked(i, next)) continue;
-        if (ServicePausedLocked() || NoAnswerPausedLocked() || !ApiRequestAllowedLocked()) break;
+        const uint32_t tick = m_clock->TickCount();
+        if (m_pacing.ServicePaused(tick) || m_pacing.NoAnswerPaused(tick) ||
+            !m_pacing.ApiRequestAllowed(tick))
+            break;
         LogMessage("Refresh %d: page=%d, lastTm=%s, min=%.1f, retries=%d", i, next,
                    plat::OleDateToText(m_cache.LastTime().m_dt).c_str(), minutes, m_feeds[i].Retries);
 
@@ -114,7 +106,7 @@ int CLumoraEngine::Refresh(int) {
         }
         const uint32_t retryAfterMs = m_client->m_retryAfterMs;
         lock.Relock();
-        if (sent) NoteApiRequestLocked();
+        if (sent) m_pacing.NoteApiRequest(m_clock->TickCount());
 
         if (generation != m_generation || i >= m_feeds.GetSize()) {
             // The feed list or the cache changed under the request: its
@@ -126,7 +118,7 @@ int CLumoraEngine::Refresh(int) {
             result = 1;
         } else if (!m_closing.load()) {
             // A request that a stop cancelled says nothing about the feed.
-            if (sent && answer < 0 && status == 0) {
+            if (sent && PageGotNoAnswer(answer, status)) {
                 NoteNoAnswerLocked("Refresh", answer);
             } else {
                 if (sent) NoteAnswerLocked("Refresh");
@@ -233,25 +225,15 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
             gaveNew = true;
         }
     }
-    if (gaveNew) {
-        const size_t k = static_cast<size_t>(i);
-        if (m_cycleGaveNew.size() <= k) m_cycleGaveNew.resize(k + 1, 1);
-        m_cycleGaveNew[k] = 1;
-    }
-    if (m_servicePauseMs) LogMessage("Refresh: the service answers again");
-    m_servicePauseMs = 0;
+    if (gaveNew) m_pacing.NoteFeedGaveNew(i);
+    if (m_pacing.NoteServiceWell()) LogMessage("Refresh: the service answers again");
 }
 
 void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) {
     CLumoraFeed& f = m_feeds[i];
-    if (!SaysFeedIsWrong(type, answer)) {
-        // The service is not well: pause all page requests, longer after
-        // each failure in a row, and never shorter than the service asked for.
-        uint32_t pause = m_servicePauseMs == 0 ? kFirstServicePauseMs : m_servicePauseMs * 2;
-        pause = std::min(pause, kLongestServicePauseMs);
-        if (retryAfterMs > pause) pause = std::min(retryAfterMs, kMaxRetryAfterMs);
-        m_servicePauseMs = pause;
-        m_servicePauseUntil = m_clock->TickCount() + pause;
+    if (!PageSaysFeedIsWrong(type, answer)) {
+        // The service is not well: all page requests pause.
+        const uint32_t pause = m_pacing.NoteServiceUnwell(retryAfterMs, m_clock->TickCount());
         // The service did answer: the line says what it answered.
         if (answer == 429 && retryAfterMs)
             LogMessage("Refresh %d: the service asks to wait %u s (%d), next request in %u s", i,
@@ -278,22 +260,6 @@ void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t 
         f.Flg &= ~CLumoraFeed::kEnabled;
         LogMessage("     too many errors, disabled");
     }
-}
-
-bool CLumoraEngine::ServicePausedLocked() {
-    if (m_servicePauseMs == 0) return false;
-    return static_cast<int32_t>(m_servicePauseUntil - m_clock->TickCount()) > 0;
-}
-
-bool CLumoraEngine::ApiRequestAllowedLocked() {
-    const uint32_t now = m_clock->TickCount();
-    while (!m_apiRequestTicks.empty() && static_cast<uint32_t>(now - m_apiRequestTicks.front()) >= 60000)
-        m_apiRequestTicks.pop_front();
-    return static_cast<int>(m_apiRequestTicks.size()) < kApiRequestsPerMinute;
-}
-
-void CLumoraEngine::NoteApiRequestLocked() {
-    m_apiRequestTicks.push_back(m_clock->TickCount());
 }
 
 bool CLumoraEngine::FeedStateChanged(std::vector<int>& states, int i, int state) {

@@ -255,15 +255,14 @@ bool CLumoraEngine::DiskHasRoom() {
     int error = 0;
     // A drive that cannot tell is no reason to stop.
     if (!plat::FreeSpace(m_settings.ImgFolder, &available, &total, &error)) return true;
-    const uint64_t floor = FreeSpaceFloor(total);
-    const bool room = available >= floor;
-    if (room == !m_lowSpace) return room;
-    m_lowSpace = !room;
-    if (room)
+    CPacing::SpaceChange change;
+    const bool room = m_pacing.HasRoom(available, total, &change);
+    if (change == CPacing::SpaceChange::kRoomAgain)
         LogMessage("DownloadImages: free space %s again, downloads go on", Bytes(available).c_str());
-    else
+    else if (change == CPacing::SpaceChange::kLow)
         LogMessage("DownloadImages: only %s free on the drive of %s (floor %s), no new downloads",
-                   Bytes(available).c_str(), m_settings.ImgFolder.c_str(), Bytes(floor).c_str());
+                   Bytes(available).c_str(), m_settings.ImgFolder.c_str(),
+                   Bytes(CPacing::FreeSpaceFloor(total)).c_str());
     return room;
 }
 

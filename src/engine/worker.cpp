@@ -118,7 +118,7 @@ void CLumoraEngine::Stop() {
 }
 
 void CLumoraEngine::RunComms() {
-    m_downloadInterval = 2000;
+    uint32_t interval;  // between download passes: what the last one asked for
     int lastResult = kPassIdle;
     uint32_t lastRefreshTick = 0, lastDownloadTick = 0;
     // The first iteration runs both passes whatever the tick count says: a
@@ -131,6 +131,7 @@ void CLumoraEngine::RunComms() {
         ApplyPendingApiKey();
         BeginRun();
         ResetPassStateLocked();
+        interval = m_pacing.DownloadInterval();
     }
     while (m_closing.load() == 0) {
         const bool requested = thread && thread->m_downloadRequest.exchange(0) != 0;
@@ -146,9 +147,9 @@ void CLumoraEngine::RunComms() {
         if (!owner) {
             refreshed = downloaded = false;  // both passes at once when it is free
             if (thread)
-                m_clock->Wait(thread->m_wakeEvent, ChooseWait(kPassIdle));
+                m_clock->Wait(thread->m_wakeEvent, CPacing::WaitAfterPass(false));
             else
-                m_clock->Sleep(ChooseWait(kPassIdle));
+                m_clock->Sleep(CPacing::WaitAfterPass(false));
             continue;
         }
         const uint32_t sinceRefresh = m_clock->TickCount() - lastRefreshTick;
@@ -161,9 +162,9 @@ void CLumoraEngine::RunComms() {
         // failed: the pause that asked for (a 429's Retry-After, a failing
         // service) holds for requests too, or a host showing a file a second
         // would try the service once a second.
-        const bool due = static_cast<uint32_t>(m_clock->TickCount() - lastDownloadTick) >= m_downloadInterval;
+        const bool due = static_cast<uint32_t>(m_clock->TickCount() - lastDownloadTick) >= interval;
         if (!downloaded || due || (requested && lastResult != kPassFailed)) {
-            lastResult = DownloadImages(&m_downloadInterval);
+            lastResult = DownloadImages(&interval);
             lastDownloadTick = m_clock->TickCount();
             downloaded = true;
         }
@@ -173,9 +174,10 @@ void CLumoraEngine::RunComms() {
             // cache is above its limit, then shown files of a feed above
             // its own; the next loop soon looks for another.
             Lock lock(*this);
+            m_pacing.SetDownloadInterval(interval);
             trimmed = FileListReady() && (TrimStrayFilesLocked() || TrimOverLimitLocked());
         }
-        const uint32_t wait = trimmed ? 1000 : ChooseWait(lastResult);
+        const uint32_t wait = trimmed ? 1000 : CPacing::WaitAfterPass(lastResult != kPassIdle);
         if (thread)
             m_clock->Wait(thread->m_wakeEvent, wait);
         else
@@ -185,21 +187,11 @@ void CLumoraEngine::RunComms() {
     EndRun();
 }
 
-// 1 s while download passes have work; 30 s after one that found nothing it
-// could fetch (every feed with wallpapers pooled was at its limit, or none
-// had any). What would give it work wakes the loop: a shown-file report, a
-// dialog's OK, a cache clean; and the next refresh pass comes with the wait.
-uint32_t CLumoraEngine::ChooseWait(int lastResult) {
-    return lastResult == kPassIdle ? 30000 : 1000;
-}
-
 void CLumoraEngine::ResetPassStateLocked() {
     m_pools.ForgetAll();
-    m_itemFailuresInRow = 0;
+    m_pacing.Reset();
     m_feedState.clear();
     m_downloadFeedState.clear();
-    m_cycleGaveNew.clear();
-    m_restUntil.clear();
     m_recordFoldersKnown = false;
     m_cacheFullLogged = false;
 }

@@ -46,21 +46,33 @@ const char* GetTopRangeName(int topRange);
 bool IsRecognisablyNoMedia(const void* head, size_t size);
 const size_t kSniffBytes = 64;
 
-// Results of DownloadImage besides 0 (done), an HTTP status and -1 to -3.
+// What an image transfer (DownloadImage) came to: 0 is a complete image, a
+// positive value the server's HTTP status, a negative one of these.
 enum {
+    kDownloadDone = 0,
+    kDownloadNotStarted = -1,   // no local file, request not sent, a failed write
+    kDownloadBroken = -2,       // the platform's error before an answer: no connection, time-out
+    kDownloadStopped = -3,      // ended by the stop flag
     kDownloadNotImage = -4,     // status 200 but the body is empty or a page: the file is deleted
     kDownloadCut = -5,          // status 200 but the body broke off before its end
     kDownloadUnusableUrl = -6,  // the address cannot be split, or is not http or https
     kDownloadTooLarge = -7,     // the body passed the client's cap (m_maxImageBytes): ended there
 };
 
-// Results of QueryServerApi besides 0 (done) and an HTTP status.
+// What an API request (QueryServerApi) came to: 0 is success, a positive
+// value the server's HTTP status, a negative one of these.
 enum {
     kQuerySetupFailed = -1,    // the URL cannot be used, or the request was not opened or sent
     kQueryPlatformError = -2,  // the platform failed during the exchange after some body text
     kQueryEmptyAnswer = -3,    // no body text
     kQueryTooLarge = -4,       // the body passed kMaxAnswerBytes: ended there, nothing kept
 };
+// Whether a result is the server's HTTP status rather than one of the codes
+// above.
+inline bool IsHttpStatus(int result) {
+    return result >= 100 && result <= 999;
+}
+
 // The largest API answer read (a page of 24 wallpapers is a few KB): a broken
 // or hostile service must not fill the host's memory.
 const size_t kMaxAnswerBytes = 4u << 20;

@@ -319,7 +319,7 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
     FILE* out = plat::OpenFile(file, "wb");
     if (!out) {
         LogMessage("DownloadImage(), cannot create the local file %s", file.c_str());
-        return -1;
+        return kDownloadNotStarted;
     }
     // Chunks are 4096 bytes; the disk is written in larger blocks.
     std::setvbuf(out, nullptr, _IOFBF, 64 * 1024);
@@ -352,13 +352,13 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
             LogMessage("DownloadImage(), OpenRequest failed, %s", logUrl.c_str());
             discard();
             if (!IsStopSet(m_stop)) ++g_downloadErrors;
-            return -1;
+            return kDownloadNotStarted;
         }
         if (step == Exchanged::kSendFailed) {
             LogMessage("DownloadImage(), SendRequest failed, %s", logUrl.c_str());
             discard();
             ++g_downloadErrors;
-            return -1;
+            return kDownloadNotStarted;
         }
         m_retryAfterMs = RetryAfterMs(*t, status);
         m_lastStatus = status;
@@ -420,7 +420,7 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
             LogMessage("DownloadImage(), stopped after %llu bytes, %s",
                        static_cast<unsigned long long>(total), file.c_str());
             discard();
-            result = -3;
+            result = kDownloadStopped;
             // A stop before the first byte downloaded nothing.
             if (total > 0) ++g_downloads;
         } else if (tooLarge) {
@@ -433,7 +433,7 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
             LogMessage("DownloadImage(), write failed after %llu bytes, %s",
                        static_cast<unsigned long long>(total), file.c_str());
             discard();
-            result = -1;
+            result = kDownloadNotStarted;
             ++g_downloadErrors;
         } else if (foreign) {
             LogMessage("DownloadImage(), not an image (%s), url=%s",
@@ -453,18 +453,18 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
             LogMessage("DownloadImage(), stopped, %s", file.c_str());
             discard();
             if (total > 0) ++g_downloads;
-            return -3;
+            return kDownloadStopped;
         }
         LogMessage("DownloadImage(), Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
         discard();
         ++g_downloadErrors;
         // After status 200 the server did answer for this image: its body
         // broke off. Before it, nothing answered at all.
-        return answered ? kDownloadCut : -2;
+        return answered ? kDownloadCut : kDownloadBroken;
     } catch (...) {
         discard();
         LogMessage("DownloadImage(), Unknown exception");
         ++g_downloadErrors;
-        return answered ? kDownloadCut : -2;
+        return answered ? kDownloadCut : kDownloadBroken;
     }
 }

@@ -491,11 +491,14 @@ class Simulation {
             Fail("cache over its limit: " +
                  std::to_string(engine->CacheListForTesting().Records().GetCount()) + "/" +
                  std::to_string(limit));
-        longestInterval = std::max(longestInterval, engine->DownloadIntervalForTesting());
-        if (engine->DownloadIntervalForTesting() >
-            CLumoraEngine::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
-            Fail("download interval " + std::to_string(engine->DownloadIntervalForTesting()) +
-                 " ms beyond its cap");
+        uint32_t interval;
+        {
+            MutexLock lock(engine->StateLockForTest());
+            interval = engine->PacingForTesting().DownloadInterval();
+        }
+        longestInterval = std::max(longestInterval, interval);
+        if (interval > CPacing::kMaxDownloadIntervalMs + sc.faults.retryAfterMs)
+            Fail("download interval " + std::to_string(interval) + " ms beyond its cap");
         if (!service.violation.empty()) Fail(service.violation);
 
         // Liveness: showing time since the last new image of each feed that

@@ -267,14 +267,14 @@ TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
         engine->DownloadImages(&interval);
         longest = std::max(longest, interval);
     }
-    EXPECT_EQ(longest, CLumoraEngine::kMaxDownloadIntervalMs);
+    EXPECT_EQ(longest, CPacing::kMaxDownloadIntervalMs);
     // A 429 may ask for longer, as far as its Retry-After, within a bound.
     client.onDownload = [this](const std::string&, const std::string&) {
         client.m_retryAfterMs = 24 * 3600 * 1000u;
         return 429;
     };
     engine->DownloadImages(&interval);
-    EXPECT_EQ(interval, CLumoraEngine::kMaxRetryAfterMs);
+    EXPECT_EQ(interval, CPacing::kMaxRetryAfterMs);
     client.onDownload = [this](const std::string&, const std::string&) {
         client.m_retryAfterMs = 120000;
         return 429;
@@ -697,13 +697,12 @@ TEST_F(LivenessTest, OnePassOfFailingWallpapersDoesNotStretchTheInterval) {
     CLumoraFeed f = SearchFeed(0);
     f.Page = 1;
     f.LastPage = 50;
-    for (int k = 0; k < 2 * CLumoraEngine::kTransfersPerPass; ++k)
-        f.Items.Add(MakeItem("bad" + std::to_string(k)));
+    for (int k = 0; k < 2 * CPacing::kTransfersPerPass; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
     engine->FeedsForTesting().Add(f);
     client.onDownload = [](const std::string&, const std::string&) { return 404; };
     uint32_t interval = 10000;  // the slow pace of a nearly full cache
     EXPECT_EQ(engine->DownloadImages(&interval), kPassFailed);
-    EXPECT_EQ(client.downloadCalls.load(), CLumoraEngine::kTransfersPerPass);
+    EXPECT_EQ(client.downloadCalls.load(), CPacing::kTransfersPerPass);
     EXPECT_EQ(interval, 2000u);
     EXPECT_EQ(engine->DownloadImages(&interval), kPassFailed);
     EXPECT_GT(interval, 2000u);
@@ -877,21 +876,5 @@ INSTANTIATE_TEST_SUITE_P(
         PageLineCase{
             kQueryTooLarge, 0,
             "Refresh 0: the service sent an answer that cannot be read (-4), next request in 15 s"}));
-
-// ---- the free-space floor ----------------------------------------------------------------------
-TEST(FreeSpaceFloor, FivePercentWithinOneAndFourGigabytes) {
-    constexpr uint64_t GB = 1024ull * 1024 * 1024;
-    struct Case {
-        uint64_t drive, floor;
-    } cases[] = {{0, GB},
-                 {8 * GB, GB},
-                 {20 * GB, GB},
-                 {40000000000ull, 2000000000ull},  // 5 % between the bounds
-                 {80000000000ull, 4000000000ull},
-                 {100000000000ull, 4 * GB},
-                 {2048 * GB, 4 * GB},  // not 100 GB: a user with 80 GB free gets images
-                 {UINT64_MAX, 4 * GB}};
-    for (const Case& c : cases) EXPECT_EQ(CLumoraEngine::FreeSpaceFloor(c.drive), c.floor) << c.drive;
-}
 
 }  // namespace

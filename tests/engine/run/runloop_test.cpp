@@ -195,7 +195,7 @@ TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
     for (uint64_t t = 1000; t < 10 * 60000; t += 1000) clock.At(t, [this] { worker->RequestDownload(); });
     StopAt(10 * 60000);
     engine->RunComms();
-    const size_t perPass = CLumoraEngine::kTransfersPerPass;
+    const size_t perPass = CPacing::kTransfersPerPass;
     ASSERT_GE(DownloadTimes.size(), 2 * perPass) << Log().Dump();
     // In the last five minutes at most one pass a minute, and one more.
     size_t late = 0;
