@@ -220,6 +220,9 @@ bool ReplaceFileDurably(const std::string& path, const char* who, const std::fun
         LogMessage("%s: can't create file %s", who, path.c_str());
         return false;
     }
+    // Writers hand over whole pieces: stdio's buffer would only split each
+    // into more system calls.
+    std::setvbuf(f, nullptr, _IONBF, 0);
     bool ok = write(f);
     ok = plat::FlushClose(f) && ok;
     if (!ok) {
@@ -484,10 +487,18 @@ bool CCacheList::CountOnDisk(const std::string& folder, int* count) {
 void CCacheList::ForEachPathOnDisk(const std::string& dir,
                                    const std::function<void(const std::string&)>& each) {
     const CFolderGate gate(dir);
-    statefmt::DecodedList list;
+    // The paths as they are read: a list of 100k records held here only to
+    // be walked once would be a peak the host's heap keeps.
+    CFileLines lines(statefmt::kListLineMax);
     int error = 0;
-    if (ReadList(dir, gate, &list, nullptr, &error))
-        for (const CFileView d : list.records) each(std::string(d.Path));
+    if (lines.Open(PathInFolder(dir, kListName), &error)) {
+        statefmt::DecodedList list;
+        std::string path;
+        statefmt::DecodeList(lines, gate, &list, [&](const CFileView& d) {
+            path.assign(d.Path.data(), d.Path.size());
+            each(path);
+        });
+    }
     std::vector<statefmt::JournalEntry> entries;
     int skipped = 0;
     if (ReadJournal(dir, &entries, &skipped))

@@ -54,18 +54,14 @@ std::vector<std::string> SameSideCandidates(const std::string& path) {
 
 }  // namespace
 
-bool HoldsOnlyCacheFiles(const std::vector<plat::FolderEntry>& entries) {
-    if (entries.empty()) return false;
-    for (const plat::FolderEntry& e : entries) {
-        if (e.isFolder || e.isLink) return false;
-        const size_t dot = e.name.rfind('.');
-        if (dot == std::string::npos) return false;
-        const std::string ext = plat::FoldCase(e.name.substr(dot + 1));
-        bool known = ext == "vprop" || ext == "__t";
-        for (const char* k : kImageExtensions) known = known || ext == k;
-        if (!known) return false;
-    }
-    return true;
+bool IsCacheFileEntry(const plat::FolderEntry& e) {
+    if (e.isFolder || e.isLink) return false;
+    const size_t dot = e.name.rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string ext = plat::FoldCase(e.name.substr(dot + 1));
+    bool known = ext == "vprop" || ext == "__t";
+    for (const char* k : kImageExtensions) known = known || ext == k;
+    return known;
 }
 
 void CLumoraEngine::OnFileDisplayed(const char* path) {

@@ -27,7 +27,7 @@ struct CFolderHold {
     bool takeOver = false;    // memory does not mirror the folder: read it before any change
 };
 
-// Whether a folder's entries are all files of the kinds the plug-in puts in
-// a purity folder (images, side files, temporary files): such a folder is
-// taken for one of its own.
-bool HoldsOnlyCacheFiles(const std::vector<plat::FolderEntry>& entries);
+// Whether an entry is a file of the kinds the plug-in puts in a purity folder
+// (images, side files, temporary files): a folder that holds such files and
+// nothing else is taken for one of its own.
+bool IsCacheFileEntry(const plat::FolderEntry& e);

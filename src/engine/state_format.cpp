@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include "engine/engine.h"
@@ -128,7 +129,10 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
     DecodeList(in, size, gate, out);
 }
 
-void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedList* out) {
+namespace {
+// each: where the records go (nullptr: into out->records).
+void DecodeListTo(LineSource& in, size_t size, const CFolderGate& gate, DecodedList* out,
+                  const std::function<void(const CFileView&)>* each) {
     *out = DecodedList();
     std::string_view line;
     if (in.Next(&line)) out->version = ListVersionOf(std::string(line));
@@ -141,7 +145,7 @@ void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedLis
     // A sane count sizes the list up front (its characters are fewer than
     // the file's bytes, and a record takes at least four of them); a huge or
     // negative one is no promise of what follows.
-    if (count > 0 && count <= 10000000 && size > 0)
+    if (!each && count > 0 && count <= 10000000 && size > 0)
         out->records.Reserve(std::min(static_cast<size_t>(count), size / 4 + 1), size);
     // A negative count reads to the end of the file.
     const long long promised = count;
@@ -192,7 +196,10 @@ void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedLis
                 out->dropped.push_back("record outside the folder dropped " + std::string(path));
             continue;
         }
-        out->records.AddTail(path, id, feedIndex);
+        if (each)
+            (*each)(CFileView{path, id, feedIndex});
+        else
+            out->records.AddTail(path, id, feedIndex);
     }
     if (out->version == 2) {
         for (int b = 0; b < blocks; ++b) {
@@ -212,6 +219,16 @@ void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedLis
         out->damage = "records out of step";
     else if (in.EndsCut())
         out->damage = "the last line is cut";
+}
+}  // namespace
+
+void DecodeList(LineSource& in, size_t size, const CFolderGate& gate, DecodedList* out) {
+    DecodeListTo(in, size, gate, out, nullptr);
+}
+
+void DecodeList(LineSource& in, const CFolderGate& gate, DecodedList* out,
+                const std::function<void(const CFileView&)>& each) {
+    DecodeListTo(in, 0, gate, out, &each);
 }
 
 std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderGate& gate) {
@@ -275,61 +292,67 @@ namespace {
 char* PutLine(char* p, std::string_view text) {
     std::memcpy(p, text.data(), text.size());
     p += text.size();
-    *p++ = '\r';
-    *p++ = '\n';
-    return p;
+    std::memcpy(p, "\r\n", 2);
+    return p + 2;
 }
 }  // namespace
 
-ListEncoder::ListEncoder(const CFileList& records, const std::string& timeText) : m_records(records) {
+ListEncoder::ListEncoder(const CFileList& records, const std::string& timeText)
+    : m_records(records), m_count(static_cast<size_t>(records.GetCount())) {
     // Whether a record fits is looked at once; the count line needs it first.
-    m_fits.reserve(static_cast<size_t>(records.GetCount()));
-    int written = 0;
+    // Those that do not are rare, so only their positions are kept.
+    size_t k = 0;
     for (const CFileView d : records) {
-        const bool ok = FitsList(d);
-        m_fits.push_back(ok);
-        if (ok)
-            ++written;
-        else
+        if (!FitsList(d)) {
+            m_skippedAt.push_back(k);
             m_skipped.push_back(CFileData(d));
+        }
+        ++k;
     }
     AppendLine(m_head, ListHeader(3));
-    AppendNumberLine(m_head, written);
+    AppendNumberLine(m_head, static_cast<long long>(m_count - m_skipped.size()));
     AppendNumberLine(m_head, 0);
     AppendLine(m_head, timeText);
 }
 
 bool ListEncoder::Write(const std::function<bool(const char*, size_t)>& sink) const {
-    // One piece of kListChunk bytes, filled with whole records and handed on
-    // when the next record might not fit (a record is at most two lines of
-    // kListLineMax and a number).
+    // One piece of kListWritePiece bytes, filled with whole records and
+    // handed on when the next record might not fit (a record is at most two
+    // lines of kListLineMax and a number).
     const size_t kRecordMax = 2 * kListLineMax + 32;
-    static_assert(kListChunk > 2 * (2 * kListLineMax + 32), "a piece holds at least two records");
-    std::vector<char> piece(kListChunk);
-    char* const begin = piece.data();
-    char* const limit = begin + kListChunk - kRecordMax;
+    static_assert(kListWritePiece > 2 * (2 * kListLineMax + 32), "a piece holds at least two records");
+    // Not value-initialised: every byte handed on is written first.
+    const std::unique_ptr<char[]> piece(new char[kListWritePiece]);
+    char* const begin = piece.get();
+    char* const limit = begin + kListWritePiece - kRecordMax;
     char* p = begin;
-    if (m_head.size() > kListChunk - kRecordMax) {
+    if (m_head.size() > kListWritePiece - kRecordMax) {
         if (!sink(m_head.data(), m_head.size())) return false;
     } else {
         std::memcpy(p, m_head.data(), m_head.size());
         p += m_head.size();
     }
-    char digits[24];
-    size_t k = 0;
+    size_t k = 0, skip = 0;
     for (const CFileView d : m_records) {
-        if (k >= m_fits.size()) break;  // a record added since the encoder was made
-        if (!m_fits[k++]) continue;
+        if (k == m_count) break;  // a record added since the encoder was made
+        if (skip < m_skippedAt.size() && m_skippedAt[skip] == k++) {
+            ++skip;
+            continue;
+        }
         if (p > limit) {
             if (!sink(begin, static_cast<size_t>(p - begin))) return false;
             p = begin;
         }
         p = PutLine(p, d.Id);
         p = PutLine(p, d.Path);
-        p = PutLine(
-            p, std::string_view(
-                   digits, static_cast<size_t>(
-                               std::to_chars(digits, digits + sizeof digits, d.FeedIndex).ptr - digits)));
+        if (d.FeedIndex >= 0 && d.FeedIndex <= 9) {
+            *p++ = static_cast<char>('0' + d.FeedIndex);
+        } else {
+            char* const end = p + 12;  // "-2147483648"
+            p = std::to_chars(p, end, d.FeedIndex).ptr;
+        }
+        std::memcpy(p, "\r\n", 2);
+        p += 2;
     }
     return p == begin || sink(begin, static_cast<size_t>(p - begin));
 }

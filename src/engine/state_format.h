@@ -125,6 +125,11 @@ void DecodeList(const char* data, size_t size, const CFolderGate& gate, DecodedL
 // The same from lines of kListLineMax; sizeHint (the bytes there are, 0 when
 // not known) only sizes the list up front.
 void DecodeList(LineSource& in, size_t sizeHint, const CFolderGate& gate, DecodedList* out);
+// The same, each record that would be kept handed to each instead (views
+// valid during the call) and out->records left empty: a caller that only
+// looks at the records holds no list of them.
+void DecodeList(LineSource& in, const CFolderGate& gate, DecodedList* out,
+                const std::function<void(const CFileView&)>& each);
 
 // Records found in the bytes of a damaged list (a wrong header, lines of
 // garbage, records out of step): every group of an id line, a path line
@@ -134,10 +139,13 @@ std::vector<CFileData> SalvageList(const char* data, size_t size, const CFolderG
 std::vector<CFileData> SalvageList(LineSource& in, const CFolderGate& gate);
 
 // The version 3 list of the records that fit (FitsList), handed out in
-// pieces of at most kListChunk bytes, so writing a long list needs no buffer
-// of its size. The records are looked at when the encoder is made: copies of
-// those that do not fit are in Skipped() from then on.
+// pieces of at most kListWritePiece bytes, so writing a long list needs no
+// buffer of its size. The records are looked at when the encoder is made:
+// copies of those that do not fit are in Skipped() from then on.
+// Files are read in pieces of kListChunk bytes; a written piece is larger,
+// since each is one system call (a 7 MB list: 28 calls rather than 110).
 const size_t kListChunk = 64 * 1024;
+const size_t kListWritePiece = 256 * 1024;
 class ListEncoder {
   public:
     ListEncoder(const CFileList& records, const std::string& timeText);
@@ -148,8 +156,9 @@ class ListEncoder {
 
   private:
     const CFileList& m_records;
+    size_t m_count;  // records in the list when the encoder was made
     std::string m_head;
-    std::vector<char> m_fits;  // per record in list order
+    std::vector<size_t> m_skippedAt;  // positions in list order of the records left out, ascending
     std::vector<CFileData> m_skipped;
 };
 // The whole list as one text (small lists, tests).

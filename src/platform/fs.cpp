@@ -30,6 +30,10 @@ bool WriteAll(FILE* f, const void* data, size_t size) {
     return (ops.write ? ops.write : RealFileOps().write)(f, data, size);
 }
 
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+    return ForEachFolderEntry(folder, [entries](const FolderEntry& e) { entries->push_back(e); });
+}
+
 bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
     const FileOps& ops = Files();
     return (ops.freeSpace ? ops.freeSpace : RealFileOps().freeSpace)(path, available, total, error);

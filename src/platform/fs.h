@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,9 @@ struct FolderEntry {
     bool isLink;  // a symbolic link, junction or other reparse point: never followed
 };
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+// The same one entry at a time, nothing kept: a folder of 100k cached files
+// costs no list of them.
+bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each);
 
 // An exclusive hold on a lock file, for one owner of a folder among several
 // processes (or engines of one process). The system lets go of it when the

@@ -162,17 +162,20 @@ bool FileLock::HeldByOther(const std::string& path) {
     return held;
 }
 
-bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each) {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!d) return false;
     std::string base = folder;
     if (!base.empty() && base.back() != '/') base += '/';
+    FolderEntry entry;
     while (struct dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
+        entry.name = e->d_name;
+        if (entry.name == "." || entry.name == "..") continue;
         struct stat st;
-        const bool known = ::lstat((base + name).c_str(), &st) == 0;
-        entries->push_back(FolderEntry{name, known && S_ISDIR(st.st_mode), known && S_ISLNK(st.st_mode)});
+        const bool known = ::lstat((base + entry.name).c_str(), &st) == 0;
+        entry.isFolder = known && S_ISDIR(st.st_mode);
+        entry.isLink = known && S_ISLNK(st.st_mode);
+        each(entry);
     }
     ::closedir(d);
     return true;

@@ -128,18 +128,20 @@ bool FileLock::HeldByOther(const std::string& path) {
     return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each) {
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return false;
+    FolderEntry entry;
     do {
-        std::string name = fd.cFileName;
-        if (name == "." || name == "..") continue;
-        entries->push_back(FolderEntry{name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                                       (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+        entry.name = fd.cFileName;
+        if (entry.name == "." || entry.name == "..") continue;
+        entry.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        each(entry);
     } while (FindNextFileA(h, &fd));
     FindClose(h);
     return true;

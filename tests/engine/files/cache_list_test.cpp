@@ -3,6 +3,7 @@
 // and the piecewise reading and writing against the same bytes in one buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 
@@ -275,6 +276,20 @@ TEST_F(CacheListTest, OneWriteFoldsTheJournal) {
     EXPECT_EQ(back, (std::vector<Rec>{{"b", P("sfw/b.jpg"), 1}, {"c", P("sfw/c.jpg"), 2}}));
 }
 
+// The paths a folder's list and journal on disk name, as they are read (no
+// list of them is held): records of another folder left out, the journal's
+// after the list's.
+TEST_F(CacheListTest, PathsOnDiskAreTheListsAndTheJournals) {
+    WriteBytes(ListPath(), ListBytes("3", {"a", P("sfw/a.jpg"), "0", "x", "/elsewhere/x.jpg", "0", "b",
+                                           P("odd/b.jpg"), "1"}));
+    int error = 0;
+    ASSERT_TRUE(CCacheList::AppendJournal(
+        folder, statefmt::EncodeJournalRecord('+', CFileData(P("new/c.jpg"), "c", 2)), &error));
+    std::vector<std::string> paths;
+    CCacheList::ForEachPathOnDisk(folder, [&](const std::string& p) { paths.push_back(p); });
+    EXPECT_EQ(paths, (std::vector<std::string>{P("sfw/a.jpg"), P("odd/b.jpg"), P("new/c.jpg")}));
+}
+
 // A list of many pieces: what is written is the records one after another,
 // and what is read back is what was written.
 TEST_F(CacheListTest, ListOfManyPiecesRoundTrips) {
@@ -300,6 +315,48 @@ TEST_F(CacheListTest, ListOfManyPiecesRoundTrips) {
         ASSERT_EQ(d.Id, (*a).Id);
         ASSERT_EQ(d.FeedIndex, (*a).FeedIndex);
         ++a;
+    }
+}
+
+// Records that cannot be written (a line break or tab in the id or path)
+// are left out wherever they are among the pieces, and the count line says
+// how many were written; records after them are written whole and in order.
+TEST_F(CacheListTest, RecordsThatDoNotFitAreLeftOutAcrossPieces) {
+    const int n = 6000;  // about 150 bytes a record: several pieces of the writer
+    struct Case {
+        const char* name;
+        std::vector<int> bad;  // positions of records that cannot be written
+    } cases[] = {
+        {"none", {}},
+        {"the first", {0}},
+        {"the last", {n - 1}},
+        {"two in a row", {10, 11}},
+        {"many, across the pieces' ends", {1, 2, 3, 1700, 1701, 1702, 1703, 3400, 3401, 5000, 5998, 5999}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Log::Clear();
+        CCacheList out;
+        std::string records;
+        int written = 0;
+        for (int i = 0; i < n; ++i) {
+            const bool bad = std::find(c.bad.begin(), c.bad.end(), i) != c.bad.end();
+            const std::string id = (bad && i % 2 ? "id\r\n" : "id") + std::to_string(i);
+            const std::string path = P("sfw/" + std::string(100 + i % 41, 'q') +
+                                       (bad && i % 2 == 0 ? "\t" : "") + std::to_string(i) + ".jpg");
+            out.Records().AddTail(path, id, i % 12 - 1);
+            if (bad) continue;
+            records += id + "\r\n" + path + "\r\n" + std::to_string(i % 12 - 1) + "\r\n";
+            ++written;
+        }
+        const std::string expected = "[Veduta Lumora List v3]\r\n" + std::to_string(written) + "\r\n0\r\n" +
+                                     plat::OleDateToText(kOleDate2000) + "\r\n" + records;
+        ASSERT_GT(expected.size(), 3 * statefmt::kListWritePiece);
+        ASSERT_TRUE(out.Write(folder, true, true));
+        EXPECT_TRUE(ReadBytes(ListPath()) == expected) << "the list differs from the expected bytes";
+        EXPECT_EQ(Log::Starting("WriteLocalFileList: record not written").size(), c.bad.size())
+            << Log::Dump();
+        EXPECT_EQ(out.Records().GetCount(), n);
     }
 }
 
