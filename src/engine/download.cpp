@@ -13,6 +13,7 @@
 
 #include "common/host_callback.h"
 #include "engine/engine.h"
+#include "engine/vprop.h"
 #include "platform/fs.h"
 
 namespace {
@@ -308,7 +309,8 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
         RecordFileGone(record);
         return false;
     }
-    if (m_settings.VpropTitle || m_settings.VpropDescr) WriteVpropFile(path, pick.item);
+    if (m_settings.VpropTitle || m_settings.VpropDescr)
+        WriteVpropFile(path, pick.item, m_settings.VpropTitle, m_settings.VpropDescr);
     LogMessage("m_lclfiles Add: %s %s (feed %d)", path.c_str(), pick.item.Id.c_str(), pick.feed);
     m_cache.Records().AddTail(record);
     CItemArray& pool = m_feeds[pick.feed].Items;

@@ -21,6 +21,7 @@
 #include "engine/cache_list.h"
 #include "engine/file_list.h"
 #include "engine/pacing.h"
+#include "engine/naming.h"
 #include "engine/path.h"
 #include "engine/pools.h"
 #include "engine/state_files.h"
@@ -89,7 +90,6 @@ class CLumoraEngine {
     // ---- local names --------------------------------------------------------
     int BuildLocalName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
     int BuildFallbackName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
-    std::string GetExtFromType(const std::string& type);
 
     // ---- state files (folder null or empty text = the image folder) -------
     // The cache list of the image folder: records, list file and journal.
@@ -162,9 +162,6 @@ class CLumoraEngine {
     // The rows of the list and paging files on disk (GetCacheStatus's first part).
     void AppendListStatus(const std::string& folder, std::vector<std::string>& names,
                           std::vector<std::string>& values);
-
-    // ---- side files ---------------------------------------------------------
-    void WriteVpropFile(const std::string& path, const CLumoraItem& item) REQUIRES(m_stateLock);
 
     // ---- worker -------------------------------------------------------------
     void Start() EXCLUDES(m_stateLock);
@@ -325,11 +322,6 @@ class CLumoraEngine {
     bool m_recordFoldersKnown GUARDED_BY(m_stateLock) = false;
     uint32_t m_lastFolderCheck GUARDED_BY(m_stateLock) = 0;
 };
-
-// The single folder name the service's purity text becomes (see naming.cpp):
-// safe words stay as they are, anything that could leave the image folder or
-// name a device is mended; an empty text stays empty (no sub-folder).
-std::string SafePurityFolder(const std::string& purity);
 
 // The engine's lock as its operations take it: while held, the thread's calls
 // to the host wait in a HostCallHold and reach the host once it is released

@@ -96,7 +96,7 @@ std::string SafePurityFolder(const std::string& purity) {
     return name;
 }
 
-std::string CLumoraEngine::GetExtFromType(const std::string& type) {
+std::string GetExtFromType(const std::string& type) {
     static const struct {
         const char* type;
         const char* ext;

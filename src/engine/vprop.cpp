@@ -2,14 +2,16 @@
 // byte order mark, [Enable] Description=1 and [Description] Text=...
 #include <cstdio>
 
-#include "engine/engine.h"
+#include "engine/vprop.h"
+
 #include "engine/line_text.h"
+#include "engine/path.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/profile.h"
 
-void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& item) {
-    std::string side = SidePathOf(path);
+void WriteVpropFile(const std::string& imagePath, const CLumoraItem& item, bool title, bool description) {
+    std::string side = SidePathOf(imagePath);
 
     // A fresh file with the mark, so the profile writer keeps it UTF-16.
     if (FILE* f = plat::OpenFile(side, "wb")) {
@@ -21,8 +23,8 @@ void CLumoraEngine::WriteVpropFile(const std::string& path, const CLumoraItem& i
     plat::SetProfileKey(side, u"Enable", u"Description", u"1");
 
     std::string text;
-    if (m_settings.VpropTitle) text += item.Name;
-    if (m_settings.VpropDescr) {
+    if (title) text += item.Name;
+    if (description) {
         if (!text.empty()) text += "\\n";  // the two characters, which the host shows as a line break
         text += item.Uploader;
     }

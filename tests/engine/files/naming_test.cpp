@@ -242,7 +242,7 @@ TEST_F(GetExtFromTypeTest, Table) {
     };
     for (const Row& r : rows) {
         Log::Clear();
-        EXPECT_EQ(engine->GetExtFromType(r.type), r.ext) << r.type;
+        EXPECT_EQ(GetExtFromType(r.type), r.ext) << r.type;
         if (r.logged)
             EXPECT_EQ(Log::Get(),
                       std::vector<std::string>{"GetExtFromType, unknown MIME type: " + std::string(r.type)})

@@ -3,6 +3,7 @@
 // writer natively).
 #include <gtest/gtest.h>
 
+#include "engine/vprop.h"
 #include "support/file_fixture.h"
 #include "platform/codepage.h"
 
@@ -50,10 +51,7 @@ TEST_F(VpropTest, MatchesGoldenFiles) {
         item.Id = "94x38z";
         item.Name = r.name;
         item.Uploader = r.uploader;
-        {
-            MutexLock held(engine->StateLockForTest());
-            engine->WriteVpropFile(image, item);
-        }
+        WriteVpropFile(image, item, settings.VpropTitle, settings.VpropDescr);
         EXPECT_EQ(Show(ReadBytes(Side())), Show(Golden(r.golden)));
     }
 }
@@ -72,10 +70,7 @@ TEST_F(VpropTest, ReplacesAnOldSideFile) {
     settings.VpropTitle = 1;
     CLumoraItem item;
     item.Name = "lumora-94x38z.jpg";
-    {
-        MutexLock held(engine->StateLockForTest());
-        engine->WriteVpropFile(image, item);
-    }
+    WriteVpropFile(image, item, settings.VpropTitle, settings.VpropDescr);
     EXPECT_EQ(Show(ReadBytes(Side())), Show(Golden("title_only.vprop")));
 }
 
@@ -84,10 +79,7 @@ TEST_F(VpropTest, SideFileLiesBesideTheImage) {
     CLumoraItem item;
     item.Name = "lumora-94x38z.jpg";
     std::filesystem::create_directories(std::filesystem::path(In({"x.d"})));
-    {
-        MutexLock held(engine->StateLockForTest());
-        engine->WriteVpropFile(In({"x.d", "noext"}), item);
-    }
+    WriteVpropFile(In({"x.d", "noext"}), item, settings.VpropTitle, settings.VpropDescr);
     EXPECT_EQ(ReadBytes(In({"x.d", "noext.vprop"})), Golden("title_only.vprop"));
     EXPECT_FALSE(FileExists(In({"x.vprop"})));
 }
@@ -96,10 +88,7 @@ TEST_F(VpropTest, UnwritableFolderIsSilent) {
     settings.VpropTitle = 1;
     CLumoraItem item;
     item.Name = "n.jpg";
-    {
-        MutexLock held(engine->StateLockForTest());
-        engine->WriteVpropFile(In({"missing", "n.jpg"}), item);
-    }
+    WriteVpropFile(In({"missing", "n.jpg"}), item, settings.VpropTitle, settings.VpropDescr);
     EXPECT_FALSE(FileExists(In({"missing"})));
     EXPECT_TRUE(Log::Get().empty());
 }
