@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/clocks.h"
+#include "support/engine_holder.h"
 #include "support/log_capture.h"
 #include "support/test_folder.h"
 #include "engine/engine.h"
@@ -218,29 +219,18 @@ class FaultScope {
 };
 
 // ---- an engine over a fresh image folder -----------------------------------
-class EngineFixture : public ::testing::Test {
+class EngineFixture : public ::testing::Test, public EngineHolder {
   protected:
-    CLumoraSettings settings;
-    std::atomic<int32_t> closing{0};
-    std::atomic<int32_t> hosttype{1};
-    std::unique_ptr<CLumoraEngine> engine;
     StillClock clock;
-    std::string folder;  // the image folder, without a trailing separator
 
     void SetUp() override {
         Log::Install();
-        folder = TestFolder("lumora_ef_");
-        while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-        settings.ImgFolder = folder;
-        settings.MaxLocal = 100;
-        engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
+        hosttype = 1;
+        MakeEngine("lumora_ef_", &clock);
     }
     void TearDown() override {
-        engine.reset();
+        DropEngine(HasFailure());
         Log::Uninstall();
-        std::error_code ec;
-        if (!HasFailure()) std::filesystem::remove_all(std::filesystem::path(folder), ec);
     }
 
     std::string In(std::initializer_list<std::string> parts) {

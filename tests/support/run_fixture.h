@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/clocks.h"
+#include "support/engine_holder.h"
 #include "support/test_folder.h"
 #include "engine/engine.h"
 #include "engine/worker.h"
@@ -207,32 +208,20 @@ inline CLumoraFeed CollectionFeed(int collId) {
 }
 
 // ---- the engine under test --------------------------------------------------------
-class EngineTest : public ::testing::Test {
+class EngineTest : public ::testing::Test, public EngineHolder {
   public:
-    CLumoraSettings settings;
-    std::atomic<int32_t> closing{0};
-    std::atomic<int32_t> hosttype{0};
     SimClock clock;
     FakeClient client;
-    std::string folder;
-    std::unique_ptr<CLumoraEngine> engine;
 
     void SetUp() override {
         HostCapture::Get().Install();
-        folder = TestFolder();
         settings.Enabled = 1;
-        settings.ImgFolder = folder;
-        settings.MaxLocal = 100;
-        engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
+        MakeEngine("lumora_erun_", &clock, &client);
         client.clock = &clock;
     }
     void TearDown() override {
-        engine.reset();
+        DropEngine(false);
         RemoveTestHost();
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
     }
     HostCapture& Log() { return HostCapture::Get(); }
     // A worker object as Start makes it, without its thread: the test runs
