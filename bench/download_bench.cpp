@@ -68,7 +68,7 @@ int Big(const std::string& url, const std::string& out, int rounds) {
     std::printf("rss_before_kb=%ld\npeak_before_kb=%ld\n", rss0, peak0);
     for (int r = 0; r < rounds; ++r) {
         auto t0 = Clock::now();
-        int result = api.DownloadImage(url, out);
+        int result = api.DownloadImage(url, out).Code();
         double s = Seconds(Clock::now() - t0);
         if (result != 0) {
             std::fprintf(stderr, "DownloadImage failed: %d\n", result);
@@ -93,7 +93,7 @@ int Many(const std::string& list, const std::string& outDir) {
     auto t0 = Clock::now();
     for (size_t i = 0; i < urls.size(); ++i) {
         std::string out = outDir + "/" + std::to_string(i) + ".jpg";
-        int result = api.DownloadImage(urls[i], out);
+        int result = api.DownloadImage(urls[i], out).Code();
         if (result != 0) {
             std::fprintf(stderr, "DownloadImage %s failed: %d\n", urls[i].c_str(), result);
             return 1;
@@ -111,7 +111,7 @@ int Stop(const std::string& url, const std::string& out, int afterMs) {
     int result = 0;
     Clock::time_point endedAt;
     std::thread worker([&] {
-        result = api.DownloadImage(url, out);
+        result = api.DownloadImage(url, out).Code();
         endedAt = Clock::now();
         ended.store(true);
     });

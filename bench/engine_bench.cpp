@@ -42,13 +42,16 @@ std::string IdOf(int i) {
 // 404 at once and file operations pretend.
 class NoNetwork : public CLumoraApi {
   public:
-    int QuerySearchPage(const CLumoraFeed&, int, CItemArray&, std::string&, int&, int&) override { return 0; }
-    int QueryCollectionPage(const char*, const char*, const char*, int, CItemArray&, int&, int&) override {
-        return 0;
+    ServiceAnswer QuerySearchPage(const CLumoraFeed&, int, CItemArray&, std::string&, int&, int&) override {
+        return ServiceAnswer{ServiceAnswer::kUnreadable, 0, 0};
     }
-    int DownloadImage(const std::string&, const std::string&) override {
+    ServiceAnswer QueryCollectionPage(const char*, const char*, const char*, int, CItemArray&, int&,
+                                      int&) override {
+        return ServiceAnswer{ServiceAnswer::kUnreadable, 0, 0};
+    }
+    ServiceAnswer DownloadImage(const std::string&, const std::string&) override {
         ++transfers;
-        return 404;
+        return ServiceAnswer::FromTransfer(404, 404);
     }
     int64_t transfers = 0;  // transfers tried: a pass benchmark shows it measured real passes
 };

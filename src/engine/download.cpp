@@ -124,29 +124,26 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     const uint32_t generation = m_generation;
     const uint64_t maxBytes = ImageCapLocked();
     lock.Unlock();
-    m_client->m_retryAfterMs = 0;
-    m_client->m_lastStatus = 0;
     m_client->m_maxImageBytes = maxBytes;
-    const int result = DownloadImage(pick.item.Url, temp);
-    const uint32_t retryAfterMs = m_client->m_retryAfterMs;
-    const int status = m_client->m_lastStatus;
+    const ServiceAnswer answer = DownloadImage(pick.item.Url, temp);
     lock.Relock();
     // Whether anything answered: the same for a page request and a transfer.
-    if (TransferGotNoAnswer(result, status))
-        NoteNoAnswerLocked("DownloadImages", result);
-    else if (!TransferSaysNothingOfNetwork(result) && !m_closing.load())
+    if (TransferGotNoAnswer(answer))
+        NoteNoAnswerLocked("DownloadImages", answer);
+    else if (!TransferSaysNothingOfNetwork(answer) && !m_closing.load())
         NoteAnswerLocked("DownloadImages");
 
     if (generation != m_generation) {
         // The feeds or the cache were replaced meanwhile: this file belongs
         // to none of them.
-        if (result == kDownloadDone) plat::DeleteFileAt(temp);
+        if (answer.Ok()) plat::DeleteFileAt(temp);
         LogMessage("DownloadImages: feeds changed during the transfer, %s dropped", path.c_str());
         return kPassFailed;
     }
-    if (result != kDownloadDone) {
-        *another = result == 403 || (CountsAgainstItem(result) && !m_closing.load());
-        return AnswerFailedTransferLocked(pick, result, retryAfterMs, interval);
+    if (!answer.Ok()) {
+        const bool refused = answer.kind == ServiceAnswer::kHttpStatus && answer.status == 403;
+        *another = refused || (CountsAgainstItem(answer) && !m_closing.load());
+        return AnswerFailedTransferLocked(pick, answer, interval);
     }
     if (!RecordDownloadLocked(pick, path, temp)) return kPassFailed;
     *interval = m_pacing.AfterImage(m_cache.Records().GetCount() >= limits.fastPaceMark);
@@ -357,24 +354,26 @@ void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
     }
 }
 
-int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, int result, uint32_t retryAfterMs,
+int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, const ServiceAnswer& answer,
                                               uint32_t* interval) {
-    if (result == 403) {
+    const bool http = answer.kind == ServiceAnswer::kHttpStatus;
+    if (http && answer.status == 403) {
         LogMessage("DownloadImages: 403 Access Denied for %s", pick.item.Url.c_str());
         m_pools.Remove(pick.feed, m_feeds[pick.feed].Items, pick.slot, pick.item.Id);
         *interval = CPacing::kDownloadIntervalMs;
         return kPassFailed;
     }
     // A transfer the stop ended says nothing about the wallpaper.
-    if (result == kDownloadStopped || m_closing.load()) return kPassFailed;
-    if (result == 429) {
-        *interval = CPacing::AfterTooManyRequests(retryAfterMs);
-    } else if (SaysServiceIsBusy(result)) {
+    if (answer.kind == ServiceAnswer::kStopped || m_closing.load()) return kPassFailed;
+    if (http && answer.status == 429) {
+        *interval = CPacing::AfterTooManyRequests(answer.retryAfterMs);
+    } else if (SaysServiceIsBusy(answer)) {
         *interval = CPacing::AfterBusyService(*interval);
-    } else if (CountsAgainstItem(result)) {
+    } else if (CountsAgainstItem(answer)) {
         *interval = m_pacing.AfterItemFailure(*interval);
         CountFailedAttemptLocked(pick);
-    } else if ((result == kDownloadNotStarted || result == kDownloadBroken) && NoAnswerPausedLocked()) {
+    } else if ((answer.kind == ServiceAnswer::kNotSent || answer.kind == ServiceAnswer::kBroken) &&
+               NoAnswerPausedLocked()) {
         // No answer: the shared pause decides when the next request goes.
         *interval = m_pacing.NoAnswerWait(m_clock->TickCount());
     }
@@ -415,10 +414,10 @@ bool CLumoraEngine::NoAnswerPausedLocked() {
 
 // Every request that gets no answer doubles the pause of all of them, up to
 // the longest; the state is logged when it begins, not at every request.
-void CLumoraEngine::NoteNoAnswerLocked(const char* who, int result) {
+void CLumoraEngine::NoteNoAnswerLocked(const char* who, const ServiceAnswer& answer) {
     if (m_pacing.NoteNoAnswer(m_clock->TickCount()))
         LogMessage("%s: no answer (%d): no network or no connection; requests paused, at most %u s at a time",
-                   who, result, CPacing::kLongestNoAnswerPauseMs / 1000);
+                   who, answer.Code(), CPacing::kLongestNoAnswerPauseMs / 1000);
 }
 
 void CLumoraEngine::NoteAnswerLocked(const char* who) {
@@ -504,6 +503,6 @@ void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
     }
 }
 
-int CLumoraEngine::DownloadImage(const std::string& url, const std::string& file) {
+ServiceAnswer CLumoraEngine::DownloadImage(const std::string& url, const std::string& file) {
     return m_client->DownloadImage(url, file);
 }

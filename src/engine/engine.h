@@ -85,7 +85,7 @@ class CLumoraEngine {
     // One transfer of a pass; *another: it failed for the wallpaper alone,
     // and the pass may try the next one.
     int DownloadOne(uint32_t* interval, bool* another) EXCLUDES(m_stateLock);
-    int DownloadImage(const std::string& url, const std::string& file);
+    ServiceAnswer DownloadImage(const std::string& url, const std::string& file);
 
     // ---- local names --------------------------------------------------------
     int BuildLocalName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
@@ -265,7 +265,7 @@ class CLumoraEngine {
     bool FeedWantsPageLocked(int i, int next) REQUIRES(m_stateLock);
     void TakePageLocked(int i, int next, const CLumoraFeed& asked, CItemArray& items, const std::string& seed,
                         int lastPage) REQUIRES(m_stateLock);
-    void CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) REQUIRES(m_stateLock);
+    void CountFailedPageLocked(int i, int type, const ServiceAnswer& answer) REQUIRES(m_stateLock);
     void RotateFeedLocked(int feed) REQUIRES(m_stateLock);
     int64_t MaxPhotosOf(const CLumoraFeed& feed) const REQUIRES(m_stateLock);
     // Whether feed i's logged state changes to state (and records it).
@@ -281,14 +281,14 @@ class CLumoraEngine {
     bool RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp)
         REQUIRES(m_stateLock);
     void EvictShownFileLocked(const std::string& path) REQUIRES(m_stateLock);
-    int AnswerFailedTransferLocked(const Pick& pick, int result, uint32_t retryAfterMs, uint32_t* interval)
+    int AnswerFailedTransferLocked(const Pick& pick, const ServiceAnswer& answer, uint32_t* interval)
         REQUIRES(m_stateLock);
     void CountFailedAttemptLocked(const Pick& pick) REQUIRES(m_stateLock);
     void AskPageIfPoolLowLocked(int feed) REQUIRES(m_stateLock);
     bool TrimOverLimitLocked() REQUIRES(m_stateLock);
     // The shared pause of requests that get no answer, on the engine's clock.
     bool NoAnswerPausedLocked() REQUIRES(m_stateLock);
-    void NoteNoAnswerLocked(const char* who, int result) REQUIRES(m_stateLock);
+    void NoteNoAnswerLocked(const char* who, const ServiceAnswer& answer) REQUIRES(m_stateLock);
     void NoteAnswerLocked(const char* who) REQUIRES(m_stateLock);
     // Whether the image folder is there (logs once when it goes and comes).
     bool ImageFolderPresentLocked(const char* who) REQUIRES(m_stateLock);

@@ -12,33 +12,46 @@ bool Ahead(uint32_t until, uint32_t now) {
 
 }  // namespace
 
-bool CountsAgainstItem(int result) {
-    if (result == kDownloadNotImage || result == kDownloadCut || result == kDownloadUnusableUrl ||
-        result == kDownloadTooLarge)
-        return true;
-    return IsHttpStatus(result) && result < 500 && result != 408 && result != 429;
+bool CountsAgainstItem(const ServiceAnswer& answer) {
+    switch (answer.kind) {
+        case ServiceAnswer::kNotImage:
+        case ServiceAnswer::kCutBody:
+        case ServiceAnswer::kUnusableUrl:
+        case ServiceAnswer::kTooLarge:
+            return true;
+        case ServiceAnswer::kHttpStatus:
+            return answer.status < 500 && answer.status != 408 && answer.status != 429;
+        default:
+            return false;
+    }
 }
 
-bool SaysServiceIsBusy(int result) {
-    return result == 429 || result == 408 || (IsHttpStatus(result) && result >= 500);
+bool SaysServiceIsBusy(const ServiceAnswer& answer) {
+    const int status = answer.status;
+    return answer.kind == ServiceAnswer::kHttpStatus && (status == 429 || status == 408 || status >= 500);
 }
 
-bool TransferGotNoAnswer(int result, int status) {
-    return (result == kDownloadNotStarted || result == kDownloadBroken) && status == 0;
+bool TransferGotNoAnswer(const ServiceAnswer& answer) {
+    return (answer.kind == ServiceAnswer::kNotSent || answer.kind == ServiceAnswer::kBroken) &&
+           answer.status == 0;
 }
 
-bool TransferSaysNothingOfNetwork(int result) {
-    return result == kDownloadStopped || result == kDownloadUnusableUrl;
+bool TransferSaysNothingOfNetwork(const ServiceAnswer& answer) {
+    return answer.kind == ServiceAnswer::kStopped || answer.kind == ServiceAnswer::kUnusableUrl;
 }
 
-bool PageSaysFeedIsWrong(int type, int answer) {
+bool PageSaysFeedIsWrong(int type, const ServiceAnswer& answer) {
     if (type != 0 && type != 1) return true;
-    if (answer == 400 || answer == 401 || answer == 403 || answer == 422) return true;
-    return type == 1 && (answer == 404 || answer == 410);
+    if (answer.kind != ServiceAnswer::kHttpStatus) return false;
+    const int status = answer.status;
+    if (status == 400 || status == 401 || status == 403 || status == 422) return true;
+    return type == 1 && (status == 404 || status == 410);
 }
 
-bool PageGotNoAnswer(int answer, int status) {
-    return answer < 0 && status == 0;
+bool PageGotNoAnswer(const ServiceAnswer& answer) {
+    // An unreadable page came with a status; a failure before any came has none.
+    return answer.status == 0 && answer.kind != ServiceAnswer::kDone &&
+           answer.kind != ServiceAnswer::kHttpStatus && answer.kind != ServiceAnswer::kUnreadable;
 }
 
 uint64_t CPacing::FreeSpaceFloor(uint64_t driveBytes) {

@@ -15,26 +15,26 @@
 #include "service/api.h"
 
 // ---- what an answer says, for the passes ------------------------------------------------------
-// A transfer's result (see DownloadImage) that is about the wallpaper itself:
-// it is missing or refused (404, 410, another 4xx), or what came is no
-// wallpaper (a page, a body cut off, one beyond the size cap, an address that
-// cannot be fetched). Each counts against the item.
-bool CountsAgainstItem(int result);
-// A transfer's result that is the state of the service: 429, 408 or a 5xx.
-bool SaysServiceIsBusy(int result);
-// A transfer that got no answer at all (status 0: no HTTP status came), the
-// state of the network.
-bool TransferGotNoAnswer(int result, int status);
+// A transfer's answer that is about the wallpaper itself: it is missing or
+// refused (404, 410, another 4xx), or what came is no wallpaper (a page, a
+// body cut off, one beyond the size cap, an address that cannot be fetched).
+// Each counts against the item.
+bool CountsAgainstItem(const ServiceAnswer& answer);
+// A transfer's answer that is the state of the service: 429, 408 or a 5xx.
+bool SaysServiceIsBusy(const ServiceAnswer& answer);
+// A transfer that got no answer at all (no HTTP status came), the state of
+// the network.
+bool TransferGotNoAnswer(const ServiceAnswer& answer);
 // A transfer that says nothing about the network either way: ended by the
 // stop, or an address never sent.
-bool TransferSaysNothingOfNetwork(int result);
+bool TransferSaysNothingOfNetwork(const ServiceAnswer& answer);
 // A failed page request of a feed of this type: whether its answer says the
 // feed itself is wrong (a bad request or key, a collection that does not
 // exist, a feed of no known type), so asking again cannot help. Anything
 // else says the service or the network is not well, which passes.
-bool PageSaysFeedIsWrong(int type, int answer);
-// A page request that got no answer at all (the network's state).
-bool PageGotNoAnswer(int answer, int status);
+bool PageSaysFeedIsWrong(int type, const ServiceAnswer& answer);
+// A failed page request that got no answer at all (the network's state).
+bool PageGotNoAnswer(const ServiceAnswer& answer);
 
 class CPacing {
   public:

@@ -89,22 +89,18 @@ int CLumoraEngine::Refresh(int) {
         const uint32_t generation = m_generation;
         CItemArray items;
         std::string seed = asked.Seed;
-        int lastPage = 0, total = 0, ok = 0, answer = 0, status = 0;
+        int lastPage = 0, total = 0;
         const bool sent = asked.Type == 0 || asked.Type == 1;
+        ServiceAnswer answer;
+        if (!sent) answer.kind = ServiceAnswer::kNotSent;
         lock.Unlock();
         if (sent) {
-            m_client->m_lastResult = 0;
-            m_client->m_retryAfterMs = 0;
-            m_client->m_lastStatus = 0;
             if (asked.Type == 0)
-                ok = m_client->QuerySearchPage(asked, next, items, seed, lastPage, total);
+                answer = m_client->QuerySearchPage(asked, next, items, seed, lastPage, total);
             else
-                ok = m_client->QueryCollectionPage(asked.Username.c_str(), asked.CollId.c_str(),
-                                                   asked.Purity.c_str(), next, items, lastPage, total);
-            answer = m_client->m_lastResult;
-            status = m_client->m_lastStatus;
+                answer = m_client->QueryCollectionPage(asked.Username.c_str(), asked.CollId.c_str(),
+                                                       asked.Purity.c_str(), next, items, lastPage, total);
         }
-        const uint32_t retryAfterMs = m_client->m_retryAfterMs;
         lock.Relock();
         if (sent) m_pacing.NoteApiRequest(m_clock->TickCount());
 
@@ -112,17 +108,17 @@ int CLumoraEngine::Refresh(int) {
             // The feed list or the cache changed under the request: its
             // answer belongs to a state that no longer exists.
             LogMessage("Refresh %d: feeds changed during the request, answer dropped", i);
-        } else if (ok) {
+        } else if (answer.Ok()) {
             NoteAnswerLocked("Refresh");
             TakePageLocked(i, next, asked, items, seed, lastPage);
             result = 1;
         } else if (!m_closing.load()) {
             // A request that a stop cancelled says nothing about the feed.
-            if (sent && PageGotNoAnswer(answer, status)) {
+            if (sent && PageGotNoAnswer(answer)) {
                 NoteNoAnswerLocked("Refresh", answer);
             } else {
                 if (sent) NoteAnswerLocked("Refresh");
-                CountFailedPageLocked(i, asked.Type, answer, retryAfterMs);
+                CountFailedPageLocked(i, asked.Type, answer);
             }
         }
         if (i < m_feeds.GetSize() - 1 && !m_closing.load()) {
@@ -229,9 +225,12 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
     if (m_pacing.NoteServiceWell()) LogMessage("Refresh: the service answers again");
 }
 
-void CLumoraEngine::CountFailedPageLocked(int i, int type, int answer, uint32_t retryAfterMs) {
+void CLumoraEngine::CountFailedPageLocked(int i, int type, const ServiceAnswer& got) {
+    // The log lines print the number they always did.
+    const int answer = got.Code();
+    const uint32_t retryAfterMs = got.retryAfterMs;
     CLumoraFeed& f = m_feeds[i];
-    if (!PageSaysFeedIsWrong(type, answer)) {
+    if (!PageSaysFeedIsWrong(type, got)) {
         // The service is not well: all page requests pause.
         const uint32_t pause = m_pacing.NoteServiceUnwell(retryAfterMs, m_clock->TickCount());
         // The service did answer: the line says what it answered.

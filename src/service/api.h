@@ -46,8 +46,10 @@ const char* GetTopRangeName(int topRange);
 bool IsRecognisablyNoMedia(const void* head, size_t size);
 const size_t kSniffBytes = 64;
 
-// What an image transfer (DownloadImage) came to: 0 is a complete image, a
-// positive value the server's HTTP status, a negative one of these.
+// The codes an image transfer and an API request come to inside the client:
+// 0 is success, a positive value the server's HTTP status, a negative one of
+// these. Callers get them as a ServiceAnswer; the numbers stay the ones the
+// log lines print.
 enum {
     kDownloadDone = 0,
     kDownloadNotStarted = -1,   // no local file, request not sent, a failed write
@@ -58,9 +60,6 @@ enum {
     kDownloadUnusableUrl = -6,  // the address cannot be split, or is not http or https
     kDownloadTooLarge = -7,     // the body passed the client's cap (m_maxImageBytes): ended there
 };
-
-// What an API request (QueryServerApi) came to: 0 is success, a positive
-// value the server's HTTP status, a negative one of these.
 enum {
     kQuerySetupFailed = -1,    // the URL cannot be used, or the request was not opened or sent
     kQueryPlatformError = -2,  // the platform failed during the exchange after some body text
@@ -72,6 +71,41 @@ enum {
 inline bool IsHttpStatus(int result) {
     return result >= 100 && result <= 999;
 }
+
+// What a page request or an image transfer came to, returned by the call
+// that made it, so that the engine decides on one value and not on fields a
+// later request may overwrite.
+struct ServiceAnswer {
+    enum Kind {
+        kDone,            // a page read, or a complete image
+        kHttpStatus,      // the server answered with a status other than 200 (in status)
+        kNotSent,         // no local file, a request not opened or sent, a failed write
+        kBroken,          // the platform's error during the exchange: no connection, time-out
+        kStopped,         // a transfer ended by the stop flag
+        kNotImage,        // status 200 but the body is empty or a page: the file is deleted
+        kCutBody,         // status 200 but the image broke off before its end
+        kUnusableUrl,     // the address cannot be split, or is not http or https
+        kTooLarge,        // the image passed the client's cap (m_maxImageBytes)
+        kEmpty,           // an API answer without body text
+        kAnswerTooLarge,  // an API answer past kMaxAnswerBytes: nothing kept
+        kUnreadable,      // an API answer that is no page of wallpapers
+    };
+    Kind kind = kDone;
+    // The HTTP status that came (0: none, the exchange failed before an
+    // answer): tells "no answer" from "an answer that cannot be used".
+    int status = 0;
+    // A 429 or 503 answer's Retry-After in ms (0: none given, or not read).
+    uint32_t retryAfterMs = 0;
+
+    bool Ok() const { return kind == kDone; }
+    // The number the log lines print for it: 0, the HTTP status, or the
+    // client's negative code (an unreadable page was a request that
+    // succeeded: 0).
+    int Code() const;
+    // The answer a transfer's or an API request's code stands for.
+    static ServiceAnswer FromTransfer(int code, int status, uint32_t retryAfterMs = 0);
+    static ServiceAnswer FromQuery(int code, int status, uint32_t retryAfterMs = 0);
+};
 
 // The largest API answer read (a page of 24 wallpapers is a few KB): a broken
 // or hostile service must not fill the host's memory.
@@ -95,16 +129,6 @@ class CLumoraApi {
     // Send and receive time-out of this client's API requests (0: the
     // platform's default). The dialogs' requests set one: the user waits.
     uint32_t m_timeoutMs = 0;
-    // What the last request or transfer answered, for callers that must tell
-    // "the feed is wrong" from "the service is not well": the HTTP status, or
-    // the negative result without one (0 after success). m_retryAfterMs is a
-    // 429 or 503 answer's Retry-After in ms (0: none given, or not read).
-    int m_lastResult = 0;
-    uint32_t m_retryAfterMs = 0;
-    // The HTTP status the last request or transfer got (0: none, the
-    // exchange failed before an answer): tells "no answer" from "an answer
-    // that cannot be read".
-    int m_lastStatus = 0;
     // The most bytes an image transfer writes before it ends as too large;
     // the engine lowers it to the free space above its floor.
     uint64_t m_maxImageBytes = 200ull * 1024 * 1024;
@@ -121,15 +145,16 @@ class CLumoraApi {
     // Host name of the base URL, for the dialog's greeting.
     static std::string BaseHostName();
 
-    int QueryServerApi(const std::string& url, const CParamList& params, std::string& response, bool post,
-                       bool json, bool sendKey);
+    ServiceAnswer QueryServerApi(const std::string& url, const CParamList& params, std::string& response,
+                                 bool post, bool json, bool sendKey);
 
     // Virtual so engine tests can answer pages and transfers without a network.
-    virtual int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
-                                int& lastPage, int& total);
-    virtual int QueryCollectionPage(const char* user, const char* collId, const char* purity, int page,
-                                    CItemArray& items, int& lastPage, int& total);
-    virtual int DownloadImage(const std::string& url, const std::string& file);
+    // A page's wallpapers are added to items only when the answer is kDone.
+    virtual ServiceAnswer QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items,
+                                          std::string& seed, int& lastPage, int& total);
+    virtual ServiceAnswer QueryCollectionPage(const char* user, const char* collId, const char* purity,
+                                              int page, CItemArray& items, int& lastPage, int& total);
+    virtual ServiceAnswer DownloadImage(const std::string& url, const std::string& file);
 
     int CheckFeed(const CLumoraFeed& feed, int& total);
     int ParseWallpaperArray(const std::string& response, CItemArray& items, std::string& seed, int& lastPage,
@@ -141,14 +166,14 @@ class CLumoraApi {
                              CCollectionArray& collections);
 
   private:
-    // The bodies of QueryServerApi and DownloadImage; the public calls note
-    // their result in m_lastResult.
+    // The bodies of QueryServerApi and DownloadImage: they return the code
+    // and note the status and Retry-After that came in *got.
     int RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
-                 bool json, bool sendKey);
-    int RunDownload(const std::string& url, const std::string& file);
+                 bool json, bool sendKey, ServiceAnswer* got);
+    int RunDownload(const std::string& url, const std::string& file, ServiceAnswer* got);
     // The steps of RunQuery that use the client's state.
     int ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl, const std::string& logUrl,
-                      const std::string& keyLine, std::string& response);
+                      const std::string& keyLine, std::string& response, ServiceAnswer* got);
     int SettleQueryResult(int result, const std::string& response);
     friend class ActiveTransfer;
     // The transfer under way, for CancelTransfer. Copying a client copies no

@@ -18,8 +18,9 @@ int CLumoraApi::GetUserCollections(const char* user, CCollectionArray& collectio
 
     std::string response;
     // The name is percent-encoded UTF-8, as in the collection page request.
-    if (QueryServerApi(BaseUrl() + "/api/v1/collections/" + PathSegment(name), params, response, false, false,
-                       !m_apikey.empty()) != 0)
+    if (!QueryServerApi(BaseUrl() + "/api/v1/collections/" + PathSegment(name), params, response, false,
+                        false, !m_apikey.empty())
+             .Ok())
         return 0;
     return ParseUserCollections(response, name, collections);
 }

@@ -137,19 +137,95 @@ uint32_t RetryAfterMs(plat::HttpTransfer& t, int status) {
 }
 }  // namespace
 
-int CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params, std::string& response,
-                               bool post, bool json, bool sendKey) {
-    m_retryAfterMs = 0;
-    m_lastStatus = 0;
-    m_lastResult = RunQuery(url, params, response, post, json, sendKey);
-    return m_lastResult;
+int ServiceAnswer::Code() const {
+    switch (kind) {
+        case kDone:
+            return 0;
+        case kHttpStatus:
+            return status;
+        case kNotSent:
+            return kDownloadNotStarted;
+        case kBroken:
+            return kDownloadBroken;
+        case kStopped:
+            return kDownloadStopped;
+        case kNotImage:
+            return kDownloadNotImage;
+        case kCutBody:
+            return kDownloadCut;
+        case kUnusableUrl:
+            return kDownloadUnusableUrl;
+        case kTooLarge:
+            return kDownloadTooLarge;
+        case kEmpty:
+            return kQueryEmptyAnswer;
+        case kAnswerTooLarge:
+            return kQueryTooLarge;
+        case kUnreadable:
+            return 0;
+    }
+    return 0;
 }
 
-int CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
-    m_retryAfterMs = 0;
-    m_lastStatus = 0;
-    m_lastResult = RunDownload(url, file);
-    return m_lastResult;
+namespace {
+ServiceAnswer Answer(ServiceAnswer::Kind kind, int status, uint32_t retryAfterMs) {
+    ServiceAnswer a;
+    a.kind = kind;
+    a.status = status;
+    a.retryAfterMs = retryAfterMs;
+    return a;
+}
+}  // namespace
+
+ServiceAnswer ServiceAnswer::FromTransfer(int code, int status, uint32_t retryAfterMs) {
+    if (IsHttpStatus(code)) return Answer(kHttpStatus, code, retryAfterMs);
+    switch (code) {
+        case kDownloadDone:
+            return Answer(kDone, status, retryAfterMs);
+        case kDownloadBroken:
+            return Answer(kBroken, status, retryAfterMs);
+        case kDownloadStopped:
+            return Answer(kStopped, status, retryAfterMs);
+        case kDownloadNotImage:
+            return Answer(kNotImage, status, retryAfterMs);
+        case kDownloadCut:
+            return Answer(kCutBody, status, retryAfterMs);
+        case kDownloadUnusableUrl:
+            return Answer(kUnusableUrl, status, retryAfterMs);
+        case kDownloadTooLarge:
+            return Answer(kTooLarge, status, retryAfterMs);
+        default:
+            return Answer(kNotSent, status, retryAfterMs);
+    }
+}
+
+ServiceAnswer ServiceAnswer::FromQuery(int code, int status, uint32_t retryAfterMs) {
+    if (IsHttpStatus(code)) return Answer(kHttpStatus, code, retryAfterMs);
+    switch (code) {
+        case 0:
+            return Answer(kDone, status, retryAfterMs);
+        case kQueryPlatformError:
+            return Answer(kBroken, status, retryAfterMs);
+        case kQueryEmptyAnswer:
+            return Answer(kEmpty, status, retryAfterMs);
+        case kQueryTooLarge:
+            return Answer(kAnswerTooLarge, status, retryAfterMs);
+        default:
+            return Answer(kNotSent, status, retryAfterMs);
+    }
+}
+
+ServiceAnswer CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
+                                         std::string& response, bool post, bool json, bool sendKey) {
+    ServiceAnswer got;
+    const int code = RunQuery(url, params, response, post, json, sendKey, &got);
+    return ServiceAnswer::FromQuery(code, got.status, got.retryAfterMs);
+}
+
+ServiceAnswer CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
+    ServiceAnswer got;
+    const int code = RunDownload(url, file, &got);
+    return ServiceAnswer::FromTransfer(code, got.status, got.retryAfterMs);
 }
 
 namespace {
@@ -222,7 +298,7 @@ bool ReadTextBody(plat::HttpTransfer& t, std::string& response) {
 }  // namespace
 
 int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
-                         bool json, bool sendKey) {
+                         bool json, bool sendKey, ServiceAnswer* got) {
     response.clear();
     m_errtext.clear();
     std::string requestUrl, body;
@@ -235,7 +311,7 @@ int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::
 
     int result = 0;
     try {
-        result = ExchangeQuery(req, requestUrl, logUrl, keyLine, response);
+        result = ExchangeQuery(req, requestUrl, logUrl, keyLine, response, got);
     } catch (const plat::HttpError& e) {
         LogMessage("QueryServerApi: Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
         m_errtext = FormatStr(IDS_QS_GENERIC_ERROR, e.Code());
@@ -251,7 +327,8 @@ int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::
 // Sends the request and reads the answer: the status (not 200 is kept as the
 // result, and the body is read all the same) and the body text.
 int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl,
-                              const std::string& logUrl, const std::string& keyLine, std::string& response) {
+                              const std::string& logUrl, const std::string& keyLine, std::string& response,
+                              ServiceAnswer* got) {
     std::unique_ptr<plat::HttpTransfer> t;
     ActiveTransfer running(*this);
     int status = 0;
@@ -266,8 +343,8 @@ int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& r
         LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
         return kQuerySetupFailed;
     }
-    m_retryAfterMs = RetryAfterMs(*t, status);
-    m_lastStatus = status;
+    got->retryAfterMs = RetryAfterMs(*t, status);
+    got->status = status;
     int result = 0;
     if (status != 200) {
         LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
@@ -302,7 +379,7 @@ int CLumoraApi::SettleQueryResult(int result, const std::string& response) {
     return result;
 }
 
-int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
+int CLumoraApi::RunDownload(const std::string& url, const std::string& file, ServiceAnswer* got) {
     const std::string logUrl = ForLog(url, m_apikey);
     LogMessage("DownloadImage(), %s -> %s", logUrl.c_str(), file.c_str());
 
@@ -360,8 +437,8 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file) {
             ++g_downloadErrors;
             return kDownloadNotStarted;
         }
-        m_retryAfterMs = RetryAfterMs(*t, status);
-        m_lastStatus = status;
+        got->retryAfterMs = RetryAfterMs(*t, status);
+        got->status = status;
         if (status != 200) {
             LogMessage("DownloadImage(), HTTP Error %d, url=%s", status, logUrl.c_str());
             discard();

@@ -48,15 +48,20 @@ const char* GetTopRangeName(int topRange) {
 
 namespace {
 
-int ParsePageSafely(CLumoraApi& api, const char* caller, const std::string& response, CItemArray& items,
-                    std::string& seed, int& lastPage, int& total) {
+// The answer of a page whose request succeeded: kDone, or kUnreadable when
+// its text is no page of wallpapers.
+ServiceAnswer ParsePageSafely(CLumoraApi& api, const char* caller, const ServiceAnswer& got,
+                              const std::string& response, CItemArray& items, std::string& seed,
+                              int& lastPage, int& total) {
+    ServiceAnswer unreadable = got;
+    unreadable.kind = ServiceAnswer::kUnreadable;
     // A malformed answer is a failed query like any other: the caller's
     // outputs stay as they were and m_errtext says why.
     const int oldSize = items.GetSize();
     const std::string oldSeed = seed;
     const int oldLast = lastPage, oldTotal = total;
     try {
-        return api.ParseWallpaperArray(response, items, seed, lastPage, total);
+        return api.ParseWallpaperArray(response, items, seed, lastPage, total) ? got : unreadable;
     } catch (const std::exception& e) {
         items.SetSize(oldSize);
         seed = oldSeed;
@@ -64,14 +69,14 @@ int ParsePageSafely(CLumoraApi& api, const char* caller, const std::string& resp
         total = oldTotal;
         api.m_errtext = LoadStr(IDS_QS_UNREADABLE_ANSWER);  // the detail goes to the log
         LogMessage("%s: unexpected answer: %s", caller, e.what());
-        return 0;
+        return unreadable;
     }
 }
 
 }  // namespace
 
-int CLumoraApi::QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
-                                int& lastPage, int& total) {
+ServiceAnswer CLumoraApi::QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items,
+                                          std::string& seed, int& lastPage, int& total) {
     CParamList params;
     if (!feed.Query.empty()) params.Append("q", feed.Query);
     if (!feed.Categories.empty()) params.Append("categories", feed.Categories);
@@ -85,13 +90,14 @@ int CLumoraApi::QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& i
     if (!m_apikey.empty()) params.Append("apikey", m_apikey);
 
     std::string response;
-    if (QueryServerApi(BaseUrl() + "/api/v1/search", params, response, false, false, !m_apikey.empty()) != 0)
-        return 0;
-    return ParsePageSafely(*this, "QuerySearchPage", response, items, seed, lastPage, total);
+    const ServiceAnswer got =
+        QueryServerApi(BaseUrl() + "/api/v1/search", params, response, false, false, !m_apikey.empty());
+    if (!got.Ok()) return got;
+    return ParsePageSafely(*this, "QuerySearchPage", got, response, items, seed, lastPage, total);
 }
 
-int CLumoraApi::QueryCollectionPage(const char* user, const char* collId, const char* purity, int page,
-                                    CItemArray& items, int& lastPage, int& total) {
+ServiceAnswer CLumoraApi::QueryCollectionPage(const char* user, const char* collId, const char* purity,
+                                              int page, CItemArray& items, int& lastPage, int& total) {
     // Names are percent-encoded: a space or "?" in one would otherwise break
     // the request line or end the path.
     std::string url = BaseUrl() + "/api/v1/collections/" + PathSegment(user ? user : "") + "/" +
@@ -102,9 +108,10 @@ int CLumoraApi::QueryCollectionPage(const char* user, const char* collId, const 
     if (!m_apikey.empty()) params.Append("apikey", m_apikey);
 
     std::string response;
-    if (QueryServerApi(url, params, response, false, false, !m_apikey.empty()) != 0) return 0;
+    const ServiceAnswer got = QueryServerApi(url, params, response, false, false, !m_apikey.empty());
+    if (!got.Ok()) return got;
     std::string seed;  // a collection's order never changes: its seed is dropped
-    return ParsePageSafely(*this, "QueryCollectionPage", response, items, seed, lastPage, total);
+    return ParsePageSafely(*this, "QueryCollectionPage", got, response, items, seed, lastPage, total);
 }
 
 int CLumoraApi::CheckFeed(const CLumoraFeed& feed, int& total) {
@@ -112,9 +119,12 @@ int CLumoraApi::CheckFeed(const CLumoraFeed& feed, int& total) {
     int lastPage = 0;
     CItemArray items;
     std::string seed;
-    if (feed.Type == 0) return QuerySearchPage(feed, 1, items, seed, lastPage, total);
+    if (feed.Type == 0) return QuerySearchPage(feed, 1, items, seed, lastPage, total).Ok() ? 1 : 0;
     if (feed.Type == 1)
         return QueryCollectionPage(feed.Username.c_str(), feed.CollId.c_str(), feed.Purity.c_str(), 1, items,
-                                   lastPage, total);
+                                   lastPage, total)
+                       .Ok()
+                   ? 1
+                   : 0;
     return 0;
 }

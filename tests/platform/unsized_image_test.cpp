@@ -77,7 +77,7 @@ TEST(UnsizedImage, EndsAtTheCapWhateverTheServerAnnounced) {
             CLumoraApi api;
             api.m_maxImageBytes = c.cap;
             const uint32_t errorsBefore = g_downloadErrors;
-            const int result = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/2mb.jpg", file);
+            const int result = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/2mb.jpg", file).Code();
             EXPECT_EQ(result, c.result);
             if (c.result == 0) {  // done
                 std::error_code ec;

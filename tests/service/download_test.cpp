@@ -67,7 +67,7 @@ class Downloads : public ::testing::Test {
             CItemArray items;
             std::string seed;
             int last = 0, total = 0;
-            ASSERT_EQ(api.QuerySearchPage(feed, page, items, seed, last, total), 1) << api.m_errtext;
+            ASSERT_TRUE(api.QuerySearchPage(feed, page, items, seed, last, total).Ok()) << api.m_errtext;
             for (const CLumoraItem& it : items) {
                 if (it.FileType == "image/png" && png.empty()) png = it.Url;
                 if (it.FileType == "image/jpeg" && jpeg.empty()) jpeg = it.Url;
@@ -115,7 +115,7 @@ TEST_F(Downloads, CompleteImagesAreWrittenWhole) {
         WriteFile(Local("x.jpg"), std::string(expected.size() + 5000, 'z'));
         LogCapture::Clear();
         Counters before;
-        ASSERT_EQ(api.DownloadImage(c.url, Local("x.jpg")), 0) << c.url;
+        ASSERT_EQ(api.DownloadImage(c.url, Local("x.jpg")).Code(), 0) << c.url;
         EXPECT_TRUE(FileBytes(Local("x.jpg")) == expected) << c.url;
         EXPECT_EQ(before.Ok(), 1u);
         EXPECT_EQ(before.Errors(), 0u);
@@ -146,7 +146,7 @@ TEST_F(Downloads, RedirectsAreFollowedByTheSameRuleAsApiRequests) {
         standin::Faults("[{\"match\":\"/moved/\",\"count\":1,\"status\":302,\"headers\":{\"Location\":\"" +
                         c.location + "\"}}]");
         Counters before;
-        EXPECT_EQ(api.DownloadImage(url + "/moved/x.jpg", Local("x.jpg")), c.result) << c.location;
+        EXPECT_EQ(api.DownloadImage(url + "/moved/x.jpg", Local("x.jpg")).Code(), c.result) << c.location;
         EXPECT_EQ(standin::Log().size(), static_cast<unsigned>(c.requests)) << c.location;
         if (c.result == 0) {
             EXPECT_TRUE(FileBytes(Local("x.jpg")) == expected) << c.location;
@@ -164,21 +164,22 @@ TEST_F(Downloads, RequestsRightAfterAServerClosedLate) {
     standin::Faults(
         R"([{"match":"/full/","kind":"slow","delay_ms":1,"chunk_delay_ms":30,"chunk_bytes":100000}])");
     for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0) << i;
+        ASSERT_EQ(api.DownloadImage(jpeg, Local("x.jpg")).Code(), 0) << i;
         std::string response;
         CParamList params;
         params.Append("page", "1");
         EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false,
-                                     false),
+                                     false)
+                      .Code(),
                   0)
             << i << ": " << api.m_errtext;
-        EXPECT_EQ(api.DownloadImage(png, Local("x.jpg")), 0) << i;
+        EXPECT_EQ(api.DownloadImage(png, Local("x.jpg")).Code(), 0) << i;
     }
 }
 
 TEST_F(Downloads, ImageRequestHeaders) {
     api.m_apikey = "testkey123";  // never sent with image requests
-    ASSERT_EQ(api.DownloadImage(png, Local("x.jpg")), 0);
+    ASSERT_EQ(api.DownloadImage(png, Local("x.jpg")).Code(), 0);
     Json::Value log = standin::Log();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0]["method"].asString(), "GET");
@@ -218,7 +219,7 @@ TEST_F(Downloads, FailuresLeaveNoFile) {
         standin::Faults(c.rules);
         LogCapture::Clear();
         Counters before;
-        EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), c.result) << c.name;
+        EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")).Code(), c.result) << c.name;
         EXPECT_FALSE(plat::PathExists(Local("x.jpg"))) << c.name;
         EXPECT_EQ(before.Ok(), c.ok) << c.name;
         EXPECT_EQ(before.Errors(), c.errors) << c.name;
@@ -253,7 +254,8 @@ TEST_F(Downloads, RequestsThatCannotStart) {
         standin::Reset();
         LogCapture::Clear();
         Counters before;
-        EXPECT_EQ(api.DownloadImage(c.url, c.file), c.result) << c.url;
+        const ServiceAnswer got = api.DownloadImage(c.url, c.file);
+        EXPECT_EQ(got.Code(), c.result) << c.url;
         EXPECT_FALSE(plat::PathExists(c.file)) << c.url;
         if (!c.logLine.empty()) {
             EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.logLine;
@@ -261,7 +263,7 @@ TEST_F(Downloads, RequestsThatCannotStart) {
         EXPECT_EQ(standin::Log().size(), c.requests) << c.url;
         EXPECT_EQ(before.Ok(), 0u) << c.url;
         EXPECT_EQ(before.Errors(), c.errors) << c.url;
-        EXPECT_EQ(api.m_lastStatus, 0) << c.url;
+        EXPECT_EQ(got.status, 0) << c.url;
     }
     EXPECT_EQ(LogCapture::Starting("DownloadImage(), Error ").size(), 1u);
 }
@@ -277,7 +279,7 @@ TEST_F(Downloads, AFailedDiskWriteIsAFailure) {
     ops.open = &OpenReadOnly;
     plat::SetFileOpsForTest(&ops);
     Counters before;
-    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), -1);
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")).Code(), -1);
     plat::SetFileOpsForTest(nullptr);
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
     EXPECT_EQ(FileBytes(Local("readonly.bin")), "r");
@@ -301,7 +303,7 @@ TEST_F(Downloads, StopFlagDuringTheTransfer) {
         stop.store(1);
     });
     Counters before;
-    int r = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/1mb.jpg", Local("x.jpg"));
+    int r = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/1mb.jpg", Local("x.jpg")).Code();
     stopper.join();
     EXPECT_TRUE(sawData.load());
     EXPECT_EQ(r, -3);
@@ -331,7 +333,7 @@ TEST_F(Downloads, CancelEndsAStalledTransfer) {
         api.CancelTransfer();
     });
     Counters before;
-    int r = api.DownloadImage(jpeg, Local("x.jpg"));
+    int r = api.DownloadImage(jpeg, Local("x.jpg")).Code();
     stopper.join();
     EXPECT_EQ(r, -3);
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
@@ -343,28 +345,32 @@ TEST_F(Downloads, StopFlagBeforeTheFirstChunk) {
     std::atomic<int32_t> stop{1};
     api.m_stop = &stop;
     Counters before;
-    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), -3);
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")).Code(), -3);
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
     // Nothing was received: no download, and no error either.
     EXPECT_EQ(before.Ok(), 0u);
     EXPECT_EQ(before.Errors(), 0u);
     // Without a stop flag the same transfer completes.
     api.m_stop = nullptr;
-    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0);
+    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")).Code(), 0);
     EXPECT_TRUE(plat::PathExists(Local("x.jpg")));
 }
 
-TEST_F(Downloads, LastResultAndRetryAfterOfATransfer) {
+TEST_F(Downloads, AnswerOfATransferCarriesItsRetryAfter) {
     standin::Faults(R"([{"match":"/full/","count":1,"status":429,"headers":{"Retry-After":"5"}}])");
-    api.m_retryAfterMs = 1;
-    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 429);
-    EXPECT_EQ(api.m_lastResult, 429);
-    EXPECT_EQ(api.m_retryAfterMs, 5000u);
-    EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")), 0);
-    EXPECT_EQ(api.m_lastResult, 0);
-    EXPECT_EQ(api.m_retryAfterMs, 0u);
-    EXPECT_EQ(api.DownloadImage("ftp://127.0.0.1/x.jpg", Local("x.jpg")), kDownloadUnusableUrl);
-    EXPECT_EQ(api.m_lastResult, kDownloadUnusableUrl);
+    ServiceAnswer got = api.DownloadImage(jpeg, Local("x.jpg"));
+    EXPECT_EQ(got.kind, ServiceAnswer::kHttpStatus);
+    EXPECT_EQ(got.status, 429);
+    EXPECT_EQ(got.Code(), 429);
+    EXPECT_EQ(got.retryAfterMs, 5000u);
+    got = api.DownloadImage(jpeg, Local("x.jpg"));
+    EXPECT_EQ(got.kind, ServiceAnswer::kDone);
+    EXPECT_EQ(got.status, 200);
+    EXPECT_EQ(got.retryAfterMs, 0u);
+    got = api.DownloadImage("ftp://127.0.0.1/x.jpg", Local("x.jpg"));
+    EXPECT_EQ(got.kind, ServiceAnswer::kUnusableUrl);
+    EXPECT_EQ(got.Code(), kDownloadUnusableUrl);
+    EXPECT_EQ(got.status, 0);
 }
 
 // An image past the cap (200 MB, or the free space above the floor as the
@@ -382,7 +388,7 @@ TEST_F(Downloads, ImageBeyondTheCapEndsTheTransfer) {
         LogCapture::Clear();
         api.m_maxImageBytes = c.cap;
         Counters before;
-        EXPECT_EQ(api.DownloadImage(url, Local("big.jpg")), c.result) << c.cap;
+        EXPECT_EQ(api.DownloadImage(url, Local("big.jpg")).Code(), c.result) << c.cap;
         EXPECT_EQ(plat::PathExists(Local("big.jpg")), c.result == 0) << c.cap;
         EXPECT_EQ(before.Errors(), c.result == 0 ? 0u : 1u) << c.cap;
         EXPECT_EQ(
@@ -426,7 +432,7 @@ TEST_F(Downloads, BodiesOfTheAnnouncedKindPassPagesDoNot) {
         rules.append(rule);
         standin::Reset();
         standin::Faults(Json::FastWriter().write(rules));
-        EXPECT_EQ(api.DownloadImage(jpeg, Local("m.bin")), c.result) << c.name;
+        EXPECT_EQ(api.DownloadImage(jpeg, Local("m.bin")).Code(), c.result) << c.name;
         EXPECT_EQ(plat::PathExists(Local("m.bin")), c.result == 0) << c.name;
         if (c.result == 0) {
             EXPECT_EQ(FileBytes(Local("m.bin")), c.body) << c.name;

@@ -348,4 +348,43 @@ TEST(SystemRandom, IsAvailableAndVaries) {
     EXPECT_GT(values.size(), 8u);
 }
 
+// Each code the client comes to names one kind of answer, and the answer
+// gives back the same number: the log lines print it, so it must not drift.
+TEST(ServiceAnswers, EachCodeIsOneKindAndGivesItsNumberBack) {
+    using A = ServiceAnswer;
+    struct Case {
+        bool transfer;  // else an API request
+        int code;
+        A::Kind kind;
+    } cases[] = {
+        {true, kDownloadDone, A::kDone},
+        {true, 404, A::kHttpStatus},
+        {true, 503, A::kHttpStatus},
+        {true, kDownloadNotStarted, A::kNotSent},
+        {true, kDownloadBroken, A::kBroken},
+        {true, kDownloadStopped, A::kStopped},
+        {true, kDownloadNotImage, A::kNotImage},
+        {true, kDownloadCut, A::kCutBody},
+        {true, kDownloadUnusableUrl, A::kUnusableUrl},
+        {true, kDownloadTooLarge, A::kTooLarge},
+        {false, 0, A::kDone},
+        {false, 429, A::kHttpStatus},
+        {false, kQuerySetupFailed, A::kNotSent},
+        {false, kQueryPlatformError, A::kBroken},
+        {false, kQueryEmptyAnswer, A::kEmpty},
+        {false, kQueryTooLarge, A::kAnswerTooLarge},
+    };
+    for (const Case& c : cases) {
+        const A got = c.transfer ? A::FromTransfer(c.code, 0, 7000) : A::FromQuery(c.code, 0, 7000);
+        EXPECT_EQ(got.kind, c.kind) << c.code;
+        EXPECT_EQ(got.Code(), c.code) << c.code;
+        EXPECT_EQ(got.retryAfterMs, 7000u) << c.code;
+        EXPECT_EQ(got.status, c.kind == A::kHttpStatus ? c.code : 0) << c.code;
+    }
+    // A page that came but cannot be read was a request that succeeded.
+    A unreadable;
+    unreadable.kind = A::kUnreadable;
+    EXPECT_EQ(unreadable.Code(), 0);
+}
+
 }  // namespace

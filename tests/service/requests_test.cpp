@@ -99,7 +99,7 @@ TEST_F(Requests, SearchPageUrls) {
         CItemArray items;
         std::string seed = c.seed;
         int lastPage = 0, total = 0;
-        EXPECT_EQ(api.QuerySearchPage(c.feed, c.page, items, seed, lastPage, total), 1)
+        EXPECT_TRUE(api.QuerySearchPage(c.feed, c.page, items, seed, lastPage, total).Ok())
             << c.target << api.m_errtext;
         Json::Value req = OnlyRequest();
         EXPECT_EQ(req["method"].asString(), "GET");
@@ -126,9 +126,9 @@ TEST_F(Requests, CollectionUrls) {
         api.m_apikey = c.key;
         CItemArray items;
         int lastPage = 0, total = 0;
-        EXPECT_EQ(api.QueryCollectionPage(c.user.c_str(), c.id.c_str(), c.purity.c_str(), c.page, items,
-                                          lastPage, total),
-                  1)
+        EXPECT_TRUE(api.QueryCollectionPage(c.user.c_str(), c.id.c_str(), c.purity.c_str(), c.page, items,
+                                            lastPage, total)
+                        .Ok())
             << c.target << " " << api.m_errtext;
         Json::Value req = OnlyRequest();
         EXPECT_EQ(req["url"].asString(), c.target);
@@ -179,7 +179,8 @@ TEST_F(Requests, HeaderLinesVerbsAndBodies) {
         api.m_apikey = c.key;
         std::string response;
         EXPECT_EQ(api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", c.params, response, c.post,
-                                     c.json, c.sendKey),
+                                     c.json, c.sendKey)
+                      .Code(),
                   0)
             << c.name << ": " << api.m_errtext;
         Json::Value req = OnlyRequest();
@@ -238,7 +239,7 @@ TEST_F(Requests, ResultsErrorTextsAndCounters) {
         CParamList params;
         params.Append("page", "1");
         std::string url = CLumoraApi::BaseUrl() + "/api/v1/search";
-        int r = api.QueryServerApi(url, params, response, false, false, !c.key.empty());
+        int r = api.QueryServerApi(url, params, response, false, false, !c.key.empty()).Code();
         EXPECT_EQ(r, c.result) << c.name;
         EXPECT_EQ(api.m_errtext, c.errtext) << c.name;
         EXPECT_EQ(before.Calls(), c.calls) << c.name;
@@ -260,7 +261,8 @@ TEST_F(Requests, UnreachableServerIsAPlatformErrorWithoutBody) {
     Counters before;
     std::string response;
     CParamList params;
-    int r = api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false);
+    int r =
+        api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false).Code();
     EXPECT_EQ(r, -3);
     EXPECT_EQ(api.m_errtext, "QueryServer: Generic Error " + std::to_string(plat::kHttpErrCannotConnect));
     EXPECT_EQ(
@@ -281,10 +283,10 @@ TEST_F(Requests, HttpsSpeaksTlsOnly) {
     std::string response;
     CParamList params;
     params.Append("page", "1");
-    EXPECT_EQ(api.QueryServerApi(https + "/api/v1/search", params, response, false, false, false), -3);
+    EXPECT_EQ(api.QueryServerApi(https + "/api/v1/search", params, response, false, false, false).Code(), -3);
     EXPECT_EQ(api.m_errtext.compare(0, 27, "QueryServer: Generic Error "), 0) << api.m_errtext;
     EXPECT_EQ(before.Calls(), 0u);
-    EXPECT_EQ(api.DownloadImage(https + "/bench/1mb.jpg", "service_https_probe.jpg"), -2);
+    EXPECT_EQ(api.DownloadImage(https + "/bench/1mb.jpg", "service_https_probe.jpg").Code(), -2);
     EXPECT_FALSE(plat::PathExists("service_https_probe.jpg"));
     EXPECT_EQ(standin::Log().size(), 0u);
 }
@@ -302,7 +304,7 @@ TEST_F(Requests, UrlsThatCannotBeUsed) {
         Counters before;
         std::string response = "stale";
         CParamList none;
-        EXPECT_EQ(api.QueryServerApi(c.url, none, response, false, false, false), -1) << c.url;
+        EXPECT_EQ(api.QueryServerApi(c.url, none, response, false, false, false).Code(), -1) << c.url;
         EXPECT_EQ(api.m_errtext, "QueryServer: Wrong URL format") << c.url;
         EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.url;
         EXPECT_TRUE(LogCapture::Starting("QueryServerApi: RetCode").empty()) << c.url;
@@ -318,7 +320,8 @@ TEST_F(Requests, BodyCutShortIsAPlatformErrorAfterText) {
     std::string response;
     CParamList params;
     int r =
-        api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false, false);
+        api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", params, response, false, false, false)
+            .Code();
     EXPECT_EQ(r, -2);
     EXPECT_EQ(api.m_errtext.compare(0, 27, "QueryServer: Generic Error "), 0) << api.m_errtext;
     EXPECT_EQ(LogCapture::Starting("QueryServerApi: Error ").size(), 1u);
@@ -346,7 +349,8 @@ TEST_F(Requests, CarriageReturnsAreDroppedFromTheBody) {
         std::string response;
         CParamList none;
         ASSERT_EQ(
-            api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false),
+            api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false)
+                .Code(),
             0);
         EXPECT_EQ(response, c.received);
     }
@@ -357,12 +361,12 @@ TEST_F(Requests, TheKeyNeverReachesTheLog) {
     CItemArray items;
     std::string seed;
     int lastPage = 0, total = 0;
-    ASSERT_EQ(api.QuerySearchPage(Search("", "111", "111", 0, 3), 1, items, seed, lastPage, total), 1);
+    ASSERT_TRUE(api.QuerySearchPage(Search("", "111", "111", 0, 3), 1, items, seed, lastPage, total).Ok());
     CCollectionArray colls;
     ASSERT_EQ(api.GetUserCollections("alice", colls), 1);
     // A wrong key comes back as a 401 whose body is logged.
     api.m_apikey = "wrong-secret-key";
-    EXPECT_EQ(api.QuerySearchPage(Search("", "111", "111", 0, 3), 1, items, seed, lastPage, total), 0);
+    EXPECT_FALSE(api.QuerySearchPage(Search("", "111", "111", 0, 3), 1, items, seed, lastPage, total).Ok());
     Json::Value log = standin::Log();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_NE(log[0]["url"].asString().find("apikey=testkey123"),
@@ -379,7 +383,7 @@ TEST_F(Requests, SearchPageOf24AndTheSeedKeepsTheOrder) {
     CItemArray first;
     std::string seed;
     int lastPage = 0, total = 0;
-    ASSERT_EQ(api.QuerySearchPage(feed, 1, first, seed, lastPage, total), 1) << api.m_errtext;
+    ASSERT_TRUE(api.QuerySearchPage(feed, 1, first, seed, lastPage, total).Ok()) << api.m_errtext;
     ASSERT_EQ(first.GetSize(), 24);
     EXPECT_GT(total, 48);
     EXPECT_EQ(lastPage, (total + 23) / 24);
@@ -401,17 +405,17 @@ TEST_F(Requests, SearchPageOf24AndTheSeedKeepsTheOrder) {
     // Page 1 again with the seed: the same order; page 2 with it: new ids.
     CItemArray again, second;
     std::string seed2 = seed;
-    ASSERT_EQ(api.QuerySearchPage(feed, 1, again, seed2, lastPage, total), 1);
+    ASSERT_TRUE(api.QuerySearchPage(feed, 1, again, seed2, lastPage, total).Ok());
     ASSERT_EQ(again.GetSize(), 24);
     for (int i = 0; i < 24; ++i) EXPECT_EQ(again[i].Id, first[i].Id);
-    ASSERT_EQ(api.QuerySearchPage(feed, 2, second, seed2, lastPage, total), 1);
+    ASSERT_TRUE(api.QuerySearchPage(feed, 2, second, seed2, lastPage, total).Ok());
     for (const CLumoraItem& it : second) EXPECT_EQ(ids.count(it.Id), 0u) << it.Id;
     EXPECT_EQ(seed2, seed);
 
     // Another sorting: the service's null seed empties the stored one.
     std::string stored = "keepme";
     CItemArray dated;
-    ASSERT_EQ(api.QuerySearchPage(Search("", "111", "100", 1, 3), 1, dated, stored, lastPage, total), 1);
+    ASSERT_TRUE(api.QuerySearchPage(Search("", "111", "100", 1, 3), 1, dated, stored, lastPage, total).Ok());
     EXPECT_EQ(stored, "");
 }
 
@@ -437,7 +441,8 @@ TEST_F(Requests, MalformedAnswersAreFailedQueries) {
         items.Add(prev);
         std::string seed = "Ab12cd";
         int lastPage = 5, total = 99;
-        EXPECT_EQ(api.QuerySearchPage(Search("", "111", "100", 0, 3), 1, items, seed, lastPage, total), 0)
+        EXPECT_FALSE(
+            api.QuerySearchPage(Search("", "111", "100", 0, 3), 1, items, seed, lastPage, total).Ok())
             << c.name;
         EXPECT_EQ(api.m_errtext, c.errtextStart) << c.name;
         if (c.errtextStart == kUnreadable) {
@@ -645,7 +650,7 @@ TEST_F(Requests, RedirectsKeepTheKeyWithItsOriginOnBothBuilds) {
         params.Append("categories", "111");
         std::string response;
         const std::string url = base + "/api/v1/search" + (c.post ? "?categories=111" : "");
-        EXPECT_EQ(api.QueryServerApi(url, params, response, c.post, false, true), c.result) << c.name;
+        EXPECT_EQ(api.QueryServerApi(url, params, response, c.post, false, true).Code(), c.result) << c.name;
         Json::Value log = standin::Log();
         ASSERT_EQ(log.size(), static_cast<unsigned>(c.requests)) << c.name;
         EXPECT_EQ(standin::Header(log[0], "X-API-Key"), kValidKey) << c.name;
@@ -669,8 +674,9 @@ TEST_F(Requests, RedirectsEndAfterFiveHops) {
     standin::Faults(RedirectFault("/api/v1/search", loop, 302, false));
     CParamList params;
     std::string response;
-    EXPECT_EQ(api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false),
-              302);
+    EXPECT_EQ(
+        api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false).Code(),
+        302);
     EXPECT_EQ(standin::Log().size(), 6u);
     EXPECT_EQ(LogCapture::Starting("QueryServerApi: redirected (302)").size(), 5u) << LogCapture::Dump();
 }
@@ -678,7 +684,7 @@ TEST_F(Requests, RedirectsEndAfterFiveHops) {
 TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
     // The engine tells "the feed is wrong" from "the service is not well"
     // by these, and waits as long as a 429 or 503 asks.
-    // m_lastStatus tells "no answer at all" (0) from an answer that cannot
+    // The status tells "no answer at all" (0) from an answer that cannot
     // be read (an empty 200).
     struct Case {
         std::string rules;
@@ -700,25 +706,22 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
     for (const Case& c : cases) {
         standin::Reset();
         if (!c.rules.empty()) standin::Faults(c.rules);
-        api.m_lastResult = 12345;
-        api.m_retryAfterMs = 12345;
         CParamList params;
         std::string response;
-        EXPECT_EQ(
-            api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false),
-            c.result)
-            << c.rules;
-        EXPECT_EQ(api.m_lastResult, c.result) << c.rules;
-        EXPECT_EQ(api.m_retryAfterMs, c.retryAfterMs) << c.rules;
-        EXPECT_EQ(api.m_lastStatus, c.status) << c.rules;
+        const ServiceAnswer got =
+            api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false);
+        EXPECT_EQ(got.Code(), c.result) << c.rules;
+        EXPECT_EQ(got.retryAfterMs, c.retryAfterMs) << c.rules;
+        EXPECT_EQ(got.status, c.status) << c.rules;
     }
     // Nothing listens on port 1: no answer, no status.
     CParamList params;
     std::string response;
-    api.m_lastStatus = 12345;
-    EXPECT_EQ(api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false),
-              -3);
-    EXPECT_EQ(api.m_lastStatus, 0);
+    const ServiceAnswer got =
+        api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false);
+    EXPECT_EQ(got.kind, ServiceAnswer::kEmpty);
+    EXPECT_EQ(got.Code(), -3);
+    EXPECT_EQ(got.status, 0);
 }
 
 // An answer past the cap is ended there and nothing of it is kept: a broken
@@ -742,14 +745,13 @@ TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
         Counters before;
         std::string response;
         CParamList none;
-        EXPECT_EQ(
-            api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false),
-            c.result)
-            << c.size;
+        const ServiceAnswer got =
+            api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false);
+        EXPECT_EQ(got.Code(), c.result) << c.size;
         EXPECT_EQ(response.size(), c.result == 0 ? c.size : 0u) << c.size;
         EXPECT_EQ(LogCapture::Starting("QueryServerApi: answer larger than 4194304 bytes, ended").size(),
                   c.result == 0 ? 0u : 1u);
-        EXPECT_EQ(api.m_lastStatus, 200);
+        EXPECT_EQ(got.status, 200);
         EXPECT_EQ(before.Calls(), 1u);
     }
     // A page request answered so fails as one that cannot be read.
@@ -764,8 +766,9 @@ TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
     CItemArray items;
     std::string seed;
     int last = 0, total = 0;
-    EXPECT_EQ(api.QuerySearchPage(CLumoraFeed(), 1, items, seed, last, total), 0);
-    EXPECT_EQ(api.m_lastResult, kQueryTooLarge);
+    const ServiceAnswer page = api.QuerySearchPage(CLumoraFeed(), 1, items, seed, last, total);
+    EXPECT_EQ(page.kind, ServiceAnswer::kAnswerTooLarge);
+    EXPECT_EQ(page.Code(), kQueryTooLarge);
     EXPECT_TRUE(items.IsEmpty());
 }
 

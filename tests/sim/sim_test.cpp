@@ -62,28 +62,27 @@ class SimService : public CLumoraApi {
 
     static const int kPerPage = 24;
 
-    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
-                        int& lastPage, int& total) override {
+    ServiceAnswer QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
+                                  int& lastPage, int& total) override {
         int key = feed.Query.compare(0, 4, "feed") == 0 ? std::atoi(feed.Query.c_str() + 4) : -1;
         seed = "simseed";
         return Page(key, feed.Purity, page, items, lastPage, total);
     }
-    int QueryCollectionPage(const char*, const char* collId, const char* purity, int page, CItemArray& items,
-                            int& lastPage, int& total) override {
+    ServiceAnswer QueryCollectionPage(const char*, const char* collId, const char* purity, int page,
+                                      CItemArray& items, int& lastPage, int& total) override {
         return Page(std::atoi(collId), purity, page, items, lastPage, total);
     }
-    int DownloadImage(const std::string& url, const std::string& file) override {
+    ServiceAnswer DownloadImage(const std::string& url, const std::string& file) override {
         const int fault = Fault();
-        if (fault) return Answer(fault);
+        if (fault) return Transfer(fault);
         // "http://img.sim/<key>/<n>.jpg"
         int key = 0, n = 0;
         std::sscanf(url.c_str(), "http://img.sim/%d/%d.jpg", &key, &n);
         const ItemKind kind = KindOf(key, n);
-        if (kind == ItemKind::Always404) return Answer(404);
-        if (kind == ItemKind::NotImage) return Answer(-4);
+        if (kind == ItemKind::Always404) return Transfer(404);
+        if (kind == ItemKind::NotImage) return Transfer(kDownloadNotImage);
         ++downloads;
-        m_lastResult = 0;
-        return FakeClient::WriteBytes(file, "\xFF\xD8\xFF\xE0 sim");
+        return Transfer(FakeClient::WriteBytes(file, "\xFF\xD8\xFF\xE0 sim"));
     }
 
     ItemKind KindOf(int key, int n) const {
@@ -107,12 +106,14 @@ class SimService : public CLumoraApi {
         if (faults.burst429.Contains(t)) return 429;
         return 0;
     }
-    int Answer(int result) {
-        m_lastResult = result;
-        m_retryAfterMs = result == 429 ? faults.retryAfterMs : 0;
-        return result;
+    uint32_t RetryAfter(int result) const { return result == 429 ? faults.retryAfterMs : 0; }
+    ServiceAnswer Transfer(int result) const {
+        return ServiceAnswer::FromTransfer(result, FakeClient::StatusOf(result), RetryAfter(result));
     }
-    int Page(int key, const std::string&, int page, CItemArray& items, int& lastPage, int& total) {
+    ServiceAnswer Query(int result) const {
+        return ServiceAnswer::FromQuery(result, FakeClient::StatusOf(result), RetryAfter(result));
+    }
+    ServiceAnswer Page(int key, const std::string&, int page, CItemArray& items, int& lastPage, int& total) {
         ++queries;
         const uint64_t t = clock->now;
         recentQueries.push_back(t);
@@ -121,13 +122,8 @@ class SimService : public CLumoraApi {
         if (recentQueries.size() > 45 && violation.empty())
             violation = "more than 45 API requests within a minute at " + std::to_string(t / kSecond) + " s";
         const int fault = Fault();
-        if (fault) {
-            Answer(fault);
-            return 0;
-        }
-        m_lastResult = 200;
-        m_retryAfterMs = 0;
-        if (key < 0 || key >= static_cast<int>(catalogs.size())) return Answer(404), 0;
+        if (fault) return Query(fault);
+        if (key < 0 || key >= static_cast<int>(catalogs.size())) return Query(404);
         const CatalogSpec& c = catalogs[static_cast<size_t>(key)];
         const int visible = Visible(c) ? c.size : 0;
         total = visible;
@@ -141,7 +137,7 @@ class SimService : public CLumoraApi {
             it.Purity = c.purity;
             items.Add(it);
         }
-        return 1;
+        return Query(0);
     }
 };
 

@@ -100,32 +100,36 @@ class FakeClient : public CLumoraApi {
     std::function<int(const std::string& url, const std::string& file)> onDownload;
     SimClock* clock = nullptr;
     uint32_t pageCostMs = 0;  // simulated time a page request takes
-    // What a failed page request answered (m_lastResult): by default one
-    // that names the feed wrong, so failures count toward disabling it.
+    // What a failed page request answered, as the client's code (0: a page
+    // that cannot be read): by default one that names the feed wrong, so
+    // failures count toward disabling it.
     int failResult = 401;
+    // The Retry-After the next answer carries; a callback sets it, each
+    // request starts from none.
+    uint32_t retryAfterMs = 0;
 
     std::vector<PageRequest> requests;
     std::vector<std::pair<std::string, std::string>> downloads;  // url, file
     std::atomic<int> pageCalls{0};
     std::atomic<int> downloadCalls{0};
 
-    int QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
-                        int& lastPage, int&) override {
+    ServiceAnswer QuerySearchPage(const CLumoraFeed& feed, int page, CItemArray& items, std::string& seed,
+                                  int& lastPage, int&) override {
         int key = -1;
         if (feed.Query.compare(0, 4, "feed") == 0) key = std::atoi(feed.Query.c_str() + 4);
         return Page(key, page, items, seed, lastPage);
     }
-    int QueryCollectionPage(const char*, const char* collId, const char*, int page, CItemArray& items,
-                            int& lastPage, int&) override {
+    ServiceAnswer QueryCollectionPage(const char*, const char* collId, const char*, int page,
+                                      CItemArray& items, int& lastPage, int&) override {
         std::string seed;
         return Page(std::atoi(collId), page, items, seed, lastPage);
     }
-    int DownloadImage(const std::string& url, const std::string& file) override {
+    ServiceAnswer DownloadImage(const std::string& url, const std::string& file) override {
         ++downloadCalls;
         downloads.emplace_back(url, file);
-        m_lastResult = onDownload ? onDownload(url, file) : WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
-        m_lastStatus = StatusOf(m_lastResult);
-        return m_lastResult;
+        retryAfterMs = 0;
+        const int code = onDownload ? onDownload(url, file) : WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
+        return ServiceAnswer::FromTransfer(code, StatusOf(code), retryAfterMs);
     }
     static int WriteBytes(const std::string& file, const std::string& bytes) {
         FILE* f = plat::OpenFile(file, "wb");
@@ -147,14 +151,19 @@ class FakeClient : public CLumoraApi {
     }
 
   private:
-    int Page(int key, int page, CItemArray& items, std::string& seed, int& lastPage) {
+    ServiceAnswer Page(int key, int page, CItemArray& items, std::string& seed, int& lastPage) {
         ++pageCalls;
         requests.push_back(PageRequest{key, page, seed, clock ? clock->now : 0});
         if (clock && pageCostMs) clock->Pass(pageCostMs);
+        retryAfterMs = 0;
         const int ok = onPage ? onPage(page, items, seed, lastPage) : 0;
-        m_lastResult = ok ? 0 : failResult;
-        m_lastStatus = StatusOf(m_lastResult);
-        return ok;
+        if (ok) return ServiceAnswer::FromQuery(0, 200);
+        if (failResult == 0) {
+            ServiceAnswer unreadable = ServiceAnswer::FromQuery(0, 200);
+            unreadable.kind = ServiceAnswer::kUnreadable;
+            return unreadable;
+        }
+        return ServiceAnswer::FromQuery(failResult, StatusOf(failResult), retryAfterMs);
     }
 };
 

@@ -283,7 +283,7 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
 class ThrowingClient : public CLumoraApi {
   public:
     std::atomic<int32_t>* closing = nullptr;
-    int QuerySearchPage(const CLumoraFeed&, int, CItemArray&, std::string&, int&, int&) override {
+    ServiceAnswer QuerySearchPage(const CLumoraFeed&, int, CItemArray&, std::string&, int&, int&) override {
         closing->store(1);  // the restart ends after the write
         throw std::runtime_error("boom");
     }

@@ -270,13 +270,13 @@ TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
     EXPECT_EQ(longest, CPacing::kMaxDownloadIntervalMs);
     // A 429 may ask for longer, as far as its Retry-After, within a bound.
     client.onDownload = [this](const std::string&, const std::string&) {
-        client.m_retryAfterMs = 24 * 3600 * 1000u;
+        client.retryAfterMs = 24 * 3600 * 1000u;
         return 429;
     };
     engine->DownloadImages(&interval);
     EXPECT_EQ(interval, CPacing::kMaxRetryAfterMs);
     client.onDownload = [this](const std::string&, const std::string&) {
-        client.m_retryAfterMs = 120000;
+        client.retryAfterMs = 120000;
         return 429;
     };
     engine->DownloadImages(&interval);
@@ -305,7 +305,7 @@ TEST_F(LivenessTest, CacheOfAThousandFillsPastFiveHundred) {
 struct PageFailureCase {
     const char* name;
     int type;
-    int answer;   // m_lastResult of the failed request
+    int answer;   // the client's code of the failed request (0: a page that cannot be read)
     bool counts;  // counts toward disabling the feed
 };
 class PageFailures : public LivenessTest, public ::testing::WithParamInterface<PageFailureCase> {};
@@ -398,7 +398,7 @@ TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
     client.onPage = [this](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (client.requests.size() == 1) {
             client.failResult = 429;
-            client.m_retryAfterMs = 5 * 60000;
+            client.retryAfterMs = 5 * 60000;
             return 0;
         }
         return Catalog(24, 1000)(page, items, seed, lastPage);
@@ -735,12 +735,13 @@ TEST_F(LivenessTest, LowPoolAfterADownloadAsksThePageSoon) {
 class JsonPageClient : public FakeClient {
   public:
     std::string answer;
-    int QuerySearchPage(const CLumoraFeed&, int, CItemArray& items, std::string& seed, int& lastPage,
-                        int& total) override {
+    ServiceAnswer QuerySearchPage(const CLumoraFeed&, int, CItemArray& items, std::string& seed,
+                                  int& lastPage, int& total) override {
         ++pageCalls;
-        m_lastResult = 0;
-        m_lastStatus = 200;
-        return ParseWallpaperArray(answer, items, seed, lastPage, total);
+        ServiceAnswer read = ServiceAnswer::FromQuery(0, 200);
+        if (!ParseWallpaperArray(answer, items, seed, lastPage, total))
+            read.kind = ServiceAnswer::kUnreadable;
+        return read;
     }
 };
 
@@ -845,7 +846,7 @@ TEST_F(LivenessTest, MissingImageFolderIsLoggedOnceAndAsksNoPages) {
 
 // ---- what a failed page request says -------------------------------------------------------
 struct PageLineCase {
-    int answer;  // m_lastResult of the request (the fake gives its status from it)
+    int answer;  // the client's code of the request (the fake gives its status from it)
     uint32_t retryAfterMs;
     const char* line;
 };
@@ -856,7 +857,7 @@ TEST_P(PageFailureLines, NameWhatTheServiceAnswered) {
     engine->FeedsForTesting().Add(SearchFeed(0));
     client.failResult = c.answer;
     client.onPage = [&](int, CItemArray&, std::string&, int&) {
-        client.m_retryAfterMs = c.retryAfterMs;
+        client.retryAfterMs = c.retryAfterMs;
         return 0;
     };
     engine->Refresh(0);

@@ -278,67 +278,87 @@ TEST(Pacing, ResetStartsThePassesOverAndKeepsTheServiceState) {
 }
 
 // ---- what an answer says -------------------------------------------------------------------------
-// A row per kind of answer a transfer can come to.
+ServiceAnswer Got(ServiceAnswer::Kind kind, int status) {
+    ServiceAnswer a;
+    a.kind = kind;
+    a.status = status;
+    return a;
+}
+
+// A row per kind of answer a transfer can come to (and the kinds only a page
+// request comes to, which say nothing of an item).
 TEST(Pacing, EachTransferAnswerCountsWhereItBelongs) {
+    using A = ServiceAnswer;
     struct Case {
         const char* name;
-        int result, status;
+        A::Kind kind;
+        int status;
         bool againstItem, serviceBusy, noAnswer, nothingOfNetwork;
     } cases[] = {
-        {"image", kDownloadDone, 200, false, false, false, false},
-        {"404", 404, 404, true, false, false, false},
-        {"410", 410, 410, true, false, false, false},
-        {"400", 400, 400, true, false, false, false},
-        {"403", 403, 403, true, false, false, false},
-        {"408", 408, 408, false, true, false, false},
-        {"429", 429, 429, false, true, false, false},
-        {"500", 500, 500, false, true, false, false},
-        {"503", 503, 503, false, true, false, false},
-        {"not sent", kDownloadNotStarted, 0, false, false, true, false},
-        {"write failed after an answer", kDownloadNotStarted, 200, false, false, false, false},
-        {"no connection", kDownloadBroken, 0, false, false, true, false},
-        {"stopped", kDownloadStopped, 0, false, false, false, true},
-        {"not an image", kDownloadNotImage, 200, true, false, false, false},
-        {"cut", kDownloadCut, 200, true, false, false, false},
-        {"unusable address", kDownloadUnusableUrl, 0, true, false, false, true},
-        {"too large", kDownloadTooLarge, 200, true, false, false, false},
+        {"image", A::kDone, 200, false, false, false, false},
+        {"404", A::kHttpStatus, 404, true, false, false, false},
+        {"410", A::kHttpStatus, 410, true, false, false, false},
+        {"400", A::kHttpStatus, 400, true, false, false, false},
+        {"403", A::kHttpStatus, 403, true, false, false, false},
+        {"408", A::kHttpStatus, 408, false, true, false, false},
+        {"429", A::kHttpStatus, 429, false, true, false, false},
+        {"500", A::kHttpStatus, 500, false, true, false, false},
+        {"503", A::kHttpStatus, 503, false, true, false, false},
+        {"not sent", A::kNotSent, 0, false, false, true, false},
+        {"write failed after an answer", A::kNotSent, 200, false, false, false, false},
+        {"no connection", A::kBroken, 0, false, false, true, false},
+        {"stopped", A::kStopped, 0, false, false, false, true},
+        {"not an image", A::kNotImage, 200, true, false, false, false},
+        {"cut", A::kCutBody, 200, true, false, false, false},
+        {"unusable address", A::kUnusableUrl, 0, true, false, false, true},
+        {"too large", A::kTooLarge, 200, true, false, false, false},
+        {"empty answer", A::kEmpty, 0, false, false, false, false},
+        {"answer too large", A::kAnswerTooLarge, 200, false, false, false, false},
+        {"unreadable", A::kUnreadable, 200, false, false, false, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(CountsAgainstItem(c.result), c.againstItem) << c.name;
-        EXPECT_EQ(SaysServiceIsBusy(c.result), c.serviceBusy) << c.name;
-        EXPECT_EQ(TransferGotNoAnswer(c.result, c.status), c.noAnswer) << c.name;
-        EXPECT_EQ(TransferSaysNothingOfNetwork(c.result), c.nothingOfNetwork) << c.name;
+        const ServiceAnswer a = Got(c.kind, c.status);
+        EXPECT_EQ(CountsAgainstItem(a), c.againstItem) << c.name;
+        EXPECT_EQ(SaysServiceIsBusy(a), c.serviceBusy) << c.name;
+        EXPECT_EQ(TransferGotNoAnswer(a), c.noAnswer) << c.name;
+        EXPECT_EQ(TransferSaysNothingOfNetwork(a), c.nothingOfNetwork) << c.name;
     }
 }
 
 // A row per kind of answer a page request can come to, for both feed types.
 TEST(Pacing, EachPageAnswerSaysWhetherTheFeedIsWrong) {
+    using A = ServiceAnswer;
     struct Case {
         const char* name;
-        int answer, status;
+        A::Kind kind;
+        int status;
         bool searchWrong, collectionWrong, noAnswer;
     } cases[] = {
-        {"unreadable page", 0, 200, false, false, false},
-        {"400", 400, 400, true, true, false},
-        {"401", 401, 401, true, true, false},
-        {"403", 403, 403, true, true, false},
-        {"422", 422, 422, true, true, false},
-        {"404", 404, 404, false, true, false},  // a collection gone; a search's 404 is the service's
-        {"410", 410, 410, false, true, false},
-        {"408", 408, 408, false, false, false},
-        {"429", 429, 429, false, false, false},
-        {"500", 500, 500, false, false, false},
-        {"not sent", kQuerySetupFailed, 0, false, false, true},
-        {"no connection", kQueryPlatformError, 0, false, false, true},
-        {"broken after a status", kQueryPlatformError, 200, false, false, false},
-        {"empty answer", kQueryEmptyAnswer, 200, false, false, false},
-        {"answer too large", kQueryTooLarge, 200, false, false, false},
+        {"unreadable page", A::kUnreadable, 200, false, false, false},
+        {"400", A::kHttpStatus, 400, true, true, false},
+        {"401", A::kHttpStatus, 401, true, true, false},
+        {"403", A::kHttpStatus, 403, true, true, false},
+        {"422", A::kHttpStatus, 422, true, true, false},
+        {"404", A::kHttpStatus, 404, false, true,
+         false},  // a collection gone; a search's 404 is the service's
+        {"410", A::kHttpStatus, 410, false, true, false},
+        {"408", A::kHttpStatus, 408, false, false, false},
+        {"429", A::kHttpStatus, 429, false, false, false},
+        {"500", A::kHttpStatus, 500, false, false, false},
+        {"not sent", A::kNotSent, 0, false, false, true},
+        {"no connection", A::kBroken, 0, false, false, true},
+        {"broken after a status", A::kBroken, 200, false, false, false},
+        {"no connection, no text", A::kEmpty, 0, false, false, true},
+        {"empty answer", A::kEmpty, 200, false, false, false},
+        {"answer too large", A::kAnswerTooLarge, 200, false, false, false},
+        {"stopped", A::kStopped, 0, false, false, true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(PageSaysFeedIsWrong(0, c.answer), c.searchWrong) << c.name;
-        EXPECT_EQ(PageSaysFeedIsWrong(1, c.answer), c.collectionWrong) << c.name;
-        EXPECT_EQ(PageGotNoAnswer(c.answer, c.status), c.noAnswer) << c.name;
-        EXPECT_TRUE(PageSaysFeedIsWrong(2, c.answer)) << c.name;  // a feed of no known type
+        const ServiceAnswer a = Got(c.kind, c.status);
+        EXPECT_EQ(PageSaysFeedIsWrong(0, a), c.searchWrong) << c.name;
+        EXPECT_EQ(PageSaysFeedIsWrong(1, a), c.collectionWrong) << c.name;
+        EXPECT_EQ(PageGotNoAnswer(a), c.noAnswer) << c.name;
+        EXPECT_TRUE(PageSaysFeedIsWrong(2, a)) << c.name;  // a feed of no known type
     }
 }
 
