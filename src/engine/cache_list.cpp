@@ -211,20 +211,33 @@ bool CFileLines::Next(std::string_view* line, bool* cut) {
 
 // ---- durable writes -----------------------------------------------------------------
 
-bool ReplaceFileDurably(const std::string& path, const char* who, const std::function<bool(FILE*)>& write) {
+namespace {
+// The durable write, where write may ask once to start over on an empty file
+// (again set, false returned): the temp file is made anew.
+bool ReplaceFileDurablyOrAgain(const std::string& path, const char* who,
+                               const std::function<bool(FILE*, bool* again)>& write) {
     std::string temp = path;
     ReplaceExtension(temp, "__t");
     int error = 0;
-    FILE* f = plat::OpenFileChecked(temp, "wb", &error);
-    if (!f) {
-        LogMessage("%s: can't create file %s", who, path.c_str());
-        return false;
+    bool ok = false;
+    for (int round = 0; round < 2; ++round) {
+        FILE* f = plat::OpenFileChecked(temp, "wb", &error);
+        if (!f) {
+            LogMessage("%s: can't create file %s", who, path.c_str());
+            return false;
+        }
+        // Writers hand over whole pieces: stdio's buffer would only split each
+        // into more system calls.
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        bool again = false;
+        ok = write(f, round == 0 ? &again : nullptr);
+        if (again) {
+            plat::CloseFile(f);
+            continue;
+        }
+        ok = plat::FlushClose(f) && ok;
+        break;
     }
-    // Writers hand over whole pieces: stdio's buffer would only split each
-    // into more system calls.
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    bool ok = write(f);
-    ok = plat::FlushClose(f) && ok;
     if (!ok) {
         plat::DeleteFileAt(temp);
         LogMessage("%s: can't write file %s", who, path.c_str());
@@ -236,6 +249,11 @@ bool ReplaceFileDurably(const std::string& path, const char* who, const std::fun
         return false;
     }
     return true;
+}
+}  // namespace
+
+bool ReplaceFileDurably(const std::string& path, const char* who, const std::function<bool(FILE*)>& write) {
+    return ReplaceFileDurablyOrAgain(path, who, [&write](FILE* f, bool*) { return write(f); });
 }
 
 // ---- reading ------------------------------------------------------------------------
@@ -423,16 +441,20 @@ bool CCacheList::Write(const std::string& dir, bool foldJournal, bool imageFolde
     const std::string path = PathInFolder(dir, kListName);
     bool ok = false;
     try {
-        const statefmt::ListEncoder encoder(
-            m_records, plat::OleDateToText(m_lastTm.m_valid ? m_lastTm.m_dt : kOleDate2000));
-        // Ids and paths come from the service; one with a line break would
-        // shift every record after it, so such a record is left out.
-        for (const CFileData& d : encoder.Skipped())
-            LogMessage("WriteLocalFileList: record not written, bad id or path %s %s",
-                       statefmt::Printable(d.Id).c_str(), statefmt::Printable(d.Path).c_str());
-        ok = ReplaceFileDurably(path, "WriteLocalFileList", [&encoder](FILE* f) {
-            return encoder.Write(
-                [f](const char* data, size_t size) { return plat::WriteAll(f, data, size); });
+        statefmt::ListEncoder encoder(m_records,
+                                      plat::OleDateToText(m_lastTm.m_valid ? m_lastTm.m_dt : kOleDate2000));
+        ok = ReplaceFileDurablyOrAgain(path, "WriteLocalFileList", [&encoder](FILE* f, bool* again) {
+            const auto sink = [f](const char* data, size_t size) { return plat::WriteAll(f, data, size); };
+            if (encoder.Write(sink)) return true;
+            if (!encoder.FoundUnfit() || !again) return false;
+            // Ids and paths come from the service; one with a line break
+            // would shift every record after it, so such a record is left
+            // out, and the list written again without it.
+            for (const CFileData& d : encoder.Skipped())
+                LogMessage("WriteLocalFileList: record not written, bad id or path %s %s",
+                           statefmt::Printable(d.Id).c_str(), statefmt::Printable(d.Path).c_str());
+            *again = true;
+            return false;
         });
     } catch (const std::bad_alloc&) {
         LogMessage("WriteLocalFileList: out of memory, %s not written", path.c_str());

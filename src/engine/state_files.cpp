@@ -322,21 +322,29 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
     // list is read: a purity folder is known by its name, by the list and
     // journal on disk, or by holding nothing but the plug-in's kinds of
     // files (the first download into a new one may have been cut).
-    // A purity folder holds the cached files (100k of them, maybe): only
-    // its temporary files are kept from its listing, and whether all the
-    // others are of the plug-in's kinds.
+    // A purity folder holds the cached files (100k of them, maybe): one
+    // known by its name or the list is asked for its temporary files alone
+    // (a whole listing of it leaves wine holding megabytes); only another
+    // folder is listed whole, to see whether all it holds is of the
+    // plug-in's kinds.
     const std::set<std::string> named = FoldersNamedOnDisk(dir);
     for (const plat::FolderEntry& e : top) {
         if (!e.isFolder || e.isLink) continue;
         inner.clear();
+        const std::string sub = base + e.name;
+        auto keepTemp = [&](const plat::FolderEntry& f) {
+            if (!f.isFolder && !f.isLink && isTemp(f.name)) inner.push_back(f);
+        };
+        if (IsPurityFolderName(e.name) || named.count(FoldPathCase(e.name))) {
+            if (plat::ForEachFolderEntryEndingIn(sub, ".__t", keepTemp)) clean(sub, inner);
+            continue;
+        }
         bool any = false, onlyCacheFiles = true;
-        const bool listed = plat::ForEachFolderEntry(base + e.name, [&](const plat::FolderEntry& f) {
+        const bool listed = plat::ForEachFolderEntry(sub, [&](const plat::FolderEntry& f) {
             any = true;
             if (!IsCacheFileEntry(f)) onlyCacheFiles = false;
-            if (!f.isFolder && !f.isLink && isTemp(f.name)) inner.push_back(f);
+            keepTemp(f);
         });
-        if (!listed) continue;
-        if (IsPurityFolderName(e.name) || named.count(FoldPathCase(e.name)) || (any && onlyCacheFiles))
-            clean(base + e.name, inner);
+        if (listed && any && onlyCacheFiles) clean(sub, inner);
     }
 }

@@ -295,27 +295,68 @@ char* PutLine(char* p, std::string_view text) {
     std::memcpy(p, "\r\n", 2);
     return p + 2;
 }
+
+// PutLine when the text fits a list line (FitsLine), else nullptr: the
+// check rides on the copy, so each record is read once.
+char* PutFittingLine(char* p, std::string_view text) {
+    const size_t n = text.size();
+    if (n + 2 > kListLineMax) return nullptr;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        // As HasControl: a byte below 0x20 equals its unsigned minimum with
+        // 0x1F. The last sixteen bytes overlap the block before them.
+        const __m128i low = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+        const char* s = text.data();
+        __m128i seen = _mm_setzero_si128();
+        auto copy = [&](size_t at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + at), v);
+            seen = _mm_or_si128(
+                seen, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, low), v), _mm_cmpeq_epi8(v, del)));
+        };
+        size_t at = 0;
+        for (; at + 16 <= n; at += 16) copy(at);
+        if (at < n) copy(n - 16);
+        if (_mm_movemask_epi8(seen) != 0) return nullptr;
+        p += n;
+        std::memcpy(p, "\r\n", 2);
+        return p + 2;
+    }
+#endif
+    if (HasControl(text)) return nullptr;
+    return PutLine(p, text);
+}
 }  // namespace
 
 ListEncoder::ListEncoder(const CFileList& records, const std::string& timeText)
-    : m_records(records), m_count(static_cast<size_t>(records.GetCount())) {
-    // Whether a record fits is looked at once; the count line needs it first.
-    // Those that do not are rare, so only their positions are kept.
+    : m_records(records), m_count(static_cast<size_t>(records.GetCount())), m_timeText(timeText) {
+    MakeHead();
+}
+
+void ListEncoder::MakeHead() {
+    m_head.clear();
+    AppendLine(m_head, ListHeader(3));
+    AppendNumberLine(m_head, static_cast<long long>(m_count - m_skipped.size()));
+    AppendNumberLine(m_head, 0);
+    AppendLine(m_head, m_timeText);
+}
+
+void ListEncoder::NoteUnfit() {
+    // Rare: only the positions of those that do not fit are kept.
+    m_unfitFound = true;
     size_t k = 0;
-    for (const CFileView d : records) {
+    for (const CFileView d : m_records) {
+        if (k == m_count) break;
         if (!FitsList(d)) {
             m_skippedAt.push_back(k);
             m_skipped.push_back(CFileData(d));
         }
         ++k;
     }
-    AppendLine(m_head, ListHeader(3));
-    AppendNumberLine(m_head, static_cast<long long>(m_count - m_skipped.size()));
-    AppendNumberLine(m_head, 0);
-    AppendLine(m_head, timeText);
+    MakeHead();
 }
 
-bool ListEncoder::Write(const std::function<bool(const char*, size_t)>& sink) const {
+bool ListEncoder::Write(const std::function<bool(const char*, size_t)>& sink) {
     // One piece of kListWritePiece bytes, filled with whole records and
     // handed on when the next record might not fit (a record is at most two
     // lines of kListLineMax and a number).
@@ -343,8 +384,14 @@ bool ListEncoder::Write(const std::function<bool(const char*, size_t)>& sink) co
             if (!sink(begin, static_cast<size_t>(p - begin))) return false;
             p = begin;
         }
-        p = PutLine(p, d.Id);
-        p = PutLine(p, d.Path);
+        char* next = d.Id.empty() ? nullptr : PutFittingLine(p, d.Id);
+        if (next) next = PutFittingLine(next, d.Path);
+        if (!next) {
+            // Already noted, this cannot happen unless the list changed.
+            if (!m_unfitFound) NoteUnfit();
+            return false;
+        }
+        p = next;
         if (d.FeedIndex >= 0 && d.FeedIndex <= 9) {
             *p++ = static_cast<char>('0' + d.FeedIndex);
         } else {
@@ -359,13 +406,17 @@ bool ListEncoder::Write(const std::function<bool(const char*, size_t)>& sink) co
 
 std::string EncodeList(const CFileList& records, const std::string& timeText,
                        std::vector<CFileData>* skipped) {
-    const ListEncoder encoder(records, timeText);
-    if (skipped) skipped->insert(skipped->end(), encoder.Skipped().begin(), encoder.Skipped().end());
+    ListEncoder encoder(records, timeText);
     std::string out;
-    encoder.Write([&out](const char* data, size_t size) {
+    const auto sink = [&out](const char* data, size_t size) {
         out.append(data, size);
         return true;
-    });
+    };
+    if (!encoder.Write(sink)) {
+        out.clear();
+        encoder.Write(sink);
+    }
+    if (skipped) skipped->insert(skipped->end(), encoder.Skipped().begin(), encoder.Skipped().end());
     return out;
 }
 

@@ -140,8 +140,10 @@ std::vector<CFileData> SalvageList(LineSource& in, const CFolderGate& gate);
 
 // The version 3 list of the records that fit (FitsList), handed out in
 // pieces of at most kListWritePiece bytes, so writing a long list needs no
-// buffer of its size. The records are looked at when the encoder is made:
-// copies of those that do not fit are in Skipped() from then on.
+// buffer of its size. Each record is checked as it is copied: the first
+// Write counts on all of them fitting (the count line comes first), and
+// when one does not it stops with FoundUnfit(); copies of those that do not
+// fit are in Skipped() from then on, and the next Write leaves them out.
 // Files are read in pieces of kListChunk bytes; a written piece is larger,
 // since each is one system call (a 7 MB list: 28 calls rather than 110).
 const size_t kListChunk = 64 * 1024;
@@ -150,14 +152,20 @@ class ListEncoder {
   public:
     ListEncoder(const CFileList& records, const std::string& timeText);
     const std::vector<CFileData>& Skipped() const { return m_skipped; }
-    // Calls sink with each piece in order; false as soon as sink says false.
-    // The list must not change between the making and this call.
-    bool Write(const std::function<bool(const char* data, size_t size)>& sink) const;
+    bool FoundUnfit() const { return m_unfitFound; }
+    // Calls sink with each piece in order; false as soon as sink says false,
+    // or when a record is found not to fit (start over on an empty sink).
+    // The list must not change between the making and the last call.
+    bool Write(const std::function<bool(const char* data, size_t size)>& sink);
 
   private:
+    void NoteUnfit();
+    void MakeHead();
     const CFileList& m_records;
     size_t m_count;  // records in the list when the encoder was made
+    std::string m_timeText;
     std::string m_head;
+    bool m_unfitFound = false;
     std::vector<size_t> m_skippedAt;  // positions in list order of the records left out, ascending
     std::vector<CFileData> m_skipped;
 };

@@ -34,6 +34,18 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     return ForEachFolderEntry(folder, [entries](const FolderEntry& e) { entries->push_back(e); });
 }
 
+bool NameEndsIn(const std::string& name, const std::string& suffix) {
+    if (name.size() < suffix.size()) return false;
+    const size_t at = name.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char a = name[at + i], b = suffix[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
 bool FreeSpace(const std::string& path, uint64_t* available, uint64_t* total, int* error) {
     const FileOps& ops = Files();
     return (ops.freeSpace ? ops.freeSpace : RealFileOps().freeSpace)(path, available, total, error);

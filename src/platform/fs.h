@@ -88,6 +88,14 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
 // The same one entry at a time, nothing kept: a folder of 100k cached files
 // costs no list of them.
 bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each);
+// Whether name ends in suffix, ASCII case ignored.
+bool NameEndsIn(const std::string& name, const std::string& suffix);
+// Only the entries whose name ends in suffix (ASCII case ignored), asked of
+// the system as a pattern where it takes one: a sweep for a few names in a
+// folder of 100k makes the system read and hold only those (wine keeps the
+// buffers of a whole listing). True also when nothing matches.
+bool ForEachFolderEntryEndingIn(const std::string& folder, const std::string& suffix,
+                                const std::function<void(const FolderEntry&)>& each);
 
 // An exclusive hold on a lock file, for one owner of a folder among several
 // processes (or engines of one process). The system lets go of it when the

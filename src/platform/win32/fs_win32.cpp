@@ -147,4 +147,28 @@ bool ForEachFolderEntry(const std::string& folder, const std::function<void(cons
     return true;
 }
 
+bool ForEachFolderEntryEndingIn(const std::string& folder, const std::string& suffix,
+                                const std::function<void(const FolderEntry&)>& each) {
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    pattern += suffix;
+    WIN32_FIND_DATAA fd;
+    // Basic information (no short names) and small fetches: the system reads
+    // the folder for the pattern, and hands over only what matches.
+    HANDLE h = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    FolderEntry entry;
+    do {
+        entry.name = fd.cFileName;
+        // The pattern also matches short (8.3) names: "a.__tx" is "A~1.__T".
+        if (!NameEndsIn(entry.name, suffix)) continue;
+        entry.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        each(entry);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return true;
+}
+
 }  // namespace plat

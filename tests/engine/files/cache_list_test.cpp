@@ -360,6 +360,50 @@ TEST_F(CacheListTest, RecordsThatDoNotFitAreLeftOutAcrossPieces) {
     }
 }
 
+// Whether a text fits a list line is decided while it is copied: a control
+// character anywhere (in the first, a middle or the last, overlapping block
+// of sixteen, or in a short text) leaves the record out, other bytes do not.
+TEST_F(CacheListTest, EachControlCharacterLeavesItsRecordOut) {
+    const std::string base(40, 'a');  // blocks at 0, 16 and the tail at 24
+    struct Case {
+        const char* name;
+        std::string text;
+        bool fits;
+    } cases[] = {
+        {"plain", base, true},
+        {"a space and bytes above 0x7F", base.substr(0, 20) + " \x80\xFF~" + base.substr(24), true},
+        {"tab first", "\t" + base.substr(1), false},
+        {"line feed at 15", base.substr(0, 15) + "\n" + base.substr(16), false},
+        {"0x1F at 16", base.substr(0, 16) + "\x1F" + base.substr(17), false},
+        {"DEL at 30", base.substr(0, 30) + "\x7F" + base.substr(31), false},
+        {"carriage return last", base.substr(0, 39) + "\r", false},
+        {"DEL in a short text", "ab\x7F", false},
+        {"NUL in a text of sixteen", std::string("0123456789abcde\0", 16), false},
+        {"the longest line", std::string(statefmt::kListLineMax - 2, 'b'), true},
+        {"one byte longer", std::string(statefmt::kListLineMax - 1, 'b'), false},
+    };
+    for (const Case& c : cases) {
+        for (int where = 0; where < 2; ++where) {  // in the id, in the path
+            SCOPED_TRACE(std::string(c.name) + (where ? " (path)" : " (id)"));
+            CFileList records;
+            records.AddTail("p0", "i0", 1);
+            if (where)
+                records.AddTail(c.text, "i1", 2);
+            else
+                records.AddTail("p1", c.text, 2);
+            records.AddTail("p2", "i2", 3);
+            std::vector<CFileData> skipped;
+            const std::string text = statefmt::EncodeList(records, "T", &skipped);
+            const std::string first = "i0\r\np0\r\n1\r\n", last = "i2\r\np2\r\n3\r\n";
+            const std::string middle = where ? "i1\r\n" + c.text + "\r\n2\r\n" : c.text + "\r\np1\r\n2\r\n";
+            const std::string expected = "[Veduta Lumora List v3]\r\n" + std::string(c.fits ? "3" : "2") +
+                                         "\r\n0\r\nT\r\n" + first + (c.fits ? middle : "") + last;
+            EXPECT_TRUE(text == expected) << "the list differs from the expected bytes";
+            EXPECT_EQ(skipped.size(), c.fits ? 0u : 1u);
+        }
+    }
+}
+
 // The piecewise reader gives the lines the in-memory splitter gives, where
 // lines cross a piece's end and where one is longer than the limit.
 TEST_F(CacheListTest, PiecewiseLinesMatchTheSplitter) {

@@ -214,6 +214,28 @@ TEST_F(FileOpsTest, ListFolder) {
     EXPECT_TRUE(entries.empty());
 }
 
+// Only the names ending in the suffix, whatever their case; a folder so named
+// is handed over as a folder; nothing found in a folder that is there is not
+// a failure.
+TEST_F(FileOpsTest, ForEachFolderEntryEndingIn) {
+    std::filesystem::create_directories(std::filesystem::path(In({"dir.__t"})));
+    for (const char* name : {"a.__t", "B.__T", "c.__tx", "d__t", "e.jpg", "f.__t.jpg", "longer name.__t"})
+        WriteBytes(In({name}), "x");
+    std::vector<std::string> seen;
+    ASSERT_TRUE(plat::ForEachFolderEntryEndingIn(folder, ".__t", [&](const plat::FolderEntry& e) {
+        seen.push_back(e.name + (e.isFolder ? "/" : ""));
+    }));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"B.__T", "a.__t", "dir.__t/", "longer name.__t"}));
+    seen.clear();
+    std::filesystem::create_directories(std::filesystem::path(In({"empty"})));
+    EXPECT_TRUE(plat::ForEachFolderEntryEndingIn(
+        In({"empty"}), ".__t", [&](const plat::FolderEntry& e) { seen.push_back(e.name); }));
+    EXPECT_FALSE(plat::ForEachFolderEntryEndingIn(
+        In({"missing"}), ".__t", [&](const plat::FolderEntry& e) { seen.push_back(e.name); }));
+    EXPECT_TRUE(seen.empty());
+}
+
 // UTF-16LE bytes with the byte order mark.
 std::string U16(const std::u16string& text) {
     std::string out = "\xFF\xFE";
