@@ -86,10 +86,10 @@ TEST(UnsizedImage, EndsAtTheCapWhateverTheServerAnnounced) {
             } else {
                 EXPECT_EQ(FilesIn(Folder()), 0u) << "a file was left behind";
                 EXPECT_EQ(g_downloadErrors - errorsBefore, 1u);
-                EXPECT_EQ(
-                    LogCapture::Starting("DownloadImage(), larger than " + std::to_string(c.cap) + " bytes")
-                        .size(),
-                    1u);
+                EXPECT_EQ(LogCapture::LinesStartingWith("DownloadImage(), larger than " +
+                                                        std::to_string(c.cap) + " bytes")
+                              .size(),
+                          1u);
             }
             plat::DeleteFileAt(file);
         }

@@ -223,8 +223,8 @@ TEST_F(Downloads, FailuresLeaveNoFile) {
         EXPECT_FALSE(plat::PathExists(Local("x.jpg"))) << c.name;
         EXPECT_EQ(before.Ok(), c.ok) << c.name;
         EXPECT_EQ(before.Errors(), c.errors) << c.name;
-        EXPECT_EQ(LogCapture::Starting(c.logStart).size(), 1u) << c.name;
-        EXPECT_TRUE(LogCapture::Starting("DownloadImage(), completed").empty()) << c.name;
+        EXPECT_EQ(LogCapture::LinesStartingWith(c.logStart).size(), 1u) << c.name;
+        EXPECT_TRUE(LogCapture::LinesStartingWith("DownloadImage(), completed").empty()) << c.name;
     }
 }
 
@@ -265,7 +265,7 @@ TEST_F(Downloads, RequestsThatCannotStart) {
         EXPECT_EQ(before.Errors(), c.errors) << c.url;
         EXPECT_EQ(got.status, 0) << c.url;
     }
-    EXPECT_EQ(LogCapture::Starting("DownloadImage(), Error ").size(), 1u);
+    EXPECT_EQ(LogCapture::LinesStartingWith("DownloadImage(), Error ").size(), 1u);
 }
 
 // A file that takes no data: opened for reading only.
@@ -283,7 +283,7 @@ TEST_F(Downloads, AFailedDiskWriteIsAFailure) {
     plat::SetFileOpsForTest(nullptr);
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
     EXPECT_EQ(FileBytes(Local("readonly.bin")), "r");
-    EXPECT_EQ(LogCapture::Starting("DownloadImage(), write failed").size(), 1u);
+    EXPECT_EQ(LogCapture::LinesStartingWith("DownloadImage(), write failed").size(), 1u);
     EXPECT_EQ(before.Ok(), 0u);
     plat::DeleteFileAt(Local("readonly.bin"));
 }
@@ -310,7 +310,7 @@ TEST_F(Downloads, StopFlagDuringTheTransfer) {
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
     EXPECT_EQ(before.Ok(), 1u);
     EXPECT_EQ(before.Errors(), 0u);
-    EXPECT_TRUE(LogCapture::Starting("DownloadImage(), completed").empty());
+    EXPECT_TRUE(LogCapture::LinesStartingWith("DownloadImage(), completed").empty());
 }
 
 // A server that sends a few bytes and then nothing for minutes: the stop
@@ -338,7 +338,7 @@ TEST_F(Downloads, CancelEndsAStalledTransfer) {
     EXPECT_EQ(r, -3);
     EXPECT_FALSE(plat::PathExists(Local("x.jpg")));
     EXPECT_EQ(before.Ok(), 1u);
-    EXPECT_FALSE(LogCapture::Starting("DownloadImage(), stopped").empty());
+    EXPECT_FALSE(LogCapture::LinesStartingWith("DownloadImage(), stopped").empty());
 }
 
 TEST_F(Downloads, StopFlagBeforeTheFirstChunk) {
@@ -392,7 +392,8 @@ TEST_F(Downloads, ImageBeyondTheCapEndsTheTransfer) {
         EXPECT_EQ(plat::PathExists(Local("big.jpg")), c.result == 0) << c.cap;
         EXPECT_EQ(before.Errors(), c.result == 0 ? 0u : 1u) << c.cap;
         EXPECT_EQ(
-            LogCapture::Starting("DownloadImage(), larger than " + std::to_string(c.cap) + " bytes").size(),
+            LogCapture::LinesStartingWith("DownloadImage(), larger than " + std::to_string(c.cap) + " bytes")
+                .size(),
             c.result == 0 ? 0u : 1u)
             << c.cap;
         plat::DeleteFileAt(Local("big.jpg"));

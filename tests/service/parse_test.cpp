@@ -366,7 +366,7 @@ TEST_F(ParseTest, IdsLongerThanTheirBufferAreDroppedNotCut) {
     ASSERT_EQ(items.GetSize(), 1);
     EXPECT_EQ(items[0].Id, fits);
     EXPECT_EQ(items[0].Name, "c.jpg");
-    EXPECT_EQ(LogCapture::Starting("ParseWallpaperArray: id ").size(), 2u) << LogCapture::Dump();
+    EXPECT_EQ(LogCapture::LinesStartingWith("ParseWallpaperArray: id ").size(), 2u) << LogCapture::Dump();
 }
 
 TEST(ParseUserCollections, AnswersBecomeRecordsOrAFailureThatAddsNothing) {

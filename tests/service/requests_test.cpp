@@ -265,10 +265,10 @@ TEST_F(Requests, UnreachableServerIsAPlatformErrorWithoutBody) {
         api.QueryServerApi("http://127.0.0.1:1/api/v1/search", params, response, false, false, false).Code();
     EXPECT_EQ(r, -3);
     EXPECT_EQ(api.m_errtext, "QueryServer: Generic Error " + std::to_string(plat::kHttpErrCannotConnect));
-    EXPECT_EQ(
-        LogCapture::Starting("QueryServerApi: Error " + std::to_string(plat::kHttpErrCannotConnect) + " (")
-            .size(),
-        1u);
+    EXPECT_EQ(LogCapture::LinesStartingWith("QueryServerApi: Error " +
+                                            std::to_string(plat::kHttpErrCannotConnect) + " (")
+                  .size(),
+              1u);
     EXPECT_TRUE(LogCapture::Has("QueryServerApi: RetCode: -3"));
     EXPECT_EQ(before.Calls(), 0u);
     EXPECT_EQ(before.Errors(), 0u);
@@ -307,7 +307,7 @@ TEST_F(Requests, UrlsThatCannotBeUsed) {
         EXPECT_EQ(api.QueryServerApi(c.url, none, response, false, false, false).Code(), -1) << c.url;
         EXPECT_EQ(api.m_errtext, "QueryServer: Wrong URL format") << c.url;
         EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.url;
-        EXPECT_TRUE(LogCapture::Starting("QueryServerApi: RetCode").empty()) << c.url;
+        EXPECT_TRUE(LogCapture::LinesStartingWith("QueryServerApi: RetCode").empty()) << c.url;
         EXPECT_EQ(response, "");
         EXPECT_EQ(before.Calls(), 0u);
     }
@@ -324,7 +324,7 @@ TEST_F(Requests, BodyCutShortIsAPlatformErrorAfterText) {
             .Code();
     EXPECT_EQ(r, -2);
     EXPECT_EQ(api.m_errtext.compare(0, 27, "QueryServer: Generic Error "), 0) << api.m_errtext;
-    EXPECT_EQ(LogCapture::Starting("QueryServerApi: Error ").size(), 1u);
+    EXPECT_EQ(LogCapture::LinesStartingWith("QueryServerApi: Error ").size(), 1u);
     EXPECT_EQ(before.Calls(), 0u);
 }
 
@@ -371,7 +371,7 @@ TEST_F(Requests, TheKeyNeverReachesTheLog) {
     ASSERT_EQ(log.size(), 3u);
     EXPECT_NE(log[0]["url"].asString().find("apikey=testkey123"),
               std::string::npos);  // the request carries it
-    for (const std::string& line : LogCapture::Get()) {
+    for (const std::string& line : LogCapture::Lines()) {
         EXPECT_EQ(line.find("testkey123"), std::string::npos) << line;
         EXPECT_EQ(line.find("wrong-secret-key"), std::string::npos) << line;
     }
@@ -578,7 +578,7 @@ TEST_F(Requests, UserCollections) {
             got.push_back(col.Id + "|" + col.Label + "|" + std::to_string(col.Count));
         EXPECT_EQ(got, c.records) << c.name;
         if (c.logLine.empty()) {
-            EXPECT_TRUE(LogCapture::Starting("GetUserCollections: found").empty()) << c.name;
+            EXPECT_TRUE(LogCapture::LinesStartingWith("GetUserCollections: found").empty()) << c.name;
         } else {
             EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.name;
         }
@@ -678,7 +678,8 @@ TEST_F(Requests, RedirectsEndAfterFiveHops) {
         api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false).Code(),
         302);
     EXPECT_EQ(standin::Log().size(), 6u);
-    EXPECT_EQ(LogCapture::Starting("QueryServerApi: redirected (302)").size(), 5u) << LogCapture::Dump();
+    EXPECT_EQ(LogCapture::LinesStartingWith("QueryServerApi: redirected (302)").size(), 5u)
+        << LogCapture::Dump();
 }
 
 TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
@@ -749,8 +750,9 @@ TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
             api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false);
         EXPECT_EQ(got.Code(), c.result) << c.size;
         EXPECT_EQ(response.size(), c.result == 0 ? c.size : 0u) << c.size;
-        EXPECT_EQ(LogCapture::Starting("QueryServerApi: answer larger than 4194304 bytes, ended").size(),
-                  c.result == 0 ? 0u : 1u);
+        EXPECT_EQ(
+            LogCapture::LinesStartingWith("QueryServerApi: answer larger than 4194304 bytes, ended").size(),
+            c.result == 0 ? 0u : 1u);
         EXPECT_EQ(got.status, 200);
         EXPECT_EQ(before.Calls(), 1u);
     }

@@ -29,7 +29,7 @@
 
 namespace ef {
 
-// ---- log capture ---------------------------------------------------------
+// ---- log capture (support/log_capture.h) ----------------------------------
 typedef LogCapture Log;
 
 // ---- paths and files -------------------------------------------------------

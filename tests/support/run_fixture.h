@@ -26,52 +26,12 @@
 #include "platform/fs.h"
 #include "plugin/app.h"
 #include "common/host_callback.h"
+#include "support/log_capture.h"
 #include "support/test_host.h"
 
 namespace erun {
 
 using ::SimClock;
-
-// ---- log and notify capture: the shared test host (support/test_host.h) ----
-class HostCapture {
-  public:
-    static HostCapture& Get() {
-        static HostCapture c;
-        return c;
-    }
-    void Install() { InstallTestHost(); }
-    void Clear() { CurrentTestHost().ClearLogs(); }
-    std::vector<std::string> Lines() { return CurrentTestHost().LogTexts(); }
-    std::vector<std::pair<long, long>> Notifies() {
-        std::vector<std::pair<long, long>> out;
-        for (const auto& n : CurrentTestHost().Notifies())
-            out.emplace_back(static_cast<long>(n.first), static_cast<long>(n.second));
-        return out;
-    }
-    // Lines that begin with prefix.
-    std::vector<std::string> LinesStartingWith(const std::string& prefix) {
-        std::vector<std::string> out;
-        for (const std::string& l : Lines())
-            if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
-        return out;
-    }
-    bool Has(const std::string& line) {
-        for (const std::string& l : Lines())
-            if (l == line) return true;
-        return false;
-    }
-    int Count(const std::string& line) {
-        int n = 0;
-        for (const std::string& l : Lines())
-            if (l == line) ++n;
-        return n;
-    }
-    std::string Dump() {
-        std::string s;
-        for (const std::string& l : Lines()) s += "  " + l + "\n";
-        return s;
-    }
-};
 
 // ---- scripted service client ---------------------------------------------------
 inline CLumoraItem MakeItem(const std::string& id, const std::string& purity = "sfw") {
@@ -223,7 +183,7 @@ class EngineTest : public ::testing::Test, public EngineHolder {
     FakeClient client;
 
     void SetUp() override {
-        HostCapture::Get().Install();
+        HostLog::Install();
         settings.Enabled = 1;
         MakeEngine("lumora_erun_", &clock, &client);
         client.clock = &clock;
@@ -232,7 +192,7 @@ class EngineTest : public ::testing::Test, public EngineHolder {
         DropEngine(false);
         RemoveTestHost();
     }
-    HostCapture& Log() { return HostCapture::Get(); }
+    HostLog Log() { return {}; }
     // A worker object as Start makes it, without its thread: the test runs
     // the loop itself on the simulated clock.
     std::shared_ptr<CLumoraThread> AttachWorkerObject() {

@@ -228,7 +228,7 @@ TEST_F(CacheListTest, ReadsAFolder) {
         EXPECT_EQ(list.Dirty(), c.dirty);
         EXPECT_EQ(list.JournalEntries(), c.journalEntries);
         if (*c.logLine) {
-            EXPECT_FALSE(Log::Starting(c.logLine).empty()) << Log::Dump();
+            EXPECT_FALSE(Log::LinesStartingWith(c.logLine).empty()) << Log::Dump();
         }
         const std::string aside = In({"vdt_vd_files.bad1"});
         EXPECT_EQ(FileExists(aside), c.keptAside);
@@ -269,7 +269,7 @@ TEST_F(CacheListTest, OneWriteFoldsTheJournal) {
     CCacheList again;
     Log::Clear();
     ASSERT_TRUE(again.Read(folder, true).read);
-    EXPECT_TRUE(Log::Starting("ReadLocalFileList: journal").empty()) << Log::Dump();
+    EXPECT_TRUE(Log::LinesStartingWith("ReadLocalFileList: journal").empty()) << Log::Dump();
     std::vector<Rec> back;
     for (const CFileView d : again.Records())
         back.push_back(Rec{std::string(d.Id), std::string(d.Path), d.FeedIndex});
@@ -354,7 +354,7 @@ TEST_F(CacheListTest, RecordsThatDoNotFitAreLeftOutAcrossPieces) {
         ASSERT_GT(expected.size(), 3 * statefmt::kListWritePiece);
         ASSERT_TRUE(out.Write(folder, true, true));
         EXPECT_TRUE(ReadBytes(ListPath()) == expected) << "the list differs from the expected bytes";
-        EXPECT_EQ(Log::Starting("WriteLocalFileList: record not written").size(), c.bad.size())
+        EXPECT_EQ(Log::LinesStartingWith("WriteLocalFileList: record not written").size(), c.bad.size())
             << Log::Dump();
         EXPECT_EQ(out.Records().GetCount(), n);
     }

@@ -126,7 +126,7 @@ TEST_F(CleaningTest, EvictionOutcomes) {
         EXPECT_EQ(engine->CacheListForTesting().Dirty(), r.removed ? 1 : 0);
         char line[1024];
         std::snprintf(line, sizeof line, r.line, path.c_str());
-        EXPECT_EQ(Log::Get(), std::vector<std::string>{line});
+        EXPECT_EQ(Log::Lines(), std::vector<std::string>{line});
         EXPECT_TRUE(engine->ShownFilesForTesting().IsEmpty());  // the report is consumed either way
         // The side file goes with the image; the other file stays.
         if (r.injected == 0) {
@@ -154,7 +154,7 @@ TEST_F(CleaningTest, EvictionTakesReportsOldestFirst) {
     Evict(5);  // more than there are: stops when the reports run out
     EXPECT_TRUE(Paths().empty());
     EXPECT_TRUE(Shown().empty());
-    EXPECT_EQ(Log::Starting("CleanDispFiles: Removed").size(), 3u) << Log::Dump();
+    EXPECT_EQ(Log::LinesStartingWith("CleanDispFiles: Removed").size(), 3u) << Log::Dump();
 }
 
 TEST_F(CleaningTest, DeleteLocalFileTakesTheSideFileAlong) {
@@ -213,10 +213,10 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
         }
     }
     EXPECT_EQ(Paths(), std::vector<std::string>{locked});
-    EXPECT_EQ(Log::Get(), (std::vector<std::string>{
-                              "CleanLocalFiles: Removed " + a,
-                              "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
-                              "CleanLocalFiles: Removed " + c, "CleanLocalFiles: Removed " + gone}));
+    EXPECT_EQ(Log::Lines(), (std::vector<std::string>{
+                                "CleanLocalFiles: Removed " + a,
+                                "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
+                                "CleanLocalFiles: Removed " + c, "CleanLocalFiles: Removed " + gone}));
     EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
     EXPECT_FALSE(FileExists(a));
     EXPECT_TRUE(FileExists(locked));
@@ -287,7 +287,7 @@ TEST_F(CleaningTest, ClearCacheWithEmptyFolderChangesNothing) {
     EXPECT_EQ(engine->IdsForTesting().size(), 1u);
     EXPECT_EQ(engine->GenerationForTesting(), generation);
     EXPECT_FALSE(FileExists(ListPath()));
-    EXPECT_TRUE(Log::Get().empty());
+    EXPECT_TRUE(Log::Lines().empty());
 }
 
 TEST_F(CleaningTest, ClearCacheWithoutListWritesEmptyListAndDropsPaging) {
@@ -332,7 +332,7 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
     EXPECT_TRUE(FileExists(victim));
     EXPECT_TRUE(FileExists(SidePathOf(victim)));
     for (const std::string& d : faults.deleted) EXPECT_TRUE(PathInsideFolder(d, folder)) << d;
-    EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 2u)
+    EXPECT_EQ(Log::LinesStartingWith("ReadLocalFileList: record outside the folder dropped").size(), 2u)
         << Log::Dump();
     EXPECT_TRUE(Log::Has("CleanLocalFiles: Unable to Remove " + locked + ", error 32")) << Log::Dump();
     // The new list holds only the record whose deletion failed.

@@ -92,8 +92,8 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
             }
         }
         EXPECT_EQ(ReadBytes(ListPath()), stored);
-        EXPECT_EQ(Log::Starting("ReadLocalFileList: can't read " + ListPath() + ", error " +
-                                std::to_string(r.error))
+        EXPECT_EQ(Log::LinesStartingWith("ReadLocalFileList: can't read " + ListPath() + ", error " +
+                                         std::to_string(r.error))
                       .size(),
                   1u)
             << Log::Dump();
@@ -212,8 +212,8 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
         }
         EXPECT_EQ(PathSet(), r.records) << Log::Dump();
         EXPECT_TRUE(KeptAside().empty()) << Log::Dump();
-        EXPECT_TRUE(Log::Starting("ReadLocalFileList: damaged list").empty()) << Log::Dump();
-        EXPECT_EQ(Log::Starting(r.logged).size(), 1u) << Log::Dump();
+        EXPECT_TRUE(Log::LinesStartingWith("ReadLocalFileList: damaged list").empty()) << Log::Dump();
+        EXPECT_EQ(Log::LinesStartingWith(r.logged).size(), 1u) << Log::Dump();
         EXPECT_EQ(ReadBytes(ListPath()), r.bytes);  // read, not rewritten
     }
     // A list of thousands of records of another folder names a few of them
@@ -229,7 +229,7 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
     }
     EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
     EXPECT_TRUE(KeptAside().empty());
-    EXPECT_LE(Log::Get().size(), 20u) << Log::Dump();
+    EXPECT_LE(Log::Lines().size(), 20u) << Log::Dump();
     EXPECT_TRUE(Log::Has("ReadLocalFileList: 500 records outside the folder dropped")) << Log::Dump();
 }
 
@@ -321,7 +321,7 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 5"))
         << Log::Dump();
     EXPECT_TRUE(Log::Has("CLumoraThread: cache list not written before the restart")) << Log::Dump();
-    EXPECT_TRUE(Log::Starting("Unknown Exception").empty()) << Log::Dump();
+    EXPECT_TRUE(Log::LinesStartingWith("Unknown Exception").empty()) << Log::Dump();
     // Nothing is lost: the record is still on disk, in the journal.
     EXPECT_EQ(OnDisk(folder), std::set<std::string>{a});
 }
@@ -684,7 +684,7 @@ TEST_F(DurabilityTest, DownloadsWaitAboveTheFreeSpaceFloor) {
             EXPECT_EQ(engine->DiskHasRoom(), r.room);
         }
         // One line when downloads stop, one when they go on again.
-        EXPECT_EQ(Log::Get().size(), r.room == before ? 0u : 1u) << Log::Dump();
+        EXPECT_EQ(Log::Lines().size(), r.room == before ? 0u : 1u) << Log::Dump();
         before = r.room;
     }
 }

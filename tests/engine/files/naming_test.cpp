@@ -244,11 +244,11 @@ TEST_F(GetExtFromTypeTest, Table) {
         Log::Clear();
         EXPECT_EQ(GetExtFromType(r.type), r.ext) << r.type;
         if (r.logged)
-            EXPECT_EQ(Log::Get(),
+            EXPECT_EQ(Log::Lines(),
                       std::vector<std::string>{"GetExtFromType, unknown MIME type: " + std::string(r.type)})
                 << r.type;
         else
-            EXPECT_TRUE(Log::Get().empty()) << r.type << "\n" << Log::Dump();
+            EXPECT_TRUE(Log::Lines().empty()) << r.type << "\n" << Log::Dump();
     }
 }
 
@@ -307,7 +307,7 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
         if (*r.sub) {
             EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(In({r.sub})))) << r.sub;
         }
-        EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
+        EXPECT_TRUE(Log::LinesStartingWith("BuildLocalName").empty()) << Log::Dump();
     }
     // Nothing was created next to the image folder.
     std::vector<std::string> outside = FilesIn(std::filesystem::path(folder).parent_path().string());
@@ -345,7 +345,7 @@ TEST_F(BuildLocalNameTest, HostileNamesStayInTheirFolder) {
         if (r.log)
             EXPECT_TRUE(Log::Has(r.log + path)) << Log::Dump();
         else
-            EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
+            EXPECT_TRUE(Log::LinesStartingWith("BuildLocalName").empty()) << Log::Dump();
     }
     // Nothing beside the image folder, and inside it only the purity folder.
     const std::string parent = std::filesystem::path(folder).parent_path().string();
@@ -366,7 +366,7 @@ TEST_F(BuildLocalNameTest, EmptyNameTakesFallbackWithoutLog) {
         engine->BuildLocalName(Item("", "image/webp", ""), path);  // a type the table lacks
     }
     EXPECT_EQ(path, Fallback("", 0, "unknown"));
-    EXPECT_TRUE(Log::Starting("BuildLocalName").empty()) << Log::Dump();
+    EXPECT_TRUE(Log::LinesStartingWith("BuildLocalName").empty()) << Log::Dump();
 }
 
 TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
@@ -390,7 +390,7 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
         engine->BuildLocalName(Item("dir.jpg"), path);
     }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
-    EXPECT_EQ(Log::Starting("BuildLocalName").size(), 1u) << Log::Dump();
+    EXPECT_EQ(Log::LinesStartingWith("BuildLocalName").size(), 1u) << Log::Dump();
 }
 
 TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {

@@ -197,10 +197,10 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
                                  " local, v" + std::to_string(r.version) + ")"))
                 << Log::Dump();
         } else if (r.bytes.empty()) {
-            EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: wrong file header"});
+            EXPECT_EQ(Log::Lines(), std::vector<std::string>{"ReadLocalFileList: wrong file header"});
             EXPECT_TRUE(FileExists(ListPath()));  // nothing there to keep
         } else {
-            std::vector<std::string> lines = Log::Get();
+            std::vector<std::string> lines = Log::Lines();
             ASSERT_EQ(lines.size(), 2u) << Log::Dump();
             EXPECT_EQ(lines[0], "ReadLocalFileList: wrong file header");
             const std::string kept = "ReadLocalFileList: damaged list kept as ";
@@ -286,7 +286,7 @@ TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     EXPECT_EQ(engine->IdsForTesting().size(), 1u);
     EXPECT_EQ(engine->CacheListForTesting().Notified(), 1);
     EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
-    EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadLocalFileList: file list not found"});
+    EXPECT_EQ(Log::Lines(), std::vector<std::string>{"ReadLocalFileList: file list not found"});
 
     // A wrong header is treated the same way, and the file is kept aside.
     WriteBytes(ListPath(), "garbage\r\n");
@@ -296,7 +296,7 @@ TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
         engine->ReadLocalFileList();
     }
     EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
-    EXPECT_EQ(Log::Get(),
+    EXPECT_EQ(Log::Lines(),
               (std::vector<std::string>{"ReadLocalFileList: wrong file header",
                                         "ReadLocalFileList: damaged list kept as " +
                                             In({"vdt_vd_files.bad1"}) + ", 0 records recovered"}));
@@ -335,7 +335,7 @@ TEST_F(StateFilesTest, RecordsOutsideTheFolderAreDropped) {
         engine->ReadLocalFileList();
     }
     EXPECT_EQ(Paths(), (std::vector<std::string>{In({"sfw", "a.jpg"}), In({".", "sfw", "e.jpg"})}));
-    EXPECT_EQ(Log::Starting("ReadLocalFileList: record outside the folder dropped").size(), 3u)
+    EXPECT_EQ(Log::LinesStartingWith("ReadLocalFileList: record outside the folder dropped").size(), 3u)
         << Log::Dump();
     EXPECT_TRUE(Log::Has("ReadLocalFileList: record outside the folder dropped " + outside)) << Log::Dump();
 }
@@ -352,7 +352,7 @@ TEST_F(StateFilesTest, OverlongLineIsDroppedAndLaterRecordsStayAligned) {
         engine->ReadLocalFileList();
     }
     EXPECT_EQ(Records(), (std::vector<Rec>{{"A", In({"a.jpg"}), 0}, {"B", In({"b.jpg"}), 2}}));
-    EXPECT_EQ(Log::Starting("ReadLocalFileList: bad record dropped L ").size(), 1u) << Log::Dump();
+    EXPECT_EQ(Log::LinesStartingWith("ReadLocalFileList: bad record dropped L ").size(), 1u) << Log::Dump();
 }
 
 TEST_F(StateFilesTest, WriterSkipsRecordsThatWouldBreakLines) {
@@ -367,7 +367,7 @@ TEST_F(StateFilesTest, WriterSkipsRecordsThatWouldBreakLines) {
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show(Crlf("[Veduta Lumora List v3]\n2\n0\n" + plat::OleDateToText(kOleDate2000) + "\nA\n" +
                         In({"a.jpg"}) + "\n0\nC\n" + In({"c.jpg"}) + "\n2\n")));
-    EXPECT_EQ(Log::Starting("WriteLocalFileList: record not written").size(), 2u) << Log::Dump();
+    EXPECT_EQ(Log::LinesStartingWith("WriteLocalFileList: record not written").size(), 2u) << Log::Dump();
     // The list in memory is not changed by the writer.
     EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 4);
 }
@@ -556,7 +556,7 @@ TEST_F(StateFilesTest, PagingReadAgainstFeedCount) {
         EXPECT_EQ(seeds, r.seeds);
         EXPECT_EQ(pages, r.pages);
         EXPECT_EQ(lastPages, r.lastPages);
-        EXPECT_EQ(Log::Get(), r.log);
+        EXPECT_EQ(Log::Lines(), r.log);
     }
 }
 
@@ -566,7 +566,7 @@ TEST_F(StateFilesTest, PagingMissingFileLogs) {
         MutexLock held(engine->StateLockForTest());
         engine->ReadPagingState();
     }
-    EXPECT_EQ(Log::Get(), std::vector<std::string>{"ReadPagingState: file not found"});
+    EXPECT_EQ(Log::Lines(), std::vector<std::string>{"ReadPagingState: file not found"});
 }
 
 TEST_F(StateFilesTest, ListReadAlsoReadsPagingOfTheSameFolder) {
@@ -592,7 +592,7 @@ TEST_F(StateFilesTest, ListReadAlsoReadsPagingOfTheSameFolder) {
     EXPECT_EQ(engine->FeedsForTesting()[0].LastPage, 40);
     EXPECT_EQ(engine->FeedsForTesting()[1].Page, 1);
     // The list's own line comes after the paging lines.
-    std::vector<std::string> lines = Log::Get();
+    std::vector<std::string> lines = Log::Lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "ReadPagingState: loaded (2 feeds)");
     EXPECT_EQ(lines.back(), "ReadLocalFileList: file list loaded (0 local, v3)");
@@ -613,7 +613,7 @@ TEST_F(StateFilesTest, StaleTempFilesRemoved) {
     EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"folder.__t", "keep.lst", "sfw", "x__t"}));
     EXPECT_EQ(FilesIn(In({"sfw"})), (std::vector<std::string>{"deep", "keep.jpg"}));
     EXPECT_EQ(FilesIn(In({"sfw", "deep"})), std::vector<std::string>{"deeper.__t"});  // one level only
-    EXPECT_EQ(Log::Starting("RemoveStaleTempFiles: removed ").size(), 3u) << Log::Dump();
+    EXPECT_EQ(Log::LinesStartingWith("RemoveStaleTempFiles: removed ").size(), 3u) << Log::Dump();
 
     // Without an image folder nothing is touched (the names would be relative).
     settings.ImgFolder.clear();
@@ -622,7 +622,7 @@ TEST_F(StateFilesTest, StaleTempFilesRemoved) {
         MutexLock held(engine->StateLockForTest());
         engine->RemoveStaleTempFiles();
     }
-    EXPECT_TRUE(Log::Get().empty());
+    EXPECT_TRUE(Log::Lines().empty());
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ class TwoHostsTest : public ::testing::Test {
   protected:
     std::string folder;
     void SetUp() override {
-        HostCapture::Get().Install();
+        HostLog::Install();
         folder = TestFolder();
     }
     void TearDown() override {
@@ -98,10 +98,9 @@ TEST_F(TwoHostsTest, OneOwnerAtATimeAndTheFolderAgreesWithItsList) {
     Host slideshow(folder, 0, "s"), saver(folder, 1, "v");
     slideshow.Start();
     saver.Start();
-    EXPECT_EQ(HostCapture::Get()
-                  .LinesStartingWith("ReadLocalFileList: " + folder + " is in use by another host")
-                  .size(),
-              1u);
+    EXPECT_EQ(
+        HostLog().LinesStartingWith("ReadLocalFileList: " + folder + " is in use by another host").size(),
+        1u);
     Rounds(slideshow, saver, 8);
     EXPECT_GT(slideshow.client.downloadCalls.load(), 3);
     EXPECT_EQ(saver.client.downloadCalls.load(), 0);
@@ -139,8 +138,7 @@ TEST_F(TwoHostsTest, OneOwnerAtATimeAndTheFolderAgreesWithItsList) {
         ASSERT_LE(Images(), 3u);
     }
     EXPECT_GT(slideshow.client.downloadCalls.load(), before);
-    EXPECT_EQ(HostCapture::Get().LinesStartingWith("ReadLocalFileList: " + folder + " is free again").size(),
-              2u);
+    EXPECT_EQ(HostLog().LinesStartingWith("ReadLocalFileList: " + folder + " is free again").size(), 2u);
     slideshow.Stop();
     EXPECT_EQ(Agreement(), "");
     EXPECT_FALSE(plat::PathExists(Join(folder, statefmt::kJournalName)));  // all in the list now
@@ -156,10 +154,9 @@ TEST_F(TwoHostsTest, WaitingRunLoopAsksNoPages) {
     EXPECT_EQ(waiting.client.pageCalls.load(), 0);
     EXPECT_EQ(waiting.client.downloadCalls.load(), 0);
     EXPECT_FALSE(plat::PathExists(Join(folder, "vdt_vd_paging.lst")));
-    EXPECT_EQ(HostCapture::Get()
-                  .LinesStartingWith("ReadLocalFileList: " + folder + " is in use by another host")
-                  .size(),
-              1u);
+    EXPECT_EQ(
+        HostLog().LinesStartingWith("ReadLocalFileList: " + folder + " is in use by another host").size(),
+        1u);
 
     owner.Stop();
     waiting.closing.store(0);

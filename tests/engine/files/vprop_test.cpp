@@ -90,7 +90,7 @@ TEST_F(VpropTest, UnwritableFolderIsSilent) {
     item.Name = "n.jpg";
     WriteVpropFile(In({"missing", "n.jpg"}), item, settings.VpropTitle, settings.VpropDescr);
     EXPECT_FALSE(FileExists(In({"missing"})));
-    EXPECT_TRUE(Log::Get().empty());
+    EXPECT_TRUE(Log::Lines().empty());
 }
 
 }  // namespace
