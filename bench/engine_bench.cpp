@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "platform/fs.h"
 
 namespace {
@@ -104,8 +105,8 @@ struct Fixture {
     explicit Fixture(int maxLocal, int records = kRecords, bool shown = true) {
         settings.ImgFolder = Folder(records);
         settings.MaxLocal = maxLocal;
-        engine.UseClientForTesting(&client);
-        engine.UseClockForTesting(&clock);
+        engine.ForTesting().UseClient(&client);
+        engine.ForTesting().UseClock(&clock);
         for (int f = 0; f < kFeeds; ++f) {
             CLumoraFeed feed;
             feed.Query = "feed" + std::to_string(f);
@@ -120,13 +121,13 @@ struct Fixture {
                 item.Purity = "sfw";
                 feed.Items.Add(item);
             }
-            engine.FeedsForTesting().Add(feed);
+            engine.ForTesting().Feeds().Add(feed);
         }
         for (int i = 0; i < records; ++i)
-            engine.CacheListForTesting().Records().AddTail(
+            engine.ForTesting().CacheList().Records().AddTail(
                 CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
         for (int i = 0; shown && i < records; ++i)
-            engine.ShownFilesForTesting().AddTail(CFileData(PathOf(i, records), "", -1));
+            engine.ForTesting().ShownFiles().AddTail(CFileData(PathOf(i, records), "", -1));
         engine.RebuildIdMap();
     }
 };
@@ -153,7 +154,7 @@ void BM_RefreshPass(benchmark::State& state) {
     Fixture fx(kPerFeed);
     OffDisk off;
     for (auto _ : state) benchmark::DoNotOptimize(fx.engine.Refresh(0));
-    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
+    state.counters["records"] = fx.engine.ForTesting().CacheList().Records().GetCount();
 }
 BENCHMARK(BM_RefreshPass)->Unit(benchmark::kMicrosecond);
 
@@ -169,18 +170,18 @@ void BM_RefreshPassDecision(benchmark::State& state) {
     // let the writer see an empty one.
     for (auto _ : state) {
         int decided = 0;
-        for (int i = 0; i < fx.engine.FeedsForTesting().GetSize(); ++i) {
+        for (int i = 0; i < fx.engine.ForTesting().Feeds().GetSize(); ++i) {
             MutexLock held(fx.engine.StateLockForTest());
             decided += fx.engine.CountFeedFiles(i) >= fx.settings.MaxLocal;
         }
-        std::swap(aside, fx.engine.CacheListForTesting().Records());
+        std::swap(aside, fx.engine.ForTesting().CacheList().Records());
         fx.settings.MaxLocal = 0;  // same gate result with the list aside
         benchmark::DoNotOptimize(fx.engine.Refresh(0));
         fx.settings.MaxLocal = kPerFeed;
-        std::swap(aside, fx.engine.CacheListForTesting().Records());
+        std::swap(aside, fx.engine.ForTesting().CacheList().Records());
         benchmark::DoNotOptimize(decided);
     }
-    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
+    state.counters["records"] = fx.engine.ForTesting().CacheList().Records().GetCount();
 }
 BENCHMARK(BM_RefreshPassDecision)->Unit(benchmark::kMicrosecond);
 
@@ -194,13 +195,13 @@ BENCHMARK(BM_RefreshPassDecision)->Unit(benchmark::kMicrosecond);
 // pass that finds nothing to fetch costs a hundred times less).
 void BM_DownloadPassDecision(benchmark::State& state) {
     Fixture fx(kPerFeed + 1);
-    fx.engine.SeedPicksForTesting(1);  // the same picks in every run
+    fx.engine.ForTesting().SeedPicks(1);  // the same picks in every run
     OffDisk off;
     StridingClock striding;
-    fx.engine.UseClockForTesting(&striding);
+    fx.engine.ForTesting().UseClock(&striding);
     std::vector<CItemArray> full;
-    for (int f = 0; f < fx.engine.FeedsForTesting().GetSize(); ++f)
-        full.push_back(fx.engine.FeedsForTesting()[f].Items);
+    for (int f = 0; f < fx.engine.ForTesting().Feeds().GetSize(); ++f)
+        full.push_back(fx.engine.ForTesting().Feeds()[f].Items);
     uint32_t interval = 2000;
     int64_t passes = 0;
     const int64_t before = fx.client.transfers;
@@ -209,16 +210,16 @@ void BM_DownloadPassDecision(benchmark::State& state) {
         benchmark::DoNotOptimize(fx.engine.DownloadImages(&interval));
         ++passes;
         state.PauseTiming();
-        for (int f = 0; f < fx.engine.FeedsForTesting().GetSize(); ++f) {
+        for (int f = 0; f < fx.engine.ForTesting().Feeds().GetSize(); ++f) {
             fx.engine.RotateFeed(f);  // forgets the failures of the pooled wallpapers
-            CLumoraFeed& feed = fx.engine.FeedsForTesting()[f];
+            CLumoraFeed& feed = fx.engine.ForTesting().Feeds()[f];
             feed.Items = full[static_cast<size_t>(f)];
             feed.Page = 3;
             feed.LastPage = 40;
         }
         state.ResumeTiming();
     }
-    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
+    state.counters["records"] = fx.engine.ForTesting().CacheList().Records().GetCount();
     state.counters["transfers_per_pass"] =
         passes ? static_cast<double>(fx.client.transfers - before) / static_cast<double>(passes) : 0;
 }
@@ -234,7 +235,7 @@ void BM_OnFileDisplayed(benchmark::State& state) {
         fx.engine.OnFileDisplayed(paths[k].c_str());
         if (++k == paths.size()) k = 0;
     }
-    state.counters["shown"] = fx.engine.ShownFilesForTesting().GetCount();
+    state.counters["shown"] = fx.engine.ForTesting().ShownFiles().GetCount();
 }
 BENCHMARK(BM_OnFileDisplayed)->Unit(benchmark::kMicrosecond);
 
@@ -244,7 +245,7 @@ void BM_EvictOne(benchmark::State& state) {
     Fixture fx(kPerFeed);
     OffDisk off;
     for (auto _ : state) {
-        const CFileData head = fx.engine.ShownFilesForTesting().GetHead();
+        const CFileData head = fx.engine.ForTesting().ShownFiles().GetHead();
         {
             std::lock_guard<Mutex> g(fx.engine.ShownLockForTest());
             {
@@ -253,10 +254,10 @@ void BM_EvictOne(benchmark::State& state) {
                 fx.engine.CleanDispFiles(1);
             }
         }
-        fx.engine.CacheListForTesting().Records().AddTail(CFileData(head.Path, "again", 0));
-        fx.engine.ShownFilesForTesting().AddTail(head);
+        fx.engine.ForTesting().CacheList().Records().AddTail(CFileData(head.Path, "again", 0));
+        fx.engine.ForTesting().ShownFiles().AddTail(head);
     }
-    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
+    state.counters["records"] = fx.engine.ForTesting().CacheList().Records().GetCount();
 }
 BENCHMARK(BM_EvictOne)->Unit(benchmark::kMicrosecond);
 
@@ -304,16 +305,16 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
                 MutexLock held(fx.engine.StateLockForTest());
                 fx.engine.RecordFileRemoving(record);
             }
-            fx.engine.CacheListForTesting().Records().RemoveAt(
-                fx.engine.CacheListForTesting().Records().Find(record.Path));
+            fx.engine.ForTesting().CacheList().Records().RemoveAt(
+                fx.engine.ForTesting().CacheList().Records().Find(record.Path));
         } else {
             {
                 MutexLock held(fx.engine.StateLockForTest());
                 fx.engine.RecordFileAdding(record);
             }
-            fx.engine.CacheListForTesting().Records().AddTail(record);
+            fx.engine.ForTesting().CacheList().Records().AddTail(record);
         }
-        fx.engine.CacheListForTesting().SetDirty(1);
+        fx.engine.ForTesting().CacheList().SetDirty(1);
         {
             MutexLock held(fx.engine.StateLockForTest());
             fx.engine.SaveFileList(ListSave::kPassEnd);
@@ -325,7 +326,7 @@ void BM_BytesWrittenPerChange(benchmark::State& state) {
     state.counters["bytes_per_change"] = static_cast<double>(g_bytesWritten) / static_cast<double>(changes);
     state.counters["largest_write"] = static_cast<double>(g_largestWrite);
     state.counters["full_writes"] = static_cast<double>(fullWrites);
-    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
+    state.counters["records"] = fx.engine.ForTesting().CacheList().Records().GetCount();
 }
 BENCHMARK(BM_BytesWrittenPerChange)->Iterations(12500)->Unit(benchmark::kMicrosecond);
 
@@ -399,7 +400,7 @@ void BM_ReadLocalFileList(benchmark::State& state) {
         MutexLock held(fx.engine.StateLockForTest());  // as a pass holds it
         fx.engine.ReadLocalFileList();
     }
-    state.counters["records"] = fx.engine.CacheListForTesting().Records().GetCount();
+    state.counters["records"] = fx.engine.ForTesting().CacheList().Records().GetCount();
 }
 BENCHMARK(BM_ReadLocalFileList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
@@ -465,7 +466,7 @@ void BM_MemoryPerCachedRecord(benchmark::State& state) {
             CLumoraEngine engine(settings, closing, hosttype);
             const size_t empty = HeapInUse();
             for (int i = 0; i < records; ++i)
-                engine.CacheListForTesting().Records().AddTail(
+                engine.ForTesting().CacheList().Records().AddTail(
                     CFileData(PathOf(i, records), IdOf(i), i % kFeeds));
             {
                 MutexLock held(engine.StateLockForTest());

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "fuzz/fuzz_check.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +40,7 @@ struct Box {
         fs::create_directories(images);
         settings.ImgFolder = images.string();
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
+        engine->ForTesting().UseClock(&clock);
     }
 };
 

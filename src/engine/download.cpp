@@ -401,11 +401,6 @@ void CLumoraEngine::AskPageIfPoolLowLocked(int feed) {
     if (m_pools.CountUntried(feed, f.Items) < CFeedPools::kLowPool) m_refreshSoon.store(true);
 }
 
-void CLumoraEngine::SeedPicksForTesting(uint64_t seed) {
-    Lock lock(*this);
-    m_pools.Source().Seed(seed);
-}
-
 // ---- requests that get no answer ----------------------------------------------------------
 
 bool CLumoraEngine::NoAnswerPausedLocked() {

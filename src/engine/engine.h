@@ -176,33 +176,9 @@ class CLumoraEngine {
     // its loop again instead of ending.
     bool WorkerEnded(std::atomic<bool>& running, const CLumoraThread* self) EXCLUDES(m_stateLock);
 
-    // ---- tests: the one seam to the engine's state ----------------------------
-    // Without the lock analysis: a test reads or sets the state while no
-    // worker runs, or holds StateLockForTest() / ShownLockForTest() itself.
-    CFeedArray& FeedsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_feeds; }
-    CFileList& ShownFilesForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_dispfiles; }
-    CIdSet& IdsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_ids; }
-    CCacheList& CacheListForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_cache; }
-    CLumoraSettings& SettingsForTesting() NO_THREAD_SAFETY_ANALYSIS { return m_settings; }
-    int NextFeedForTesting() const NO_THREAD_SAFETY_ANALYSIS { return m_nextfeed; }
-    uint32_t GenerationForTesting() const NO_THREAD_SAFETY_ANALYSIS { return m_generation; }
-    std::atomic<bool>& RefreshSoonForTesting() { return m_refreshSoon; }
-    std::shared_ptr<CLumoraThread>& ThreadForTesting() { return m_thread; }
-    // What the passes use in place of the service client and the system clock
-    // (null: the engine's own again).
-    void UseClientForTesting(CLumoraApi* client) { m_client = client ? client : &m_api; }
-    void UseClockForTesting(Clock* clock) { m_clock = clock ? clock : &SystemClock(); }
-    CLumoraApi& ApiForTesting() { return m_api; }
-    CLumoraApi* ClientForTesting() const { return m_client; }
-    Clock* ClockForTesting() const { return m_clock; }
-    void SetStopTimeoutForTesting(uint32_t ms) { m_stopTimeoutMs = ms; }
-    // Runs on the worker after its loop has ended, before it marks itself
-    // ended (the moment a start can find it still running).
-    void BeforeWorkerEndsForTesting(std::function<void()> fn) { m_beforeWorkerEndsForTest = std::move(fn); }
-    // Tests, simulations and benchmarks: the picks follow a seeded sequence
-    // (the product's source is seeded from the system's generator).
-    void SeedPicksForTesting(uint64_t seed) EXCLUDES(m_stateLock);
-
+    // ---- tests: the one seam to the engine's state (engine/engine_seam.h) ----
+    class Seam;
+    Seam ForTesting();
     // Tests take the locks as a pass or a shown-file report does.
     Mutex& StateLockForTest() RETURN_CAPABILITY(m_stateLock) { return m_stateLock; }
     Mutex& ShownLockForTest() RETURN_CAPABILITY(m_shownLock) { return m_shownLock; }

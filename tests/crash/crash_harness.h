@@ -26,6 +26,7 @@
 
 #include "support/test_folder.h"
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "engine/state_format.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
@@ -231,8 +232,8 @@ struct Rig {
         settings.MaxLocal = maxLocal;
         settings.VpropTitle = 1;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().UseClient(&client);
     }
     // One feed whose pool holds items named tag0.jpg, tag1.jpg, ...
     void AddFeed(const std::string& tag, int items) {
@@ -249,7 +250,7 @@ struct Rig {
             item.Purity = i % 2 ? "sketchy" : "sfw";
             feed.Items.Add(item);
         }
-        engine->FeedsForTesting().Add(feed);
+        engine->ForTesting().Feeds().Add(feed);
     }
     // What the worker does when it starts.
     void Start() {
@@ -265,14 +266,14 @@ struct Rig {
     }
     // The host shows the oldest cached file.
     void ShowOldest() {
-        if (engine->CacheListForTesting().Records().IsEmpty()) return;
-        shown = engine->CacheListForTesting().Records().GetHead().Path;
+        if (engine->ForTesting().CacheList().Records().IsEmpty()) return;
+        shown = engine->ForTesting().CacheList().Records().GetHead().Path;
         engine->OnFileDisplayed(shown.c_str());
     }
     std::string shown;  // the file ShowOldest reported last
     std::set<std::string> Records() const {
         std::set<std::string> out;
-        for (const CFileData& d : engine->CacheListForTesting().Records()) out.insert(d.Path);
+        for (const CFileData& d : engine->ForTesting().CacheList().Records()) out.insert(d.Path);
         return out;
     }
 };

@@ -44,8 +44,8 @@ void EarlierRun(const std::string& folder) {
 void Refill(Rig& rig, const std::string& tag, int items) {
     Rig filler(rig.home);
     filler.AddFeed(tag, items);
-    for (const CLumoraItem& item : filler.engine->FeedsForTesting()[0].Items)
-        rig.engine->FeedsForTesting()[0].Items.Add(item);
+    for (const CLumoraItem& item : filler.engine->ForTesting().Feeds()[0].Items)
+        rig.engine->ForTesting().Feeds()[0].Items.Add(item);
 }
 
 // The run that a crash interrupts.

@@ -77,7 +77,7 @@ const Operation kOperations[] = {
     {"recording a download",
      [](Rig& rig) {
          EarlierRun(rig);
-         rig.engine->SettingsForTesting().MaxLocal = 10;
+         rig.engine->ForTesting().Settings().MaxLocal = 10;
      },
      [](Rig& rig) { rig.Download(); }, [](Rig& rig) { return RecordCount(rig, 4); }},
     {"an eviction",
@@ -110,7 +110,7 @@ const Operation kOperations[] = {
     {"a list write",
      [](Rig& rig) {
          EarlierRun(rig);
-         rig.engine->SettingsForTesting().MaxLocal = 10;
+         rig.engine->ForTesting().Settings().MaxLocal = 10;
          rig.Download();
      },
      [](Rig& rig) {
@@ -125,7 +125,7 @@ const Operation kOperations[] = {
              MutexLock held(rig.engine->StateLockForTest());
              rig.engine->WritePagingState();
          }
-         rig.engine->FeedsForTesting()[0].Page = 7;
+         rig.engine->ForTesting().Feeds()[0].Page = 7;
      },
      [](Rig& rig) {
          MutexLock held(rig.engine->StateLockForTest());
@@ -176,7 +176,7 @@ const Operation kOperations[] = {
      [](Rig& rig) {
          rig.settings.ImgFolder = rig.home + "_b";
          // Room in the new folder, whose own cache holds three files already.
-         rig.engine->SettingsForTesting().MaxLocal = 10;
+         rig.engine->ForTesting().Settings().MaxLocal = 10;
          {
              MutexLock held(rig.engine->StateLockForTest());
              rig.engine->FileListReady();
@@ -205,7 +205,7 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
             const std::string folder = OwnFolder("lumora_fault_");
             std::string list = In(folder, statefmt::kListName), paging = In(folder, statefmt::kPagingName);
             Rig rig(folder);
-            rig.engine->SeedPicksForTesting(seed);
+            rig.engine->ForTesting().SeedPicks(seed);
             op.prepare(rig);
             const std::string listBefore = ReadFileBytes(list), pagingBefore = ReadFileBytes(paging);
             bool fired;
@@ -229,7 +229,7 @@ TEST(FaultLoop, EveryFailingCallOfEveryOperation) {
             }
             // Memory and disk agree: a restart finds what memory holds, and
             // the files on disk are the records.
-            const std::string current = rig.engine->SettingsForTesting().ImgFolder;
+            const std::string current = rig.engine->ForTesting().Settings().ImgFolder;
             bool ready;
             {
                 MutexLock held(rig.engine->StateLockForTest());
@@ -270,7 +270,7 @@ TEST(FaultLoop, FullDiskShownOnlyAtTheImageClose) {
     SCOPED_TRACE(SeedTrace(seed));
     const std::string folder = OwnFolder("lumora_close_");
     Rig rig(folder, 10);
-    rig.engine->SeedPicksForTesting(seed);
+    rig.engine->ForTesting().SeedPicks(seed);
     rig.AddFeed("z", 1);
     rig.Start();
     plat::FileOps full = plat::RealFileOps();
@@ -284,7 +284,7 @@ TEST(FaultLoop, FullDiskShownOnlyAtTheImageClose) {
     EXPECT_EQ(Describe(rig.Records()), "");
     EXPECT_TRUE(DiskAgreesWithList(folder));
     EXPECT_EQ(ReadDisk(folder).images.size(), 0u) << Describe(ReadDisk(folder).images);
-    ASSERT_EQ(rig.engine->FeedsForTesting()[0].Items.GetSize(), 1);
+    ASSERT_EQ(rig.engine->ForTesting().Feeds()[0].Items.GetSize(), 1);
 
     rig.Download();
     EXPECT_EQ(rig.Records().size(), 1u);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "support/test_host.h"
 
 namespace {
@@ -22,8 +23,8 @@ class FeedStoreTest : public ::testing::Test {
 
     std::string Stored(const std::string& key) { return host->store["LumoraPlugIn/" + key]; }
     CLumoraFeed& AddFeed() {
-        engine.FeedsForTesting().Add(CLumoraFeed());
-        return engine.FeedsForTesting()[engine.FeedsForTesting().GetSize() - 1];
+        engine.ForTesting().Feeds().Add(CLumoraFeed());
+        return engine.ForTesting().Feeds()[engine.ForTesting().Feeds().GetSize() - 1];
     }
 
     FakeHost* host = nullptr;
@@ -103,13 +104,13 @@ TEST_F(FeedStoreTest, LoadReadsEveryKeyInOrderWithItsDefault) {
     }
     EXPECT_EQ(read, expected);
 
-    ASSERT_EQ(engine.FeedsForTesting().GetSize(), 2);
-    const CLumoraFeed& d = engine.FeedsForTesting()[0];
+    ASSERT_EQ(engine.ForTesting().Feeds().GetSize(), 2);
+    const CLumoraFeed& d = engine.ForTesting().Feeds()[0];
     CLumoraFeed fresh;
     EXPECT_TRUE(d.IsSameFeed(fresh));
     EXPECT_EQ(d.Flg, 1);
     EXPECT_TRUE(d.Username.empty() && d.CollId.empty() && d.CollName.empty());
-    const CLumoraFeed& f = engine.FeedsForTesting()[1];
+    const CLumoraFeed& f = engine.ForTesting().Feeds()[1];
     EXPECT_EQ(f.Query, "cats");
     EXPECT_EQ(f.Flg, 65536);
     EXPECT_FALSE(f.IsEnabled());
@@ -137,10 +138,10 @@ TEST_F(FeedStoreTest, SavedListLoadsBackUnchanged) {
 
     CLumoraEngine other{settings, closing, hosttype};
     other.LoadFeeds();
-    ASSERT_EQ(other.FeedsForTesting().GetSize(), 2);
-    EXPECT_TRUE(FeedsEqual(engine.FeedsForTesting(), other.FeedsForTesting()));
-    EXPECT_EQ(other.FeedsForTesting()[1].Flg, 0);
-    EXPECT_EQ(other.FeedsForTesting()[1].CollName, "Mountains");
+    ASSERT_EQ(other.ForTesting().Feeds().GetSize(), 2);
+    EXPECT_TRUE(FeedsEqual(engine.ForTesting().Feeds(), other.ForTesting().Feeds()));
+    EXPECT_EQ(other.ForTesting().Feeds()[1].Flg, 0);
+    EXPECT_EQ(other.ForTesting().Feeds()[1].CollName, "Mountains");
 }
 
 struct CountCase {
@@ -155,10 +156,10 @@ void PrintTo(const CountCase& c, std::ostream* os) {
 class StoredCount : public FeedStoreTest, public ::testing::WithParamInterface<CountCase> {};
 
 TEST_P(StoredCount, BadCountsLoadAsNoFeedsOrABoundedList) {
-    engine.FeedsForTesting().SetSize(2);  // whatever was there before
+    engine.ForTesting().Feeds().SetSize(2);  // whatever was there before
     if (GetParam().stored) host->Set("LumoraPlugIn", "nFeeds", GetParam().stored);
     EXPECT_NO_THROW(engine.LoadFeeds());
-    EXPECT_EQ(engine.FeedsForTesting().GetSize(), GetParam().feeds);
+    EXPECT_EQ(engine.ForTesting().Feeds().GetSize(), GetParam().feeds);
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, StoredCount,
@@ -181,25 +182,26 @@ TEST_F(FeedStoreTest, LoadKeepsPoolsAndPagingOfFeedsThatStay) {
     host->Set("LumoraPlugIn", "nFeeds", "2");
     host->Set("LumoraPlugIn", "Feed1_Query", "changed");
     engine.LoadFeeds();
-    ASSERT_EQ(engine.FeedsForTesting().GetSize(), 2);
-    EXPECT_EQ(engine.FeedsForTesting()[1].Query, "changed");
-    EXPECT_EQ(engine.FeedsForTesting()[1].Page, 5);
-    EXPECT_EQ(engine.FeedsForTesting()[1].Seed, "s1");
-    EXPECT_EQ(engine.FeedsForTesting()[1].Items.GetSize(), 2);
-    EXPECT_EQ(engine.FeedsForTesting()[0].Items.GetSize(), 1);
+    ASSERT_EQ(engine.ForTesting().Feeds().GetSize(), 2);
+    EXPECT_EQ(engine.ForTesting().Feeds()[1].Query, "changed");
+    EXPECT_EQ(engine.ForTesting().Feeds()[1].Page, 5);
+    EXPECT_EQ(engine.ForTesting().Feeds()[1].Seed, "s1");
+    EXPECT_EQ(engine.ForTesting().Feeds()[1].Items.GetSize(), 2);
+    EXPECT_EQ(engine.ForTesting().Feeds()[0].Items.GetSize(), 1);
 
     host->Set("LumoraPlugIn", "nFeeds", "4");
     engine.LoadFeeds();
-    ASSERT_EQ(engine.FeedsForTesting().GetSize(), 4);
-    EXPECT_EQ(engine.FeedsForTesting()[1].Items.GetSize(), 2);
-    EXPECT_EQ(engine.FeedsForTesting()[2].Items.GetSize(), 0) << "a feed beyond the old count starts empty";
-    EXPECT_EQ(engine.FeedsForTesting()[2].Page, 0);
+    ASSERT_EQ(engine.ForTesting().Feeds().GetSize(), 4);
+    EXPECT_EQ(engine.ForTesting().Feeds()[1].Items.GetSize(), 2);
+    EXPECT_EQ(engine.ForTesting().Feeds()[2].Items.GetSize(), 0)
+        << "a feed beyond the old count starts empty";
+    EXPECT_EQ(engine.ForTesting().Feeds()[2].Page, 0);
 }
 
 TEST_F(FeedStoreTest, ShrinkingLeavesOldKeysThatALoadNeverReads) {
     for (int i = 0; i < 5; ++i) AddFeed().Query = "q" + std::to_string(i);
     engine.SaveFeeds();
-    engine.FeedsForTesting().SetSize(3);
+    engine.ForTesting().Feeds().SetSize(3);
     engine.SaveFeeds();
     EXPECT_EQ(Stored("nFeeds"), "3");
     EXPECT_EQ(Stored("Feed4_Query"), "q4");
@@ -207,7 +209,7 @@ TEST_F(FeedStoreTest, ShrinkingLeavesOldKeysThatALoadNeverReads) {
     host->reads.clear();
     CLumoraEngine other{settings, closing, hosttype};
     other.LoadFeeds();
-    EXPECT_EQ(other.FeedsForTesting().GetSize(), 3);
+    EXPECT_EQ(other.ForTesting().Feeds().GetSize(), 3);
     for (const auto& r : host->reads) {
         EXPECT_EQ(r.key.find("Feed3_"), std::string::npos);
         EXPECT_EQ(r.key.find("Feed4_"), std::string::npos);
@@ -215,11 +217,11 @@ TEST_F(FeedStoreTest, ShrinkingLeavesOldKeysThatALoadNeverReads) {
 }
 
 TEST_F(FeedStoreTest, LoadClearsTheNotifiedFlagAndMarksAChange) {
-    engine.CacheListForTesting().SetNotified(1);
-    uint32_t before = engine.GenerationForTesting();
+    engine.ForTesting().CacheList().SetNotified(1);
+    uint32_t before = engine.ForTesting().Generation();
     engine.LoadFeeds();
-    EXPECT_EQ(engine.CacheListForTesting().Notified(), 0);
-    EXPECT_NE(engine.GenerationForTesting(), before);
+    EXPECT_EQ(engine.ForTesting().CacheList().Notified(), 0);
+    EXPECT_NE(engine.ForTesting().Generation(), before);
 }
 
 }  // namespace

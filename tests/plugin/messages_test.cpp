@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "engine/engine_seam.h"
 #include "plugin/app.h"
 #include "support/test_host.h"
 #include "common/module_version.h"
@@ -31,8 +32,8 @@ class MessagesTest : public ::testing::Test {
         app.ApiKey.clear();
         app.m_changed = 0;
         app.m_hosttype = 0;
-        app.m_engine.FeedsForTesting().RemoveAll();
-        app.m_engine.ShownFilesForTesting().RemoveAll();
+        app.m_engine.ForTesting().Feeds().RemoveAll();
+        app.m_engine.ForTesting().ShownFiles().RemoveAll();
         // A key stored on this machine comes back after the test.
         savedKey = RegReadString(1, kApiKeyRegPath, kApiKeyValue);
         plat::RegDeleteTreeForTest(1, kApiKeyRegPath);
@@ -132,7 +133,7 @@ TEST_F(MessagesTest, UnknownCodesDoNothingAndAnswerZero) {
 
 TEST_F(MessagesTest, LoadOnAnEmptyHostGivesTheDefaults) {
     theApp().m_changed = 1;
-    theApp().m_engine.FeedsForTesting().SetSize(2);
+    theApp().m_engine.ForTesting().Feeds().SetSize(2);
     EXPECT_EQ(Send(PIM_LOAD), 1);
     CLumoraApp& app = theApp();
     EXPECT_EQ(app.Enabled, 0);
@@ -141,7 +142,7 @@ TEST_F(MessagesTest, LoadOnAnEmptyHostGivesTheDefaults) {
     EXPECT_EQ(app.VpropDescr, 0);
     EXPECT_EQ(app.MaxLocal, 100);
     EXPECT_EQ(app.ApiKey, "");
-    EXPECT_EQ(app.m_engine.FeedsForTesting().GetSize(), 0);
+    EXPECT_EQ(app.m_engine.ForTesting().Feeds().GetSize(), 0);
     EXPECT_EQ(Send(PIM_ISCHANGED), 0);
 }
 
@@ -163,9 +164,9 @@ TEST_F(MessagesTest, LoadTakesStoredValuesAndTheApiKeyFromTheRegistry) {
     EXPECT_EQ(app.VpropDescr, 1);
     EXPECT_EQ(app.MaxLocal, 250);
     EXPECT_EQ(app.ApiKey, "k-123");
-    EXPECT_EQ(app.m_engine.ApiForTesting().m_apikey, "k-123");
-    ASSERT_EQ(app.m_engine.FeedsForTesting().GetSize(), 1);
-    EXPECT_EQ(app.m_engine.FeedsForTesting()[0].Query, "sunset");
+    EXPECT_EQ(app.m_engine.ForTesting().Api().m_apikey, "k-123");
+    ASSERT_EQ(app.m_engine.ForTesting().Feeds().GetSize(), 1);
+    EXPECT_EQ(app.m_engine.ForTesting().Feeds()[0].Query, "sunset");
     // The key never travels through the host's store.
     for (const auto& r : host->reads) EXPECT_NE(r.key, "ApiKey");
 }
@@ -177,7 +178,7 @@ TEST_F(MessagesTest, SaveWritesSettingsThenFeedsThenRebuildListAndNeverTheKey) {
     app.VpropTitle = 1;
     app.MaxLocal = 30;
     app.ApiKey = "secret";
-    app.m_engine.FeedsForTesting().SetSize(1);
+    app.m_engine.ForTesting().Feeds().SetSize(1);
     app.m_changed = 1;
 
     EXPECT_EQ(Send(PIM_SAVE), 1);
@@ -218,11 +219,11 @@ TEST_F(MessagesTest, FileShownIsIgnoredWithoutPathOrWhileDisabled) {
         SCOPED_TRACE(c.name);
         theApp().Enabled = c.enabled;
         EXPECT_EQ(Send(PIM_FILESHOWN, reinterpret_cast<HostWord>(c.path)), 0);
-        EXPECT_EQ(theApp().m_engine.ShownFilesForTesting().GetCount(), 0);
+        EXPECT_EQ(theApp().m_engine.ForTesting().ShownFiles().GetCount(), 0);
     }
     theApp().Enabled = 1;
     EXPECT_EQ(Send(PIM_FILESHOWN, reinterpret_cast<HostWord>("C:\\a.jpg")), 0);
-    EXPECT_EQ(theApp().m_engine.ShownFilesForTesting().GetCount(), 1);
+    EXPECT_EQ(theApp().m_engine.ForTesting().ShownFiles().GetCount(), 1);
 }
 
 TEST_F(MessagesTest, StartWithoutEnabledOrFolderIsIgnored) {
@@ -254,7 +255,7 @@ TEST_F(MessagesTest, StartWithoutFeedsNotifiesAndClearsTheCountersButStartsNoWor
     EXPECT_EQ(host->notifies[0], std::make_pair(HostWord(44), HostWord(1)));
     EXPECT_EQ(theApp().m_closing, 0);
     EXPECT_EQ(g_apiCalls + g_apiErrors + g_downloads + g_downloadErrors, 0u);
-    EXPECT_FALSE(theApp().m_engine.ThreadForTesting());
+    EXPECT_FALSE(theApp().m_engine.ForTesting().Thread());
 }
 
 TEST_F(MessagesTest, StopLogsTheCounters) {

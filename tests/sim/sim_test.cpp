@@ -296,17 +296,17 @@ class Simulation {
         settings.ImgFolder = folder;
         settings.MaxLocal = sc.maxLocal;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->SeedPicksForTesting(seed);
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().SeedPicks(seed);
         service.clock = &clock;
         service.catalogs = sc.feeds;
         service.faults = sc.faults;
-        engine->UseClientForTesting(&service);
+        engine->ForTesting().UseClient(&service);
         for (size_t k = 0; k < sc.feeds.size(); ++k) {
             CLumoraFeed f =
                 sc.feeds[k].type == 1 ? CollectionFeed(static_cast<int>(k)) : SearchFeed(static_cast<int>(k));
             f.Purity = std::string(sc.feeds[k].purity) == "nsfw" ? "001" : "100";
-            engine->FeedsForTesting().Add(f);
+            engine->ForTesting().Feeds().Add(f);
         }
         gaps.assign(sc.feeds.size(), 0);
         longestGap.assign(sc.feeds.size(), 0);
@@ -316,7 +316,7 @@ class Simulation {
         theApp().m_callback.store(&LogTally::Callback);
         worker = std::make_shared<CLumoraThread>();
         worker->m_engine = engine.get();
-        engine->ThreadForTesting() = worker;
+        engine->ForTesting().Thread() = worker;
         clock.onStep = [this] { Step(); };
 
         end = static_cast<uint64_t>(Days()) * kDay;
@@ -478,14 +478,14 @@ class Simulation {
         const uint64_t dt = now - lastStep;
         lastStep = now;
         int enabled = 0;
-        for (const CLumoraFeed& f : engine->FeedsForTesting())
+        for (const CLumoraFeed& f : engine->ForTesting().Feeds())
             if (f.IsEnabled()) ++enabled;
-        if (enabled != static_cast<int>(engine->FeedsForTesting().GetSize()))
+        if (enabled != static_cast<int>(engine->ForTesting().Feeds().GetSize()))
             Fail("a feed was disabled though no answer named it wrong");
         const int64_t limit = static_cast<int64_t>(sc.maxLocal) * std::max(enabled, 1);
-        if (engine->CacheListForTesting().Records().GetCount() > limit)
+        if (engine->ForTesting().CacheList().Records().GetCount() > limit)
             Fail("cache over its limit: " +
-                 std::to_string(engine->CacheListForTesting().Records().GetCount()) + "/" +
+                 std::to_string(engine->ForTesting().CacheList().Records().GetCount()) + "/" +
                  std::to_string(limit));
         uint32_t interval;
         {
@@ -542,7 +542,7 @@ class Simulation {
                 if (!disk.images.count(record.first))
                     return Fail("record on disk without its file: " + record.second);
         std::set<std::string> memory;
-        for (const CFileData& d : engine->CacheListForTesting().Records()) {
+        for (const CFileData& d : engine->ForTesting().CacheList().Records()) {
             memory.insert(FoldPathCase(d.Path));
             if (!disk.records.count(FoldPathCase(d.Path)))
                 return Fail("record in memory that the list on disk lacks: " + d.Path);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "support/test_folder.h"
 
 class EngineHolder {
@@ -28,8 +29,8 @@ class EngineHolder {
         settings.ImgFolder = folder;
         settings.MaxLocal = 100;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(clock);
-        if (client) engine->UseClientForTesting(client);
+        engine->ForTesting().UseClock(clock);
+        if (client) engine->ForTesting().UseClient(client);
     }
     // The engine goes first (its worker object may still refer to the
     // folder); the folder stays for a look when keep is set.

@@ -21,6 +21,7 @@
 #include "support/log_capture.h"
 #include "support/test_folder.h"
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
 #include "plugin/app.h"
@@ -242,11 +243,11 @@ class EngineFixture : public ::testing::Test, public EngineHolder {
     std::string PagingPath() { return In({"vdt_vd_paging.lst"}); }
 
     void AddFeeds(int n) {
-        for (int i = 0; i < n; ++i) engine->FeedsForTesting().Add(CLumoraFeed());
+        for (int i = 0; i < n; ++i) engine->ForTesting().Feeds().Add(CLumoraFeed());
     }
     std::vector<std::string> Paths() {
         std::vector<std::string> out;
-        for (const CFileData& d : engine->CacheListForTesting().Records()) out.push_back(d.Path);
+        for (const CFileData& d : engine->ForTesting().CacheList().Records()) out.push_back(d.Path);
         return out;
     }
 };

@@ -22,6 +22,7 @@
 #include "support/engine_holder.h"
 #include "support/test_folder.h"
 #include "engine/engine.h"
+#include "engine/engine_seam.h"
 #include "engine/worker.h"
 #include "platform/fs.h"
 #include "plugin/app.h"
@@ -198,7 +199,7 @@ class EngineTest : public ::testing::Test, public EngineHolder {
     std::shared_ptr<CLumoraThread> AttachWorkerObject() {
         auto t = std::make_shared<CLumoraThread>();
         t->m_engine = engine.get();
-        engine->ThreadForTesting() = t;
+        engine->ForTesting().Thread() = t;
         return t;
     }
     void AddCached(int n, int feedIndex, const std::string& tag = "cached") {
@@ -206,7 +207,7 @@ class EngineTest : public ::testing::Test, public EngineHolder {
             std::string path =
                 Join(folder, tag + std::to_string(feedIndex) + "_" + std::to_string(i) + ".jpg");
             FakeClient::WriteBytes(path, "x");
-            engine->CacheListForTesting().Records().AddTail(
+            engine->ForTesting().CacheList().Records().AddTail(
                 CFileData(path, tag + std::to_string(feedIndex) + "-" + std::to_string(i), feedIndex));
         }
     }

@@ -21,12 +21,12 @@ class CleaningTest : public EngineFixture {
         std::string path = In({sub, name});
         WriteBytes(path, "image");
         if (side) WriteBytes(SidePathOf(path), "side");
-        engine->CacheListForTesting().Records().AddTail(CFileData(path, "id-" + name, feed));
+        engine->ForTesting().CacheList().Records().AddTail(CFileData(path, "id-" + name, feed));
         return path;
     }
     std::vector<std::string> Shown() {
         std::vector<std::string> out;
-        for (const CFileData& d : engine->ShownFilesForTesting()) out.push_back(d.Path);
+        for (const CFileData& d : engine->ForTesting().ShownFiles()) out.push_back(d.Path);
         return out;
     }
     void Evict(int count) {
@@ -47,7 +47,7 @@ TEST_F(CleaningTest, ReportsMoveToTheTailOnce) {
         {{"", "a.jpg", nullptr}, {"a.jpg"}},  // empty and null reports record nothing
     };
     for (const Row& r : rows) {
-        engine->ShownFilesForTesting().RemoveAll();
+        engine->ForTesting().ShownFiles().RemoveAll();
         for (const char* p : r.reports) engine->OnFileDisplayed(p);
         EXPECT_EQ(Shown(), r.expected);
     }
@@ -56,14 +56,14 @@ TEST_F(CleaningTest, ReportsMoveToTheTailOnce) {
 TEST_F(CleaningTest, ReportWakesTheWorker) {
     auto worker = std::make_shared<CLumoraThread>();
     worker->m_engine = engine.get();
-    engine->ThreadForTesting() = worker;
+    engine->ForTesting().Thread() = worker;
     engine->OnFileDisplayed("");
     EXPECT_EQ(worker->m_downloadRequest.load(), 0);
     EXPECT_FALSE(worker->m_wakeEvent.TryTake());
     engine->OnFileDisplayed("x.jpg");  // any path, cached or not
     EXPECT_EQ(worker->m_downloadRequest.load(), 1);
     EXPECT_TRUE(worker->m_wakeEvent.TryTake());
-    engine->ThreadForTesting().reset();
+    engine->ForTesting().Thread().reset();
 }
 
 TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
@@ -80,11 +80,11 @@ TEST_F(CleaningTest, ReportsFromAnotherThreadWhileEvicting) {
         MutexLock data(engine->StateLockForTest());
         MutexLock g(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
-        if (finished && engine->ShownFilesForTesting().IsEmpty()) break;
+        if (finished && engine->ForTesting().ShownFiles().IsEmpty()) break;
     }
     host.join();
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
-    EXPECT_TRUE(engine->ShownFilesForTesting().IsEmpty());
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
+    EXPECT_TRUE(engine->ForTesting().ShownFiles().IsEmpty());
 }
 
 TEST_F(CleaningTest, EvictionOutcomes) {
@@ -103,11 +103,11 @@ TEST_F(CleaningTest, EvictionOutcomes) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        engine->CacheListForTesting().Records().RemoveAll();
+        engine->ForTesting().CacheList().Records().RemoveAll();
         std::string keep = Cache("sfw", "keep.jpg");
         std::string path = Cache("sfw", "a.jpg");
         engine->OnFileDisplayed(path.c_str());
-        engine->CacheListForTesting().SetDirty(0);
+        engine->ForTesting().CacheList().SetDirty(0);
         FaultyFiles faults;
         int injected = r.injected;
         faults.failDelete = [&](const std::string& p, int* e) {
@@ -123,11 +123,11 @@ TEST_F(CleaningTest, EvictionOutcomes) {
         std::vector<std::string> expected{keep};
         if (!r.removed) expected.push_back(path);
         EXPECT_EQ(Paths(), expected);
-        EXPECT_EQ(engine->CacheListForTesting().Dirty(), r.removed ? 1 : 0);
+        EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), r.removed ? 1 : 0);
         char line[1024];
         std::snprintf(line, sizeof line, r.line, path.c_str());
         EXPECT_EQ(Log::Lines(), std::vector<std::string>{line});
-        EXPECT_TRUE(engine->ShownFilesForTesting().IsEmpty());  // the report is consumed either way
+        EXPECT_TRUE(engine->ForTesting().ShownFiles().IsEmpty());  // the report is consumed either way
         // The side file goes with the image; the other file stays.
         if (r.injected == 0) {
             EXPECT_FALSE(FileExists(path));
@@ -198,7 +198,7 @@ TEST_F(CleaningTest, DeleteLocalFileTakesTheSideFileAlong) {
 TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg"), c = Cache("nsfw", "c.jpg");
     std::string gone = In({"sfw", "gone.jpg"});
-    engine->CacheListForTesting().Records().AddTail(CFileData(gone, "g", 0));
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(gone, "g", 0));
     FaultyFiles faults;
     faults.failDelete = [&](const std::string& p, int* e) {
         if (p != locked) return false;
@@ -217,7 +217,7 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
                                 "CleanLocalFiles: Removed " + a,
                                 "CleanLocalFiles: Unable to Remove " + locked + ", error 32",
                                 "CleanLocalFiles: Removed " + c, "CleanLocalFiles: Removed " + gone}));
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 1);
     EXPECT_FALSE(FileExists(a));
     EXPECT_TRUE(FileExists(locked));
 }
@@ -225,7 +225,7 @@ TEST_F(CleaningTest, CleanLocalFilesKeepsWhatCannotBeDeleted) {
 TEST_F(CleaningTest, ClearCacheResetsEverything) {
     AddFeeds(2);
     for (int i = 0; i < 2; ++i) {
-        CLumoraFeed& f = engine->FeedsForTesting()[i];
+        CLumoraFeed& f = engine->ForTesting().Feeds()[i];
         f.Seed = "seed";
         f.Page = 4;
         f.LastPage = 9;
@@ -241,14 +241,14 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
         engine->SaveFileList(ListSave::kAlways);
         engine->WritePagingState();
     }
-    engine->CacheListForTesting().Records().RemoveAll();  // the clean works from the file
+    engine->ForTesting().CacheList().Records().RemoveAll();  // the clean works from the file
     {
         MutexLock held(engine->StateLockForTest());
         engine->RebuildIdMap();
     }
-    engine->CacheListForTesting().LastTime().m_dt = 45000.25;
+    engine->ForTesting().CacheList().LastTime().m_dt = 45000.25;
     engine->OnFileDisplayed(a.c_str());
-    uint32_t generation = engine->GenerationForTesting();
+    uint32_t generation = engine->ForTesting().Generation();
 
     engine->ClearCache(folder);
 
@@ -259,7 +259,7 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
     EXPECT_EQ(Show(ReadBytes(ListPath())),
               Show("[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n"));
     for (int i = 0; i < 2; ++i) {
-        const CLumoraFeed& f = engine->FeedsForTesting()[i];
+        const CLumoraFeed& f = engine->ForTesting().Feeds()[i];
         EXPECT_TRUE(f.Items.IsEmpty());
         EXPECT_EQ(f.Seed, "");
         EXPECT_EQ(f.Page, 0);
@@ -267,25 +267,25 @@ TEST_F(CleaningTest, ClearCacheResetsEverything) {
         EXPECT_EQ(f.Retries, 2);
         EXPECT_EQ(f.Flg, i == 0 ? CLumoraFeed::kEnabled : 0);
     }
-    EXPECT_TRUE(engine->IdsForTesting().empty());
-    EXPECT_TRUE(engine->CacheListForTesting().Records().IsEmpty());
-    EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, kOleDate2000);
-    EXPECT_NE(engine->GenerationForTesting(), generation);
+    EXPECT_TRUE(engine->ForTesting().Ids().empty());
+    EXPECT_TRUE(engine->ForTesting().CacheList().Records().IsEmpty());
+    EXPECT_EQ(engine->ForTesting().CacheList().LastTime().m_dt, kOleDate2000);
+    EXPECT_NE(engine->ForTesting().Generation(), generation);
     EXPECT_EQ(Shown(), std::vector<std::string>{a});  // reports are left alone
 }
 
 TEST_F(CleaningTest, ClearCacheWithEmptyFolderChangesNothing) {
     AddFeeds(1);
-    engine->FeedsForTesting()[0].Page = 3;
+    engine->ForTesting().Feeds()[0].Page = 3;
     std::string a = Cache("sfw", "a.jpg");
-    engine->IdsForTesting().insert("id-a.jpg");
-    uint32_t generation = engine->GenerationForTesting();
+    engine->ForTesting().Ids().insert("id-a.jpg");
+    uint32_t generation = engine->ForTesting().Generation();
     engine->ClearCache("");
     EXPECT_TRUE(FileExists(a));
     EXPECT_EQ(Paths(), std::vector<std::string>{a});
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 3);
-    EXPECT_EQ(engine->IdsForTesting().size(), 1u);
-    EXPECT_EQ(engine->GenerationForTesting(), generation);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 3);
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 1u);
+    EXPECT_EQ(engine->ForTesting().Generation(), generation);
     EXPECT_FALSE(FileExists(ListPath()));
     EXPECT_TRUE(Log::Lines().empty());
 }
@@ -312,8 +312,8 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
     WriteBytes(victim, "precious");
     WriteBytes(SidePathOf(victim), "precious too");
     std::string a = Cache("sfw", "a.jpg"), locked = Cache("sfw", "locked.jpg");
-    engine->CacheListForTesting().Records().AddTail(CFileData(victim, "v", 0));
-    engine->CacheListForTesting().Records().AddTail(
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(victim, "v", 0));
+    engine->ForTesting().CacheList().Records().AddTail(
         CFileData(In({"sfw", "..", "..", fs::path(victim).filename().string()}), "w", 0));
     {
         MutexLock held(engine->StateLockForTest());
@@ -348,8 +348,8 @@ TEST_F(CleaningTest, ClearCacheKeepsFailedRecordsAndNeverLeavesTheFolder) {
 TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     // The Local Cache dialog may clean a folder typed but not yet confirmed.
     std::string mine = Cache("sfw", "mine.jpg");
-    engine->IdsForTesting().insert("id-mine.jpg");
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().Ids().insert("id-mine.jpg");
+    engine->ForTesting().CacheList().SetDirty(1);
     std::string other = In({"other"});
     std::filesystem::create_directories(std::filesystem::path(other + Sep() + "sfw"));
     std::string theirs = other + Sep() + "sfw" + Sep() + "theirs.jpg";
@@ -358,7 +358,7 @@ TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     WriteBytes(other + Sep() + "vdt_vd_files.lst",
                Crlf("[Veduta Lumora List v3]\n1\n0\n\nT\n" + theirs + "\n0\n"));
     AddFeeds(1);
-    engine->FeedsForTesting()[0].Page = 5;
+    engine->ForTesting().Feeds()[0].Page = 5;
 
     engine->ClearCache(other);
 
@@ -368,9 +368,9 @@ TEST_F(CleaningTest, ClearCacheOfAnotherFolderKeepsTheImageFolderList) {
     EXPECT_EQ(ReadBytes(other + Sep() + "vdt_vd_files.lst"),
               "[Veduta Lumora List v3]\r\n0\r\n0\r\n" + plat::OleDateToText(kOleDate2000) + "\r\n");
     EXPECT_EQ(Paths(), std::vector<std::string>{mine});
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
-    EXPECT_EQ(engine->IdsForTesting().count("id-mine.jpg"), 1u);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);  // paging restarts all the same
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 1);
+    EXPECT_EQ(engine->ForTesting().Ids().count("id-mine.jpg"), 1u);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 0);  // paging restarts all the same
 }
 
 TEST_F(CleaningTest, ClearCacheWaitsForAPassHoldingTheData) {
@@ -486,9 +486,9 @@ TEST_F(CacheStatusTest, Table) {
 
 TEST_F(CacheStatusTest, ShowsTheFilesNotTheMemory) {
     AddFeeds(1);
-    engine->FeedsForTesting()[0].Page = 2;
-    engine->FeedsForTesting()[0].LastPage = 5;
-    engine->CacheListForTesting().Records().AddTail(CFileData(In({"a.jpg"}), "a", 0));
+    engine->ForTesting().Feeds()[0].Page = 2;
+    engine->ForTesting().Feeds()[0].LastPage = 5;
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(In({"a.jpg"}), "a", 0));
     EXPECT_TRUE(Rows(folder).empty());
     {
         MutexLock held(engine->StateLockForTest());
@@ -512,9 +512,9 @@ TEST_F(CacheStatusTest, CountsTheJournalOfALongList) {
     }
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     for (int i = 0; i < 2100; ++i)
-        engine->CacheListForTesting().Records().AddTail(
+        engine->ForTesting().CacheList().Records().AddTail(
             CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().SetDirty(1);
     {
         MutexLock held(engine->StateLockForTest());
         ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
@@ -527,10 +527,10 @@ TEST_F(CacheStatusTest, CountsTheJournalOfALongList) {
             ASSERT_TRUE(engine->RecordFileAdding(CFileData(p, "new" + std::to_string(i), 0)));
         }
         WriteBytes(p, "image");
-        engine->CacheListForTesting().Records().AddTail(CFileData(p, "new" + std::to_string(i), 0));
+        engine->ForTesting().CacheList().Records().AddTail(CFileData(p, "new" + std::to_string(i), 0));
         added.push_back(p);
     }
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().SetDirty(1);
     {
         MutexLock held(engine->StateLockForTest());
         ASSERT_TRUE(engine->SaveFileList(ListSave::kIfChanged));

@@ -21,7 +21,7 @@ class DurabilityTest : public EngineFixture {
         std::filesystem::create_directories(std::filesystem::path(In({sub})));
         std::string path = In({sub, name});
         WriteBytes(path, "image");
-        engine->CacheListForTesting().Records().AddTail(CFileData(path, "id-" + name, feed));
+        engine->ForTesting().CacheList().Records().AddTail(CFileData(path, "id-" + name, feed));
         return path;
     }
     std::set<std::string> PathSet() {
@@ -33,13 +33,13 @@ class DurabilityTest : public EngineFixture {
         CLumoraSettings s = settings;
         s.ImgFolder = where;
         CLumoraEngine fresh(s, closing, hosttype);
-        fresh.UseClockForTesting(&clock);
+        fresh.ForTesting().UseClock(&clock);
         {
             MutexLock held(fresh.StateLockForTest());
             fresh.ReadLocalFileList();
         }
         std::set<std::string> out;
-        for (const CFileData& d : fresh.CacheListForTesting().Records()) out.insert(d.Path);
+        for (const CFileData& d : fresh.ForTesting().CacheList().Records()) out.insert(d.Path);
         return out;
     }
     std::vector<std::string> KeptAside() {
@@ -59,7 +59,7 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
         engine->SaveFileList(ListSave::kAlways);
     }
     const std::string stored = ReadBytes(ListPath());
-    engine->CacheListForTesting().Records().RemoveAll();
+    engine->ForTesting().CacheList().Records().RemoveAll();
     struct Row {
         const char* what;
         int error;
@@ -85,7 +85,7 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
                 EXPECT_FALSE(engine->SaveFileList(ListSave::kAlways));
                 EXPECT_FALSE(engine->RecordFileAdding(CFileData(In({"sfw", "c.jpg"}), "c", 0)));
             }
-            engine->CacheListForTesting().SetDirty(1);
+            engine->ForTesting().CacheList().SetDirty(1);
             {
                 MutexLock held(engine->StateLockForTest());
                 EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
@@ -103,7 +103,7 @@ TEST_F(DurabilityTest, UnreadableListIsReadAgainNotReplaced) {
             EXPECT_TRUE(engine->FileListReady());
         }
         EXPECT_EQ(PathSet(), (std::set<std::string>{a, b}));
-        engine->CacheListForTesting().Records().RemoveAll();
+        engine->ForTesting().CacheList().Records().RemoveAll();
     }
 }
 
@@ -227,7 +227,7 @@ TEST_F(DurabilityTest, ListsTheFormatAllowsAreNotKeptAside) {
         MutexLock held(engine->StateLockForTest());
         engine->ReadLocalFileList();
     }
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
     EXPECT_TRUE(KeptAside().empty());
     EXPECT_LE(Log::Lines().size(), 20u) << Log::Dump();
     EXPECT_TRUE(Log::Has("ReadLocalFileList: 500 records outside the folder dropped")) << Log::Dump();
@@ -247,8 +247,8 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
         ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));
     }
     WriteBytes(a, "image");
-    engine->CacheListForTesting().Records().AddTail(CFileData(a, "A", 0));
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(a, "A", 0));
+    engine->ForTesting().CacheList().SetDirty(1);
     FaultyFiles faults;
     faults.failMove = [](const std::string&, const std::string&, int* e) {
         *e = 112;
@@ -261,7 +261,7 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
             EXPECT_FALSE(engine->SaveFileList(ListSave::kNow));
         }
     }
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 1);
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 112"))
         << Log::Dump();
     // A re-read (the worker's restart, a cache clean) still finds the record.
@@ -274,7 +274,7 @@ TEST_F(DurabilityTest, FailedWriteKeepsTheDirtyFlagAndTheRecords) {
         MutexLock held(engine->StateLockForTest());
         EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
     }
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 0);
     EXPECT_FALSE(FileExists(In({statefmt::kJournalName})));  // folded into the list
 }
 
@@ -299,14 +299,14 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
         ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "A", 0)));  // in the journal only
     }
     engine.reset(new CLumoraEngine(settings, closing, hosttype));
-    engine->UseClockForTesting(&clock);
+    engine->ForTesting().UseClock(&clock);
     ThrowingClient client;
     client.closing = &closing;
-    engine->UseClientForTesting(&client);
+    engine->ForTesting().UseClient(&client);
     AddFeeds(1);
     auto worker = std::make_shared<CLumoraThread>();
     worker->m_engine = engine.get();
-    engine->ThreadForTesting() = worker;
+    engine->ForTesting().Thread() = worker;
     FaultyFiles faults;
     faults.failMove = [&](const std::string&, const std::string& to, int* e) {
         *e = plat::kErrAccessDenied;
@@ -316,7 +316,7 @@ TEST_F(DurabilityTest, FailedWriteBeforeARestartSaysWhatFailed) {
         FaultScope scope(faults);
         EXPECT_FALSE(worker->InitInstance());
     }
-    engine->ThreadForTesting().reset();
+    engine->ForTesting().Thread().reset();
     EXPECT_TRUE(Log::Has("CException (boom) in CLumoraThread::RunComms()")) << Log::Dump();
     EXPECT_TRUE(Log::Has("WriteLocalFileList: can't replace file " + ListPath() + ", error 5"))
         << Log::Dump();
@@ -385,9 +385,9 @@ TEST_F(DurabilityTest, LargeListsAreNotRewrittenForEveryChange) {
     }
     std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
     for (int i = 0; i < kSmallFileList + 10; ++i)
-        engine->CacheListForTesting().Records().AddTail(
+        engine->ForTesting().CacheList().Records().AddTail(
             CFileData(In({"sfw", std::to_string(i) + ".jpg"}), "id" + std::to_string(i), 0));
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().SetDirty(1);
     {
         MutexLock held(engine->StateLockForTest());
         ASSERT_TRUE(engine->SaveFileList(ListSave::kNow));
@@ -400,8 +400,8 @@ TEST_F(DurabilityTest, LargeListsAreNotRewrittenForEveryChange) {
         MutexLock held(engine->StateLockForTest());
         ASSERT_TRUE(engine->RecordFileAdding(CFileData(a, "new", 0)));
     }
-    engine->CacheListForTesting().Records().AddTail(CFileData(a, "new", 0));
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(a, "new", 0));
+    engine->ForTesting().CacheList().SetDirty(1);
     {
         MutexLock held(engine->StateLockForTest());
         EXPECT_TRUE(engine->SaveFileList(ListSave::kPassEnd));
@@ -432,8 +432,8 @@ TEST_F(DurabilityTest, FolderChangeKeepsEachFolderItsOwnList) {
         MutexLock held(engine->StateLockForTest());
         ASSERT_TRUE(engine->RecordFileAdding(CFileData(late, "late", 0)));
     }
-    engine->CacheListForTesting().Records().AddTail(CFileData(late, "late", 0));
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(late, "late", 0));
+    engine->ForTesting().CacheList().SetDirty(1);
 
     const std::string other = folder + "_b";
     std::filesystem::remove_all(std::filesystem::path(other));
@@ -444,13 +444,14 @@ TEST_F(DurabilityTest, FolderChangeKeepsEachFolderItsOwnList) {
                Crlf("[Veduta Lumora List v3]\n1\n0\n\nB\n" + b + "\n0\n"));
 
     settings.ImgFolder = other;  // message 5 OK or message 7 with a new folder
-    const uint32_t generation = engine->GenerationForTesting();
+    const uint32_t generation = engine->ForTesting().Generation();
     {
         MutexLock held(engine->StateLockForTest());
         EXPECT_TRUE(engine->FileListReady());
     }
     EXPECT_EQ(Paths(), std::vector<std::string>{b});
-    EXPECT_NE(engine->GenerationForTesting(), generation);  // a transfer under way belongs to the old folder
+    EXPECT_NE(engine->ForTesting().Generation(),
+              generation);  // a transfer under way belongs to the old folder
     {
         MutexLock held(engine->StateLockForTest());
         EXPECT_TRUE(engine->SaveFileList(ListSave::kNow));
@@ -525,7 +526,7 @@ TEST_F(DurabilityTest, NamesNeverShareAnImageOrASideFile) {
         SCOPED_TRACE(r.what);
         std::filesystem::remove_all(std::filesystem::path(In({"sfw"})));
         std::filesystem::create_directories(std::filesystem::path(In({"sfw"})));
-        engine->CacheListForTesting().Records().RemoveAll();
+        engine->ForTesting().CacheList().Records().RemoveAll();
         for (const std::string& f : r.onDisk) WriteBytes(In({"sfw", f}), "x");
         for (const std::string& f : r.cached) Image("sfw", f);
         CLumoraItem item;
@@ -630,17 +631,17 @@ TEST_F(DurabilityTest, OnlyRecordsTheReaderKeepsAreRecorded) {
 TEST_F(DurabilityTest, RemovingAFeedMovesThePoolsWithTheFeeds) {
     AddFeeds(3);
     for (int i = 0; i < 3; ++i) {
-        engine->FeedsForTesting()[i].Query = "q" + std::to_string(i);
+        engine->ForTesting().Feeds()[i].Query = "q" + std::to_string(i);
         CLumoraItem item;
         item.Id = "pool" + std::to_string(i);
-        engine->FeedsForTesting()[i].Items.Add(item);
+        engine->ForTesting().Feeds()[i].Items.Add(item);
     }
-    engine->FeedsForTesting().RemoveAt(0);
-    ASSERT_EQ(engine->FeedsForTesting().GetSize(), 2);
+    engine->ForTesting().Feeds().RemoveAt(0);
+    ASSERT_EQ(engine->ForTesting().Feeds().GetSize(), 2);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(engine->FeedsForTesting()[i].Query, "q" + std::to_string(i + 1));
-        ASSERT_EQ(engine->FeedsForTesting()[i].Items.GetSize(), 1);
-        EXPECT_EQ(engine->FeedsForTesting()[i].Items[0].Id, "pool" + std::to_string(i + 1));
+        EXPECT_EQ(engine->ForTesting().Feeds()[i].Query, "q" + std::to_string(i + 1));
+        ASSERT_EQ(engine->ForTesting().Feeds()[i].Items.GetSize(), 1);
+        EXPECT_EQ(engine->ForTesting().Feeds()[i].Items[0].Id, "pool" + std::to_string(i + 1));
     }
 }
 

@@ -17,7 +17,7 @@ class OldListTest : public EngineTest {};
 
 TEST_F(OldListTest, ImagesWithoutAFeedLeaveOnceShownAndTheFolderSettles) {
     settings.MaxLocal = 5;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(24, 100, "n");
     std::filesystem::create_directories(Join(folder, "sfw"));
     std::string list = "[Veduta Lumora List]\r\n8\r\n0\r\n\r\n";
@@ -68,7 +68,7 @@ TEST_F(OldListTest, ImagesWithoutAFeedLeaveOnceShownAndTheFolderSettles) {
     EXPECT_EQ(at180.images, 5u);
     EXPECT_EQ(at180.agreement, "");
     EXPECT_EQ(diskstate::Disagreement(diskstate::Read(folder)), "");
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 5);
 }
 
 }  // namespace

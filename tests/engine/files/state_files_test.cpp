@@ -10,7 +10,7 @@ namespace {
 class StateFilesTest : public EngineFixture {
   protected:
     void AddRecord(const std::string& id, const std::string& path, int feed) {
-        engine->CacheListForTesting().Records().AddTail(CFileData(path, id, feed));
+        engine->ForTesting().CacheList().Records().AddTail(CFileData(path, id, feed));
     }
     std::string DateLine(double date) { return plat::OleDateToText(date) + "\r\n"; }
     struct Rec {
@@ -23,7 +23,7 @@ class StateFilesTest : public EngineFixture {
     };
     std::vector<Rec> Records() {
         std::vector<Rec> out;
-        for (const CFileData& d : engine->CacheListForTesting().Records())
+        for (const CFileData& d : engine->ForTesting().CacheList().Records())
             out.push_back(Rec{d.Id, d.Path, d.FeedIndex});
         return out;
     }
@@ -31,11 +31,11 @@ class StateFilesTest : public EngineFixture {
 
 TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
     double when = MakeOleDate(2026, 12, 9, 14, 57, 42);
-    engine->CacheListForTesting().LastTime().m_dt = when;
+    engine->ForTesting().CacheList().LastTime().m_dt = when;
     AddRecord("94x38z", In({"sfw", "lumora-94x38z.jpg"}), 0);
     AddRecord("k7q1", In({"nsfw", "i34315304500.png"}), 2);
     AddRecord("old", In({"legacy.jpg"}), -1);
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().SetDirty(1);
     {
         MutexLock held(engine->StateLockForTest());
         engine->SaveFileList(ListSave::kAlways);
@@ -46,7 +46,7 @@ TEST_F(StateFilesTest, WritesVersion3ByteForByte) {
                            In({"nsfw", "i34315304500.png"}) + "\r\n2\r\nold\r\n" + In({"legacy.jpg"}) +
                            "\r\n-1\r\n";
     EXPECT_EQ(Show(ReadBytes(ListPath())), Show(expected));
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);  // the writer leaves the flag to its callers
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 1);  // the writer leaves the flag to its callers
     // No temporary file is left beside it.
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"vdt_vd_files.lst"});
 }
@@ -81,7 +81,7 @@ TEST_F(StateFilesTest, WritesToTheFolderGiven) {
 
 TEST_F(StateFilesTest, RoundTripKeepsRecordsAndTime) {
     double when = MakeOleDate(2025, 3, 1, 8, 0, 5);
-    engine->CacheListForTesting().LastTime().m_dt = when;
+    engine->ForTesting().CacheList().LastTime().m_dt = when;
     for (int i = 0; i < 7; ++i)
         AddRecord("id" + std::to_string(i), In({"sfw", std::to_string(i) + ".jpg"}), i % 3);
     std::vector<Rec> before = Records();
@@ -89,18 +89,18 @@ TEST_F(StateFilesTest, RoundTripKeepsRecordsAndTime) {
         MutexLock held(engine->StateLockForTest());
         engine->SaveFileList(ListSave::kAlways);
     }
-    engine->CacheListForTesting().LastTime().m_dt = 1.0;
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().LastTime().m_dt = 1.0;
+    engine->ForTesting().CacheList().SetDirty(1);
     {
         MutexLock held(engine->StateLockForTest());
         engine->ReadLocalFileList();
     }
     EXPECT_EQ(Records(), before);
-    EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, when);
-    EXPECT_TRUE(engine->CacheListForTesting().LastTime().m_valid);
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
-    EXPECT_EQ(engine->CacheListForTesting().Notified(), 1);
-    EXPECT_EQ(engine->IdsForTesting().size(), 7u);
+    EXPECT_EQ(engine->ForTesting().CacheList().LastTime().m_dt, when);
+    EXPECT_TRUE(engine->ForTesting().CacheList().LastTime().m_valid);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Notified(), 1);
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 7u);
     EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (7 local, v3)")) << Log::Dump();
 }
 
@@ -184,14 +184,14 @@ TEST_F(StateFilesTest, ReadsVersionsAndDamagedFiles) {
         SCOPED_TRACE(r.what);
         WriteBytes(ListPath(), r.bytes);
         AddRecord("stale", a, 0);  // replaced by whatever the file holds
-        engine->CacheListForTesting().SetDirty(1);
+        engine->ForTesting().CacheList().SetDirty(1);
         Log::Clear();
         {
             MutexLock held(engine->StateLockForTest());
             engine->ReadLocalFileList();
         }
         EXPECT_EQ(Records(), r.records);
-        EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
+        EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 0);
         if (r.version) {
             EXPECT_TRUE(Log::Has("ReadLocalFileList: file list loaded (" + std::to_string(r.records.size()) +
                                  " local, v" + std::to_string(r.version) + ")"))
@@ -243,14 +243,14 @@ TEST_F(StateFilesTest, LastRefreshTimeLine) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n0\n0\n" + r.line + "\n"));
-        engine->CacheListForTesting().LastTime().m_dt = 12345.0;
-        engine->CacheListForTesting().LastTime().m_valid = true;
+        engine->ForTesting().CacheList().LastTime().m_dt = 12345.0;
+        engine->ForTesting().CacheList().LastTime().m_valid = true;
         {
             MutexLock held(engine->StateLockForTest());
             engine->ReadLocalFileList();
         }
-        EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, r.expected);
-        EXPECT_TRUE(engine->CacheListForTesting().LastTime().m_valid);
+        EXPECT_EQ(engine->ForTesting().CacheList().LastTime().m_dt, r.expected);
+        EXPECT_TRUE(engine->ForTesting().CacheList().LastTime().m_valid);
     }
 }
 
@@ -260,32 +260,33 @@ TEST_F(StateFilesTest, NotifiedFromRecordCount) {
         for (int i = 0; i < n; ++i)
             body += "id" + std::to_string(i) + "\n" + In({std::to_string(i) + ".jpg"}) + "\n0\n";
         WriteBytes(ListPath(), Crlf(body));
-        engine->CacheListForTesting().SetNotified(n > 4 ? 0 : 1);  // the opposite of what the read must set
+        engine->ForTesting().CacheList().SetNotified(n > 4 ? 0
+                                                           : 1);  // the opposite of what the read must set
         {
             MutexLock held(engine->StateLockForTest());
             engine->ReadLocalFileList();
         }
-        EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), n);
-        EXPECT_EQ(engine->CacheListForTesting().Notified(), n > 4 ? 1 : 0) << n;
+        EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), n);
+        EXPECT_EQ(engine->ForTesting().CacheList().Notified(), n > 4 ? 1 : 0) << n;
     }
 }
 
 TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
     AddFeeds(1);
     WriteBytes(PagingPath(), Crlf("[Lumora Paging v1]\n1\nseed\n4\n9\n"));
-    engine->CacheListForTesting().LastTime().m_dt = 40000.5;
-    engine->IdsForTesting().insert("x");
-    engine->CacheListForTesting().SetNotified(1);
+    engine->ForTesting().CacheList().LastTime().m_dt = 40000.5;
+    engine->ForTesting().Ids().insert("x");
+    engine->ForTesting().CacheList().SetNotified(1);
     AddRecord("stale", In({"a.jpg"}), 0);
     {
         MutexLock held(engine->StateLockForTest());
         engine->ReadLocalFileList();
     }
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
-    EXPECT_EQ(engine->CacheListForTesting().LastTime().m_dt, 40000.5);
-    EXPECT_EQ(engine->IdsForTesting().size(), 1u);
-    EXPECT_EQ(engine->CacheListForTesting().Notified(), 1);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().LastTime().m_dt, 40000.5);
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 1u);
+    EXPECT_EQ(engine->ForTesting().CacheList().Notified(), 1);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 0);
     EXPECT_EQ(Log::Lines(), std::vector<std::string>{"ReadLocalFileList: file list not found"});
 
     // A wrong header is treated the same way, and the file is kept aside.
@@ -295,7 +296,7 @@ TEST_F(StateFilesTest, MissingListLeavesStateAndSkipsPaging) {
         MutexLock held(engine->StateLockForTest());
         engine->ReadLocalFileList();
     }
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 0);
     EXPECT_EQ(Log::Lines(),
               (std::vector<std::string>{"ReadLocalFileList: wrong file header",
                                         "ReadLocalFileList: damaged list kept as " +
@@ -307,8 +308,8 @@ TEST_F(StateFilesTest, ReadRebuildsIdsFromRecordsAndPools) {
     AddFeeds(1);
     CLumoraItem pooled;
     pooled.Id = "P";
-    engine->FeedsForTesting()[0].Items.Add(pooled);
-    engine->IdsForTesting().insert("forgotten");
+    engine->ForTesting().Feeds()[0].Items.Add(pooled);
+    engine->ForTesting().Ids().insert("forgotten");
     WriteBytes(ListPath(), Crlf("[Veduta Lumora List v3]\n2\n0\n\nA\n" + In({"a.jpg"}) + "\n0\nB\n" +
                                 In({"b.jpg"}) + "\n0\n"));
     {
@@ -316,7 +317,7 @@ TEST_F(StateFilesTest, ReadRebuildsIdsFromRecordsAndPools) {
         engine->ReadLocalFileList();
     }
     std::vector<std::string> ids;
-    for (std::string_view id : engine->IdsForTesting()) ids.push_back(std::string(id));
+    for (std::string_view id : engine->ForTesting().Ids()) ids.push_back(std::string(id));
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"A", "B", "P"}));
 }
@@ -369,12 +370,12 @@ TEST_F(StateFilesTest, WriterSkipsRecordsThatWouldBreakLines) {
                         In({"a.jpg"}) + "\n0\nC\n" + In({"c.jpg"}) + "\n2\n")));
     EXPECT_EQ(Log::LinesStartingWith("WriteLocalFileList: record not written").size(), 2u) << Log::Dump();
     // The list in memory is not changed by the writer.
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 4);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 4);
 }
 
 TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
     AddFeeds(2);
-    engine->FeedsForTesting()[0].Seed = "old";
+    engine->ForTesting().Feeds()[0].Seed = "old";
     AddRecord("A", In({"a.jpg"}), 0);
     {
         MutexLock held(engine->StateLockForTest());
@@ -384,7 +385,7 @@ TEST_F(StateFilesTest, FailedWritesKeepTheOldFile) {
     const std::string oldList = ReadBytes(ListPath()), oldPaging = ReadBytes(PagingPath());
     ASSERT_FALSE(oldList.empty());
     AddRecord("B", In({"b.jpg"}), 1);
-    engine->FeedsForTesting()[0].Seed = "new";
+    engine->ForTesting().Feeds()[0].Seed = "new";
 
     struct Row {
         const char* what;
@@ -456,12 +457,12 @@ TEST_F(StateFilesTest, MissingFolderLogsCreateFailure) {
 
 TEST_F(StateFilesTest, PagingWrittenByteForByte) {
     AddFeeds(3);
-    engine->FeedsForTesting()[0].Seed = "AbC123";
-    engine->FeedsForTesting()[0].Page = 3;
-    engine->FeedsForTesting()[0].LastPage = 40;
-    engine->FeedsForTesting()[2].Seed = "x\r\ny\tz";  // control characters are removed
-    engine->FeedsForTesting()[2].Page = -1;
-    engine->FeedsForTesting()[2].LastPage = 7;
+    engine->ForTesting().Feeds()[0].Seed = "AbC123";
+    engine->ForTesting().Feeds()[0].Page = 3;
+    engine->ForTesting().Feeds()[0].LastPage = 40;
+    engine->ForTesting().Feeds()[2].Seed = "x\r\ny\tz";  // control characters are removed
+    engine->ForTesting().Feeds()[2].Page = -1;
+    engine->ForTesting().Feeds()[2].LastPage = 7;
     {
         MutexLock held(engine->StateLockForTest());
         engine->WritePagingState();
@@ -534,11 +535,11 @@ TEST_F(StateFilesTest, PagingReadAgainstFeedCount) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        engine->FeedsForTesting().RemoveAll();
+        engine->ForTesting().Feeds().RemoveAll();
         AddFeeds(r.feeds);
         for (int i = 0; i < r.feeds; ++i) {
-            engine->FeedsForTesting()[i].Seed = "keep" + std::to_string(i);
-            engine->FeedsForTesting()[i].Page = engine->FeedsForTesting()[i].LastPage = 11 * i;
+            engine->ForTesting().Feeds()[i].Seed = "keep" + std::to_string(i);
+            engine->ForTesting().Feeds()[i].Page = engine->ForTesting().Feeds()[i].LastPage = 11 * i;
         }
         WriteBytes(PagingPath(), r.bytes);
         Log::Clear();
@@ -548,7 +549,7 @@ TEST_F(StateFilesTest, PagingReadAgainstFeedCount) {
         }
         std::vector<std::string> seeds;
         std::vector<int> pages, lastPages;
-        for (const CLumoraFeed& f : engine->FeedsForTesting()) {
+        for (const CLumoraFeed& f : engine->ForTesting().Feeds()) {
             seeds.push_back(f.Seed);
             pages.push_back(f.Page);
             lastPages.push_back(f.LastPage);
@@ -571,26 +572,26 @@ TEST_F(StateFilesTest, PagingMissingFileLogs) {
 
 TEST_F(StateFilesTest, ListReadAlsoReadsPagingOfTheSameFolder) {
     AddFeeds(2);
-    engine->FeedsForTesting()[0].Seed = "s";
-    engine->FeedsForTesting()[0].Page = 3;
-    engine->FeedsForTesting()[0].LastPage = 40;
-    engine->FeedsForTesting()[1].Page = 1;
+    engine->ForTesting().Feeds()[0].Seed = "s";
+    engine->ForTesting().Feeds()[0].Page = 3;
+    engine->ForTesting().Feeds()[0].LastPage = 40;
+    engine->ForTesting().Feeds()[1].Page = 1;
     {
         MutexLock held(engine->StateLockForTest());
         engine->WritePagingState();
         engine->SaveFileList(ListSave::kAlways);
     }
-    engine->FeedsForTesting()[0].Seed.clear();
-    engine->FeedsForTesting()[0].Page = engine->FeedsForTesting()[0].LastPage =
-        engine->FeedsForTesting()[1].Page = 0;
+    engine->ForTesting().Feeds()[0].Seed.clear();
+    engine->ForTesting().Feeds()[0].Page = engine->ForTesting().Feeds()[0].LastPage =
+        engine->ForTesting().Feeds()[1].Page = 0;
     {
         MutexLock held(engine->StateLockForTest());
         engine->ReadLocalFileList();
     }
-    EXPECT_EQ(engine->FeedsForTesting()[0].Seed, "s");
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 3);
-    EXPECT_EQ(engine->FeedsForTesting()[0].LastPage, 40);
-    EXPECT_EQ(engine->FeedsForTesting()[1].Page, 1);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Seed, "s");
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 3);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].LastPage, 40);
+    EXPECT_EQ(engine->ForTesting().Feeds()[1].Page, 1);
     // The list's own line comes after the paging lines.
     std::vector<std::string> lines = Log::Lines();
     ASSERT_GE(lines.size(), 2u);

@@ -27,9 +27,9 @@ class Host {
         settings.MaxLocal = 3;
         hosttype.store(kind);
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
-        engine->FeedsForTesting().Add(SearchFeed(0));
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().UseClient(&client);
+        engine->ForTesting().Feeds().Add(SearchFeed(0));
         client.clock = &clock;
         client.onPage = Catalog(24, 1000, tag);
     }
@@ -47,7 +47,7 @@ class Host {
     // the pool.
     int Pass(bool passEnd = true) {
         if (!m_running) return kPassIdle;
-        engine->FeedsForTesting()[0].Items.Add(MakeItem(m_tag + std::to_string(m_next++)));
+        engine->ForTesting().Feeds()[0].Items.Add(MakeItem(m_tag + std::to_string(m_next++)));
         uint32_t interval = 2000;
         const int result = engine->DownloadImages(&interval);
         // A refresh pass ends by writing the list when it changed.
@@ -116,7 +116,7 @@ TEST_F(TwoHostsTest, OneOwnerAtATimeAndTheFolderAgreesWithItsList) {
     slideshow.Stop();
     Rounds(saver, slideshow, 6);
     EXPECT_GT(saver.client.downloadCalls.load(), 3);
-    EXPECT_EQ(static_cast<size_t>(saver.engine->CacheListForTesting().Records().GetCount()), Images());
+    EXPECT_EQ(static_cast<size_t>(saver.engine->ForTesting().CacheList().Records().GetCount()), Images());
 
     // The slideshow starts again and waits.
     const int before = slideshow.client.downloadCalls.load();

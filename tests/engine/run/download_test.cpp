@@ -12,7 +12,7 @@ class DownloadTest : public EngineTest {
         CLumoraFeed f = SearchFeed(key);
         for (int i = 0; i < items; ++i)
             f.Items.Add(MakeItem(tag + std::to_string(key) + "-" + std::to_string(i)));
-        engine->FeedsForTesting().Add(f);
+        engine->ForTesting().Feeds().Add(f);
     }
     int Pass(uint32_t& interval) { return engine->DownloadImages(&interval); }
 };
@@ -106,23 +106,23 @@ INSTANTIATE_TEST_SUITE_P(
                                [](DownloadTest* t, CLumoraEngine& e) {
                                    t->AddFeedWithPool(0, 3);
                                    t->AddFeedWithPool(1, 3);
-                                   e.FeedsForTesting()[0].Flg = 0;
-                                   e.FeedsForTesting()[1].Flg = 0x10000;
+                                   e.ForTesting().Feeds()[0].Flg = 0;
+                                   e.ForTesting().Feeds()[1].Flg = 0x10000;
                                },
                                ""},
                       IdleCase{"MaxLocal 0",
                                [](DownloadTest* t, CLumoraEngine& e) {
-                                   e.SettingsForTesting().MaxLocal = 0;
+                                   e.ForTesting().Settings().MaxLocal = 0;
                                    t->AddFeedWithPool(0, 3);
                                },
                                "DownloadImages: cache full (0/0)"},
                       IdleCase{"cache full counts every record",
                                [](DownloadTest* t, CLumoraEngine& e) {
-                                   e.SettingsForTesting().MaxLocal = 3;
+                                   e.ForTesting().Settings().MaxLocal = 3;
                                    t->AddFeedWithPool(0, 3);
                                    CLumoraFeed off = SearchFeed(1);
                                    off.Flg = 0;
-                                   e.FeedsForTesting().Add(off);
+                                   e.ForTesting().Feeds().Add(off);
                                    t->AddCached(1, 0);
                                    t->AddCached(1, 1);   // a disabled feed's file
                                    t->AddCached(1, -1);  // no feed
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "DownloadImages: cache full (3/3)"},
                       IdleCase{"per-feed cache full",
                                [](DownloadTest* t, CLumoraEngine& e) {
-                                   e.SettingsForTesting().MaxLocal = 2;
+                                   e.ForTesting().Settings().MaxLocal = 2;
                                    t->AddFeedWithPool(0, 3);
                                    t->AddFeedWithPool(1, 0);
                                    t->AddCached(2, 0);
@@ -159,8 +159,8 @@ TEST_F(DownloadTest, SuccessRecordsTheFileWritesSideFileAndEmptiesThePoolSlot) {
     AddFeedWithPool(0, 1);
     uint32_t interval = 2000;
     ASSERT_EQ(Pass(interval), 1) << Log().Dump();
-    ASSERT_EQ(engine->CacheListForTesting().Records().GetCount(), 1);
-    const CFileData& rec = *engine->CacheListForTesting().Records().begin();
+    ASSERT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 1);
+    const CFileData& rec = *engine->ForTesting().CacheList().Records().begin();
     EXPECT_EQ(rec.Id, "i0-0");
     EXPECT_EQ(rec.FeedIndex, 0);
     EXPECT_EQ(rec.Path, Join(Join(folder, "sfw"), "w-i0-0.jpg"));
@@ -171,13 +171,13 @@ TEST_F(DownloadTest, SuccessRecordsTheFileWritesSideFileAndEmptiesThePoolSlot) {
     ASSERT_EQ(client.downloads.size(), 1u);
     EXPECT_EQ(client.downloads[0].first, "http://images.test/full/w-i0-0.jpg");
     EXPECT_EQ(client.downloads[0].second, Join(Join(folder, "sfw"), "w-i0-0.__t"));
-    EXPECT_TRUE(engine->FeedsForTesting()[0].Items.IsEmpty());
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
+    EXPECT_TRUE(engine->ForTesting().Feeds()[0].Items.IsEmpty());
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 1);
     EXPECT_TRUE(Log().Has("m_lclfiles Add: " + rec.Path + " i0-0 (feed 0)"));
     EXPECT_TRUE(Log().Has("feed 0 items removed, size=0"));
     // The id stays known, so a refresh does not bring the item back.
-    engine->IdsForTesting().insert("i0-0");
-    EXPECT_EQ(engine->IdsForTesting().count("i0-0"), 1u);
+    engine->ForTesting().Ids().insert("i0-0");
+    EXPECT_EQ(engine->ForTesting().Ids().count("i0-0"), 1u);
 }
 
 TEST_F(DownloadTest, WithoutSideFileSettingsNoSideFileIsWritten) {
@@ -192,13 +192,13 @@ TEST_F(DownloadTest, Answer403DropsTheItemOtherFailuresKeepIt) {
     client.onDownload = [](const std::string&, const std::string&) { return 404; };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), 1);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), 1);
     clock.Pass(CFeedPools::kItemRetryDelayMs);  // its next try is due
     client.onDownload = [](const std::string&, const std::string&) { return 403; };
     EXPECT_EQ(Pass(interval), -1);
-    EXPECT_TRUE(engine->FeedsForTesting()[0].Items.IsEmpty());
+    EXPECT_TRUE(engine->ForTesting().Feeds()[0].Items.IsEmpty());
     EXPECT_TRUE(Log().Has("DownloadImages: 403 Access Denied for http://images.test/full/w-i0-0.jpg"));
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
 }
 
 TEST_F(DownloadTest, FeedsTakeTurnsAndAnEmptyFeedIsPassedOver) {
@@ -209,30 +209,30 @@ TEST_F(DownloadTest, FeedsTakeTurnsAndAnEmptyFeedIsPassedOver) {
     std::vector<int> order;
     for (int k = 0; k < 5; ++k) {
         ASSERT_EQ(Pass(interval), 1);
-        order.push_back(std::prev(engine->CacheListForTesting().Records().end())->FeedIndex);
+        order.push_back(std::prev(engine->ForTesting().CacheList().Records().end())->FeedIndex);
     }
     EXPECT_EQ(order, (std::vector<int>{0, 2, 0, 2, 0}));
-    EXPECT_EQ(engine->NextFeedForTesting(), 1);
+    EXPECT_EQ(engine->ForTesting().NextFeed(), 1);
 }
 
 TEST_F(DownloadTest, ExhaustedFeedIsRotatedAndSkipped) {
     AddFeedWithPool(0, 0);
-    engine->FeedsForTesting()[0].Page = 4;
-    engine->FeedsForTesting()[0].LastPage = 4;
-    engine->FeedsForTesting()[0].Seed = "s";
+    engine->ForTesting().Feeds()[0].Page = 4;
+    engine->ForTesting().Feeds()[0].LastPage = 4;
+    engine->ForTesting().Feeds()[0].Seed = "s";
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), 0);
     EXPECT_TRUE(Log().Has("DownloadImages: feed 0 pool exhausted, rotating"));
     EXPECT_TRUE(Log().Has("RotateFeed 0: new paging seed"));
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 0);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 0);
 }
 
 TEST_F(DownloadTest, HostIsNotifiedOnceAtTheFifthFileOnlyForHostKindOne) {
     for (int kind : {0, 1, 7}) {
         Log().Clear();
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().UseClient(&client);
         hosttype.store(kind);
         AddFeedWithPool(0, 8, "k" + std::to_string(kind) + "_");
         uint32_t interval = 2000;
@@ -268,10 +268,10 @@ TEST_P(Eviction, OnlyAtTheLimitWithEnoughShownFiles) {
     for (int i = 0; i < c.cached; ++i) {
         std::string path = Join(folder, "c" + std::to_string(i) + ".jpg");
         FakeClient::WriteBytes(path, "x");
-        engine->CacheListForTesting().Records().AddTail(CFileData(path, "c" + std::to_string(i), -1));
+        engine->ForTesting().CacheList().Records().AddTail(CFileData(path, "c" + std::to_string(i), -1));
     }
     for (int d = 0; d < c.displayed; ++d)
-        engine->ShownFilesForTesting().AddTail(
+        engine->ForTesting().ShownFiles().AddTail(
             CFileData(Join(folder, "c" + std::to_string(d) + ".jpg"), "", -1));
     uint32_t interval = 2000;
     const int result = Pass(interval);
@@ -279,12 +279,12 @@ TEST_P(Eviction, OnlyAtTheLimitWithEnoughShownFiles) {
     if (c.evicts) {
         EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + oldest)) << c.name << "\n" << Log().Dump();
         EXPECT_FALSE(plat::PathExists(oldest)) << c.name;
-        EXPECT_EQ(engine->ShownFilesForTesting().GetCount(), c.displayed - 1) << c.name;
+        EXPECT_EQ(engine->ForTesting().ShownFiles().GetCount(), c.displayed - 1) << c.name;
         EXPECT_EQ(result, 1) << c.name;  // room again: one download
-        EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), c.cached) << c.name;
+        EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), c.cached) << c.name;
     } else {
         EXPECT_TRUE(plat::PathExists(oldest)) << c.name;
-        EXPECT_EQ(engine->ShownFilesForTesting().GetCount(), c.displayed) << c.name;
+        EXPECT_EQ(engine->ForTesting().ShownFiles().GetCount(), c.displayed) << c.name;
         EXPECT_EQ(result, 0) << c.name;
         const std::string full = "DownloadImages: cache full (" + std::to_string(c.cached) + "/" +
                                  std::to_string(c.maxLocal * c.feeds) + ")";
@@ -310,15 +310,15 @@ TEST_F(DownloadTest, ShownFileOutsideTheCacheCostsOneEvictionChance) {
     settings.MaxLocal = 5;
     AddFeedWithPool(0, 2);
     AddCached(5, -1);
-    engine->ShownFilesForTesting().AddTail(CFileData(Join(folder, "elsewhere.jpg"), "", -1));
-    engine->ShownFilesForTesting().AddTail(
-        CFileData(std::string(engine->CacheListForTesting().Records().begin()->Path), "", -1));
+    engine->ForTesting().ShownFiles().AddTail(CFileData(Join(folder, "elsewhere.jpg"), "", -1));
+    engine->ForTesting().ShownFiles().AddTail(
+        CFileData(std::string(engine->ForTesting().CacheList().Records().begin()->Path), "", -1));
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), 0);
     EXPECT_TRUE(Log().Has("DownloadImages: cache full (5/5)"));
-    EXPECT_EQ(engine->ShownFilesForTesting().GetCount(), 1);
+    EXPECT_EQ(engine->ForTesting().ShownFiles().GetCount(), 1);
     EXPECT_EQ(Pass(interval), 1);  // the next pass evicts the cached one
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 5);
 }
 
 // ---- 64-bit limits ---------------------------------------------------------------------
@@ -327,7 +327,7 @@ TEST_F(DownloadTest, LimitsDoNotOverflowWithHugeCacheSizes) {
     // 60 feeds: the limit fits 32 bits, limit x 4 does not; 300 feeds: the
     // limit itself does not.
     for (int feeds : {60, 300}) {
-        engine->FeedsForTesting().RemoveAll();
+        engine->ForTesting().Feeds().RemoveAll();
         for (int f = 0; f < feeds; ++f) AddFeedWithPool(f, 1, "n" + std::to_string(feeds) + "_");
         uint32_t interval = 30000;
         EXPECT_EQ(Pass(interval), 1) << feeds << " feeds\n" << Log().Dump();
@@ -341,7 +341,7 @@ TEST_F(DownloadTest, CacheFullLineShowsALimitBeyondThirtyTwoBits) {
     for (int f = 0; f < 300; ++f) {
         CLumoraFeed feed = SearchFeed(f);
         feed.Flg = 1;
-        engine->FeedsForTesting().Add(feed);
+        engine->ForTesting().Feeds().Add(feed);
     }
     // No room problem: nothing pooled, a pass just finds nothing to do.
     uint32_t interval = 2000;
@@ -355,18 +355,18 @@ TEST_F(DownloadTest, CacheFullLineShowsALimitBeyondThirtyTwoBits) {
 // ---- the cache list is written only by idle passes ---------------------------------------
 TEST_F(DownloadTest, IdlePassWritesADirtyListButNoFeedsWritesNothing) {
     const std::string list = Join(folder, "vdt_vd_files.lst");
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().SetDirty(1);
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), 0);
     EXPECT_FALSE(plat::PathExists(list));
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 1);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 1);
 
     AddFeedWithPool(0, 1);
     EXPECT_EQ(Pass(interval), 1);
     EXPECT_FALSE(plat::PathExists(list));  // a download leaves the writing for later
     EXPECT_EQ(Pass(interval), 0);          // nothing left: idle pass writes
     EXPECT_TRUE(plat::PathExists(list));
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 0);
 }
 
 // ---- results that must not be recorded --------------------------------------------------
@@ -384,7 +384,7 @@ TEST_F(DownloadTest, FileOfAFeedListReplacedDuringTheTransferIsDropped) {
     };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
     EXPECT_FALSE(plat::PathExists(transferred));
     EXPECT_TRUE(FilesEndingWith(folder, ".jpg").empty());
     EXPECT_EQ(interval, 2000u);
@@ -397,8 +397,8 @@ TEST_F(DownloadTest, EmptyTransferIsNotAnImage) {
     };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), 1);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), 1);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
     EXPECT_TRUE(FilesEndingWith(folder, ".jpg").empty());
 }
@@ -420,8 +420,8 @@ TEST_F(DownloadTest, FailedRenameRecordsNothingAndLeavesNoTemporaryFile) {
     const int result = Pass(interval);
     plat::SetFileOpsForTest(nullptr);
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), 1);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), 1);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
     EXPECT_FALSE(Log().LinesStartingWith("DownloadImages: can't rename ").empty());
 }

@@ -39,7 +39,7 @@ class LivenessTest : public EngineTest {
         for (int i = 0; i < 3; ++i) {
             std::string p = Join(sketchy, "gone" + std::to_string(i) + ".jpg");
             FakeClient::WriteBytes(p, "x");
-            engine->CacheListForTesting().Records().AddTail(CFileData(p, "g" + std::to_string(i), 0));
+            engine->ForTesting().CacheList().Records().AddTail(CFileData(p, "g" + std::to_string(i), 0));
         }
         AddCached(2, 0, "kept");
         return sketchy;
@@ -62,7 +62,7 @@ class LivenessTest : public EngineTest {
         if (at >= until) return;
         clock.At(at, [this, at, every, until] {
             std::vector<std::string> files;
-            for (const CFileData& d : engine->CacheListForTesting().Records()) files.push_back(d.Path);
+            for (const CFileData& d : engine->ForTesting().CacheList().Records()) files.push_back(d.Path);
             if (!files.empty()) {
                 const std::string p = files[static_cast<size_t>(shows++) % files.size()];
                 engine->OnFileDisplayed(p.c_str());
@@ -105,8 +105,8 @@ class SmallFeedBesideALargeOne : public LivenessTest, public ::testing::WithPara
 TEST_P(SmallFeedBesideALargeOne, LargeFeedKeepsReplacingItsShownFiles) {
     const ShareCase& c = GetParam();
     settings.MaxLocal = 5;
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting().Add(c.second);
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(c.second);
     const int small = c.secondImages;
     AnswerPages([small](int key, int page, CItemArray& items, int& lastPage) {
         if (key == 0) return LargeSearch(key, page, items, lastPage);
@@ -124,7 +124,7 @@ TEST_P(SmallFeedBesideALargeOne, LargeFeedKeepsReplacingItsShownFiles) {
         EXPECT_EQ(engine->CountFeedFiles(0), 5) << c.name;
         EXPECT_EQ(engine->CountFeedFiles(1), small < 5 ? small : 5) << c.name;
     }
-    for (const CFileData& d : engine->CacheListForTesting().Records())
+    for (const CFileData& d : engine->ForTesting().CacheList().Records())
         EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
 }
 
@@ -159,10 +159,10 @@ TEST_P(OwnReplacement, OnlyAfterTheNewImageArrived) {
     settings.MaxLocal = 3;
     CLumoraFeed f = SearchFeed(0);
     f.Items.Add(MakeItem("new1"));
-    engine->FeedsForTesting().Add(f);
-    engine->FeedsForTesting().Add(SearchFeed(1));  // nothing to give: the cache never fills
+    engine->ForTesting().Feeds().Add(f);
+    engine->ForTesting().Feeds().Add(SearchFeed(1));  // nothing to give: the cache never fills
     AddCached(3, 0);
-    const std::string shown(engine->CacheListForTesting().Records().begin()->Path);
+    const std::string shown(engine->ForTesting().CacheList().Records().begin()->Path);
     engine->OnFileDisplayed(shown.c_str());
     client.onDownload = [&c](const std::string&, const std::string& file) {
         return c.transfer == 0 ? FakeClient::WriteBytes(file, "\xFF\xD8\xFF img") : c.transfer;
@@ -195,11 +195,11 @@ TEST_F(LivenessTest, OwnReplacementLeavesTheNewestShownFilesAlone) {
     settings.MaxLocal = 10;  // four reports on record before one goes
     CLumoraFeed f = SearchFeed(0);
     f.Items.Add(MakeItem("new1"));
-    engine->FeedsForTesting().Add(f);
-    engine->FeedsForTesting().Add(SearchFeed(1));
+    engine->ForTesting().Feeds().Add(f);
+    engine->ForTesting().Feeds().Add(SearchFeed(1));
     AddCached(10, 0);
     std::vector<std::string> paths;
-    for (const CFileData& d : engine->CacheListForTesting().Records()) paths.push_back(d.Path);
+    for (const CFileData& d : engine->ForTesting().CacheList().Records()) paths.push_back(d.Path);
     for (int k = 0; k < 3; ++k) engine->OnFileDisplayed(paths[static_cast<size_t>(k)].c_str());
     uint32_t interval = 2000;
     EXPECT_EQ(engine->DownloadImages(&interval), 0);
@@ -222,7 +222,7 @@ TEST_P(ItemAttempts, AreBounded) {
     const AttemptCase& c = GetParam();
     CLumoraFeed f = SearchFeed(0);
     f.Items.Add(MakeItem("bad"));
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onDownload = [&c](const std::string&, const std::string& file) {
         return c.transfer == 1 ? FakeClient::WriteBytes(file, "") : c.transfer;
     };
@@ -231,7 +231,7 @@ TEST_P(ItemAttempts, AreBounded) {
         EXPECT_EQ(engine->DownloadImages(&interval), -1);
         clock.Pass(10 * 60000);  // past the item's next try and any pause
     }
-    EXPECT_EQ(engine->FeedsForTesting()[0].Items.IsEmpty(), c.dropped) << c.name << "\n" << Log().Dump();
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.IsEmpty(), c.dropped) << c.name << "\n" << Log().Dump();
     EXPECT_EQ(Log().Has("DownloadImages: http://images.test/full/w-bad.jpg dropped after 3 failed attempts"),
               c.dropped)
         << c.name;
@@ -260,7 +260,7 @@ TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
     CLumoraFeed f = SearchFeed(0);
     // Enough never tried for 60 passes of up to kTransfersPerPass each.
     for (int i = 0; i < 1000; ++i) f.Items.Add(MakeItem("f" + std::to_string(i)));
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onDownload = [](const std::string&, const std::string&) { return 404; };
     uint32_t interval = 2000, longest = 0;
     for (int k = 0; k < 60; ++k) {
@@ -286,7 +286,7 @@ TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
 // ---- a cache larger than 500 files ------------------------------------------------
 TEST_F(LivenessTest, CacheOfAThousandFillsPastFiveHundred) {
     settings.MaxLocal = 1000;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(24, 100000);
     client.pageCostMs = 0;
     // About 1,500 downloads at 2-10 s each, plus the pages: a day is ample.
@@ -315,14 +315,14 @@ TEST_P(PageFailures, OnlyAnswersNamingTheFeedWrongDisableIt) {
     CLumoraFeed f = c.type == 1 ? CollectionFeed(0) : SearchFeed(0);
     f.Page = 4;
     f.LastPage = 9;
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.failResult = c.answer;
     client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
     for (int pass = 0; pass < 15; ++pass) {
         engine->Refresh(0);
         clock.Pass(10 * 60000);  // past any pause
     }
-    const CLumoraFeed& g = engine->FeedsForTesting()[0];
+    const CLumoraFeed& g = engine->ForTesting().Feeds()[0];
     if (c.counts) {
         EXPECT_FALSE(g.IsEnabled()) << c.name;
         EXPECT_EQ(g.Retries, 10) << c.name;
@@ -361,8 +361,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PageFailures,
 // A five-minute outage: page requests back off (not every 10 s), no feed is
 // disabled, and pages come again within two minutes of the service's return.
 TEST_F(LivenessTest, OutageBacksOffAndRecoversWithinTwoMinutes) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting().Add(CollectionFeed(1));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(CollectionFeed(1));
     constexpr uint64_t back = 5 * 60000;
     client.onPage = [this](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (clock.now < back) {
@@ -386,15 +386,15 @@ TEST_F(LivenessTest, OutageBacksOffAndRecoversWithinTwoMinutes) {
     EXPECT_LE(during, 10) << Log().Dump();
     ASSERT_NE(firstAfter, 0u);
     EXPECT_LE(firstAfter - back, 2 * 60000u);
-    for (const CLumoraFeed& f : engine->FeedsForTesting()) {
+    for (const CLumoraFeed& f : engine->ForTesting().Feeds()) {
         EXPECT_TRUE(f.IsEnabled());
         EXPECT_EQ(f.Retries, 0);
     }
-    EXPECT_GT(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_GT(engine->ForTesting().CacheList().Records().GetCount(), 0);
 }
 
 TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = [this](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (client.requests.size() == 1) {
             client.failResult = 429;
@@ -418,7 +418,7 @@ TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
 // minute, the full 45 within the first, and more once that minute has passed.
 TEST_F(LivenessTest, PageRequestsKeepToFortyFivePerMinute) {
     settings.MaxLocal = 5000;  // the feed wants pages for a long while
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(24, 100000);
     for (int k = 0; k < 240; ++k) {  // two minutes
         engine->Refresh(0);
@@ -442,7 +442,7 @@ TEST_F(LivenessTest, PageRequestsKeepToFortyFivePerMinute) {
     EXPECT_LE(peak, 45u) << "in the minute from " << peakFrom << " ms";
     EXPECT_EQ(inFirstMinute, 45u);
     EXPECT_EQ(inLastMinute, 45u);
-    EXPECT_TRUE(engine->FeedsForTesting()[0].IsEnabled());
+    EXPECT_TRUE(engine->ForTesting().Feeds()[0].IsEnabled());
 }
 
 // The stop's cancel makes the request fail: that says nothing about the feed.
@@ -450,39 +450,39 @@ TEST_F(LivenessTest, RequestCancelledByAStopCountsNothing) {
     CLumoraFeed f = SearchFeed(0);
     f.Retries = 9;
     f.Page = 3;
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.failResult = 401;  // would be the tenth failure that names the feed wrong
     client.onPage = [this](int, CItemArray&, std::string&, int&) {
         closing.store(1);
         return 0;
     };
     engine->Refresh(0);
-    EXPECT_TRUE(engine->FeedsForTesting()[0].IsEnabled());
-    EXPECT_EQ(engine->FeedsForTesting()[0].Retries, 9);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 3);
+    EXPECT_TRUE(engine->ForTesting().Feeds()[0].IsEnabled());
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Retries, 9);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 3);
     EXPECT_FALSE(Log().Has("     too many errors, disabled"));
 }
 
 // ---- records whose files are gone -----------------------------------------------------
 TEST_F(LivenessTest, DeletedPurityFolderTakesItsRecordsAtTheNextPass) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     const std::string sketchy = AddRecordsInAPurityFolder();
     std::filesystem::remove_all(sketchy);
     client.onPage = Catalog(1, 1);
     engine->Refresh(0);
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 2) << Log().Dump();
-    for (const CFileData& d : engine->CacheListForTesting().Records())
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 2) << Log().Dump();
+    for (const CFileData& d : engine->ForTesting().CacheList().Records())
         EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
     EXPECT_TRUE(Log().Has("HealRecords: 3 records in " + sketchy + " without their files dropped"))
         << Log().Dump();
     // The list on disk says the same.
     CLumoraEngine reader(settings, closing, hosttype);
-    reader.FeedsForTesting().Add(SearchFeed(0));
+    reader.ForTesting().Feeds().Add(SearchFeed(0));
     {
         MutexLock held(reader.StateLockForTest());
         reader.ReadLocalFileList();
     }
-    EXPECT_EQ(reader.CacheListForTesting().Records().GetCount(), 2);
+    EXPECT_EQ(reader.ForTesting().CacheList().Records().GetCount(), 2);
 }
 
 // An eviction that finds the file's folder gone drops the record (and the
@@ -491,33 +491,35 @@ TEST_F(LivenessTest, EvictionOfAFileWhoseFolderIsGoneDropsTheRecord) {
     settings.MaxLocal = 3;
     CLumoraFeed f = SearchFeed(0);
     f.Items.Add(MakeItem("fresh"));  // goes to sfw
-    engine->FeedsForTesting().Add(f);
-    engine->FeedsForTesting().Add(SearchFeed(1));
+    engine->ForTesting().Feeds().Add(f);
+    engine->ForTesting().Feeds().Add(SearchFeed(1));
     const std::string sketchy = Join(folder, "sketchy");
     std::filesystem::create_directories(sketchy);
     std::vector<std::string> paths;
     for (int i = 0; i < 3; ++i) {
         paths.push_back(Join(sketchy, "s" + std::to_string(i) + ".jpg"));
         FakeClient::WriteBytes(paths.back(), "x");
-        engine->CacheListForTesting().Records().AddTail(CFileData(paths.back(), "s" + std::to_string(i), 0));
+        engine->ForTesting().CacheList().Records().AddTail(
+            CFileData(paths.back(), "s" + std::to_string(i), 0));
     }
     engine->OnFileDisplayed(paths[0].c_str());
     std::filesystem::remove_all(sketchy);
     uint32_t interval = 2000;
     EXPECT_EQ(engine->DownloadImages(&interval), 1) << Log().Dump();
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + paths[0])) << Log().Dump();
-    ASSERT_EQ(engine->CacheListForTesting().Records().GetCount(), 1);
-    EXPECT_TRUE(plat::PathExists(std::string(engine->CacheListForTesting().Records().begin()->Path)));
+    ASSERT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 1);
+    EXPECT_TRUE(plat::PathExists(std::string(engine->ForTesting().CacheList().Records().begin()->Path)));
 }
 
 // ---- the log says a state once ------------------------------------------------------------
 TEST_F(LivenessTest, CacheFullIsLoggedWhenItBeginsAndWhenItEnds) {
     settings.MaxLocal = 5;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
     // Ten quiet minutes with a full cache, then the host shows one file.
     clock.At(11 * 60000, [this] {
-        engine->OnFileDisplayed(std::string(engine->CacheListForTesting().Records().begin()->Path).c_str());
+        engine->OnFileDisplayed(
+            std::string(engine->ForTesting().CacheList().Records().begin()->Path).c_str());
     });
     clock.At(12 * 60000, [this] {
         closing.store(1);
@@ -534,12 +536,12 @@ TEST_F(LivenessTest, GlobalCacheFullIsLoggedOnceAndItsEndToo) {
     settings.MaxLocal = 3;
     CLumoraFeed f = SearchFeed(0);
     for (int i = 0; i < 10; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     AddCached(3, -1);  // files of no feed fill the cache
     uint32_t interval = 2000;
     for (int k = 0; k < 20; ++k) engine->DownloadImages(&interval);
     EXPECT_EQ(Lines("DownloadImages: cache full (3/3)"), 1) << Log().Dump();
-    engine->CacheListForTesting().Records().RemoveHead();
+    engine->ForTesting().CacheList().Records().RemoveHead();
     engine->DownloadImages(&interval);
     EXPECT_EQ(Lines("DownloadImages: cache has room again (2/3)"), 1) << Log().Dump();
     for (int k = 0; k < 5; ++k) engine->DownloadImages(&interval);
@@ -566,7 +568,7 @@ FILE* ThrowingOpenChecked(const std::string& path, const char* mode, int* error)
 }
 
 TEST_F(LivenessTest, ExceptionBeforeTheLoopDoesNotOutliveAStop) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     FakeClient::WriteBytes(Join(folder, "vdt_vd_files.lst"), "[Veduta Lumora List v3]\r\n0\r\n0\r\n");
     g_real = &plat::RealFileOps();
     plat::FileOps ops = quickOps;
@@ -592,23 +594,23 @@ namespace {
 // pass looked at the folders): the records of that folder go with the rest,
 // and a shown file whose folder is gone leaves its record too.
 TEST_F(LivenessTest, CacheCleanDropsRecordsWhoseFolderIsGone) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     const std::string sketchy = AddRecordsInAPurityFolder();
-    engine->CacheListForTesting().SetDirty(1);
+    engine->ForTesting().CacheList().SetDirty(1);
     std::filesystem::remove_all(sketchy);
     const ClearCacheResult r = engine->ClearCache(folder);
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0) << Log().Dump();
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0) << Log().Dump();
     EXPECT_EQ(r.failed, 0) << r.firstFailed << " " << r.firstError;
     EXPECT_EQ(r.deleted, 5);
 }
 
 TEST_F(LivenessTest, ShownFileWhoseFolderIsGoneLeavesItsRecord) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     const std::string sketchy = Join(folder, "sketchy");
     std::filesystem::create_directories(sketchy);
     const std::string p = Join(sketchy, "gone.jpg");
     FakeClient::WriteBytes(p, "x");
-    engine->CacheListForTesting().Records().AddTail(CFileData(p, "g", 0));
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(p, "g", 0));
     engine->OnFileDisplayed(p.c_str());
     std::filesystem::remove_all(sketchy);
     {
@@ -616,7 +618,7 @@ TEST_F(LivenessTest, ShownFileWhoseFolderIsGoneLeavesItsRecord) {
         MutexLock shown(engine->ShownLockForTest());
         engine->CleanDispFiles(1);
     }
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0) << Log().Dump();
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0) << Log().Dump();
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + p)) << Log().Dump();
 }
 }  // namespace
@@ -629,14 +631,14 @@ namespace {
 TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
-        engine->SeedPicksForTesting(seed);
-        engine->FeedsForTesting().RemoveAll();
-        engine->CacheListForTesting().Records().RemoveAll();
+        engine->ForTesting().SeedPicks(seed);
+        engine->ForTesting().Feeds().RemoveAll();
+        engine->ForTesting().CacheList().Records().RemoveAll();
         CLumoraFeed f = SearchFeed(0);
         f.Items.Add(MakeItem("bad" + std::to_string(seed)));
         for (int i = 0; i < 5; ++i)
             f.Items.Add(MakeItem("good" + std::to_string(seed) + "_" + std::to_string(i)));
-        engine->FeedsForTesting().Add(f);
+        engine->ForTesting().Feeds().Add(f);
         std::vector<std::string> tried;
         client.onDownload = [&tried](const std::string& url, const std::string& file) {
             tried.push_back(url);
@@ -649,7 +651,7 @@ TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
         int badTries = 0;
         for (const std::string& u : tried) badTries += u.find("/w-bad") != std::string::npos;
         EXPECT_EQ(badTries, 1);
-        EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
+        EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 5);
     }
 }
 
@@ -664,9 +666,9 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     f.LastPage = 50;
     // As many as would keep the feed from asking, were they untried.
     for (int k = 0; k < CFeedPools::kLowPool; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     AddCached(2, 0);
-    engine->OnFileDisplayed(std::string(engine->CacheListForTesting().Records().begin()->Path).c_str());
+    engine->OnFileDisplayed(std::string(engine->ForTesting().CacheList().Records().begin()->Path).c_str());
     client.onPage = Catalog(24, 50);
     client.onDownload = [](const std::string& url, const std::string& file) {
         return url.find("/w-bad") != std::string::npos ? 404
@@ -675,18 +677,18 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     uint32_t interval = 2000;
     engine->DownloadImages(&interval);  // all fail, in one pass
     ASSERT_EQ(client.downloadCalls.load(), CFeedPools::kLowPool);
-    ASSERT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), CFeedPools::kLowPool);
+    ASSERT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), CFeedPools::kLowPool);
     clock.Pass(10 * 60000);  // their next tries are due: the page still comes first
     EXPECT_EQ(engine->DownloadImages(&interval), kPassIdle);
     EXPECT_EQ(client.downloadCalls.load(), CFeedPools::kLowPool);
     for (int k = 0; k < CFeedPools::kLowPool; ++k)
-        engine->FeedsForTesting()[0].Items.Add(MakeItem("untried" + std::to_string(k)));
+        engine->ForTesting().Feeds()[0].Items.Add(MakeItem("untried" + std::to_string(k)));
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 0) << Log().Dump();
-    engine->FeedsForTesting()[0].Items.SetSize(CFeedPools::kLowPool);
+    engine->ForTesting().Feeds()[0].Items.SetSize(CFeedPools::kLowPool);
     engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 1) << Log().Dump();
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 2);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 2);
     EXPECT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
 }
 
@@ -698,7 +700,7 @@ TEST_F(LivenessTest, OnePassOfFailingWallpapersDoesNotStretchTheInterval) {
     f.Page = 1;
     f.LastPage = 50;
     for (int k = 0; k < 2 * CPacing::kTransfersPerPass; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onDownload = [](const std::string&, const std::string&) { return 404; };
     uint32_t interval = 10000;  // the slow pace of a nearly full cache
     EXPECT_EQ(engine->DownloadImages(&interval), kPassFailed);
@@ -716,19 +718,19 @@ TEST_F(LivenessTest, LowPoolAfterADownloadAsksThePageSoon) {
     f.Page = 1;
     f.LastPage = 50;
     for (int k = 0; k < CFeedPools::kLowPool; ++k) f.Items.Add(MakeItem("w" + std::to_string(k)));
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onDownload = [](const std::string&, const std::string& file) {
         return FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
     };
     uint32_t interval = 2000;
-    engine->RefreshSoonForTesting().store(false);
+    engine->ForTesting().RefreshSoon().store(false);
     ASSERT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
-    EXPECT_TRUE(engine->RefreshSoonForTesting().load());
+    EXPECT_TRUE(engine->ForTesting().RefreshSoon().load());
     // The feed's last page: nothing to ask.
-    engine->FeedsForTesting()[0].Page = 50;
-    engine->RefreshSoonForTesting().store(false);
+    engine->ForTesting().Feeds()[0].Page = 50;
+    engine->ForTesting().RefreshSoon().store(false);
     ASSERT_EQ(engine->DownloadImages(&interval), kPassDownloaded);
-    EXPECT_FALSE(engine->RefreshSoonForTesting().load());
+    EXPECT_FALSE(engine->ForTesting().RefreshSoon().load());
 }
 
 // ---- addresses that cannot be used leave with the page that brought them ------------
@@ -747,7 +749,7 @@ class JsonPageClient : public FakeClient {
 
 TEST_F(LivenessTest, UnusableAddressesAreDroppedWhenTheAnswerIsRead) {
     JsonPageClient json;
-    engine->UseClientForTesting(&json);
+    engine->ForTesting().UseClient(&json);
     json.answer = R"({"meta":{"last_page":5,"total":120},"data":[
         {"id":"ok1","path":"https://w.example/full/ok1.jpg","file_type":"image/jpeg"},
         {"id":"ok2","path":"http://w.example:8080/full/ok2.png","file_type":"image/png"},
@@ -757,14 +759,14 @@ TEST_F(LivenessTest, UnusableAddressesAreDroppedWhenTheAnswerIsRead) {
         {"id":"relative","path":"/full/relative.jpg","file_type":"image/jpeg"},
         {"id":"noserver","path":"http:///full/x.jpg","file_type":"image/jpeg"},
         {"id":"mail","path":"mailto:someone@w.example","file_type":"image/jpeg"}]})";
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     engine->Refresh(0);
     std::vector<std::string> ids;
-    for (const CLumoraItem& it : engine->FeedsForTesting()[0].Items) ids.push_back(it.Id);
+    for (const CLumoraItem& it : engine->ForTesting().Feeds()[0].Items) ids.push_back(it.Id);
     EXPECT_EQ(ids, (std::vector<std::string>{"ok1", "ok2"})) << Log().Dump();
     EXPECT_EQ(Log().Count("Refresh 0: 6 items with unusable addresses dropped"), 1);
     EXPECT_TRUE(Log().Has("Refresh 0: 2 items found, page 1/5 "));
-    engine->UseClientForTesting(&client);
+    engine->ForTesting().UseClient(&client);
 }
 
 // ---- ten minutes without a network ------------------------------------------------------
@@ -774,7 +776,7 @@ TEST_F(LivenessTest, UnusableAddressesAreDroppedWhenTheAnswerIsRead) {
 // network's return.
 TEST_F(LivenessTest, TenMinutesOfflineTryLessAndLogLessAndRecoverWithinTwoMinutes) {
     constexpr uint64_t offFrom = 60000, offTo = offFrom + 10 * 60000;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     auto offline = [this] { return clock.now >= offFrom && clock.now < offTo; };
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (offline()) {
@@ -813,14 +815,14 @@ TEST_F(LivenessTest, TenMinutesOfflineTryLessAndLogLessAndRecoverWithinTwoMinute
         }
     ASSERT_NE(firstBack, 0u);
     EXPECT_LE(firstBack - offTo, 2 * 60000u);
-    for (const CLumoraFeed& f : engine->FeedsForTesting()) EXPECT_TRUE(f.IsEnabled());
+    for (const CLumoraFeed& f : engine->ForTesting().Feeds()) EXPECT_TRUE(f.IsEnabled());
 }
 
 // ---- the image folder away ---------------------------------------------------------------
 // A folder whose drive is unplugged: said once, no page request and no
 // transfer while it is away; back, the work goes on (and that is said once).
 TEST_F(LivenessTest, MissingImageFolderIsLoggedOnceAndAsksNoPages) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
     const std::string away = folder + "_away";
     clock.At(60000, [&] { std::filesystem::rename(folder, away); });
@@ -854,7 +856,7 @@ class PageFailureLines : public LivenessTest, public ::testing::WithParamInterfa
 
 TEST_P(PageFailureLines, NameWhatTheServiceAnswered) {
     const PageLineCase& c = GetParam();
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.failResult = c.answer;
     client.onPage = [&](int, CItemArray&, std::string&, int&) {
         client.retryAfterMs = c.retryAfterMs;

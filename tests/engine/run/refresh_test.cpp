@@ -21,9 +21,9 @@ class RefreshGating : public EngineTest, public ::testing::WithParamInterface<Ga
 
 TEST_P(RefreshGating, AsksOnlyFeedsWithRoom) {
     const GatingCase& c = GetParam();
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(3, 9);
-    c.setup(*engine, engine->FeedsForTesting()[0], this);
+    c.setup(*engine, engine->ForTesting().Feeds()[0], this);
     engine->Refresh(0);
     if (c.expectedPage == 0) {
         EXPECT_TRUE(client.requests.empty()) << c.name;
@@ -40,72 +40,79 @@ void NoSetup(CLumoraEngine&, CLumoraFeed&, EngineTest*) {}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefreshGating,
-    ::testing::Values(
-        GatingCase{"fresh feed asks page 1", NoSetup, 1, "Refresh 0: page=1, lastTm="},
-        GatingCase{"disabled",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
-                       f.Flg = 0x10000;
-                       f.Retries = 4;
-                   },
-                   0, "Refresh 0: is disabled (retries 4)"},
-        GatingCase{"all pages done",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
-                       f.Page = 3;
-                       f.LastPage = 3;
-                   },
-                   0, "Refresh 0: all pages done (last=3)"},
-        GatingCase{"paging goes on",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
-                       f.Page = 2;
-                       f.LastPage = 3;
-                   },
-                   3, ""},
-        GatingCase{"per-feed cache full",
-                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest* t) {
-                       // Records of files that exist: records of missing files are dropped.
-                       e.SettingsForTesting().MaxLocal = 2;
-                       t->AddCached(2, 0);
-                       t->AddCached(1, 1);  // another feed's file
-                   },
-                   0, "Refresh 0: per-feed cache full (2/2)"},
-        GatingCase{"another feed's files do not count",
-                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) {
-                       e.SettingsForTesting().MaxLocal = 2;
-                       e.CacheListForTesting().Records().AddTail(CFileData("c.jpg", "c", 1));
-                       e.CacheListForTesting().Records().AddTail(CFileData("d.jpg", "d", -1));
-                   },
-                   1, ""},
-        GatingCase{"MaxLocal 0",
-                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.SettingsForTesting().MaxLocal = 0; },
-                   0, "Refresh 0: per-feed cache full (0/0)"},
-        GatingCase{"MaxLocal negative",
-                   [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) { e.SettingsForTesting().MaxLocal = -5; },
-                   0, "Refresh 0: per-feed cache full (0/-5)"},
-        GatingCase{"max photos reached after page 1",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest* t) {
-                       f.Page = 1;
-                       for (int i = 0; i < 499; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
-                       t->AddCached(1, 0);
-                   },
-                   0, "Refresh 0: max photos reached (500/500)"},
-        GatingCase{"max photos never holds page 1",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
-                       for (int i = 0; i < 600; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
-                   },
-                   1, ""},
-        GatingCase{"one below max photos",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
-                       f.Page = 4;
-                       for (int i = 0; i < 499; ++i) f.Items.Add(MakeItem("p" + std::to_string(i)));
-                   },
-                   5, ""},
-        GatingCase{"page at INT_MAX wraps to page 1",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = INT_MAX; }, 1,
-                   "Refresh 0: page=1, lastTm="},
-        GatingCase{"negative page asks page 1",
-                   [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = -7; }, 1, ""},
-        GatingCase{"feed type 2 never asks", [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Type = 2; },
-                   0, ""}),
+    ::testing::Values(GatingCase{"fresh feed asks page 1", NoSetup, 1, "Refresh 0: page=1, lastTm="},
+                      GatingCase{"disabled",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                                     f.Flg = 0x10000;
+                                     f.Retries = 4;
+                                 },
+                                 0, "Refresh 0: is disabled (retries 4)"},
+                      GatingCase{"all pages done",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                                     f.Page = 3;
+                                     f.LastPage = 3;
+                                 },
+                                 0, "Refresh 0: all pages done (last=3)"},
+                      GatingCase{"paging goes on",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                                     f.Page = 2;
+                                     f.LastPage = 3;
+                                 },
+                                 3, ""},
+                      GatingCase{"per-feed cache full",
+                                 [](CLumoraEngine& e, CLumoraFeed&, EngineTest* t) {
+                                     // Records of files that exist: records of missing files are dropped.
+                                     e.ForTesting().Settings().MaxLocal = 2;
+                                     t->AddCached(2, 0);
+                                     t->AddCached(1, 1);  // another feed's file
+                                 },
+                                 0, "Refresh 0: per-feed cache full (2/2)"},
+                      GatingCase{"another feed's files do not count",
+                                 [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) {
+                                     e.ForTesting().Settings().MaxLocal = 2;
+                                     e.ForTesting().CacheList().Records().AddTail(CFileData("c.jpg", "c", 1));
+                                     e.ForTesting().CacheList().Records().AddTail(
+                                         CFileData("d.jpg", "d", -1));
+                                 },
+                                 1, ""},
+                      GatingCase{"MaxLocal 0",
+                                 [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) {
+                                     e.ForTesting().Settings().MaxLocal = 0;
+                                 },
+                                 0, "Refresh 0: per-feed cache full (0/0)"},
+                      GatingCase{"MaxLocal negative",
+                                 [](CLumoraEngine& e, CLumoraFeed&, EngineTest*) {
+                                     e.ForTesting().Settings().MaxLocal = -5;
+                                 },
+                                 0, "Refresh 0: per-feed cache full (0/-5)"},
+                      GatingCase{"max photos reached after page 1",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest* t) {
+                                     f.Page = 1;
+                                     for (int i = 0; i < 499; ++i)
+                                         f.Items.Add(MakeItem("p" + std::to_string(i)));
+                                     t->AddCached(1, 0);
+                                 },
+                                 0, "Refresh 0: max photos reached (500/500)"},
+                      GatingCase{"max photos never holds page 1",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                                     for (int i = 0; i < 600; ++i)
+                                         f.Items.Add(MakeItem("p" + std::to_string(i)));
+                                 },
+                                 1, ""},
+                      GatingCase{"one below max photos",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) {
+                                     f.Page = 4;
+                                     for (int i = 0; i < 499; ++i)
+                                         f.Items.Add(MakeItem("p" + std::to_string(i)));
+                                 },
+                                 5, ""},
+                      GatingCase{"page at INT_MAX wraps to page 1",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = INT_MAX; }, 1,
+                                 "Refresh 0: page=1, lastTm="},
+                      GatingCase{"negative page asks page 1",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Page = -7; }, 1, ""},
+                      GatingCase{"feed type 2 never asks",
+                                 [](CLumoraEngine&, CLumoraFeed& f, EngineTest*) { f.Type = 2; }, 0, ""}),
     [](const ::testing::TestParamInfo<GatingCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -115,16 +122,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The log line of a query carries the page, the time text and whole minutes.
 TEST_F(RefreshTest, QueryLineShowsMinutesSinceLastCompletedPass) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(1, 5);
-    engine->CacheListForTesting().LastTime().m_dt =
+    engine->ForTesting().CacheList().LastTime().m_dt =
         clock.dateBase - (90.0 + 29.0 / 60) / 1440.0;  // 90 min 29 s ago
     engine->Refresh(0);
     auto lines = Log().LinesStartingWith("Refresh 0: page=1, lastTm=");
     ASSERT_EQ(lines.size(), 1u) << Log().Dump();
     const std::string tail = ", min=90.0, retries=0";
     EXPECT_EQ(lines[0].substr(lines[0].size() - tail.size()), tail);
-    EXPECT_NE(lines[0].find(plat::OleDateToText(engine->CacheListForTesting().LastTime().m_dt)),
+    EXPECT_NE(lines[0].find(plat::OleDateToText(engine->ForTesting().CacheList().LastTime().m_dt)),
               std::string::npos);
 }
 
@@ -143,12 +150,12 @@ TEST_P(RefreshFailures, CountRetriesResetPagingAndDisable) {
     f.Page = 4;
     f.LastPage = 9;
     f.Seed = "S33d";
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
     EXPECT_EQ(engine->Refresh(0), 0);
     ASSERT_EQ(client.requests.size(), 1u);
     EXPECT_EQ(client.requests[0].page, 5);
-    const CLumoraFeed& g = engine->FeedsForTesting()[0];
+    const CLumoraFeed& g = engine->ForTesting().Feeds()[0];
     EXPECT_EQ(g.Retries, c.retriesBefore + 1);
     if (c.pagingKept) {
         EXPECT_EQ(g.Page, 4);
@@ -174,7 +181,7 @@ TEST_F(RefreshTest, FromTheThirdFailureEveryAttemptAsksPageOneWithoutSeed) {
     f.Page = 6;
     f.LastPage = 20;
     f.Seed = "abc";
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
     for (int pass = 0; pass < 12; ++pass) engine->Refresh(0);
     // Ten attempts, the tenth disables: passes 11 and 12 ask nothing.
@@ -184,7 +191,7 @@ TEST_F(RefreshTest, FromTheThirdFailureEveryAttemptAsksPageOneWithoutSeed) {
         EXPECT_EQ(client.requests[k].page, expected) << "attempt " << k + 1;
         EXPECT_EQ(client.requests[k].seed, k < 3 ? "abc" : "") << "attempt " << k + 1;
     }
-    EXPECT_FALSE(engine->FeedsForTesting()[0].IsEnabled());
+    EXPECT_FALSE(engine->ForTesting().Feeds()[0].IsEnabled());
     // Passes 11 and 12 find it disabled; the log says so once.
     EXPECT_EQ(Log().Count("Refresh 0: is disabled (retries 10)"), 1);
 }
@@ -192,17 +199,17 @@ TEST_F(RefreshTest, FromTheThirdFailureEveryAttemptAsksPageOneWithoutSeed) {
 TEST_F(RefreshTest, UnknownFeedTypeFailsWithoutRequestAndIsDisabledAfterTenPasses) {
     CLumoraFeed f;
     f.Type = 2;
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onPage = Catalog(2, 2);
     for (int pass = 0; pass < 10; ++pass) engine->Refresh(0);
     EXPECT_EQ(client.pageCalls.load(), 0);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Retries, 10);
-    EXPECT_FALSE(engine->FeedsForTesting()[0].IsEnabled());
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Retries, 10);
+    EXPECT_FALSE(engine->ForTesting().Feeds()[0].IsEnabled());
 }
 
 TEST_F(RefreshTest, SuccessAdvancesPagingPoolsNewIdsAndWritesPagingFile) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting()[0].Retries = 2;
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds()[0].Retries = 2;
     client.onPage = [](int, CItemArray& items, std::string& seed, int& lastPage) {
         items.Add(MakeItem("a"));
         items.Add(MakeItem("b"));
@@ -212,9 +219,9 @@ TEST_F(RefreshTest, SuccessAdvancesPagingPoolsNewIdsAndWritesPagingFile) {
         lastPage = 7;
         return 1;
     };
-    engine->IdsForTesting().insert("known");
+    engine->ForTesting().Ids().insert("known");
     EXPECT_EQ(engine->Refresh(0), 1);
-    const CLumoraFeed& f = engine->FeedsForTesting()[0];
+    const CLumoraFeed& f = engine->ForTesting().Feeds()[0];
     EXPECT_EQ(f.Page, 1);
     EXPECT_EQ(f.LastPage, 7);
     EXPECT_EQ(f.Seed, "NewSeed");
@@ -223,7 +230,7 @@ TEST_F(RefreshTest, SuccessAdvancesPagingPoolsNewIdsAndWritesPagingFile) {
     ASSERT_EQ(f.Items.GetSize(), 2);
     EXPECT_EQ(f.Items[0].Id, "a");
     EXPECT_EQ(f.Items[1].Id, "b");
-    EXPECT_EQ(engine->IdsForTesting().size(), 3u);
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 3u);
     EXPECT_TRUE(Log().Has("Refresh 0: 4 items found, page 1/7 ")) << Log().Dump();
     EXPECT_TRUE(plat::PathExists(Join(folder, "vdt_vd_paging.lst")));
     EXPECT_TRUE(plat::PathExists(Join(folder, "vdt_vd_files.lst")));
@@ -233,9 +240,9 @@ TEST_F(RefreshTest, AnswerOfOnlyKnownIdsStillCountsAsSuccess) {
     CLumoraFeed f = SearchFeed(0);
     f.Page = 2;
     f.Retries = 1;
-    engine->FeedsForTesting().Add(f);
-    engine->IdsForTesting().insert("x1");
-    engine->IdsForTesting().insert("x2");
+    engine->ForTesting().Feeds().Add(f);
+    engine->ForTesting().Ids().insert("x1");
+    engine->ForTesting().Ids().insert("x2");
     client.onPage = [](int, CItemArray& items, std::string&, int& lastPage) {
         items.Add(MakeItem("x1"));
         items.Add(MakeItem("x2"));
@@ -243,9 +250,9 @@ TEST_F(RefreshTest, AnswerOfOnlyKnownIdsStillCountsAsSuccess) {
         return 1;
     };
     EXPECT_EQ(engine->Refresh(0), 1);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Page, 3);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Retries, 0);
-    EXPECT_TRUE(engine->FeedsForTesting()[0].Items.IsEmpty());
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Page, 3);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Retries, 0);
+    EXPECT_TRUE(engine->ForTesting().Feeds()[0].Items.IsEmpty());
     EXPECT_TRUE(Log().Has("Refresh 0: 2 items found, page 3/3 (Completed)")) << Log().Dump();
 }
 
@@ -259,7 +266,7 @@ TEST_P(RefreshCompletedText, MarksTheLastPage) {
     const CompletedCase& c = GetParam();
     CLumoraFeed f = SearchFeed(0);
     f.Page = c.page - 1;
-    engine->FeedsForTesting().Add(f);
+    engine->ForTesting().Feeds().Add(f);
     client.onPage = Catalog(1, c.lastPage);
     engine->Refresh(0);
     const std::string line = "Refresh 0: 1 items found, page " + std::to_string(c.page) + "/" +
@@ -274,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RefreshCompletedText,
 // Ids and seeds end up in line-based files: control characters there would
 // split records; such ids are dropped like missing ones, seeds cleaned.
 TEST_F(RefreshTest, UnusableIdsAreDroppedAndSeedsCleaned) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = [](int, CItemArray& items, std::string& seed, int& lastPage) {
         const char* bad[] = {"cr\rx", "lf\nx", "tab\tx", "nul-free\x01", "del\x7f"};
         for (const char* id : bad) items.Add(MakeItem(id));
@@ -286,17 +293,17 @@ TEST_F(RefreshTest, UnusableIdsAreDroppedAndSeedsCleaned) {
         return 1;
     };
     EXPECT_EQ(engine->Refresh(0), 1);
-    const CLumoraFeed& f = engine->FeedsForTesting()[0];
+    const CLumoraFeed& f = engine->ForTesting().Feeds()[0];
     ASSERT_EQ(f.Items.GetSize(), 2);
     EXPECT_EQ(f.Items[0].Id, std::string(255, 'k'));
     EXPECT_EQ(f.Items[1].Id, "good");
-    EXPECT_EQ(engine->IdsForTesting().size(), 2u);
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 2u);
     EXPECT_EQ(f.Seed, "seed1");
     EXPECT_TRUE(Log().Has("Refresh 0: 2 items found, page 1/4 ")) << Log().Dump();
 }
 
 TEST_F(RefreshTest, CollectionFeedAsksItsCollectionAndKeepsNoSeed) {
-    engine->FeedsForTesting().Add(CollectionFeed(77));
+    engine->ForTesting().Feeds().Add(CollectionFeed(77));
     client.onPage = [](int, CItemArray& items, std::string& seed, int& lastPage) {
         items.Add(MakeItem("c1"));
         seed = "ignored";
@@ -306,19 +313,19 @@ TEST_F(RefreshTest, CollectionFeedAsksItsCollectionAndKeepsNoSeed) {
     engine->Refresh(0);
     ASSERT_EQ(client.requests.size(), 1u);
     EXPECT_EQ(client.requests[0].feedKey, 77);
-    EXPECT_EQ(engine->FeedsForTesting()[0].Seed, "");
-    EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), 1);
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Seed, "");
+    EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), 1);
 }
 
 TEST_F(RefreshTest, PausesBetweenQueriesOnlyAndNotAfterTheLastFeed) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     CLumoraFeed disabled = SearchFeed(1);
     disabled.Flg = 0;
-    engine->FeedsForTesting().Add(disabled);
-    engine->FeedsForTesting().Add(SearchFeed(2));
-    engine->FeedsForTesting().Add(SearchFeed(3));
-    engine->FeedsForTesting()[3].Page = 2;
-    engine->FeedsForTesting()[3].LastPage = 2;  // done: no query
+    engine->ForTesting().Feeds().Add(disabled);
+    engine->ForTesting().Feeds().Add(SearchFeed(2));
+    engine->ForTesting().Feeds().Add(SearchFeed(3));
+    engine->ForTesting().Feeds()[3].Page = 2;
+    engine->ForTesting().Feeds()[3].LastPage = 2;  // done: no query
     client.onPage = Catalog(1, 3);
     engine->Refresh(0);
     ASSERT_EQ(client.requests.size(), 2u);
@@ -329,8 +336,8 @@ TEST_F(RefreshTest, PausesBetweenQueriesOnlyAndNotAfterTheLastFeed) {
 }
 
 TEST_F(RefreshTest, ClosingDuringThePauseEndsThePassButStillWritesTheList) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting().Add(SearchFeed(1));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(1));
     client.onPage = Catalog(2, 5);
     clock.At(700, [this] { closing.store(1); });
     engine->Refresh(0);
@@ -343,8 +350,8 @@ TEST_F(RefreshTest, ClosingDuringThePauseEndsThePassButStillWritesTheList) {
 // An answer that arrives after the host replaced the feed list belongs to a
 // feed that no longer exists: it is dropped and counts as nothing.
 TEST_F(RefreshTest, AnswerToAReplacedFeedListIsDropped) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting().Add(SearchFeed(1));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(1));
     bool replaced = false;
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (!replaced) {
@@ -358,7 +365,7 @@ TEST_F(RefreshTest, AnswerToAReplacedFeedListIsDropped) {
     };
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh 0: feeds changed during the request, answer dropped")) << Log().Dump();
-    const CLumoraFeed& f0 = engine->FeedsForTesting()[0];
+    const CLumoraFeed& f0 = engine->ForTesting().Feeds()[0];
     EXPECT_EQ(f0.Query, "feed5");
     EXPECT_EQ(f0.Page, 0);
     EXPECT_EQ(f0.Retries, 0);
@@ -366,12 +373,12 @@ TEST_F(RefreshTest, AnswerToAReplacedFeedListIsDropped) {
     // The pass goes on with the new list: feed 1 is asked and kept.
     ASSERT_EQ(client.requests.size(), 2u);
     EXPECT_EQ(client.requests[1].feedKey, 6);
-    EXPECT_EQ(engine->FeedsForTesting()[1].Items.GetSize(), 4);
-    EXPECT_EQ(engine->IdsForTesting().size(), 4u);
+    EXPECT_EQ(engine->ForTesting().Feeds()[1].Items.GetSize(), 4);
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 4u);
 }
 
 TEST_F(RefreshTest, ClosingOnEntryDoesNothing) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(2, 5);
     closing.store(1);
     EXPECT_EQ(engine->Refresh(0), 0);
@@ -384,38 +391,38 @@ TEST_F(RefreshTest, CompletedWhenEveryEnabledFeedIsAtItsLastPage) {
     clock.now = 5000;
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh completed"));
-    EXPECT_DOUBLE_EQ(engine->CacheListForTesting().LastTime().m_dt, clock.LocalNow());
+    EXPECT_DOUBLE_EQ(engine->ForTesting().CacheList().LastTime().m_dt, clock.LocalNow());
 
     // One feed reaching its last page in this pass, a disabled one not done.
     Log().Clear();
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting()[0].Page = 1;
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds()[0].Page = 1;
     CLumoraFeed off = SearchFeed(1);
     off.Flg = 0;
-    engine->FeedsForTesting().Add(off);
+    engine->ForTesting().Feeds().Add(off);
     client.onPage = Catalog(1, 2);
     clock.now = 9000;
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh completed")) << Log().Dump();
-    EXPECT_DOUBLE_EQ(engine->CacheListForTesting().LastTime().m_dt, clock.LocalNow());
+    EXPECT_DOUBLE_EQ(engine->ForTesting().CacheList().LastTime().m_dt, clock.LocalNow());
 
     // A feed still paging: not completed, time kept.
     Log().Clear();
-    const double kept = engine->CacheListForTesting().LastTime().m_dt;
-    engine->FeedsForTesting().Add(SearchFeed(2));
+    const double kept = engine->ForTesting().CacheList().LastTime().m_dt;
+    engine->ForTesting().Feeds().Add(SearchFeed(2));
     clock.now = 20000;
     engine->Refresh(0);
     EXPECT_FALSE(Log().Has("Refresh completed"));
-    EXPECT_DOUBLE_EQ(engine->CacheListForTesting().LastTime().m_dt, kept);
+    EXPECT_DOUBLE_EQ(engine->ForTesting().CacheList().LastTime().m_dt, kept);
 }
 
 TEST_F(RefreshTest, TimestampInTheFutureIsReset) {
-    engine->CacheListForTesting().LastTime().m_dt = clock.dateBase + 2.0;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().CacheList().LastTime().m_dt = clock.dateBase + 2.0;
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
     engine->Refresh(0);
     EXPECT_TRUE(Log().Has("Refresh: fixed timestamp"));
-    EXPECT_DOUBLE_EQ(engine->CacheListForTesting().LastTime().m_dt, kOleDate2000);
+    EXPECT_DOUBLE_EQ(engine->ForTesting().CacheList().LastTime().m_dt, kOleDate2000);
 }
 
 // ---- RotateFeed -------------------------------------------------------------------
@@ -437,12 +444,12 @@ TEST_P(RotateFeedTable, RestartsPagingByKind) {
     f.Seed = "seed";
     f.Items.Add(MakeItem("pooled1"));
     f.Items.Add(MakeItem("pooled2"));
-    engine->FeedsForTesting().Add(f);
-    engine->CacheListForTesting().Records().AddTail(CFileData(Join(folder, "k.jpg"), "cachedId", 0));
-    engine->IdsForTesting() = {"pooled1", "pooled2", "cachedId", "stale"};
-    engine->CacheListForTesting().LastTime().m_dt = 45000.0;
+    engine->ForTesting().Feeds().Add(f);
+    engine->ForTesting().CacheList().Records().AddTail(CFileData(Join(folder, "k.jpg"), "cachedId", 0));
+    engine->ForTesting().Ids() = {"pooled1", "pooled2", "cachedId", "stale"};
+    engine->ForTesting().CacheList().LastTime().m_dt = 45000.0;
     engine->RotateFeed(0);
-    const CLumoraFeed& g = engine->FeedsForTesting()[0];
+    const CLumoraFeed& g = engine->ForTesting().Feeds()[0];
     EXPECT_TRUE(g.Items.IsEmpty()) << c.name;
     EXPECT_EQ(g.Page, c.expectPage) << c.name;
     EXPECT_EQ(g.LastPage, c.expectLastPage) << c.name;
@@ -453,9 +460,9 @@ TEST_P(RotateFeedTable, RestartsPagingByKind) {
         EXPECT_TRUE(Log().LinesStartingWith("RotateFeed").empty()) << c.name;
     }
     // The id set holds what is cached, nothing of the emptied pool.
-    EXPECT_EQ(engine->IdsForTesting().size(), 1u) << c.name;
-    EXPECT_EQ(engine->IdsForTesting().count("cachedId"), 1u) << c.name;
-    EXPECT_DOUBLE_EQ(engine->CacheListForTesting().LastTime().m_dt, kOleDate2000) << c.name;
+    EXPECT_EQ(engine->ForTesting().Ids().size(), 1u) << c.name;
+    EXPECT_EQ(engine->ForTesting().Ids().count("cachedId"), 1u) << c.name;
+    EXPECT_DOUBLE_EQ(engine->ForTesting().CacheList().LastTime().m_dt, kOleDate2000) << c.name;
     EXPECT_TRUE(plat::PathExists(Join(folder, "vdt_vd_paging.lst"))) << c.name;
 }
 
@@ -478,7 +485,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(RefreshTest, RotateFeedWithBadIndexRaisesTheInvalidArgumentError) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     EXPECT_THROW(engine->RotateFeed(1), CInvalidArgException);
 }
 

@@ -34,7 +34,7 @@ class RunLoopTest : public EngineTest {
 };
 
 TEST_F(RunLoopTest, FirstIterationRefreshesAndDownloadsThenEveryTenSeconds) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(30, 100);
     RecordDownloadTimes();
     StopAt(25500);
@@ -53,15 +53,15 @@ TEST_F(RunLoopTest, CadenceSurvivesTickWrapAroundAndLowTicks) {
     for (uint32_t base : {0xFFFFFFFFu - 15000u, 0xFFFFFFFFu - 1u, 3000u, 0u}) {
         SCOPED_TRACE(base);
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().UseClient(&client);
         worker = AttachWorkerObject();
         closing.store(0);
         clock = SimClock();
         clock.tickBase = base;
         client.requests.clear();
         DownloadTimes.clear();
-        engine->FeedsForTesting().Add(SearchFeed(0));
+        engine->ForTesting().Feeds().Add(SearchFeed(0));
         client.onPage = Catalog(30, 100, "b" + std::to_string(base) + "_");
         RecordDownloadTimes();
         StopAt(31000);
@@ -76,7 +76,7 @@ TEST_F(RunLoopTest, CadenceSurvivesTickWrapAroundAndLowTicks) {
 
 TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     settings.MaxLocal = 5;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     AddCached(5, 0);
     {
         MutexLock held(engine->StateLockForTest());
@@ -84,7 +84,7 @@ TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     }
     // The cache is full; nothing is pooled: the loop sleeps 30 s at a time.
     client.onPage = Catalog(3, 9);
-    const std::string shown(engine->CacheListForTesting().Records().begin()->Path);
+    const std::string shown(engine->ForTesting().CacheList().Records().begin()->Path);
     clock.At(45000, [this, shown] { engine->OnFileDisplayed(shown.c_str()); });
     RecordDownloadTimes();
     StopAt(80000);
@@ -102,13 +102,13 @@ TEST_F(RunLoopTest, IdleLoopWaitsThirtySecondsAndAShownFileWakesADownload) {
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + shown)) << Log().Dump();
     EXPECT_EQ(SearchTimes(), (std::vector<uint64_t>{45000}));
     EXPECT_EQ(DownloadTimes, (std::vector<uint64_t>{45000}));
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 5);
     EXPECT_EQ(clock.waits[2].at, 45000u);
     EXPECT_EQ(clock.waits[2].timeout, 1000u);  // a pass that downloaded keeps the short wait
 }
 
 TEST_F(RunLoopTest, DownloadRequestRunsAPassEvenBeforeItsInterval) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(30, 100);
     RecordDownloadTimes();
     // The download at 0 sets a 2 s interval; a request at 500 ms must not wait.
@@ -125,7 +125,7 @@ TEST_F(RunLoopTest, DownloadRequestRunsAPassEvenBeforeItsInterval) {
 
 TEST_F(RunLoopTest, IntervalFromThePassPacesTheNextOne) {
     settings.MaxLocal = 10;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     AddCached(9, 0);  // at the fast-pace mark after one more: 10 s apart
     {
         MutexLock held(engine->StateLockForTest());
@@ -160,10 +160,10 @@ TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
         closing.store(0);
         DownloadTimes.clear();
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().UseClient(&client);
         worker = AttachWorkerObject();
-        engine->FeedsForTesting().Add(SearchFeed(0));
+        engine->ForTesting().Feeds().Add(SearchFeed(0));
         client.onPage = Catalog(30, 100, "p" + std::to_string(row.answer) + "_");
         int n = 0;
         client.onDownload = [&](const std::string&, const std::string& file) {
@@ -186,7 +186,7 @@ TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
 // passes the interval stretches to its cap, so the transfers stay near one
 // pass a minute (without the stretch: over a thousand in ten minutes).
 TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(24, 1000);
     client.onDownload = [this](const std::string&, const std::string&) {
         DownloadTimes.push_back(clock.now);
@@ -218,11 +218,11 @@ TEST_F(RunLoopTest, CacheAboveItsLimitComesBackWithinIt) {
         closing.store(0);
         settings.MaxLocal = row.maxLocal;
         engine.reset(new CLumoraEngine(settings, closing, hosttype));
-        engine->UseClockForTesting(&clock);
-        engine->UseClientForTesting(&client);
+        engine->ForTesting().UseClock(&clock);
+        engine->ForTesting().UseClient(&client);
         worker = AttachWorkerObject();
         for (int k = 0; k < row.feeds; ++k) {
-            engine->FeedsForTesting().Add(SearchFeed(k));
+            engine->ForTesting().Feeds().Add(SearchFeed(k));
             AddCached(row.cachedPerFeed, k, "over" + std::to_string(row.maxLocal) + "_");
         }
         {
@@ -233,7 +233,7 @@ TEST_F(RunLoopTest, CacheAboveItsLimitComesBackWithinIt) {
         client.onDownload = [](const std::string&, const std::string&) { return 503; };
         // The host shows every cached file once but the last one.
         std::vector<std::string> paths;
-        for (const CFileData& d : engine->CacheListForTesting().Records()) paths.push_back(d.Path);
+        for (const CFileData& d : engine->ForTesting().CacheList().Records()) paths.push_back(d.Path);
         const std::string unshown = paths.back();
         paths.pop_back();
         uint64_t t = 1000;
@@ -243,21 +243,21 @@ TEST_F(RunLoopTest, CacheAboveItsLimitComesBackWithinIt) {
         }
         StopAt(t + 60000);
         engine->RunComms();
-        EXPECT_LE(engine->CacheListForTesting().Records().GetCount(),
+        EXPECT_LE(engine->ForTesting().CacheList().Records().GetCount(),
                   static_cast<int64_t>(row.maxLocal) * row.feeds)
             << Log().Dump();
         {
             MutexLock held(engine->StateLockForTest());
             for (int k = 0; k < row.feeds; ++k) EXPECT_LE(engine->CountFeedFiles(k), row.maxLocal);
         }
-        EXPECT_TRUE(engine->CacheListForTesting().Records().Find(unshown) !=
-                    engine->CacheListForTesting().Records().end());
+        EXPECT_TRUE(engine->ForTesting().CacheList().Records().Find(unshown) !=
+                    engine->ForTesting().CacheList().Records().end());
         EXPECT_TRUE(plat::PathExists(unshown));
     }
 }
 
 TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecords) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     int calls = 0;
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (++calls == 2) throw CInvalidArgException("Invalid argument: array index 3 out of range (size 3)");
@@ -279,13 +279,13 @@ TEST_F(RunLoopTest, ExceptionInAPassIsLoggedAndTheLoopRestartsWithoutLosingRecor
     // Downloads at 0, 2, 4, 6 and 8 s were recorded before the exception at
     // 10 s: the re-read list holds all five, plus what came after.
     EXPECT_EQ(loaded[1], "ReadLocalFileList: file list loaded (5 local, v3)");
-    EXPECT_GE(engine->CacheListForTesting().Records().GetCount(), 5);
-    for (const CFileData& d : engine->CacheListForTesting().Records())
+    EXPECT_GE(engine->ForTesting().CacheList().Records().GetCount(), 5);
+    for (const CFileData& d : engine->ForTesting().CacheList().Records())
         EXPECT_TRUE(plat::PathExists(d.Path)) << d.Path;
 }
 
 TEST_F(RunLoopTest, ExceptionOfAnyOtherKindIsUnknown) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     int calls = 0;
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) -> int {
         if (++calls == 1) throw 42;
@@ -301,7 +301,7 @@ TEST_F(RunLoopTest, ExceptionOfAnyOtherKindIsUnknown) {
 }
 
 TEST_F(RunLoopTest, StopDuringTheWaitEndsItAtOnceAndWritesTheDirtyList) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(2, 1);
     // Downloads at 0 and 2 s; the stop comes in the wait after the second,
     // before any idle pass has written the list.
@@ -310,20 +310,20 @@ TEST_F(RunLoopTest, StopDuringTheWaitEndsItAtOnceAndWritesTheDirtyList) {
     ASSERT_FALSE(clock.waits.empty());
     EXPECT_TRUE(clock.waits.back().signalled);
     EXPECT_EQ(clock.now, 2500u);
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 2);
-    EXPECT_EQ(engine->CacheListForTesting().Dirty(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 2);
+    EXPECT_EQ(engine->ForTesting().CacheList().Dirty(), 0);
     // What a new run reads back is what this one had.
     CLumoraEngine reader(settings, closing, hosttype);
-    reader.FeedsForTesting().Add(SearchFeed(0));
+    reader.ForTesting().Feeds().Add(SearchFeed(0));
     {
         MutexLock held(reader.StateLockForTest());
         reader.ReadLocalFileList();
     }
-    EXPECT_EQ(reader.CacheListForTesting().Records().GetCount(), 2);
+    EXPECT_EQ(reader.ForTesting().CacheList().Records().GetCount(), 2);
 }
 
 TEST_F(RunLoopTest, NothingRunsWhenClosingIsSetBeforeTheLoop) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(3, 1);
     closing.store(1);
     engine->RunComms();
@@ -332,7 +332,7 @@ TEST_F(RunLoopTest, NothingRunsWhenClosingIsSetBeforeTheLoop) {
 }
 
 TEST_F(RunLoopTest, StaleTemporaryFilesAreRemovedAtStart) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     std::filesystem::create_directories(Join(folder, "sfw"));
     FakeClient::WriteBytes(Join(Join(folder, "sfw"), "crashed.__t"), "partial");
     FakeClient::WriteBytes(Join(folder, "vdt_vd_files.__t"), "partial");
@@ -344,22 +344,22 @@ TEST_F(RunLoopTest, StaleTemporaryFilesAreRemovedAtStart) {
 // Paging and cache survive a restart: the second run goes on from the page
 // where the first one stopped and keeps its files.
 TEST_F(RunLoopTest, RestartResumesFromThePagingFile) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(10, 50);
     StopAt(25000);
     engine->RunComms();
     ASSERT_EQ(client.requests.size(), 3u);
-    const int files = engine->CacheListForTesting().Records().GetCount();
+    const int files = engine->ForTesting().CacheList().Records().GetCount();
     ASSERT_GT(files, 0);
 
     closing.store(0);
     CLumoraEngine second(settings, closing, hosttype);
-    second.FeedsForTesting().Add(SearchFeed(0));
-    second.UseClockForTesting(&clock);
-    second.UseClientForTesting(&client);
+    second.ForTesting().Feeds().Add(SearchFeed(0));
+    second.ForTesting().UseClock(&clock);
+    second.ForTesting().UseClient(&client);
     auto w2 = std::make_shared<CLumoraThread>();
     w2->m_engine = &second;
-    second.ThreadForTesting() = w2;
+    second.ForTesting().Thread() = w2;
     clock.At(clock.now + 500, [&] {
         closing.store(1);
         w2->m_wakeEvent.Set();
@@ -368,7 +368,7 @@ TEST_F(RunLoopTest, RestartResumesFromThePagingFile) {
     second.RunComms();
     ASSERT_EQ(client.requests.size(), 1u);
     EXPECT_EQ(client.requests[0].page, 4);
-    EXPECT_GE(second.CacheListForTesting().Records().GetCount(), files);
+    EXPECT_GE(second.ForTesting().CacheList().Records().GetCount(), files);
 }
 
 }  // namespace

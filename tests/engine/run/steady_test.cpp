@@ -69,7 +69,7 @@ TEST_P(SteadyStateTest, FullCacheWithNothingShownWakesTwiceAMinuteAndWritesNothi
         settings.MaxLocal = 5;
         CLumoraFeed feed = SearchFeed(0);
         for (int i = 0; i < c.pooled; ++i) feed.Items.Add(MakeItem("pool" + std::to_string(i)));
-        engine->FeedsForTesting().Add(feed);
+        engine->ForTesting().Feeds().Add(feed);
         AddCached(5, 0);
         {
             MutexLock held(engine->StateLockForTest());
@@ -100,8 +100,8 @@ TEST_P(SteadyStateTest, FullCacheWithNothingShownWakesTwiceAMinuteAndWritesNothi
         EXPECT_LE(wakes, 19);
         EXPECT_GE(wakes, 17);
         EXPECT_TRUE(client.downloads.empty());
-        EXPECT_EQ(engine->FeedsForTesting()[0].Items.GetSize(), c.pooled);
-        EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
+        EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), c.pooled);
+        EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 5);
         // The stop writes the list only when something changed: nothing did.
         EXPECT_TRUE(writes.empty()) << writes.size() << " writes, first: " << writes.front();
         std::printf("[ steady   ] %s: %d wakes in %llu s, %zu page requests, %zu file writes\n", c.name,
@@ -144,7 +144,7 @@ TEST_F(DiskFloorTest, BelowTheFloorNothingIsFetchedOrEvictedUntilSpaceReturns) {
     settings.MaxLocal = 5;
     CLumoraFeed feed = SearchFeed(0);
     for (int i = 0; i < 10; ++i) feed.Items.Add(MakeItem("pool" + std::to_string(i)));
-    engine->FeedsForTesting().Add(feed);
+    engine->ForTesting().Feeds().Add(feed);
     AddCached(5, 0);
     {
         MutexLock held(engine->StateLockForTest());
@@ -176,7 +176,7 @@ TEST_F(DiskFloorTest, BelowTheFloorNothingIsFetchedOrEvictedUntilSpaceReturns) {
     EXPECT_EQ(Log().LinesStartingWith("DownloadImages: free space ").size(), 1u) << Log().Dump();
     EXPECT_FALSE(std::filesystem::exists(shown));
     EXPECT_TRUE(Log().Has("CleanDispFiles: Removed " + shown)) << Log().Dump();
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 5);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 5);
 }
 
 }  // namespace

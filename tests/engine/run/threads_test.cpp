@@ -55,12 +55,12 @@ class WorkerThreadTest : public EngineTest {
     FastClock fast;
     void SetUp() override {
         EngineTest::SetUp();
-        engine->UseClockForTesting(&fast);
+        engine->ForTesting().UseClock(&fast);
         client.clock = nullptr;
     }
     void TearDown() override {
         closing.store(1);
-        if (engine && engine->ThreadForTesting()) engine->ThreadForTesting()->m_wakeEvent.Set();
+        if (engine && engine->ForTesting().Thread()) engine->ForTesting().Thread()->m_wakeEvent.Set();
         EngineTest::TearDown();
     }
     // Polls cond until it holds (bounded, like Latch).
@@ -81,7 +81,7 @@ class WorkerThreadTest : public EngineTest {
 // A start while the worker runs adds nothing; a start after a stop works
 // like the first one: a new worker goes on where the first one left off.
 TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndAStartAfterTheStopRunsAgain) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     std::atomic<int> done{0};
     client.onPage = Catalog(20, 100);
     client.onDownload = [&](const std::string&, const std::string& file) {
@@ -89,11 +89,11 @@ TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndAStartAfterTheStopRunsAgai
         return FakeClient::WriteBytes(file, "img");
     };
     engine->Start();
-    ASSERT_TRUE(engine->ThreadForTesting());
-    std::shared_ptr<CLumoraThread> first = engine->ThreadForTesting();
+    ASSERT_TRUE(engine->ForTesting().Thread());
+    std::shared_ptr<CLumoraThread> first = engine->ForTesting().Thread();
     ASSERT_TRUE(Eventually([&] { return done.load() >= 3; }));
     engine->Start();  // still running: nothing new
-    EXPECT_EQ(engine->ThreadForTesting(), first);
+    EXPECT_EQ(engine->ForTesting().Thread(), first);
     EXPECT_EQ(Log().Count("CLumoraThread::Start()"), 1);
     engine->Stop();
     EXPECT_TRUE(Log().Has("CLumoraThread Stopping thread"));
@@ -102,21 +102,21 @@ TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndAStartAfterTheStopRunsAgai
     // The list on disk holds every file the run recorded.
     {
         CLumoraEngine reader(settings, closing, hosttype);
-        reader.FeedsForTesting().Add(SearchFeed(0));
+        reader.ForTesting().Feeds().Add(SearchFeed(0));
         {
             MutexLock held(reader.StateLockForTest());
             reader.ReadLocalFileList();
         }
-        EXPECT_EQ(reader.CacheListForTesting().Records().GetCount(),
-                  engine->CacheListForTesting().Records().GetCount());
-        EXPECT_GE(reader.CacheListForTesting().Records().GetCount(), 3);
+        EXPECT_EQ(reader.ForTesting().CacheList().Records().GetCount(),
+                  engine->ForTesting().CacheList().Records().GetCount());
+        EXPECT_GE(reader.ForTesting().CacheList().Records().GetCount(), 3);
     }
 
     const int before = done.load();
     closing.store(0);  // message 9 again
     engine->Start();
-    ASSERT_TRUE(engine->ThreadForTesting());
-    EXPECT_NE(engine->ThreadForTesting(), first);
+    ASSERT_TRUE(engine->ForTesting().Thread());
+    EXPECT_NE(engine->ForTesting().Thread(), first);
     EXPECT_EQ(Log().Count("CLumoraThread::Start()"), 2);
     EXPECT_TRUE(Eventually([&] { return done.load() >= before + 3; })) << Log().Dump();
     engine->Stop();
@@ -125,7 +125,7 @@ TEST_F(WorkerThreadTest, StartRunsTheLoopStopEndsItAndAStartAfterTheStopRunsAgai
 
 TEST_F(WorkerThreadTest, StartWithoutFeedsStartsNothing) {
     engine->Start();
-    EXPECT_FALSE(engine->ThreadForTesting());
+    EXPECT_FALSE(engine->ForTesting().Thread());
     EXPECT_FALSE(Log().Has("CLumoraThread::Start()"));
     engine->Stop();  // no worker: nothing logged
     EXPECT_TRUE(Log().Lines().empty()) << Log().Dump();
@@ -134,10 +134,10 @@ TEST_F(WorkerThreadTest, StartWithoutFeedsStartsNothing) {
 // On the real clock an idle worker waits 30 s; a stop must wake it at once,
 // so the stop sees the thread end well within a 20 s bound (else 258).
 TEST_F(WorkerThreadTest, StopWakesTheLongWait) {
-    engine->UseClockForTesting(&SystemClock());
-    engine->SetStopTimeoutForTesting(20000);
+    engine->ForTesting().UseClock(&SystemClock());
+    engine->ForTesting().SetStopTimeout(20000);
     settings.MaxLocal = 0;
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     engine->Start();
     ASSERT_TRUE(Eventually([&] { return Log().Has("DownloadImages: cache full (0/0)"); }));
     engine->Stop();
@@ -147,7 +147,7 @@ TEST_F(WorkerThreadTest, StopWakesTheLongWait) {
 // A worker stuck in a transfer that ignores the stop outlives Stop; its
 // object must stay alive (held by its own thread) until it ends.
 TEST_F(WorkerThreadTest, WorkerOutlivingStopKeepsItsObjectUntilItEnds) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(5, 10);
     Latch inTransfer, release;
     client.onDownload = [&](const std::string&, const std::string& file) {
@@ -155,13 +155,13 @@ TEST_F(WorkerThreadTest, WorkerOutlivingStopKeepsItsObjectUntilItEnds) {
         release.WaitSet();
         return FakeClient::WriteBytes(file, "img");
     };
-    engine->SetStopTimeoutForTesting(50);
+    engine->ForTesting().SetStopTimeout(50);
     engine->Start();
     ASSERT_TRUE(inTransfer.WaitSet());
     engine->Stop();
     EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 258")) << Log().Dump();
-    std::weak_ptr<CLumoraThread> weak = engine->ThreadForTesting();
-    engine->ThreadForTesting().reset();  // the owner lets go, as at unload
+    std::weak_ptr<CLumoraThread> weak = engine->ForTesting().Thread();
+    engine->ForTesting().Thread().reset();  // the owner lets go, as at unload
     EXPECT_FALSE(weak.expired());
     release.Set();
     EXPECT_TRUE(Eventually([&] { return weak.expired(); }));
@@ -171,7 +171,7 @@ TEST_F(WorkerThreadTest, WorkerOutlivingStopKeepsItsObjectUntilItEnds) {
 // seen the stop but before the worker has ended: the start finds it running
 // and starts nothing, so the worker must go on by itself.
 TEST_F(WorkerThreadTest, StartWhileTheWorkerIsEndingKeepsAWorkerRunning) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(20, 100);
     std::atomic<int> done{0};
     client.onDownload = [&](const std::string&, const std::string& file) {
@@ -180,27 +180,27 @@ TEST_F(WorkerThreadTest, StartWhileTheWorkerIsEndingKeepsAWorkerRunning) {
     };
     Latch ending, release;
     std::atomic<int> ends{0};
-    engine->BeforeWorkerEndsForTesting([&] {
+    engine->ForTesting().BeforeWorkerEnds([&] {
         if (++ends > 1) return;
         ending.Set();
         release.WaitSet();
     });
-    engine->SetStopTimeoutForTesting(50);
+    engine->ForTesting().SetStopTimeout(50);
     engine->Start();
     ASSERT_TRUE(Eventually([&] { return done.load() >= 2; }));
-    std::shared_ptr<CLumoraThread> first = engine->ThreadForTesting();
+    std::shared_ptr<CLumoraThread> first = engine->ForTesting().Thread();
     engine->Stop();
     ASSERT_TRUE(ending.WaitSet());
     EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 258")) << Log().Dump();
     closing.store(0);  // message 9 again
     engine->Start();   // the worker has not ended yet: nothing new starts
-    EXPECT_EQ(engine->ThreadForTesting(), first);
+    EXPECT_EQ(engine->ForTesting().Thread(), first);
     release.Set();
     const int before = done.load();
     EXPECT_TRUE(Eventually([&] { return done.load() >= before + 2; })) << Log().Dump();
     EXPECT_TRUE(first->IsRunning());
     EXPECT_TRUE(Log().Has("CLumoraThread: started again while ending, goes on")) << Log().Dump();
-    engine->SetStopTimeoutForTesting(20000);
+    engine->ForTesting().SetStopTimeout(20000);
     engine->Stop();
     EXPECT_FALSE(first->IsRunning());
 }
@@ -208,7 +208,7 @@ TEST_F(WorkerThreadTest, StartWhileTheWorkerIsEndingKeepsAWorkerRunning) {
 // A stop during a transfer: the client ends it (stop flag) and deletes its
 // file; the engine records nothing and no temporary file stays.
 TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(5, 10);
     client.m_stop = &closing;
     Latch inTransfer;
@@ -230,7 +230,7 @@ TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
     ASSERT_TRUE(inTransfer.WaitSet());
     engine->Stop();
     EXPECT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
-    EXPECT_EQ(engine->CacheListForTesting().Records().GetCount(), 0);
+    EXPECT_EQ(engine->ForTesting().CacheList().Records().GetCount(), 0);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
     EXPECT_TRUE(DiskImages().empty());
 }
@@ -238,7 +238,7 @@ TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
 // The host's thread must get through its calls while a transfer is running:
 // a dialog's OK cannot wait for a download.
 TEST_F(WorkerThreadTest, HostCallsDoNotWaitForATransfer) {
-    engine->FeedsForTesting().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = Catalog(5, 10);
     Latch inTransfer, hostDone;
     std::atomic<bool> hostWasBlocked{false};
@@ -264,14 +264,14 @@ TEST_F(WorkerThreadTest, HostCallsDoNotWaitForATransfer) {
     engine->Stop();
     EXPECT_FALSE(hostWasBlocked.load());
     // The key given while the worker ran reached its client.
-    EXPECT_EQ(engine->ApiForTesting().m_apikey, "NEWKEY");
+    EXPECT_EQ(engine->ForTesting().Api().m_apikey, "NEWKEY");
     // The feed list was the same: the file of the running transfer counts.
-    EXPECT_GE(engine->CacheListForTesting().Records().GetCount(), 2);
+    EXPECT_GE(engine->ForTesting().CacheList().Records().GetCount(), 2);
 }
 
 TEST_F(WorkerThreadTest, ApiKeyWithoutARunningWorkerIsTakenAtOnce) {
     engine->SetApiKey("K1");
-    EXPECT_EQ(engine->ApiForTesting().m_apikey, "K1");
+    EXPECT_EQ(engine->ForTesting().Api().m_apikey, "K1");
 }
 
 // The host's thread hammers the engine while the real worker runs. Under
@@ -286,7 +286,7 @@ TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
     listA.Add(CollectionFeed(5));
     listB.Add(SearchFeed(1));
     listB.Add(CollectionFeed(5));
-    engine->FeedsForTesting().Copy(listA);
+    engine->ForTesting().Feeds().Copy(listA);
     std::atomic<int> pages{0};
     client.onPage = [&](int page, CItemArray& items, std::string&, int& lastPage) {
         const int n = ++pages;
@@ -333,16 +333,16 @@ TEST_F(WorkerThreadTest, HostHammeringWhileTheWorkerRunsKeepsTheCacheWhole) {
     ASSERT_TRUE(Log().Has("CLumoraThread::Stop(), result: 0")) << Log().Dump();
 
     std::vector<std::string> recorded;
-    for (const CFileData& d : engine->CacheListForTesting().Records()) {
+    for (const CFileData& d : engine->ForTesting().CacheList().Records()) {
         recorded.push_back(d.Path);
-        EXPECT_EQ(engine->IdsForTesting().count(d.Id), 1u) << d.Id;
+        EXPECT_EQ(engine->ForTesting().Ids().count(d.Id), 1u) << d.Id;
     }
     std::sort(recorded.begin(), recorded.end());
     std::vector<std::string> onDisk = DiskImages();
     EXPECT_EQ(recorded, onDisk);
     EXPECT_TRUE(FilesEndingWith(folder, ".__t").empty());
-    for (const CLumoraFeed& f : engine->FeedsForTesting())
-        for (const CLumoraItem& it : f.Items) EXPECT_EQ(engine->IdsForTesting().count(it.Id), 1u) << it.Id;
+    for (const CLumoraFeed& f : engine->ForTesting().Feeds())
+        for (const CLumoraItem& it : f.Items) EXPECT_EQ(engine->ForTesting().Ids().count(it.Id), 1u) << it.Id;
 }
 
 // A host that serialises its callbacks on its own thread: a log line or
@@ -397,8 +397,8 @@ TEST_F(WorkerThreadTest, HostThatTakesCallsOnItsOwnThreadNeverWaitsForTheWorker)
     SerialHost::Current() = &host;
     theApp().m_callback.store(&SerialHost::Callback);
     settings.MaxLocal = 6;
-    engine->FeedsForTesting().Add(SearchFeed(0));
-    engine->FeedsForTesting().Add(CollectionFeed(3));
+    engine->ForTesting().Feeds().Add(SearchFeed(0));
+    engine->ForTesting().Feeds().Add(CollectionFeed(3));
     std::atomic<int> pages{0};
     client.onPage = [&](int page, CItemArray& items, std::string&, int& lastPage) {
         const int n = ++pages;
