@@ -182,6 +182,7 @@ bool CFolderGate::Contains(std::string_view path) const {
 }
 
 bool SameFolder(const std::string& a, const std::string& b, PathStyle style) {
+    if (a == b) return true;  // the common case, asked on every pass: no normalizing
     NormalPath x = Normalize(a, style), y = Normalize(b, style);
     return x.absolute == y.absolute && x.odd == y.odd && x.parts == y.parts;
 }
