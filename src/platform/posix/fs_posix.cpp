@@ -162,13 +162,19 @@ bool FileLock::HeldByOther(const std::string& path) {
     return held;
 }
 
-bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each) {
+namespace {
+
+// One walk for both: names that do not end in suffix (empty: all match) are
+// not looked at further.
+bool WalkFolder(const std::string& folder, const std::string& suffix,
+                const std::function<void(const FolderEntry&)>& each) {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!d) return false;
     std::string base = folder;
     if (!base.empty() && base.back() != '/') base += '/';
     FolderEntry entry;
     while (struct dirent* e = ::readdir(d)) {
+        if (!suffix.empty() && !NameEndsIn(e->d_name, suffix)) continue;
         entry.name = e->d_name;
         if (entry.name == "." || entry.name == "..") continue;
         struct stat st;
@@ -181,26 +187,15 @@ bool ForEachFolderEntry(const std::string& folder, const std::function<void(cons
     return true;
 }
 
+}  // namespace
+
+bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each) {
+    return WalkFolder(folder, std::string(), each);
+}
+
 bool ForEachFolderEntryEndingIn(const std::string& folder, const std::string& suffix,
                                 const std::function<void(const FolderEntry&)>& each) {
-    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!d) return false;
-    std::string base = folder;
-    if (!base.empty() && base.back() != '/') base += '/';
-    FolderEntry entry;
-    while (struct dirent* e = ::readdir(d)) {
-        // Only the matching names are looked at further.
-        if (!NameEndsIn(e->d_name, suffix)) continue;
-        entry.name = e->d_name;
-        if (entry.name == "." || entry.name == "..") continue;
-        struct stat st;
-        const bool known = ::lstat((base + entry.name).c_str(), &st) == 0;
-        entry.isFolder = known && S_ISDIR(st.st_mode);
-        entry.isLink = known && S_ISLNK(st.st_mode);
-        each(entry);
-    }
-    ::closedir(d);
-    return true;
+    return WalkFolder(folder, suffix, each);
 }
 
 }  // namespace plat
