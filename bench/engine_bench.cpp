@@ -52,7 +52,7 @@ class NoNetwork : public CLumoraApi {
     }
     ServiceAnswer DownloadImage(const std::string&, const std::string&) override {
         ++transfers;
-        return ServiceAnswer::FromTransfer(404, 404);
+        return ServiceAnswer(ServiceAnswer::kHttpStatus, 404);
     }
     int64_t transfers = 0;  // transfers tried: a pass benchmark shows it measured real passes
 };

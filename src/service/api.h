@@ -46,32 +46,6 @@ const char* GetTopRangeName(int topRange);
 bool IsRecognisablyNoMedia(const void* head, size_t size);
 const size_t kSniffBytes = 64;
 
-// The codes an image transfer and an API request come to inside the client:
-// 0 is success, a positive value the server's HTTP status, a negative one of
-// these. Callers get them as a ServiceAnswer; the numbers stay the ones the
-// log lines print.
-enum {
-    kDownloadDone = 0,
-    kDownloadNotStarted = -1,   // no local file, request not sent, a failed write
-    kDownloadBroken = -2,       // the platform's error before an answer: no connection, time-out
-    kDownloadStopped = -3,      // ended by the stop flag
-    kDownloadNotImage = -4,     // status 200 but the body is empty or a page: the file is deleted
-    kDownloadCut = -5,          // status 200 but the body broke off before its end
-    kDownloadUnusableUrl = -6,  // the address cannot be split, or is not http or https
-    kDownloadTooLarge = -7,     // the body passed the client's cap (m_maxImageBytes): ended there
-};
-enum {
-    kQuerySetupFailed = -1,    // the URL cannot be used, or the request was not opened or sent
-    kQueryPlatformError = -2,  // the platform failed during the exchange after some body text
-    kQueryEmptyAnswer = -3,    // no body text
-    kQueryTooLarge = -4,       // the body passed kMaxAnswerBytes: ended there, nothing kept
-};
-// Whether a result is the server's HTTP status rather than one of the codes
-// above.
-inline bool IsHttpStatus(int result) {
-    return result >= 100 && result <= 999;
-}
-
 // What a page request or an image transfer came to, returned by the call
 // that made it, so that the engine decides on one value and not on fields a
 // later request may overwrite.
@@ -79,7 +53,7 @@ struct ServiceAnswer {
     enum Kind {
         kDone,            // a page read, or a complete image
         kHttpStatus,      // the server answered with a status other than 200 (in status)
-        kNotSent,         // no local file, a request not opened or sent, a failed write
+        kNotSent,         // an unusable API URL, no local file, a request not opened or sent, a failed write
         kBroken,          // the platform's error during the exchange: no connection, time-out
         kStopped,         // a transfer ended by the stop flag
         kNotImage,        // status 200 but the body is empty or a page: the file is deleted
@@ -97,14 +71,15 @@ struct ServiceAnswer {
     // A 429 or 503 answer's Retry-After in ms (0: none given, or not read).
     uint32_t retryAfterMs = 0;
 
+    ServiceAnswer() = default;
+    explicit ServiceAnswer(Kind k, int httpStatus = 0, uint32_t retryAfter = 0)
+        : kind(k), status(httpStatus), retryAfterMs(retryAfter) {}
+
     bool Ok() const { return kind == kDone; }
-    // The number the log lines print for it: 0, the HTTP status, or the
-    // client's negative code (an unreadable page was a request that
-    // succeeded: 0).
+    // The number the log lines print for it: 0, the HTTP status, or a
+    // negative number per kind (an unreadable page was a request that
+    // succeeded: 0). The numbers are read in logs: they never change.
     int Code() const;
-    // The answer a transfer's or an API request's code stands for.
-    static ServiceAnswer FromTransfer(int code, int status, uint32_t retryAfterMs = 0);
-    static ServiceAnswer FromQuery(int code, int status, uint32_t retryAfterMs = 0);
 };
 
 // The largest API answer read (a page of 24 wallpapers is a few KB): a broken
@@ -166,15 +141,10 @@ class CLumoraApi {
                              CCollectionArray& collections);
 
   private:
-    // The bodies of QueryServerApi and DownloadImage: they return the code
-    // and note the status and Retry-After that came in *got.
-    int RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
-                 bool json, bool sendKey, ServiceAnswer* got);
-    int RunDownload(const std::string& url, const std::string& file, ServiceAnswer* got);
-    // The steps of RunQuery that use the client's state.
-    int ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl, const std::string& logUrl,
-                      const std::string& keyLine, std::string& response, ServiceAnswer* got);
-    int SettleQueryResult(int result, const std::string& response);
+    // The steps of QueryServerApi that use the client's state.
+    ServiceAnswer ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl,
+                                const std::string& logUrl, const std::string& keyLine, std::string& response);
+    ServiceAnswer SettleQueryAnswer(ServiceAnswer answer, const std::string& response);
     friend class ActiveTransfer;
     // The transfer under way, for CancelTransfer. Copying a client copies no
     // transfer and no lock.

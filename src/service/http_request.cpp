@@ -140,92 +140,28 @@ uint32_t RetryAfterMs(plat::HttpTransfer& t, int status) {
 int ServiceAnswer::Code() const {
     switch (kind) {
         case kDone:
+        case kUnreadable:
             return 0;
         case kHttpStatus:
             return status;
         case kNotSent:
-            return kDownloadNotStarted;
+            return -1;
         case kBroken:
-            return kDownloadBroken;
+            return -2;
         case kStopped:
-            return kDownloadStopped;
-        case kNotImage:
-            return kDownloadNotImage;
-        case kCutBody:
-            return kDownloadCut;
-        case kUnusableUrl:
-            return kDownloadUnusableUrl;
-        case kTooLarge:
-            return kDownloadTooLarge;
         case kEmpty:
-            return kQueryEmptyAnswer;
+            return -3;
+        case kNotImage:
         case kAnswerTooLarge:
-            return kQueryTooLarge;
-        case kUnreadable:
-            return 0;
+            return -4;
+        case kCutBody:
+            return -5;
+        case kUnusableUrl:
+            return -6;
+        case kTooLarge:
+            return -7;
     }
     return 0;
-}
-
-namespace {
-ServiceAnswer Answer(ServiceAnswer::Kind kind, int status, uint32_t retryAfterMs) {
-    ServiceAnswer a;
-    a.kind = kind;
-    a.status = status;
-    a.retryAfterMs = retryAfterMs;
-    return a;
-}
-}  // namespace
-
-ServiceAnswer ServiceAnswer::FromTransfer(int code, int status, uint32_t retryAfterMs) {
-    if (IsHttpStatus(code)) return Answer(kHttpStatus, code, retryAfterMs);
-    switch (code) {
-        case kDownloadDone:
-            return Answer(kDone, status, retryAfterMs);
-        case kDownloadBroken:
-            return Answer(kBroken, status, retryAfterMs);
-        case kDownloadStopped:
-            return Answer(kStopped, status, retryAfterMs);
-        case kDownloadNotImage:
-            return Answer(kNotImage, status, retryAfterMs);
-        case kDownloadCut:
-            return Answer(kCutBody, status, retryAfterMs);
-        case kDownloadUnusableUrl:
-            return Answer(kUnusableUrl, status, retryAfterMs);
-        case kDownloadTooLarge:
-            return Answer(kTooLarge, status, retryAfterMs);
-        default:
-            return Answer(kNotSent, status, retryAfterMs);
-    }
-}
-
-ServiceAnswer ServiceAnswer::FromQuery(int code, int status, uint32_t retryAfterMs) {
-    if (IsHttpStatus(code)) return Answer(kHttpStatus, code, retryAfterMs);
-    switch (code) {
-        case 0:
-            return Answer(kDone, status, retryAfterMs);
-        case kQueryPlatformError:
-            return Answer(kBroken, status, retryAfterMs);
-        case kQueryEmptyAnswer:
-            return Answer(kEmpty, status, retryAfterMs);
-        case kQueryTooLarge:
-            return Answer(kAnswerTooLarge, status, retryAfterMs);
-        default:
-            return Answer(kNotSent, status, retryAfterMs);
-    }
-}
-
-ServiceAnswer CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
-                                         std::string& response, bool post, bool json, bool sendKey) {
-    ServiceAnswer got;
-    const int code = RunQuery(url, params, response, post, json, sendKey, &got);
-    return ServiceAnswer::FromQuery(code, got.status, got.retryAfterMs);
-}
-
-ServiceAnswer CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
-    ServiceAnswer got;
-    const int code = RunDownload(url, file, &got);
-    return ServiceAnswer::FromTransfer(code, got.status, got.retryAfterMs);
 }
 
 namespace {
@@ -297,106 +233,106 @@ bool ReadTextBody(plat::HttpTransfer& t, std::string& response) {
 
 }  // namespace
 
-int CLumoraApi::RunQuery(const std::string& url, const CParamList& params, std::string& response, bool post,
-                         bool json, bool sendKey, ServiceAnswer* got) {
+ServiceAnswer CLumoraApi::QueryServerApi(const std::string& url, const CParamList& params,
+                                         std::string& response, bool post, bool json, bool sendKey) {
     response.clear();
     m_errtext.clear();
     std::string requestUrl, body;
     ComposeRequest(url, params, post, json, requestUrl, body);
     const std::string logUrl = ForLog(requestUrl, m_apikey);
     CUrlParts parts;
-    if (!SplitApiUrl(requestUrl, logUrl, parts, m_errtext)) return kQuerySetupFailed;
+    if (!SplitApiUrl(requestUrl, logUrl, parts, m_errtext)) return ServiceAnswer(ServiceAnswer::kNotSent);
     const plat::HttpRequest req = ApiRequest(parts, post, json, body, m_timeoutMs);
     const std::string keyLine = sendKey && !m_apikey.empty() ? "X-API-Key: " + m_apikey + "\r\n" : "";
-
-    int result = 0;
-    try {
-        result = ExchangeQuery(req, requestUrl, logUrl, keyLine, response, got);
-    } catch (const plat::HttpError& e) {
-        LogMessage("QueryServerApi: Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
-        m_errtext = FormatStr(IDS_QS_GENERIC_ERROR, e.Code());
-        result = kQueryPlatformError;
-    } catch (...) {
-        LogMessage("QueryServerApi: Unknown exception");
-        m_errtext = LoadStr(IDS_QS_UNKNOWN_EXC);
-        result = kQueryPlatformError;
-    }
-    return SettleQueryResult(result, response);
+    return SettleQueryAnswer(ExchangeQuery(req, requestUrl, logUrl, keyLine, response), response);
 }
 
 // Sends the request and reads the answer: the status (not 200 is kept as the
-// result, and the body is read all the same) and the body text.
-int CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl,
-                              const std::string& logUrl, const std::string& keyLine, std::string& response,
-                              ServiceAnswer* got) {
-    std::unique_ptr<plat::HttpTransfer> t;
-    ActiveTransfer running(*this);
-    int status = 0;
-    Exchanged step = Exchange(*this, "QueryServerApi", req, requestUrl, keyLine, t, running, status);
-    if (step == Exchanged::kOpenFailed) {
-        m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
-        LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
-        return kQuerySetupFailed;
+// answer, and the body is read all the same) and the body text. A platform
+// error keeps the status that came before it: the server did answer then.
+ServiceAnswer CLumoraApi::ExchangeQuery(const plat::HttpRequest& req, const std::string& requestUrl,
+                                        const std::string& logUrl, const std::string& keyLine,
+                                        std::string& response) {
+    ServiceAnswer answer;
+    try {
+        std::unique_ptr<plat::HttpTransfer> t;
+        ActiveTransfer running(*this);
+        int status = 0;
+        Exchanged step = Exchange(*this, "QueryServerApi", req, requestUrl, keyLine, t, running, status);
+        if (step == Exchanged::kOpenFailed) {
+            m_errtext = LoadStr(IDS_QS_OPEN_FAILED);
+            LogMessage("QueryServerApi: OpenRequest failed, %s", logUrl.c_str());
+            return ServiceAnswer(ServiceAnswer::kNotSent);
+        }
+        if (step == Exchanged::kSendFailed) {
+            m_errtext = LoadStr(IDS_QS_SEND_FAILED);
+            LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
+            return ServiceAnswer(ServiceAnswer::kNotSent);
+        }
+        answer.retryAfterMs = RetryAfterMs(*t, status);
+        answer.status = status;
+        if (status != 200) {
+            LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
+            m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
+            ++g_apiErrors;
+            answer.kind = ServiceAnswer::kHttpStatus;
+        }
+        if (!ReadTextBody(*t, response)) {
+            // Nothing of it is kept: a cut answer would be read as a short page.
+            LogMessage("QueryServerApi: answer larger than %u bytes, ended, url=%s",
+                       static_cast<unsigned>(kMaxAnswerBytes), logUrl.c_str());
+            response.clear();
+            m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
+            answer.kind = ServiceAnswer::kAnswerTooLarge;
+        }
+        ++g_apiCalls;
+    } catch (const plat::HttpError& e) {
+        LogMessage("QueryServerApi: Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
+        m_errtext = FormatStr(IDS_QS_GENERIC_ERROR, e.Code());
+        answer.kind = ServiceAnswer::kBroken;
+    } catch (...) {
+        LogMessage("QueryServerApi: Unknown exception");
+        m_errtext = LoadStr(IDS_QS_UNKNOWN_EXC);
+        answer.kind = ServiceAnswer::kBroken;
     }
-    if (step == Exchanged::kSendFailed) {
-        m_errtext = LoadStr(IDS_QS_SEND_FAILED);
-        LogMessage("QueryServerApi: SendRequest failed, %s", logUrl.c_str());
-        return kQuerySetupFailed;
-    }
-    got->retryAfterMs = RetryAfterMs(*t, status);
-    got->status = status;
-    int result = 0;
-    if (status != 200) {
-        LogMessage("QueryServerApi: HTTP Error %d, url=%s", status, logUrl.c_str());
-        m_errtext = FormatStr(IDS_QS_HTTP_ERROR, status);
-        ++g_apiErrors;
-        result = status;
-    }
-    if (!ReadTextBody(*t, response)) {
-        // Nothing of it is kept: a cut answer would be read as a short page.
-        LogMessage("QueryServerApi: answer larger than %u bytes, ended, url=%s",
-                   static_cast<unsigned>(kMaxAnswerBytes), logUrl.c_str());
-        response.clear();
-        m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
-        result = kQueryTooLarge;
-    }
-    ++g_apiCalls;
-    return result;
+    return answer;
 }
 
-// A status keeps the body in the log; an empty answer is -3 with its text.
-int CLumoraApi::SettleQueryResult(int result, const std::string& response) {
-    if (result == kQuerySetupFailed) return result;  // nothing was exchanged: no RetCode line
-    if (result == kQueryTooLarge) {
+// A status keeps the body in the log; an answer without body text (after a
+// platform error too) is kEmpty.
+ServiceAnswer CLumoraApi::SettleQueryAnswer(ServiceAnswer answer, const std::string& response) {
+    if (answer.kind == ServiceAnswer::kNotSent) return answer;  // nothing was exchanged: no RetCode line
+    if (answer.kind == ServiceAnswer::kAnswerTooLarge) {
         // The status (200 or not) is in the log already; the answer is not.
-    } else if (result > 0) {
+    } else if (answer.kind == ServiceAnswer::kHttpStatus) {
         LogMessage("QueryServerApi: Response: %s", ForLog(response, m_apikey).c_str());
     } else if (response.empty()) {
         if (m_errtext.empty()) m_errtext = LoadStr(IDS_QS_EMPTY_ANSWER);
-        result = kQueryEmptyAnswer;
+        answer.kind = ServiceAnswer::kEmpty;
     }
-    LogMessage("QueryServerApi: RetCode: %d", result);
-    return result;
+    LogMessage("QueryServerApi: RetCode: %d", answer.Code());
+    return answer;
 }
 
-int CLumoraApi::RunDownload(const std::string& url, const std::string& file, ServiceAnswer* got) {
+ServiceAnswer CLumoraApi::DownloadImage(const std::string& url, const std::string& file) {
+    using A = ServiceAnswer;
     const std::string logUrl = ForLog(url, m_apikey);
     LogMessage("DownloadImage(), %s -> %s", logUrl.c_str(), file.c_str());
 
     CUrlParts parts;
     if (!SplitUrl(url, parts)) {
         LogMessage("DownloadImage(), AfxParseURL failed, %s", logUrl.c_str());
-        return kDownloadUnusableUrl;
+        return A(A::kUnusableUrl);
     }
     if (parts.service != kServiceHttp && parts.service != kServiceHttps) {
         LogMessage("DownloadImage(), Unsupported service type (%d), %s", parts.service, logUrl.c_str());
-        return kDownloadUnusableUrl;
+        return A(A::kUnusableUrl);
     }
 
     FILE* out = plat::OpenFile(file, "wb");
     if (!out) {
         LogMessage("DownloadImage(), cannot create the local file %s", file.c_str());
-        return kDownloadNotStarted;
+        return A(A::kNotSent);
     }
     // Chunks are 4096 bytes; the disk is written in larger blocks.
     std::setvbuf(out, nullptr, _IOFBF, 64 * 1024);
@@ -418,6 +354,7 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file, Ser
     req.headers = kImageHeaders;
     req.headersIfNew = true;
 
+    A answer;               // the status and Retry-After once they came
     bool answered = false;  // status 200 came: a failure from here on is the body's
     uint64_t total = 0;
     try {
@@ -429,21 +366,22 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file, Ser
             LogMessage("DownloadImage(), OpenRequest failed, %s", logUrl.c_str());
             discard();
             if (!IsStopSet(m_stop)) ++g_downloadErrors;
-            return kDownloadNotStarted;
+            return A(A::kNotSent);
         }
         if (step == Exchanged::kSendFailed) {
             LogMessage("DownloadImage(), SendRequest failed, %s", logUrl.c_str());
             discard();
             ++g_downloadErrors;
-            return kDownloadNotStarted;
+            return A(A::kNotSent);
         }
-        got->retryAfterMs = RetryAfterMs(*t, status);
-        got->status = status;
+        answer.retryAfterMs = RetryAfterMs(*t, status);
+        answer.status = status;
         if (status != 200) {
             LogMessage("DownloadImage(), HTTP Error %d, url=%s", status, logUrl.c_str());
             discard();
             ++g_downloadErrors;
-            return status;
+            answer.kind = A::kHttpStatus;
+            return answer;
         }
         answered = true;
 
@@ -492,37 +430,36 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file, Ser
             out = nullptr;
         }
 
-        int result = 0;
         if (stopped) {
             LogMessage("DownloadImage(), stopped after %llu bytes, %s",
                        static_cast<unsigned long long>(total), file.c_str());
             discard();
-            result = kDownloadStopped;
+            answer.kind = A::kStopped;
             // A stop before the first byte downloaded nothing.
             if (total > 0) ++g_downloads;
         } else if (tooLarge) {
             LogMessage("DownloadImage(), larger than %llu bytes, ended, url=%s",
                        static_cast<unsigned long long>(m_maxImageBytes), logUrl.c_str());
             discard();
-            result = kDownloadTooLarge;
+            answer.kind = A::kTooLarge;
             ++g_downloadErrors;
         } else if (writeFailed) {
             LogMessage("DownloadImage(), write failed after %llu bytes, %s",
                        static_cast<unsigned long long>(total), file.c_str());
             discard();
-            result = kDownloadNotStarted;
+            answer.kind = A::kNotSent;
             ++g_downloadErrors;
         } else if (foreign) {
             LogMessage("DownloadImage(), not an image (%s), url=%s",
                        headLen == 0 ? "empty body" : "a page or JSON text", logUrl.c_str());
             discard();
-            result = kDownloadNotImage;
+            answer.kind = A::kNotImage;
             ++g_downloadErrors;
         } else {
             LogMessage("DownloadImage(), completed size=%d", static_cast<int>(total));
             ++g_downloads;
         }
-        return result;
+        return answer;
     } catch (const plat::HttpError& e) {
         if (IsStopSet(m_stop)) {
             // Cancelled by the stop: an interrupted transfer, not a failure of
@@ -530,18 +467,21 @@ int CLumoraApi::RunDownload(const std::string& url, const std::string& file, Ser
             LogMessage("DownloadImage(), stopped, %s", file.c_str());
             discard();
             if (total > 0) ++g_downloads;
-            return kDownloadStopped;
+            answer.kind = A::kStopped;
+            return answer;
         }
         LogMessage("DownloadImage(), Error %d (%s)", e.Code(), ErrorMessage(e).c_str());
         discard();
         ++g_downloadErrors;
         // After status 200 the server did answer for this image: its body
         // broke off. Before it, nothing answered at all.
-        return answered ? kDownloadCut : kDownloadBroken;
+        answer.kind = answered ? A::kCutBody : A::kBroken;
+        return answer;
     } catch (...) {
         discard();
         LogMessage("DownloadImage(), Unknown exception");
         ++g_downloadErrors;
-        return answered ? kDownloadCut : kDownloadBroken;
+        answer.kind = answered ? A::kCutBody : A::kBroken;
+        return answer;
     }
 }

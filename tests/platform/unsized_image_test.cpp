@@ -42,18 +42,18 @@ struct Case {
     const char* framing;  // how the body ends: the connection's end, or chunks
     uint64_t bytes;       // the body's size in all (0: the 2 MiB image alone)
     uint64_t cap;
-    int result;
+    ServiceAnswer::Kind kind;
 };
 
 TEST(UnsizedImage, EndsAtTheCapWhateverTheServerAnnounced) {
     const Case cases[] = {
-        {"close", 0, 3 * kMiB, 0},
-        {"chunked", 0, 3 * kMiB, 0},
+        {"close", 0, 3 * kMiB, ServiceAnswer::kDone},
+        {"chunked", 0, 3 * kMiB, ServiceAnswer::kDone},
         // A body that would go on for 64 MiB, and one just past the cap.
-        {"close", 64 * kMiB, 1 * kMiB, kDownloadTooLarge},
-        {"chunked", 64 * kMiB, 1 * kMiB, kDownloadTooLarge},
-        {"close", 0, 2 * kMiB - 1, kDownloadTooLarge},
-        {"chunked", 0, 2 * kMiB - 1, kDownloadTooLarge},
+        {"close", 64 * kMiB, 1 * kMiB, ServiceAnswer::kTooLarge},
+        {"chunked", 64 * kMiB, 1 * kMiB, ServiceAnswer::kTooLarge},
+        {"close", 0, 2 * kMiB - 1, ServiceAnswer::kTooLarge},
+        {"chunked", 0, 2 * kMiB - 1, ServiceAnswer::kTooLarge},
     };
 #ifdef _WIN32
     const char* modes[] = {"adaptive", "available", "block"};
@@ -77,9 +77,9 @@ TEST(UnsizedImage, EndsAtTheCapWhateverTheServerAnnounced) {
             CLumoraApi api;
             api.m_maxImageBytes = c.cap;
             const uint32_t errorsBefore = g_downloadErrors;
-            const int result = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/2mb.jpg", file).Code();
-            EXPECT_EQ(result, c.result);
-            if (c.result == 0) {  // done
+            const ServiceAnswer got = api.DownloadImage(CLumoraApi::BaseUrl() + "/bench/2mb.jpg", file);
+            EXPECT_EQ(got.kind, c.kind);
+            if (c.kind == ServiceAnswer::kDone) {
                 std::error_code ec;
                 EXPECT_EQ(std::filesystem::file_size(file, ec), 2 * kMiB);
                 EXPECT_EQ(g_downloadErrors - errorsBefore, 0u);

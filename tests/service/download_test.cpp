@@ -191,35 +191,43 @@ TEST_F(Downloads, ImageRequestHeaders) {
 }
 
 TEST_F(Downloads, FailuresLeaveNoFile) {
+    using A = ServiceAnswer;
     struct Case {
         const char* name;
         std::string rules;
-        int result;  // exact result
+        ServiceAnswer::Kind kind;
+        int status;
         uint32_t ok, errors;
         std::string logStart;
     } cases[] = {
-        {"403", R"([{"match":"/full/","status":403}])", 403, 0, 1, "DownloadImage(), HTTP Error 403, url="},
-        {"404", R"([{"match":"/full/","status":404}])", 404, 0, 1, "DownloadImage(), HTTP Error 404, url="},
-        {"429", R"([{"match":"/full/","status":429}])", 429, 0, 1, "DownloadImage(), HTTP Error 429, url="},
-        {"500", R"([{"match":"/full/","status":500}])", 500, 0, 1, "DownloadImage(), HTTP Error 500, url="},
+        {"403", R"([{"match":"/full/","status":403}])", A::kHttpStatus, 403, 0, 1,
+         "DownloadImage(), HTTP Error 403, url="},
+        {"404", R"([{"match":"/full/","status":404}])", A::kHttpStatus, 404, 0, 1,
+         "DownloadImage(), HTTP Error 404, url="},
+        {"429", R"([{"match":"/full/","status":429}])", A::kHttpStatus, 429, 0, 1,
+         "DownloadImage(), HTTP Error 429, url="},
+        {"500", R"([{"match":"/full/","status":500}])", A::kHttpStatus, 500, 0, 1,
+         "DownloadImage(), HTTP Error 500, url="},
         // The image's answer came and then broke off: a cut body, an error.
-        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", kDownloadCut, 0, 1,
+        {"dropped mid-body", R"([{"match":"/full/","kind":"drop","bytes":100}])", A::kCutBody, 200, 0, 1,
          "DownloadImage(), Error "},
-        {"shorter than announced", R"([{"match":"/full/","kind":"short_image"}])", kDownloadCut, 0, 1,
+        {"shorter than announced", R"([{"match":"/full/","kind":"short_image"}])", A::kCutBody, 200, 0, 1,
          "DownloadImage(), Error "},
-        {"html page with 200", R"([{"match":"/full/","kind":"html200"}])", kDownloadNotImage, 0, 1,
+        {"html page with 200", R"([{"match":"/full/","kind":"html200"}])", A::kNotImage, 200, 0, 1,
          "DownloadImage(), not an image"},
-        {"empty 200", R"([{"match":"/full/","kind":"empty"}])", kDownloadNotImage, 0, 1,
+        {"empty 200", R"([{"match":"/full/","kind":"empty"}])", A::kNotImage, 200, 0, 1,
          "DownloadImage(), not an image"},
         {"json error with 200", R"([{"match":"/full/","status":200,"body":"{\"error\":\"gone\"}"}])",
-         kDownloadNotImage, 0, 1, "DownloadImage(), not an image"},
+         A::kNotImage, 200, 0, 1, "DownloadImage(), not an image"},
     };
     for (const Case& c : cases) {
         standin::Reset();
         standin::Faults(c.rules);
         LogCapture::Clear();
         Counters before;
-        EXPECT_EQ(api.DownloadImage(jpeg, Local("x.jpg")).Code(), c.result) << c.name;
+        const ServiceAnswer got = api.DownloadImage(jpeg, Local("x.jpg"));
+        EXPECT_EQ(got.kind, c.kind) << c.name;
+        EXPECT_EQ(got.status, c.status) << c.name;
         EXPECT_FALSE(plat::PathExists(Local("x.jpg"))) << c.name;
         EXPECT_EQ(before.Ok(), c.ok) << c.name;
         EXPECT_EQ(before.Errors(), c.errors) << c.name;
@@ -229,33 +237,34 @@ TEST_F(Downloads, FailuresLeaveNoFile) {
 }
 
 TEST_F(Downloads, RequestsThatCannotStart) {
-    // An address that cannot be fetched is the item's own fault (-6); a
-    // file that cannot be made, or no answer, is not (-1, -2). A request
-    // that went out and failed counts as a download error.
+    // An address that cannot be fetched is the item's own fault; a file
+    // that cannot be made, or no answer, is not. A request that went out and
+    // failed counts as a download error.
+    using A = ServiceAnswer;
     struct Case {
         std::string url, file;
-        int result;
+        A::Kind kind;
         std::string logLine;
         size_t requests;
         uint32_t errors;
     } cases[] = {
-        {"not a url", Local("x.jpg"), kDownloadUnusableUrl, "DownloadImage(), AfxParseURL failed, not a url",
-         0, 0},
-        {"ftp://127.0.0.1/a.jpg", Local("x.jpg"), kDownloadUnusableUrl,
+        {"not a url", Local("x.jpg"), A::kUnusableUrl, "DownloadImage(), AfxParseURL failed, not a url", 0,
+         0},
+        {"ftp://127.0.0.1/a.jpg", Local("x.jpg"), A::kUnusableUrl,
          "DownloadImage(), Unsupported service type (1), ftp://127.0.0.1/a.jpg", 0, 0},
-        {jpeg, Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"), -1,
+        {jpeg, Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"), A::kNotSent,
          "DownloadImage(), cannot create the local file " +
              Local(std::string("missing-folder") + plat::kPathSep + "x.jpg"),
          0, 0},
         // Nothing listens on port 1: a platform error once the file exists.
-        {"http://127.0.0.1:1/full/ab/x.jpg", Local("x.jpg"), -2, "", 0, 1},
+        {"http://127.0.0.1:1/full/ab/x.jpg", Local("x.jpg"), A::kBroken, "", 0, 1},
     };
     for (const Case& c : cases) {
         standin::Reset();
         LogCapture::Clear();
         Counters before;
         const ServiceAnswer got = api.DownloadImage(c.url, c.file);
-        EXPECT_EQ(got.Code(), c.result) << c.url;
+        EXPECT_EQ(got.kind, c.kind) << c.url;
         EXPECT_FALSE(plat::PathExists(c.file)) << c.url;
         if (!c.logLine.empty()) {
             EXPECT_TRUE(LogCapture::Has(c.logLine)) << c.logLine;
@@ -369,7 +378,7 @@ TEST_F(Downloads, AnswerOfATransferCarriesItsRetryAfter) {
     EXPECT_EQ(got.retryAfterMs, 0u);
     got = api.DownloadImage("ftp://127.0.0.1/x.jpg", Local("x.jpg"));
     EXPECT_EQ(got.kind, ServiceAnswer::kUnusableUrl);
-    EXPECT_EQ(got.Code(), kDownloadUnusableUrl);
+    EXPECT_EQ(got.Code(), -6);
     EXPECT_EQ(got.status, 0);
 }
 
@@ -377,24 +386,28 @@ TEST_F(Downloads, AnswerOfATransferCarriesItsRetryAfter) {
 // engine sets it) ends the transfer: no file stays, it counts as an error.
 // A cap the announced length stays within lets the image through.
 TEST_F(Downloads, ImageBeyondTheCapEndsTheTransfer) {
+    using A = ServiceAnswer;
     struct Case {
         uint64_t cap;
-        int result;
+        A::Kind kind;
     } cases[] = {
-        {3u << 20, 0}, {2u << 20, 0}, {(2u << 20) - 1, kDownloadTooLarge}, {4096, kDownloadTooLarge}};
+        {3u << 20, A::kDone}, {2u << 20, A::kDone}, {(2u << 20) - 1, A::kTooLarge}, {4096, A::kTooLarge}};
     const std::string url = CLumoraApi::BaseUrl() + "/bench/2mb.jpg";
     for (const Case& c : cases) {
         standin::Reset();
         LogCapture::Clear();
         api.m_maxImageBytes = c.cap;
         Counters before;
-        EXPECT_EQ(api.DownloadImage(url, Local("big.jpg")).Code(), c.result) << c.cap;
-        EXPECT_EQ(plat::PathExists(Local("big.jpg")), c.result == 0) << c.cap;
-        EXPECT_EQ(before.Errors(), c.result == 0 ? 0u : 1u) << c.cap;
+        const ServiceAnswer got = api.DownloadImage(url, Local("big.jpg"));
+        const bool done = c.kind == A::kDone;
+        EXPECT_EQ(got.kind, c.kind) << c.cap;
+        EXPECT_EQ(got.status, 200) << c.cap;
+        EXPECT_EQ(plat::PathExists(Local("big.jpg")), done) << c.cap;
+        EXPECT_EQ(before.Errors(), done ? 0u : 1u) << c.cap;
         EXPECT_EQ(
             LogCapture::LinesStartingWith("DownloadImage(), larger than " + std::to_string(c.cap) + " bytes")
                 .size(),
-            c.result == 0 ? 0u : 1u)
+            done ? 0u : 1u)
             << c.cap;
         plat::DeleteFileAt(Local("big.jpg"));
     }
@@ -404,25 +417,26 @@ TEST_F(Downloads, ImageBeyondTheCapEndsTheTransfer) {
 // What the naming table maps passes the check whatever its signature (a
 // video, a newer image format); a page or JSON with status 200 does not.
 TEST_F(Downloads, BodiesOfTheAnnouncedKindPassPagesDoNot) {
+    using A = ServiceAnswer;
     struct Case {
         const char* name;
         std::string body;
-        int result;
+        A::Kind kind;
     } cases[] = {
         {"mp4",
          std::string("\x00\x00\x00\x20"
                      "ftypisom\x00\x00\x02\x00",
                      16) +
              std::string(200, 'v'),
-         0},
+         A::kDone},
         {"avif",
          std::string("\x00\x00\x00\x1c"
                      "ftypavif",
                      12) +
              std::string(200, 'a'),
-         0},
-        {"xml error", "<?xml version=\"1.0\"?><Error><Code>NoSuchKey</Code></Error>", kDownloadNotImage},
-        {"json list", "[]", kDownloadNotImage},
+         A::kDone},
+        {"xml error", "<?xml version=\"1.0\"?><Error><Code>NoSuchKey</Code></Error>", A::kNotImage},
+        {"json list", "[]", A::kNotImage},
     };
     for (const Case& c : cases) {
         Json::Value rule;
@@ -433,9 +447,9 @@ TEST_F(Downloads, BodiesOfTheAnnouncedKindPassPagesDoNot) {
         rules.append(rule);
         standin::Reset();
         standin::Faults(Json::FastWriter().write(rules));
-        EXPECT_EQ(api.DownloadImage(jpeg, Local("m.bin")).Code(), c.result) << c.name;
-        EXPECT_EQ(plat::PathExists(Local("m.bin")), c.result == 0) << c.name;
-        if (c.result == 0) {
+        EXPECT_EQ(api.DownloadImage(jpeg, Local("m.bin")).kind, c.kind) << c.name;
+        EXPECT_EQ(plat::PathExists(Local("m.bin")), c.kind == A::kDone) << c.name;
+        if (c.kind == A::kDone) {
             EXPECT_EQ(FileBytes(Local("m.bin")), c.body) << c.name;
         }
         plat::DeleteFileAt(Local("m.bin"));

@@ -687,22 +687,31 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
     // by these, and waits as long as a 429 or 503 asks.
     // The status tells "no answer at all" (0) from an answer that cannot
     // be read (an empty 200).
+    using A = ServiceAnswer;
     struct Case {
         std::string rules;
-        int result;
+        A::Kind kind;
         uint32_t retryAfterMs;
         int status;
     } cases[] = {
-        {"", 0, 0, 200},
-        {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"7"}}])", 429, 7000, 429},
-        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"120"}}])", 503, 120000, 503},
+        {"", A::kDone, 0, 200},
+        {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"7"}}])", A::kHttpStatus, 7000,
+         429},
+        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"120"}}])", A::kHttpStatus,
+         120000, 503},
         {R"([{"match":"/api/","count":1,"status":429,"headers":{"Retry-After":"Wed, 21 Oct 2026 07:28:00 GMT"}}])",
-         429, 0, 429},  // the date form is not read
-        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"99999999"}}])", 503, 86400000,
-         503},
-        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", 404, 0,
+         A::kHttpStatus, 0, 429},  // the date form is not read
+        {R"([{"match":"/api/","count":1,"status":503,"headers":{"Retry-After":"99999999"}}])", A::kHttpStatus,
+         86400000, 503},
+        {R"([{"match":"/api/","count":1,"status":404,"headers":{"Retry-After":"5"}}])", A::kHttpStatus, 0,
          404},  // only 429, 503
-        {R"([{"match":"/api/","count":1,"kind":"empty"}])", -3, 0, 200},
+        {R"([{"match":"/api/","count":1,"kind":"empty"}])", A::kEmpty, 0, 200},
+        // The answer came and broke off: the status stays, so the engine
+        // does not take it for a service that did not answer at all.
+        {R"([{"match":"/api/","count":1,"kind":"drop","bytes":100}])", A::kBroken, 0, 200},
+        {R"([{"match":"/api/","count":1,"kind":"drop","bytes":0}])", A::kEmpty, 0, 200},
+        {R"([{"match":"/api/","count":1,"status":503,"kind":"drop","bytes":10,"headers":{"Retry-After":"3"}}])",
+         A::kBroken, 3000, 503},
     };
     for (const Case& c : cases) {
         standin::Reset();
@@ -711,7 +720,7 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
         std::string response;
         const ServiceAnswer got =
             api.QueryServerApi(standin::Url() + "/api/v1/search", params, response, false, false, false);
-        EXPECT_EQ(got.Code(), c.result) << c.rules;
+        EXPECT_EQ(got.kind, c.kind) << c.rules;
         EXPECT_EQ(got.retryAfterMs, c.retryAfterMs) << c.rules;
         EXPECT_EQ(got.status, c.status) << c.rules;
     }
@@ -731,8 +740,9 @@ TEST_F(Requests, LastResultAndRetryAfterTellTheCallerWhatHappened) {
 TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
     struct Case {
         size_t size;
-        int result;
-    } cases[] = {{kMaxAnswerBytes - 100, 0}, {kMaxAnswerBytes + 100, kQueryTooLarge}};
+        ServiceAnswer::Kind kind;
+    } cases[] = {{kMaxAnswerBytes - 100, ServiceAnswer::kDone},
+                 {kMaxAnswerBytes + 100, ServiceAnswer::kAnswerTooLarge}};
     for (const Case& c : cases) {
         Json::Value rule;
         rule["match"] = "/api/";
@@ -748,11 +758,14 @@ TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
         CParamList none;
         const ServiceAnswer got =
             api.QueryServerApi(CLumoraApi::BaseUrl() + "/api/v1/search", none, response, false, false, false);
-        EXPECT_EQ(got.Code(), c.result) << c.size;
-        EXPECT_EQ(response.size(), c.result == 0 ? c.size : 0u) << c.size;
+        const bool read = c.kind == ServiceAnswer::kDone;
+        EXPECT_EQ(got.kind, c.kind) << c.size;
+        EXPECT_EQ(response.size(), read ? c.size : 0u) << c.size;
         EXPECT_EQ(
             LogCapture::LinesStartingWith("QueryServerApi: answer larger than 4194304 bytes, ended").size(),
-            c.result == 0 ? 0u : 1u);
+            read ? 0u : 1u);
+        EXPECT_TRUE(LogCapture::Has(read ? "QueryServerApi: RetCode: 0" : "QueryServerApi: RetCode: -4"))
+            << c.size;
         EXPECT_EQ(got.status, 200);
         EXPECT_EQ(before.Calls(), 1u);
     }
@@ -770,7 +783,7 @@ TEST_F(Requests, AnswerBeyondTheCapIsEndedAndNothingOfItKept) {
     int last = 0, total = 0;
     const ServiceAnswer page = api.QuerySearchPage(CLumoraFeed(), 1, items, seed, last, total);
     EXPECT_EQ(page.kind, ServiceAnswer::kAnswerTooLarge);
-    EXPECT_EQ(page.Code(), kQueryTooLarge);
+    EXPECT_EQ(page.Code(), -4);
     EXPECT_TRUE(items.IsEmpty());
 }
 

@@ -73,16 +73,16 @@ class SimService : public CLumoraApi {
         return Page(std::atoi(collId), purity, page, items, lastPage, total);
     }
     ServiceAnswer DownloadImage(const std::string& url, const std::string& file) override {
-        const int fault = Fault();
-        if (fault) return Transfer(fault);
+        const ServiceAnswer fault = Fault();
+        if (!fault.Ok()) return fault;
         // "http://img.sim/<key>/<n>.jpg"
         int key = 0, n = 0;
         std::sscanf(url.c_str(), "http://img.sim/%d/%d.jpg", &key, &n);
         const ItemKind kind = KindOf(key, n);
-        if (kind == ItemKind::Always404) return Transfer(404);
-        if (kind == ItemKind::NotImage) return Transfer(kDownloadNotImage);
+        if (kind == ItemKind::Always404) return StatusAnswer(404);
+        if (kind == ItemKind::NotImage) return KindAnswer(ServiceAnswer::kNotImage);
         ++downloads;
-        return Transfer(FakeClient::WriteBytes(file, "\xFF\xD8\xFF\xE0 sim"));
+        return FakeClient::WriteBytes(file, "\xFF\xD8\xFF\xE0 sim");
     }
 
     ItemKind KindOf(int key, int n) const {
@@ -99,19 +99,14 @@ class SimService : public CLumoraApi {
 
   private:
     bool Visible(const CatalogSpec& c) const { return std::string(c.purity) != "nsfw" || !m_apikey.empty(); }
-    int Fault() const {
+    // What the service's state answers now (kDone: nothing in the way).
+    ServiceAnswer Fault() const {
         const uint64_t t = clock->now;
-        if (faults.outage.Contains(t)) return -1;
-        if (faults.storm5xx.Contains(t)) return 503;
-        if (faults.burst429.Contains(t)) return 429;
-        return 0;
-    }
-    uint32_t RetryAfter(int result) const { return result == 429 ? faults.retryAfterMs : 0; }
-    ServiceAnswer Transfer(int result) const {
-        return ServiceAnswer::FromTransfer(result, FakeClient::StatusOf(result), RetryAfter(result));
-    }
-    ServiceAnswer Query(int result) const {
-        return ServiceAnswer::FromQuery(result, FakeClient::StatusOf(result), RetryAfter(result));
+        if (faults.outage.Contains(t)) return KindAnswer(ServiceAnswer::kNotSent);
+        if (faults.storm5xx.Contains(t)) return StatusAnswer(503);
+        if (faults.burst429.Contains(t))
+            return ServiceAnswer(ServiceAnswer::kHttpStatus, 429, faults.retryAfterMs);
+        return KindAnswer(ServiceAnswer::kDone);
     }
     ServiceAnswer Page(int key, const std::string&, int page, CItemArray& items, int& lastPage, int& total) {
         ++queries;
@@ -121,9 +116,9 @@ class SimService : public CLumoraApi {
         peakPerMinute = std::max(peakPerMinute, static_cast<int>(recentQueries.size()));
         if (recentQueries.size() > 45 && violation.empty())
             violation = "more than 45 API requests within a minute at " + std::to_string(t / kSecond) + " s";
-        const int fault = Fault();
-        if (fault) return Query(fault);
-        if (key < 0 || key >= static_cast<int>(catalogs.size())) return Query(404);
+        const ServiceAnswer fault = Fault();
+        if (!fault.Ok()) return fault;
+        if (key < 0 || key >= static_cast<int>(catalogs.size())) return StatusAnswer(404);
         const CatalogSpec& c = catalogs[static_cast<size_t>(key)];
         const int visible = Visible(c) ? c.size : 0;
         total = visible;
@@ -137,7 +132,7 @@ class SimService : public CLumoraApi {
             it.Purity = c.purity;
             items.Add(it);
         }
-        return Query(0);
+        return KindAnswer(ServiceAnswer::kDone);
     }
 };
 

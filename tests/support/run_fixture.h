@@ -46,6 +46,26 @@ inline CLumoraItem MakeItem(const std::string& id, const std::string& purity = "
     return it;
 }
 
+// A scripted answer as the real client gives it: the status 200 where the
+// answer came and only its body failed, none where nothing answered.
+inline ServiceAnswer KindAnswer(ServiceAnswer::Kind kind) {
+    switch (kind) {
+        case ServiceAnswer::kDone:
+        case ServiceAnswer::kNotImage:
+        case ServiceAnswer::kCutBody:
+        case ServiceAnswer::kTooLarge:
+        case ServiceAnswer::kAnswerTooLarge:
+        case ServiceAnswer::kUnreadable:
+            return ServiceAnswer(kind, 200);
+        default:
+            return ServiceAnswer(kind);
+    }
+}
+// The server's status other than 200.
+inline ServiceAnswer StatusAnswer(int status) {
+    return ServiceAnswer(ServiceAnswer::kHttpStatus, status);
+}
+
 struct PageRequest {
     int feedKey;  // search: index found in the query text "feedN"; collection: CollId number
     int page;
@@ -57,14 +77,13 @@ class FakeClient : public CLumoraApi {
   public:
     // Answer of a page request: return value; fill items, seed and last page.
     std::function<int(int page, CItemArray& items, std::string& seed, int& lastPage)> onPage;
-    // Answer of a transfer: default writes a few bytes and returns 0.
-    std::function<int(const std::string& url, const std::string& file)> onDownload;
+    // Answer of a transfer: default writes a few bytes and answers kDone.
+    std::function<ServiceAnswer(const std::string& url, const std::string& file)> onDownload;
     SimClock* clock = nullptr;
     uint32_t pageCostMs = 0;  // simulated time a page request takes
-    // What a failed page request answered, as the client's code (0: a page
-    // that cannot be read): by default one that names the feed wrong, so
-    // failures count toward disabling it.
-    int failResult = 401;
+    // What a failed page request answered: by default a status that names
+    // the feed wrong, so failures count toward disabling it.
+    ServiceAnswer failAnswer = StatusAnswer(401);
     // The Retry-After the next answer carries; a callback sets it, each
     // request starts from none.
     uint32_t retryAfterMs = 0;
@@ -89,26 +108,18 @@ class FakeClient : public CLumoraApi {
         ++downloadCalls;
         downloads.emplace_back(url, file);
         retryAfterMs = 0;
-        const int code = onDownload ? onDownload(url, file) : WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
-        return ServiceAnswer::FromTransfer(code, StatusOf(code), retryAfterMs);
+        ServiceAnswer got =
+            onDownload ? onDownload(url, file) : WriteBytes(file, "\xFF\xD8\xFF\xE0 fake jpeg");
+        if (got.retryAfterMs == 0) got.retryAfterMs = retryAfterMs;
+        return got;
     }
-    static int WriteBytes(const std::string& file, const std::string& bytes) {
+    // The answer of a transfer that delivers these bytes into file.
+    static ServiceAnswer WriteBytes(const std::string& file, const std::string& bytes) {
         FILE* f = plat::OpenFile(file, "wb");
-        if (!f) return -2;
+        if (!f) return KindAnswer(ServiceAnswer::kBroken);
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
-        return 0;
-    }
-
-    // The HTTP status behind a result as the real client notes it: none for
-    // the failures before an answer (-1 to -3), 200 for a body that was no
-    // image, cut or too large, and for success.
-    static int StatusOf(int result) {
-        if (result > 0) return result;
-        if (result == 0 || result == kDownloadNotImage || result == kDownloadCut ||
-            result == kDownloadTooLarge)
-            return 200;
-        return 0;
+        return KindAnswer(ServiceAnswer::kDone);
     }
 
   private:
@@ -118,13 +129,10 @@ class FakeClient : public CLumoraApi {
         if (clock && pageCostMs) clock->Pass(pageCostMs);
         retryAfterMs = 0;
         const int ok = onPage ? onPage(page, items, seed, lastPage) : 0;
-        if (ok) return ServiceAnswer::FromQuery(0, 200);
-        if (failResult == 0) {
-            ServiceAnswer unreadable = ServiceAnswer::FromQuery(0, 200);
-            unreadable.kind = ServiceAnswer::kUnreadable;
-            return unreadable;
-        }
-        return ServiceAnswer::FromQuery(failResult, StatusOf(failResult), retryAfterMs);
+        if (ok) return KindAnswer(ServiceAnswer::kDone);
+        ServiceAnswer failed = failAnswer;
+        if (failed.retryAfterMs == 0) failed.retryAfterMs = retryAfterMs;
+        return failed;
     }
 };
 

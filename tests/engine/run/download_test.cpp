@@ -18,10 +18,14 @@ class DownloadTest : public EngineTest {
 };
 
 // ---- the interval table ------------------------------------------------------------
+ServiceAnswer Image() {
+    return KindAnswer(ServiceAnswer::kDone);
+}
+
 struct IntervalCase {
     const char* name;
-    std::vector<int> answers;  // transfer results, one per pass
-    int cachedBefore;          // records of feed 0 already cached (MaxLocal 10)
+    std::vector<ServiceAnswer> answers;  // what the transfers come to, one per pass
+    int cachedBefore;                    // records of feed 0 already cached (MaxLocal 10)
     uint32_t startInterval;
     uint32_t expectInterval;
     int expectLastResult;
@@ -37,42 +41,54 @@ TEST_P(DownloadInterval, FollowsTheAnswers) {
     // Transfers past the listed answers bring an image.
     size_t next = 0;
     client.onDownload = [&](const std::string&, const std::string& file) {
-        int r = next < c.answers.size() ? c.answers[next] : 0;
+        const ServiceAnswer r = next < c.answers.size() ? c.answers[next] : KindAnswer(ServiceAnswer::kDone);
         ++next;
-        return r == 0 ? FakeClient::WriteBytes(file, "img") : r;
+        return r.Ok() ? FakeClient::WriteBytes(file, "img") : r;
     };
     uint32_t interval = c.startInterval;
     int last = 99;
     while (next < c.answers.size()) last = Pass(interval);
-    EXPECT_EQ(next, c.answers.size() + (c.expectLastResult == 1 && c.answers.back() != 0 ? 1 : 0)) << c.name;
+    EXPECT_EQ(next, c.answers.size() + (c.expectLastResult == 1 && !c.answers.back().Ok() ? 1 : 0)) << c.name;
     EXPECT_EQ(interval, c.expectInterval) << c.name;
     EXPECT_EQ(last, c.expectLastResult) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DownloadInterval,
-    ::testing::Values(IntervalCase{"success below the fast-pace mark", {0}, 0, 10000, 2000, 1},
-                      IntervalCase{"success reaching the fast-pace mark", {0}, 7, 2000, 10000, 1},  // 8 of 10
-                      IntervalCase{"success just below the mark", {0}, 6, 10000, 2000, 1},          // 7 of 10
-                      // A wallpaper's own failure: the pass tries the next one at once.
-                      IntervalCase{"403, the next one in the same pass", {403}, 0, 10000, 2000, 1},
-                      IntervalCase{"404, the next one in the same pass", {404}, 0, 10000, 2000, 1},
-                      IntervalCase{"not an image, the next one", {kDownloadNotImage}, 0, 10000, 2000, 1},
-                      IntervalCase{"cut body, the next one", {kDownloadCut}, 0, 10000, 2000, 1},
-                      IntervalCase{"three 404s, then an image", {404, 404, 404}, 0, 10000, 2000, 1},
-                      // Every wallpaper of the pool fails: from the fourth in a row the pace slows.
-                      // One pass of failures keeps the pace; a second in a row stretches it
-                      // (LivenessTest.OnePassOfFailingWallpapersDoesNotStretchTheInterval).
-                      IntervalCase{"a pool of five 404s", {404, 404, 404, 404, 404}, 0, 10000, 2000, -1},
-                      IntervalCase{"429", {429}, 0, 2000, 42000, -1},
-                      IntervalCase{"429 then success", {429, 0}, 0, 2000, 2000, 1},
-                      IntervalCase{"500 adds 2 s", {500}, 0, 10000, 12000, -1},
-                      IntervalCase{"503 adds 2 s", {503}, 0, 10000, 12000, -1},
-                      IntervalCase{"408 adds 2 s", {408}, 0, 10000, 12000, -1},
-                      // No answer: the first pause of requests without one.
-                      IntervalCase{"failure without status", {-2}, 0, 10000, 5000, -1},
-                      IntervalCase{"local file not created", {-1}, 0, 2000, 5000, -1},
-                      IntervalCase{"status below 400, the next one", {302}, 0, 10000, 2000, 1}),
+    ::testing::Values(
+        IntervalCase{"success below the fast-pace mark", {Image()}, 0, 10000, 2000, 1},
+        IntervalCase{"success reaching the fast-pace mark", {Image()}, 7, 2000, 10000, 1},  // 8 of 10
+        IntervalCase{"success just below the mark", {Image()}, 6, 10000, 2000, 1},          // 7 of 10
+        // A wallpaper's own failure: the pass tries the next one at once.
+        IntervalCase{"403, the next one in the same pass", {StatusAnswer(403)}, 0, 10000, 2000, 1},
+        IntervalCase{"404, the next one in the same pass", {StatusAnswer(404)}, 0, 10000, 2000, 1},
+        IntervalCase{"not an image, the next one", {KindAnswer(ServiceAnswer::kNotImage)}, 0, 10000, 2000, 1},
+        IntervalCase{"cut body, the next one", {KindAnswer(ServiceAnswer::kCutBody)}, 0, 10000, 2000, 1},
+        IntervalCase{"three 404s, then an image",
+                     {StatusAnswer(404), StatusAnswer(404), StatusAnswer(404)},
+                     0,
+                     10000,
+                     2000,
+                     1},
+        // Every wallpaper of the pool fails: from the fourth in a row the pace slows.
+        // One pass of failures keeps the pace; a second in a row stretches it
+        // (LivenessTest.OnePassOfFailingWallpapersDoesNotStretchTheInterval).
+        IntervalCase{
+            "a pool of five 404s",
+            {StatusAnswer(404), StatusAnswer(404), StatusAnswer(404), StatusAnswer(404), StatusAnswer(404)},
+            0,
+            10000,
+            2000,
+            -1},
+        IntervalCase{"429", {StatusAnswer(429)}, 0, 2000, 42000, -1},
+        IntervalCase{"429 then success", {StatusAnswer(429), Image()}, 0, 2000, 2000, 1},
+        IntervalCase{"500 adds 2 s", {StatusAnswer(500)}, 0, 10000, 12000, -1},
+        IntervalCase{"503 adds 2 s", {StatusAnswer(503)}, 0, 10000, 12000, -1},
+        IntervalCase{"408 adds 2 s", {StatusAnswer(408)}, 0, 10000, 12000, -1},
+        // No answer: the first pause of requests without one.
+        IntervalCase{"failure without status", {KindAnswer(ServiceAnswer::kBroken)}, 0, 10000, 5000, -1},
+        IntervalCase{"local file not created", {KindAnswer(ServiceAnswer::kNotSent)}, 0, 2000, 5000, -1},
+        IntervalCase{"status below 400, the next one", {StatusAnswer(302)}, 0, 10000, 2000, 1}),
     [](const ::testing::TestParamInfo<IntervalCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -189,12 +205,12 @@ TEST_F(DownloadTest, WithoutSideFileSettingsNoSideFileIsWritten) {
 
 TEST_F(DownloadTest, Answer403DropsTheItemOtherFailuresKeepIt) {
     AddFeedWithPool(0, 1);
-    client.onDownload = [](const std::string&, const std::string&) { return 404; };
+    client.onDownload = [](const std::string&, const std::string&) { return StatusAnswer(404); };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_EQ(engine->ForTesting().Feeds()[0].Items.GetSize(), 1);
     clock.Pass(CFeedPools::kItemRetryDelayMs);  // its next try is due
-    client.onDownload = [](const std::string&, const std::string&) { return 403; };
+    client.onDownload = [](const std::string&, const std::string&) { return StatusAnswer(403); };
     EXPECT_EQ(Pass(interval), -1);
     EXPECT_TRUE(engine->ForTesting().Feeds()[0].Items.IsEmpty());
     EXPECT_TRUE(Log().Has("DownloadImages: 403 Access Denied for http://images.test/full/w-i0-0.jpg"));
@@ -380,7 +396,7 @@ TEST_F(DownloadTest, FileOfAFeedListReplacedDuringTheTransferIsDropped) {
         CFeedArray other;
         other.Add(SearchFeed(9));
         engine->ApplyFeeds(other);
-        return 0;
+        return KindAnswer(ServiceAnswer::kDone);
     };
     uint32_t interval = 2000;
     EXPECT_EQ(Pass(interval), -1);

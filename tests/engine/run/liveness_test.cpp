@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SmallFeedBesideALargeOne,
 // image is on disk: a failing transfer leaves the folder as it was.
 struct ReplaceCase {
     const char* name;
-    int transfer;  // what the transfer answers
+    ServiceAnswer transfer;  // what the transfer answers (kDone: the image arrives)
     bool replaced;
 };
 class OwnReplacement : public LivenessTest, public ::testing::WithParamInterface<ReplaceCase> {};
@@ -165,7 +165,7 @@ TEST_P(OwnReplacement, OnlyAfterTheNewImageArrived) {
     const std::string shown(engine->ForTesting().CacheList().Records().begin()->Path);
     engine->OnFileDisplayed(shown.c_str());
     client.onDownload = [&c](const std::string&, const std::string& file) {
-        return c.transfer == 0 ? FakeClient::WriteBytes(file, "\xFF\xD8\xFF img") : c.transfer;
+        return c.transfer.Ok() ? FakeClient::WriteBytes(file, "\xFF\xD8\xFF img") : c.transfer;
     };
     uint32_t interval = 2000;
     const int result = engine->DownloadImages(&interval);
@@ -179,16 +179,18 @@ TEST_P(OwnReplacement, OnlyAfterTheNewImageArrived) {
     EXPECT_EQ(Log().Has("CleanDispFiles: Removed " + shown), c.replaced) << c.name << "\n" << Log().Dump();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, OwnReplacement,
-                         ::testing::Values(ReplaceCase{"arrived", 0, true}, ReplaceCase{"503", 503, false},
-                                           ReplaceCase{"no connection", -2, false},
-                                           ReplaceCase{"not an image", -4, false}),
-                         [](const ::testing::TestParamInfo<ReplaceCase>& info) {
-                             std::string n = info.param.name;
-                             for (char& ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Table, OwnReplacement,
+    ::testing::Values(ReplaceCase{"arrived", KindAnswer(ServiceAnswer::kDone), true},
+                      ReplaceCase{"503", StatusAnswer(503), false},
+                      ReplaceCase{"no connection", KindAnswer(ServiceAnswer::kBroken), false},
+                      ReplaceCase{"not an image", KindAnswer(ServiceAnswer::kNotImage), false}),
+    [](const ::testing::TestParamInfo<ReplaceCase>& info) {
+        std::string n = info.param.name;
+        for (char& ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return n;
+    });
 
 // The most recent reports stay: the host may be showing that file right now.
 TEST_F(LivenessTest, OwnReplacementLeavesTheNewestShownFilesAlone) {
@@ -213,8 +215,8 @@ TEST_F(LivenessTest, OwnReplacementLeavesTheNewestShownFilesAlone) {
 // ---- wallpapers that always fail leave their pool --------------------------------
 struct AttemptCase {
     const char* name;
-    int transfer;  // 1: an empty file
-    bool dropped;  // after kMaxItemAttempts passes
+    ServiceAnswer transfer;  // kDone: an empty file arrives
+    bool dropped;            // after kMaxItemAttempts passes
 };
 class ItemAttempts : public LivenessTest, public ::testing::WithParamInterface<AttemptCase> {};
 
@@ -224,7 +226,7 @@ TEST_P(ItemAttempts, AreBounded) {
     f.Items.Add(MakeItem("bad"));
     engine->ForTesting().Feeds().Add(f);
     client.onDownload = [&c](const std::string&, const std::string& file) {
-        return c.transfer == 1 ? FakeClient::WriteBytes(file, "") : c.transfer;
+        return c.transfer.Ok() ? FakeClient::WriteBytes(file, "") : c.transfer;
     };
     uint32_t interval = 2000;
     for (int k = 0; k < CFeedPools::kMaxItemAttempts; ++k) {
@@ -240,15 +242,21 @@ TEST_P(ItemAttempts, AreBounded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ItemAttempts,
-    ::testing::Values(AttemptCase{"404", 404, true}, AttemptCase{"410", 410, true},
-                      AttemptCase{"400", 400, true}, AttemptCase{"not an image", kDownloadNotImage, true},
-                      AttemptCase{"empty body", 1, true}, AttemptCase{"cut body", kDownloadCut, true},
-                      AttemptCase{"unusable address", kDownloadUnusableUrl, true},
-                      AttemptCase{"too large", kDownloadTooLarge, true},
+    ::testing::Values(AttemptCase{"404", StatusAnswer(404), true},
+                      AttemptCase{"410", StatusAnswer(410), true},
+                      AttemptCase{"400", StatusAnswer(400), true},
+                      AttemptCase{"not an image", KindAnswer(ServiceAnswer::kNotImage), true},
+                      AttemptCase{"empty body", KindAnswer(ServiceAnswer::kDone), true},
+                      AttemptCase{"cut body", KindAnswer(ServiceAnswer::kCutBody), true},
+                      AttemptCase{"unusable address", KindAnswer(ServiceAnswer::kUnusableUrl), true},
+                      AttemptCase{"too large", KindAnswer(ServiceAnswer::kTooLarge), true},
                       // The service's or the network's state: no wallpaper is to blame.
-                      AttemptCase{"500", 500, false}, AttemptCase{"503", 503, false},
-                      AttemptCase{"408", 408, false}, AttemptCase{"no connection", -2, false},
-                      AttemptCase{"request not sent", -1, false}, AttemptCase{"429", 429, false}),
+                      AttemptCase{"500", StatusAnswer(500), false},
+                      AttemptCase{"503", StatusAnswer(503), false},
+                      AttemptCase{"408", StatusAnswer(408), false},
+                      AttemptCase{"no connection", KindAnswer(ServiceAnswer::kBroken), false},
+                      AttemptCase{"request not sent", KindAnswer(ServiceAnswer::kNotSent), false},
+                      AttemptCase{"429", StatusAnswer(429), false}),
     [](const ::testing::TestParamInfo<AttemptCase>& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -261,7 +269,7 @@ TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
     // Enough never tried for 60 passes of up to kTransfersPerPass each.
     for (int i = 0; i < 1000; ++i) f.Items.Add(MakeItem("f" + std::to_string(i)));
     engine->ForTesting().Feeds().Add(f);
-    client.onDownload = [](const std::string&, const std::string&) { return 404; };
+    client.onDownload = [](const std::string&, const std::string&) { return StatusAnswer(404); };
     uint32_t interval = 2000, longest = 0;
     for (int k = 0; k < 60; ++k) {
         engine->DownloadImages(&interval);
@@ -271,13 +279,13 @@ TEST_F(LivenessTest, FailuresNeverStretchTheIntervalBeyondItsCap) {
     // A 429 may ask for longer, as far as its Retry-After, within a bound.
     client.onDownload = [this](const std::string&, const std::string&) {
         client.retryAfterMs = 24 * 3600 * 1000u;
-        return 429;
+        return StatusAnswer(429);
     };
     engine->DownloadImages(&interval);
     EXPECT_EQ(interval, CPacing::kMaxRetryAfterMs);
     client.onDownload = [this](const std::string&, const std::string&) {
         client.retryAfterMs = 120000;
-        return 429;
+        return StatusAnswer(429);
     };
     engine->DownloadImages(&interval);
     EXPECT_EQ(interval, 120000u);
@@ -305,8 +313,8 @@ TEST_F(LivenessTest, CacheOfAThousandFillsPastFiveHundred) {
 struct PageFailureCase {
     const char* name;
     int type;
-    int answer;   // the client's code of the failed request (0: a page that cannot be read)
-    bool counts;  // counts toward disabling the feed
+    ServiceAnswer answer;  // what the failed request came to
+    bool counts;           // counts toward disabling the feed
 };
 class PageFailures : public LivenessTest, public ::testing::WithParamInterface<PageFailureCase> {};
 
@@ -316,7 +324,7 @@ TEST_P(PageFailures, OnlyAnswersNamingTheFeedWrongDisableIt) {
     f.Page = 4;
     f.LastPage = 9;
     engine->ForTesting().Feeds().Add(f);
-    client.failResult = c.answer;
+    client.failAnswer = c.answer;
     client.onPage = [](int, CItemArray&, std::string&, int&) { return 0; };
     for (int pass = 0; pass < 15; ++pass) {
         engine->Refresh(0);
@@ -336,27 +344,29 @@ TEST_P(PageFailures, OnlyAnswersNamingTheFeedWrongDisableIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PageFailures,
-                         ::testing::Values(PageFailureCase{"search no connection", 0, -2, false},
-                                           PageFailureCase{"search request not sent", 0, -1, false},
-                                           PageFailureCase{"search empty answer", 0, -3, false},
-                                           PageFailureCase{"search answer not JSON", 0, 0, false},
-                                           PageFailureCase{"search 500", 0, 500, false},
-                                           PageFailureCase{"search 503", 0, 503, false},
-                                           PageFailureCase{"search 429", 0, 429, false},
-                                           PageFailureCase{"search 404 of the endpoint", 0, 404, false},
-                                           PageFailureCase{"search 401 wrong key", 0, 401, true},
-                                           PageFailureCase{"search 403", 0, 403, true},
-                                           PageFailureCase{"search 400 bad parameters", 0, 400, true},
-                                           PageFailureCase{"collection 404", 1, 404, true},
-                                           PageFailureCase{"collection 410", 1, 410, true},
-                                           PageFailureCase{"collection 502", 1, 502, false}),
-                         [](const ::testing::TestParamInfo<PageFailureCase>& info) {
-                             std::string n = info.param.name;
-                             for (char& ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Table, PageFailures,
+    ::testing::Values(
+        PageFailureCase{"search no connection", 0, KindAnswer(ServiceAnswer::kBroken), false},
+        PageFailureCase{"search request not sent", 0, KindAnswer(ServiceAnswer::kNotSent), false},
+        PageFailureCase{"search empty answer", 0, KindAnswer(ServiceAnswer::kEmpty), false},
+        PageFailureCase{"search answer not JSON", 0, KindAnswer(ServiceAnswer::kUnreadable), false},
+        PageFailureCase{"search 500", 0, StatusAnswer(500), false},
+        PageFailureCase{"search 503", 0, StatusAnswer(503), false},
+        PageFailureCase{"search 429", 0, StatusAnswer(429), false},
+        PageFailureCase{"search 404 of the endpoint", 0, StatusAnswer(404), false},
+        PageFailureCase{"search 401 wrong key", 0, StatusAnswer(401), true},
+        PageFailureCase{"search 403", 0, StatusAnswer(403), true},
+        PageFailureCase{"search 400 bad parameters", 0, StatusAnswer(400), true},
+        PageFailureCase{"collection 404", 1, StatusAnswer(404), true},
+        PageFailureCase{"collection 410", 1, StatusAnswer(410), true},
+        PageFailureCase{"collection 502", 1, StatusAnswer(502), false}),
+    [](const ::testing::TestParamInfo<PageFailureCase>& info) {
+        std::string n = info.param.name;
+        for (char& ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return n;
+    });
 
 // A five-minute outage: page requests back off (not every 10 s), no feed is
 // disabled, and pages come again within two minutes of the service's return.
@@ -366,7 +376,7 @@ TEST_F(LivenessTest, OutageBacksOffAndRecoversWithinTwoMinutes) {
     constexpr uint64_t back = 5 * 60000;
     client.onPage = [this](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (clock.now < back) {
-            client.failResult = 503;
+            client.failAnswer = StatusAnswer(503);
             return 0;
         }
         return Catalog(24, 1000)(page, items, seed, lastPage);
@@ -397,7 +407,7 @@ TEST_F(LivenessTest, RetryAfterLongerThanThePauseIsHonoured) {
     engine->ForTesting().Feeds().Add(SearchFeed(0));
     client.onPage = [this](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (client.requests.size() == 1) {
-            client.failResult = 429;
+            client.failAnswer = StatusAnswer(429);
             client.retryAfterMs = 5 * 60000;
             return 0;
         }
@@ -451,7 +461,7 @@ TEST_F(LivenessTest, RequestCancelledByAStopCountsNothing) {
     f.Retries = 9;
     f.Page = 3;
     engine->ForTesting().Feeds().Add(f);
-    client.failResult = 401;  // would be the tenth failure that names the feed wrong
+    client.failAnswer = StatusAnswer(401);  // would be the tenth failure that names the feed wrong
     client.onPage = [this](int, CItemArray&, std::string&, int&) {
         closing.store(1);
         return 0;
@@ -642,7 +652,7 @@ TEST_F(LivenessTest, FailedWallpaperIsNotPickedAheadOfUntriedOnes) {
         std::vector<std::string> tried;
         client.onDownload = [&tried](const std::string& url, const std::string& file) {
             tried.push_back(url);
-            return url.find("/w-bad") != std::string::npos ? 404
+            return url.find("/w-bad") != std::string::npos ? StatusAnswer(404)
                                                            : FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
         };
         uint32_t interval = 2000;
@@ -671,7 +681,7 @@ TEST_F(LivenessTest, PoolOfOnlyFailedWallpapersAsksTheNextPage) {
     engine->OnFileDisplayed(std::string(engine->ForTesting().CacheList().Records().begin()->Path).c_str());
     client.onPage = Catalog(24, 50);
     client.onDownload = [](const std::string& url, const std::string& file) {
-        return url.find("/w-bad") != std::string::npos ? 404
+        return url.find("/w-bad") != std::string::npos ? StatusAnswer(404)
                                                        : FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
     };
     uint32_t interval = 2000;
@@ -701,7 +711,7 @@ TEST_F(LivenessTest, OnePassOfFailingWallpapersDoesNotStretchTheInterval) {
     f.LastPage = 50;
     for (int k = 0; k < 2 * CPacing::kTransfersPerPass; ++k) f.Items.Add(MakeItem("bad" + std::to_string(k)));
     engine->ForTesting().Feeds().Add(f);
-    client.onDownload = [](const std::string&, const std::string&) { return 404; };
+    client.onDownload = [](const std::string&, const std::string&) { return StatusAnswer(404); };
     uint32_t interval = 10000;  // the slow pace of a nearly full cache
     EXPECT_EQ(engine->DownloadImages(&interval), kPassFailed);
     EXPECT_EQ(client.downloadCalls.load(), CPacing::kTransfersPerPass);
@@ -740,7 +750,7 @@ class JsonPageClient : public FakeClient {
     ServiceAnswer QuerySearchPage(const CLumoraFeed&, int, CItemArray& items, std::string& seed,
                                   int& lastPage, int& total) override {
         ++pageCalls;
-        ServiceAnswer read = ServiceAnswer::FromQuery(0, 200);
+        ServiceAnswer read = KindAnswer(ServiceAnswer::kDone);
         if (!ParseWallpaperArray(answer, items, seed, lastPage, total))
             read.kind = ServiceAnswer::kUnreadable;
         return read;
@@ -780,7 +790,7 @@ TEST_F(LivenessTest, TenMinutesOfflineTryLessAndLogLessAndRecoverWithinTwoMinute
     auto offline = [this] { return clock.now >= offFrom && clock.now < offTo; };
     client.onPage = [&](int page, CItemArray& items, std::string& seed, int& lastPage) {
         if (offline()) {
-            client.failResult = -3;  // no answer: no status either
+            client.failAnswer = KindAnswer(ServiceAnswer::kEmpty);  // no answer: no status either
             return 0;
         }
         return Catalog(24, 1000)(page, items, seed, lastPage);
@@ -788,7 +798,7 @@ TEST_F(LivenessTest, TenMinutesOfflineTryLessAndLogLessAndRecoverWithinTwoMinute
     std::vector<uint64_t> tries, done;
     client.onDownload = [&](const std::string&, const std::string& file) {
         tries.push_back(clock.now);
-        if (offline()) return -2;
+        if (offline()) return KindAnswer(ServiceAnswer::kBroken);
         done.push_back(clock.now);
         return FakeClient::WriteBytes(file, "\xFF\xD8\xFF img");
     };
@@ -848,7 +858,7 @@ TEST_F(LivenessTest, MissingImageFolderIsLoggedOnceAndAsksNoPages) {
 
 // ---- what a failed page request says -------------------------------------------------------
 struct PageLineCase {
-    int answer;  // the client's code of the request (the fake gives its status from it)
+    ServiceAnswer answer;  // what the request came to
     uint32_t retryAfterMs;
     const char* line;
 };
@@ -857,7 +867,7 @@ class PageFailureLines : public LivenessTest, public ::testing::WithParamInterfa
 TEST_P(PageFailureLines, NameWhatTheServiceAnswered) {
     const PageLineCase& c = GetParam();
     engine->ForTesting().Feeds().Add(SearchFeed(0));
-    client.failResult = c.answer;
+    client.failAnswer = c.answer;
     client.onPage = [&](int, CItemArray&, std::string&, int&) {
         client.retryAfterMs = c.retryAfterMs;
         return 0;
@@ -869,15 +879,18 @@ TEST_P(PageFailureLines, NameWhatTheServiceAnswered) {
 INSTANTIATE_TEST_SUITE_P(
     Table, PageFailureLines,
     ::testing::Values(
-        PageLineCase{503, 0, "Refresh 0: the service is not available (503), next request in 15 s"},
-        PageLineCase{502, 0, "Refresh 0: the service is not available (502), next request in 15 s"},
-        PageLineCase{429, 90000, "Refresh 0: the service asks to wait 90 s (429), next request in 90 s"},
-        PageLineCase{429, 0,
+        PageLineCase{StatusAnswer(503), 0,
+                     "Refresh 0: the service is not available (503), next request in 15 s"},
+        PageLineCase{StatusAnswer(502), 0,
+                     "Refresh 0: the service is not available (502), next request in 15 s"},
+        PageLineCase{StatusAnswer(429), 90000,
+                     "Refresh 0: the service asks to wait 90 s (429), next request in 90 s"},
+        PageLineCase{StatusAnswer(429), 0,
                      "Refresh 0: the service asks to wait, for no given time (429), next request in 15 s"},
-        PageLineCase{0, 0,
+        PageLineCase{KindAnswer(ServiceAnswer::kUnreadable), 0,
                      "Refresh 0: the service sent an answer that cannot be read (0), next request in 15 s"},
         PageLineCase{
-            kQueryTooLarge, 0,
+            KindAnswer(ServiceAnswer::kAnswerTooLarge), 0,
             "Refresh 0: the service sent an answer that cannot be read (-4), next request in 15 s"}));
 
 }  // namespace

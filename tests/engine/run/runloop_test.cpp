@@ -135,7 +135,7 @@ TEST_F(RunLoopTest, IntervalFromThePassPacesTheNextOne) {
     int n = 0;
     client.onDownload = [&](const std::string&, const std::string& file) {
         DownloadTimes.push_back(clock.now);
-        return ++n == 1 ? 429 : FakeClient::WriteBytes(file, "img");
+        return ++n == 1 ? StatusAnswer(429) : FakeClient::WriteBytes(file, "img");
     };
     StopAt(60000);
     engine->RunComms();
@@ -151,11 +151,12 @@ TEST_F(RunLoopTest, IntervalFromThePassPacesTheNextOne) {
 // lost: the pass comes when the pause ends.
 TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
     struct Row {
-        int answer;
+        ServiceAnswer answer;
         uint64_t pause;
     };
-    for (const Row& row : {Row{429, 42000}, Row{503, 4000}, Row{-2, 5000}}) {
-        SCOPED_TRACE(row.answer);
+    for (const Row& row : {Row{StatusAnswer(429), 42000}, Row{StatusAnswer(503), 4000},
+                           Row{KindAnswer(ServiceAnswer::kBroken), 5000}}) {
+        SCOPED_TRACE(row.answer.Code());
         clock = SimClock();
         closing.store(0);
         DownloadTimes.clear();
@@ -164,7 +165,7 @@ TEST_F(RunLoopTest, ShownFilesDoNotCutAFailedTransfersPauseShort) {
         engine->ForTesting().UseClient(&client);
         worker = AttachWorkerObject();
         engine->ForTesting().Feeds().Add(SearchFeed(0));
-        client.onPage = Catalog(30, 100, "p" + std::to_string(row.answer) + "_");
+        client.onPage = Catalog(30, 100, "p" + std::to_string(row.answer.Code()) + "_");
         int n = 0;
         client.onDownload = [&](const std::string&, const std::string& file) {
             DownloadTimes.push_back(clock.now);
@@ -190,7 +191,7 @@ TEST_F(RunLoopTest, HostThatFailsEveryWallpaperIsNotHammered) {
     client.onPage = Catalog(24, 1000);
     client.onDownload = [this](const std::string&, const std::string&) {
         DownloadTimes.push_back(clock.now);
-        return 404;
+        return StatusAnswer(404);
     };
     for (uint64_t t = 1000; t < 10 * 60000; t += 1000) clock.At(t, [this] { worker->RequestDownload(); });
     StopAt(10 * 60000);
@@ -230,7 +231,7 @@ TEST_F(RunLoopTest, CacheAboveItsLimitComesBackWithinIt) {
             engine->SaveFileList(ListSave::kAlways);
         }
         client.onPage = Catalog(24, 100, "o" + std::to_string(row.maxLocal) + "_");
-        client.onDownload = [](const std::string&, const std::string&) { return 503; };
+        client.onDownload = [](const std::string&, const std::string&) { return StatusAnswer(503); };
         // The host shows every cached file once but the last one.
         std::vector<std::string> paths;
         for (const CFileData& d : engine->ForTesting().CacheList().Records()) paths.push_back(d.Path);

@@ -214,7 +214,7 @@ TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
     Latch inTransfer;
     client.onDownload = [&](const std::string&, const std::string& file) {
         FILE* f = plat::OpenFile(file, "wb");
-        if (!f) return -2;
+        if (!f) return KindAnswer(ServiceAnswer::kBroken);
         inTransfer.Set();
         for (;;) {  // a slow body, read in chunks, watching the stop flag
             std::fputs("chunk", f);
@@ -224,7 +224,7 @@ TEST_F(WorkerThreadTest, StopDuringATransferLeavesNoTemporaryFile) {
         }
         std::fclose(f);
         plat::DeleteFileAt(file);
-        return -3;
+        return KindAnswer(ServiceAnswer::kStopped);
     };
     engine->Start();
     ASSERT_TRUE(inTransfer.WaitSet());
