@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path;
     {
         MutexLock held(box.engine->StateLockForTest());  // as a download pass holds it
-        box.engine->BuildLocalName(item, path);
+        BuildLocalName(item, box.engine->ForTesting().Naming(), path);
     }
 
     const std::string folderText = box.images.string();

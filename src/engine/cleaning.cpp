@@ -33,25 +33,6 @@ bool ReadHead(const std::string& path, size_t limit, std::string* bytes) {
     return true;
 }
 
-// Extensions a cached image comes with: the MIME table's and those the
-// service's own names carry.
-const char* const kImageExtensions[] = {"jpg",  "jpeg", "png", "gif", "bmp", "tif",
-                                        "tiff", "webp", "mpg", "mp4", "mp3", "unknown"};
-
-// The image paths that would share the side file of path (path itself left
-// out): its stem with each image extension.
-std::vector<std::string> SameSideCandidates(const std::string& path) {
-    std::string stem = SidePathOf(path);
-    stem.resize(stem.size() - 5);  // "vprop"
-    std::vector<std::string> out;
-    const std::string self = FoldPathCase(path);
-    for (const char* ext : kImageExtensions) {
-        std::string candidate = stem + ext;
-        if (FoldPathCase(candidate) != self) out.push_back(std::move(candidate));
-    }
-    return out;
-}
-
 }  // namespace
 
 bool IsCacheFileEntry(const plat::FolderEntry& e) {
@@ -105,7 +86,7 @@ void CLumoraEngine::CleanDispFiles(int count) {
 }
 
 int CLumoraEngine::DeleteLocalFile(const std::string& path, int* error) {
-    return DeleteImageAndSide(path, !SideFileShared(path), error);
+    return DeleteImageAndSide(path, !SideFileShared(path, m_cache.Records()), error);
 }
 
 int CLumoraEngine::DeleteImageAndSide(const std::string& path, bool withSide, int* error) {
@@ -115,25 +96,6 @@ int CLumoraEngine::DeleteImageAndSide(const std::string& path, bool withSide, in
     bool ok = plat::DeleteFileAt(path, &err);
     if (error) *error = ok ? 0 : err;
     return ok ? 1 : 0;
-}
-
-bool CLumoraEngine::SideFileShared(const std::string& path) const {
-    // Lists written by earlier builds may hold abc.jpg and abc.png: their
-    // one abc.vprop stays while either is cached.
-    CFileList& files = const_cast<CFileList&>(m_cache.Records());  // Find does not change the list
-    for (const std::string& other : SameSideCandidates(path))
-        if (files.Find(other) != files.end()) return true;
-    return false;
-}
-
-bool CLumoraEngine::NameTaken(const std::string& path) const {
-    // An image path is free only when neither it nor its side file exists
-    // and no cached image shares that side file (abc.jpg and abc.png both
-    // have abc.vprop).
-    if (plat::PathExists(path) || plat::PathExists(SidePathOf(path))) return true;
-    CFileList& files = const_cast<CFileList&>(m_cache.Records());
-    if (files.Find(path) != files.end()) return true;
-    return SideFileShared(path);
 }
 
 bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {

@@ -112,7 +112,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     }
 
     std::string path;
-    if (!BuildLocalName(pick.item, path)) {
+    if (!BuildLocalName(pick.item, NamingLocked(), path)) {
         *interval = CPacing::kDownloadIntervalMs;
         return kPassFailed;
     }
@@ -437,6 +437,14 @@ bool CLumoraEngine::ImageFolderPresentLocked(const char* who) {
             "no page requests and no downloads until it is back",
             who, dir.c_str());
     return present;
+}
+
+LocalNaming CLumoraEngine::NamingLocked() const {
+    LocalNaming where;
+    where.imgFolder = m_settings.ImgFolder;
+    where.localNow = m_clock ? m_clock->LocalNow() : plat::LocalNowOle();
+    where.records = &m_cache.Records();
+    return where;
 }
 
 // The most an image may be: the fixed cap, and never more than the room

@@ -2,6 +2,7 @@
 // host-thread operations that change settings, feeds or the cache while the
 // worker may run. Each takes the engine's lock inside.
 #include "engine/engine.h"
+#include "engine/feed_store.h"
 
 #include "engine/worker.h"
 
@@ -59,6 +60,29 @@ void CLumoraEngine::RebuildIdMap() {
 }
 
 // ---- host's thread ----------------------------------------------------------------
+void CLumoraEngine::LoadFeeds() {
+    // Read everything through the host first; the lock is held only to apply it.
+    const std::vector<CLumoraFeed> loaded = ReadStoredFeeds();
+    const int count = static_cast<int>(loaded.size());
+    Lock lock(*this);
+    // Feeds at indexes that exist keep their run state and pools.
+    m_feeds.SetSize(count);
+    for (int i = 0; i < count; ++i) CopyFeedConfig(m_feeds[i], loaded[static_cast<size_t>(i)]);
+    m_cache.SetNotified(false);
+    ++m_generation;
+}
+
+void CLumoraEngine::SaveFeeds() {
+    // A copy without pools, so the host is called without the lock held.
+    std::vector<CLumoraFeed> feeds;
+    {
+        Lock lock(*this);
+        feeds.resize(static_cast<size_t>(m_feeds.GetSize()));
+        for (int i = 0; i < m_feeds.GetSize(); ++i) feeds[static_cast<size_t>(i)] = m_feeds[i];
+    }
+    WriteStoredFeeds(feeds);
+}
+
 void CLumoraEngine::ApplySettings(const CLumoraSettings& values) {
     {
         Lock lock(*this);

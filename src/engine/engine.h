@@ -87,10 +87,6 @@ class CLumoraEngine {
     int DownloadOne(uint32_t* interval, bool* another) EXCLUDES(m_stateLock);
     ServiceAnswer DownloadImage(const std::string& url, const std::string& file);
 
-    // ---- local names --------------------------------------------------------
-    int BuildLocalName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
-    int BuildFallbackName(const CLumoraItem& item, std::string& path) REQUIRES(m_stateLock);
-
     // ---- state files (folder null or empty text = the image folder) -------
     // The cache list of the image folder: records, list file and journal.
     CCacheList& CacheList() REQUIRES(m_stateLock) { return m_cache; }
@@ -145,9 +141,6 @@ class CLumoraEngine {
     // Whether the image folder's drive has room above the free-space floor
     // (logs once when downloads stop and once when they go on again).
     bool DiskHasRoom() REQUIRES(m_stateLock);
-    // Whether a local image path is taken: the file, its side file, or a
-    // cached image with the same side file exists.
-    bool NameTaken(const std::string& path) const REQUIRES(m_stateLock);
 
     // ---- cleaning, shown files, status --------------------------------------
     // Host's thread (message 14): takes only the shown-file lock.
@@ -232,7 +225,6 @@ class CLumoraEngine {
     bool ReadListFrom(const std::string& dir) REQUIRES(m_stateLock);
     bool RecordInJournal(char op, const CFileData& record) REQUIRES(m_stateLock);
     int DeleteImageAndSide(const std::string& path, bool withSide, int* error);
-    bool SideFileShared(const std::string& path) const REQUIRES(m_stateLock);
     bool IsPurityFolderName(const std::string& name) const REQUIRES(m_stateLock);
     struct PassLimits;
     struct Pick;
@@ -270,6 +262,8 @@ class CLumoraEngine {
     bool ImageFolderPresentLocked(const char* who) REQUIRES(m_stateLock);
     // The most bytes the next image transfer may write.
     uint64_t ImageCapLocked() REQUIRES(m_stateLock);
+    // What naming the next image needs: the image folder, the time, the records.
+    LocalNaming NamingLocked() const REQUIRES(m_stateLock);
     void NoteCacheFullLocked(bool full, int64_t count, int64_t limit) REQUIRES(m_stateLock);
     void HealDeletedFoldersLocked(bool now = false) REQUIRES(m_stateLock);
 

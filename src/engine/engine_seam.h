@@ -35,6 +35,8 @@ class CLumoraEngine::Seam {
     // Runs on the worker after its loop has ended, before it marks itself
     // ended (the moment a start can find it still running).
     void BeforeWorkerEnds(std::function<void()> fn) { e.m_beforeWorkerEndsForTest = std::move(fn); }
+    // What the download pass's naming of an image sees now.
+    LocalNaming Naming() NO_THREAD_SAFETY_ANALYSIS { return e.NamingLocked(); }
     // The picks follow a seeded sequence (the product's source is seeded
     // from the system's generator).
     void SeedPicks(uint64_t seed) {

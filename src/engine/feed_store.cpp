@@ -1,10 +1,10 @@
 // The feed list in the host's settings store: one key per feed field.
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/feed_store.h"
+
 #include "common/settings_store.h"
 
 namespace {
@@ -21,14 +21,11 @@ std::string FeedKey(int index, const char* field) {
 
 }  // namespace
 
-void CLumoraEngine::LoadFeeds() {
+std::vector<CLumoraFeed> ReadStoredFeeds() {
     // A negative count loads as no feeds.
     int count = ReadIntSetting(kSection, "nFeeds", 0);
     if (count < 0) count = 0;
     if (count > kMaxStoredFeeds) count = kMaxStoredFeeds;
-
-    // Read everything through the host first, in the table's order; the
-    // engine's lock is held only to apply it.
     const CLumoraFeed defaults;
     std::vector<CLumoraFeed> loaded(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -39,23 +36,10 @@ void CLumoraEngine::LoadFeeds() {
             if (f.text) feed.*f.text = ReadStringSetting(kSection, key.c_str(), (defaults.*f.text).c_str());
         }
     }
-
-    Lock lock(*this);
-    // Feeds at indexes that exist keep their run state and pools.
-    m_feeds.SetSize(count);
-    for (int i = 0; i < count; ++i) CopyFeedConfig(m_feeds[i], loaded[static_cast<size_t>(i)]);
-    m_cache.SetNotified(false);
-    ++m_generation;
+    return loaded;
 }
 
-void CLumoraEngine::SaveFeeds() {
-    // A copy without pools, so the host is called without the lock held.
-    std::vector<CLumoraFeed> feeds;
-    {
-        Lock lock(*this);
-        feeds.resize(static_cast<size_t>(m_feeds.GetSize()));
-        for (int i = 0; i < m_feeds.GetSize(); ++i) feeds[static_cast<size_t>(i)] = m_feeds[i];
-    }
+void WriteStoredFeeds(const std::vector<CLumoraFeed>& feeds) {
     WriteIntSetting(kSection, "nFeeds", static_cast<int>(feeds.size()));
     for (size_t n = 0; n < feeds.size(); ++n) {
         for (const CFeedField& f : kFeedFields) {

@@ -4,12 +4,18 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/naming.h"
+
+#include "engine/file_list.h"
+#include "engine/path.h"
 #include "engine/line_text.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
 #include "common/host_callback.h"
+
+const char* const kImageExtensions[kImageExtensionCount] = {"jpg",  "jpeg", "png", "gif", "bmp", "tif",
+                                                            "tiff", "webp", "mpg", "mp4", "mp3", "unknown"};
 
 namespace {
 
@@ -130,6 +136,20 @@ std::string GetExtFromType(const std::string& type) {
 
 namespace {
 
+// The image paths that would share the side file of path (path itself left
+// out): its stem with each image extension.
+std::vector<std::string> SameSideCandidates(const std::string& path) {
+    std::string stem = SidePathOf(path);
+    stem.resize(stem.size() - 5);  // "vprop"
+    std::vector<std::string> out;
+    const std::string self = FoldPathCase(path);
+    for (const char* ext : kImageExtensions) {
+        std::string candidate = stem + ext;
+        if (FoldPathCase(candidate) != self) out.push_back(std::move(candidate));
+    }
+    return out;
+}
+
 // Whether an image path and the files the engine makes beside it (its side
 // file, its temporary download) all lie inside the image folder: checked
 // before any file is created under a name built from the service's data.
@@ -156,8 +176,27 @@ std::string ItemFolder(const std::string& imgFolder, const CLumoraItem& item) {
 
 }  // namespace
 
-int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
-    if (item.Name.empty()) return BuildFallbackName(item, path);
+bool SideFileShared(const std::string& path, const CFileList& records) {
+    // Lists written by earlier builds may hold abc.jpg and abc.png: their
+    // one abc.vprop stays while either is cached.
+    CFileList& files = const_cast<CFileList&>(records);  // Find does not change the list
+    for (const std::string& other : SameSideCandidates(path))
+        if (files.Find(other) != files.end()) return true;
+    return false;
+}
+
+bool NameTaken(const std::string& path, const CFileList& records) {
+    // An image path is free only when neither it nor its side file exists
+    // and no cached image shares that side file (abc.jpg and abc.png both
+    // have abc.vprop).
+    if (plat::PathExists(path) || plat::PathExists(SidePathOf(path))) return true;
+    CFileList& files = const_cast<CFileList&>(records);
+    if (files.Find(path) != files.end()) return true;
+    return SideFileShared(path, records);
+}
+
+int BuildLocalName(const CLumoraItem& item, const LocalNaming& where, std::string& path) {
+    if (item.Name.empty()) return BuildFallbackName(item, where, path);
 
     std::string name = item.Name;
     // Control characters first: a NUL among them would end the name early
@@ -169,30 +208,30 @@ int CLumoraEngine::BuildLocalName(const CLumoraItem& item, std::string& path) {
     if (plat::FindLastChar(name, '.') == std::string::npos || HasReservedExtension(name))
         name += "." + GetExtFromType(item.FileType);
 
-    path = ItemFolder(m_settings.ImgFolder, item) + name;
+    path = ItemFolder(where.imgFolder, item) + name;
     // A device name "exists" and "opens" on Windows but is no file: it is
     // a name that cannot be created, on every build alike.
     const bool device = IsDeviceName(name);
-    if (!StaysInside(path, m_settings.ImgFolder)) {
-        BuildFallbackName(item, path);
+    if (!StaysInside(path, where.imgFolder)) {
+        BuildFallbackName(item, where, path);
         LogMessage("BuildLocalName(): file name leaves the image folder %s, replaced by %s", name.c_str(),
                    path.c_str());
-    } else if (!device && NameTaken(path)) {
-        BuildFallbackName(item, path);
+    } else if (!device && NameTaken(path, *where.records)) {
+        BuildFallbackName(item, where, path);
         LogMessage("BuildLocalName(): file name already exists %s, replaced by %s", name.c_str(),
                    path.c_str());
     } else if (device || !CanCreateFile(TempPathOf(path))) {
-        BuildFallbackName(item, path);
+        BuildFallbackName(item, where, path);
         LogMessage("BuildLocalName(): File name can't be create %s, replaced by %s", name.c_str(),
                    path.c_str());
     }
     return 1;
 }
 
-int CLumoraEngine::BuildFallbackName(const CLumoraItem& item, std::string& path) {
-    std::string folder = ItemFolder(m_settings.ImgFolder, item);
+int BuildFallbackName(const CLumoraItem& item, const LocalNaming& where, std::string& path) {
+    std::string folder = ItemFolder(where.imgFolder, item);
     std::string ext = GetExtFromType(item.FileType);
-    OleDateParts now = SplitOleDate(m_clock ? m_clock->LocalNow() : plat::LocalNowOle());
+    OleDateParts now = SplitOleDate(where.localNow);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%03d%02d%02d%02d", now.dayOfYear, now.hour, now.minute, now.second);
     std::vector<char> buf(folder.size() + ext.size() + 64);
@@ -201,7 +240,7 @@ int CLumoraEngine::BuildFallbackName(const CLumoraItem& item, std::string& path)
     for (int i = 0; i < kFallbackCandidates; ++i) {
         std::snprintf(buf.data(), buf.size(), "%si%s%02d.%s", folder.c_str(), stamp, i, ext.c_str());
         path = buf.data();
-        if (!NameTaken(path)) return 1;
+        if (!NameTaken(path, *where.records)) return 1;
     }
     LogMessage("BuildFallbackName: no free name in %s", folder.c_str());
     path.clear();

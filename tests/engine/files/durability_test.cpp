@@ -537,7 +537,7 @@ TEST_F(DurabilityTest, NamesNeverShareAnImageOrASideFile) {
         std::string path;
         {
             MutexLock held(engine->StateLockForTest());
-            EXPECT_EQ(engine->BuildLocalName(item, path), 1);
+            EXPECT_EQ(BuildLocalName(item, engine->ForTesting().Naming(), path), 1);
         }
         const std::string name = path.substr(path.find_last_of(plat::kPathSep) + 1);
         if (r.fallback)
@@ -547,7 +547,7 @@ TEST_F(DurabilityTest, NamesNeverShareAnImageOrASideFile) {
         EXPECT_NE(SidePathOf(path), path);
         {
             MutexLock held(engine->StateLockForTest());
-            EXPECT_FALSE(engine->NameTaken(path)) << path;
+            EXPECT_FALSE(NameTaken(path, engine->ForTesting().CacheList().Records())) << path;
         }
     }
 }
@@ -587,7 +587,7 @@ TEST_F(DurabilityTest, FallbackNamesGoOnPastTheLastCounter) {
     std::string path;
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildFallbackName(item, path);
+        BuildFallbackName(item, engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, In({"sfw", "i3431530451000.jpg"}));
     EXPECT_FALSE(FileExists(path));

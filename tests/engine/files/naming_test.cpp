@@ -297,7 +297,7 @@ TEST_F(BuildLocalNameTest, ServiceNamesInPurityFolders) {
         std::string path;
         {
             MutexLock held(engine->StateLockForTest());
-            EXPECT_EQ(engine->BuildLocalName(Item(r.name, r.type, r.purity), path), 1);
+            EXPECT_EQ(BuildLocalName(Item(r.name, r.type, r.purity), engine->ForTesting().Naming(), path), 1);
         }
         std::string expected = *r.sub ? In({r.sub, r.file}) : In({r.file});
         EXPECT_EQ(path, expected) << Show(r.name);
@@ -337,7 +337,8 @@ TEST_F(BuildLocalNameTest, HostileNamesStayInTheirFolder) {
         std::string path;
         {
             MutexLock held(engine->StateLockForTest());
-            EXPECT_EQ(engine->BuildLocalName(Item(r.name, "image/jpeg", "sfw"), path), 1);
+            EXPECT_EQ(BuildLocalName(Item(r.name, "image/jpeg", "sfw"), engine->ForTesting().Naming(), path),
+                      1);
         }
         EXPECT_EQ(path, r.file ? In({"sfw", r.file}) : Fallback("sfw", 0, "jpg")) << Show(r.name);
         EXPECT_TRUE(PathInsideFolder(path, folder)) << Show(path);
@@ -358,12 +359,13 @@ TEST_F(BuildLocalNameTest, EmptyNameTakesFallbackWithoutLog) {
     std::string path;
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("", "image/jpeg", "sfw"), path);
+        BuildLocalName(Item("", "image/jpeg", "sfw"), engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("", "image/webp", ""), path);  // a type the table lacks
+        BuildLocalName(Item("", "image/webp", ""), engine->ForTesting().Naming(),
+                       path);  // a type the table lacks
     }
     EXPECT_EQ(path, Fallback("", 0, "unknown"));
     EXPECT_TRUE(Log::LinesStartingWith("BuildLocalName").empty()) << Log::Dump();
@@ -375,7 +377,7 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
     std::string path;
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("abc.jpg"), path);
+        BuildLocalName(Item("abc.jpg"), engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_TRUE(Log::Has("BuildLocalName(): file name already exists abc.jpg, replaced by " + path))
@@ -387,7 +389,7 @@ TEST_F(BuildLocalNameTest, TakenNameGetsFallbackInSameFolder) {
     Log::Clear();
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("dir.jpg"), path);
+        BuildLocalName(Item("dir.jpg"), engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_EQ(Log::LinesStartingWith("BuildLocalName").size(), 1u) << Log::Dump();
@@ -398,7 +400,7 @@ TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {
     std::string path;
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("CON.jpg"), path);
+        BuildLocalName(Item("CON.jpg"), engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create CON.jpg, replaced by " + path))
@@ -413,7 +415,7 @@ TEST_F(BuildLocalNameTest, UncreatableNameGetsFallback) {
     Log::Clear();
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("refused.jpg"), path);
+        BuildLocalName(Item("refused.jpg"), engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, Fallback("sfw", 0, "jpg"));
     EXPECT_TRUE(Log::Has("BuildLocalName(): File name can't be create refused.jpg, replaced by " + path))
@@ -432,7 +434,7 @@ TEST_F(BuildLocalNameTest, FallbackCounterTakesFirstFreeSlot) {
         std::string path;
         {
             MutexLock held(engine->StateLockForTest());
-            engine->BuildFallbackName(Item("", "image/jpeg"), path);
+            BuildFallbackName(Item("", "image/jpeg"), engine->ForTesting().Naming(), path);
         }
         EXPECT_EQ(path, Fallback("sfw", r.expected, "jpg")) << r.taken;
     }
@@ -447,7 +449,7 @@ TEST_F(BuildLocalNameTest, FallbackNeverReusesATakenName) {
     // record or to the user. With every name taken there is none to give.
     {
         MutexLock held(engine->StateLockForTest());
-        EXPECT_EQ(engine->BuildFallbackName(Item("", "image/gif"), path), 0);
+        EXPECT_EQ(BuildFallbackName(Item("", "image/gif"), engine->ForTesting().Naming(), path), 0);
     }
     EXPECT_EQ(path, "");
     EXPECT_TRUE(Log::Has("BuildFallbackName: no free name in " + In({"sfw"}) + Sep())) << Log::Dump();
@@ -468,7 +470,7 @@ TEST_F(BuildLocalNameTest, StampFollowsTheLocalTime) {
         std::string path;
         {
             MutexLock held(engine->StateLockForTest());
-            engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+            BuildFallbackName(Item("", "image/jpeg", ""), engine->ForTesting().Naming(), path);
         }
         EXPECT_EQ(path, In({r.name}));
     }
@@ -483,14 +485,14 @@ TEST_F(BuildLocalNameTest, EmptyImageFolderGivesRelativePaths) {
     std::string path;
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildLocalName(Item("abc.jpg"), path);
+        BuildLocalName(Item("abc.jpg"), engine->ForTesting().Naming(), path);
     }
     // The creation test fails here, so the fallback name is used, relative as well.
     EXPECT_EQ(path, "sfw" + Sep() + "i34315304500.jpg");
     EXPECT_EQ(faults.created, std::vector<std::string>({"sfw", "sfw"}));
     {
         MutexLock held(engine->StateLockForTest());
-        engine->BuildFallbackName(Item("", "image/jpeg", ""), path);
+        BuildFallbackName(Item("", "image/jpeg", ""), engine->ForTesting().Naming(), path);
     }
     EXPECT_EQ(path, "i34315304500.jpg");
 }
