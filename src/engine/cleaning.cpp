@@ -33,6 +33,17 @@ bool ReadHead(const std::string& path, size_t limit, std::string* bytes) {
     return true;
 }
 
+// Deletes the image and, with withSide, its side file; on failure *error
+// gets the platform code.
+int DeleteImageAndSide(const std::string& path, bool withSide, int* error) {
+    std::string side = SidePathOf(path);
+    if (withSide && plat::PathExists(side)) plat::DeleteFileAt(side);
+    int err = 0;
+    bool ok = plat::DeleteFileAt(path, &err);
+    if (error) *error = ok ? 0 : err;
+    return ok ? 1 : 0;
+}
+
 }  // namespace
 
 bool IsCacheFileEntry(const plat::FolderEntry& e) {
@@ -87,33 +98,6 @@ void CLumoraEngine::CleanDispFiles(int count) {
 
 int CLumoraEngine::DeleteLocalFile(const std::string& path, int* error) {
     return DeleteImageAndSide(path, !SideFileShared(path, m_cache.Records()), error);
-}
-
-int CLumoraEngine::DeleteImageAndSide(const std::string& path, bool withSide, int* error) {
-    std::string side = SidePathOf(path);
-    if (withSide && plat::PathExists(side)) plat::DeleteFileAt(side);
-    int err = 0;
-    bool ok = plat::DeleteFileAt(path, &err);
-    if (error) *error = ok ? 0 : err;
-    return ok ? 1 : 0;
-}
-
-bool CLumoraEngine::IsPurityFolderName(const std::string& name) const {
-    static const char* const kKnown[] = {"sfw", "sketchy", "nsfw", "other"};
-    const std::string folded = plat::FoldCase(name);
-    for (const char* k : kKnown)
-        if (folded == k) return true;
-    // Any other purity text the service sent became a folder of cached files.
-    std::string base = m_settings.ImgFolder;
-    AddBackslash(base);
-    const std::string prefix = FoldPathCase(base + name);
-    for (const CFileView d : m_cache.Records()) {
-        const std::string p = FoldPathCase(std::string(d.Path));
-        if (p.size() > prefix.size() + 1 && p.compare(0, prefix.size(), prefix) == 0 &&
-            (p[prefix.size()] == plat::kPathSep || p[prefix.size()] == '/'))
-            return true;
-    }
-    return false;
 }
 
 bool CLumoraEngine::TrimStrayFilesLocked() {

@@ -224,8 +224,6 @@ class CLumoraEngine {
     // paging state along; false when it could not be read.
     bool ReadListFrom(const std::string& dir) REQUIRES(m_stateLock);
     bool RecordInJournal(char op, const CFileData& record) REQUIRES(m_stateLock);
-    int DeleteImageAndSide(const std::string& path, bool withSide, int* error);
-    bool IsPurityFolderName(const std::string& name) const REQUIRES(m_stateLock);
     struct PassLimits;
     struct Pick;
 

@@ -246,3 +246,21 @@ int BuildFallbackName(const CLumoraItem& item, const LocalNaming& where, std::st
     path.clear();
     return 0;
 }
+
+bool IsPurityFolderName(const std::string& name, const std::string& imgFolder, const CFileList& records) {
+    static const char* const kKnown[] = {"sfw", "sketchy", "nsfw", "other"};
+    const std::string folded = plat::FoldCase(name);
+    for (const char* k : kKnown)
+        if (folded == k) return true;
+    // Any other purity text the service sent became a folder of cached files.
+    std::string base = imgFolder;
+    AddBackslash(base);
+    const std::string prefix = FoldPathCase(base + name);
+    for (const CFileView d : records) {
+        const std::string p = FoldPathCase(std::string(d.Path));
+        if (p.size() > prefix.size() + 1 && p.compare(0, prefix.size(), prefix) == 0 &&
+            (p[prefix.size()] == plat::kPathSep || p[prefix.size()] == '/'))
+            return true;
+    }
+    return false;
+}

@@ -45,3 +45,7 @@ int BuildFallbackName(const CLumoraItem& item, const LocalNaming& where, std::st
 bool NameTaken(const std::string& path, const CFileList& records);
 // Whether another cached image than path uses path's side file.
 bool SideFileShared(const std::string& path, const CFileList& records);
+// Whether a sub-folder of the image folder holds cached images: one of the
+// four common purity folders, or one that a record's path lies in (any other
+// purity text the service sent).
+bool IsPurityFolderName(const std::string& name, const std::string& imgFolder, const CFileList& records);

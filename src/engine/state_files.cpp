@@ -335,7 +335,8 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
         auto keepTemp = [&](const plat::FolderEntry& f) {
             if (!f.isFolder && !f.isLink && isTemp(f.name)) inner.push_back(f);
         };
-        if (IsPurityFolderName(e.name) || named.count(FoldPathCase(e.name))) {
+        if (IsPurityFolderName(e.name, m_settings.ImgFolder, m_cache.Records()) ||
+            named.count(FoldPathCase(e.name))) {
             if (plat::ForEachFolderEntryEndingIn(sub, ".__t", keepTemp)) clean(sub, inner);
             continue;
         }
