@@ -176,7 +176,7 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
         if (files >= limits.maxLocal) {
             if (limits.maxLocal > 0 && !feed.Items.IsEmpty()) victim = OwnVictimLocked(i);
             if (victim.empty()) {
-                if (FeedStateChanged(m_downloadFeedState, i, kFeedFull))
+                if (m_said.Changed(CLoggedStates::kDownloadFeed, i, kFeedFull))
                     LogMessage("DownloadImages: feed %d per-feed cache full (%d/%d)", i, files,
                                limits.maxLocal);
                 // A full feed whose pages are used up starts over, so that
@@ -189,7 +189,7 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
                 if (globalVictim.empty()) continue;
                 victim = globalVictim;
             }
-            FeedStateChanged(m_downloadFeedState, i, kNoState);
+            m_said.Changed(CLoggedStates::kDownloadFeed, i, kNoState);
         }
         if (feed.Items.IsEmpty()) {
             RotateIfExhaustedLocked(i);
@@ -459,8 +459,7 @@ uint64_t CLumoraEngine::ImageCapLocked() {
 }
 
 void CLumoraEngine::NoteCacheFullLocked(bool full, int64_t count, int64_t limit) {
-    if (full == m_cacheFullLogged) return;
-    m_cacheFullLogged = full;
+    if (!m_said.Changed(CLoggedStates::kCacheFull, 0, full ? 1 : 0)) return;
     // Formatted as decimal texts: the limit may not fit an int.
     if (full)
         LogMessage("DownloadImages: cache full (%s/%s)", std::to_string(count).c_str(),

@@ -159,7 +159,7 @@ void CLumoraEngine::ApplyFeeds(const CFeedArray& feeds) {
             f.LastPage = old[i].LastPage;
             f.Retries = old[i].Retries;
         }
-        m_feedState.clear();
+        m_said.ForgetFeeds();
         if (!FeedsEqual(old, feeds)) {
             // Only a changed list makes results under way stale: with the
             // same list the pools stay by index, so a transfer's file still

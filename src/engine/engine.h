@@ -20,6 +20,7 @@
 #include "common/clear_result.h"
 #include "engine/cache_list.h"
 #include "engine/file_list.h"
+#include "engine/logged_states.h"
 #include "engine/pacing.h"
 #include "engine/naming.h"
 #include "engine/path.h"
@@ -234,8 +235,6 @@ class CLumoraEngine {
     void CountFailedPageLocked(int i, int type, const ServiceAnswer& answer) REQUIRES(m_stateLock);
     void RotateFeedLocked(int feed) REQUIRES(m_stateLock);
     int64_t MaxPhotosOf(const CLumoraFeed& feed) const REQUIRES(m_stateLock);
-    // Whether feed i's logged state changes to state (and records it).
-    bool FeedStateChanged(std::vector<int>& states, int i, int state) REQUIRES(m_stateLock);
 
     // ---- download steps ----
     PassLimits ComputeLimitsLocked() const REQUIRES(m_stateLock);
@@ -282,9 +281,8 @@ class CLumoraEngine {
     CPacing m_pacing GUARDED_BY(m_stateLock);
     // The image folder was missing at the last look (logged once).
     bool m_folderAway GUARDED_BY(m_stateLock) = false;
-    std::vector<int> m_feedState GUARDED_BY(m_stateLock);          // state last logged per feed (refresh)
-    std::vector<int> m_downloadFeedState GUARDED_BY(m_stateLock);  // the same for download passes
-    bool m_cacheFullLogged GUARDED_BY(m_stateLock) = false;
+    // States logged once when they begin and once when they end.
+    CLoggedStates m_said GUARDED_BY(m_stateLock);
     // When the records' files were last looked at (HealDeletedFoldersLocked);
     // false: not yet in this run.
     bool m_recordFoldersKnown GUARDED_BY(m_stateLock) = false;

@@ -145,12 +145,12 @@ int CLumoraEngine::Refresh(int) {
 bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     const CLumoraFeed& feed = m_feeds[i];
     if (!feed.IsEnabled()) {
-        if (FeedStateChanged(m_feedState, i, kDisabled))
+        if (m_said.Changed(CLoggedStates::kRefreshFeed, i, kDisabled))
             LogMessage("Refresh %d: is disabled (retries %d)", i, feed.Retries);
         return false;
     }
     if (feed.LastPage > 0 && next > feed.LastPage) {
-        if (FeedStateChanged(m_feedState, i, kAllPagesDone))
+        if (m_said.Changed(CLoggedStates::kRefreshFeed, i, kAllPagesDone))
             LogMessage("Refresh %d: all pages done (last=%d)", i, feed.LastPage);
         return false;
     }
@@ -164,19 +164,19 @@ bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
     const int untried = m_pools.CountUntried(i, feed.Items);
     if (files >= maxLocal &&
         (maxLocal <= 0 || untried >= CFeedPools::kLowPool || OwnVictimLocked(i).empty())) {
-        if (FeedStateChanged(m_feedState, i, kFeedFull))
+        if (m_said.Changed(CLoggedStates::kRefreshFeed, i, kFeedFull))
             LogMessage("Refresh %d: per-feed cache full (%d/%d)", i, files, maxLocal);
         return false;
     }
     const int64_t held = static_cast<int64_t>(files) + untried;
     const int64_t maxPhotos = MaxPhotosOf(feed);
     if (held >= maxPhotos && feed.Page > 0) {
-        if (FeedStateChanged(m_feedState, i, kMaxPhotos))
+        if (m_said.Changed(CLoggedStates::kRefreshFeed, i, kMaxPhotos))
             LogMessage("Refresh %d: max photos reached (%d/%d)", i, static_cast<int>(held),
                        static_cast<int>(std::min<int64_t>(maxPhotos, INT_MAX)));
         return false;
     }
-    FeedStateChanged(m_feedState, i, kNoState);
+    m_said.Changed(CLoggedStates::kRefreshFeed, i, kNoState);
     return true;
 }
 
@@ -259,14 +259,6 @@ void CLumoraEngine::CountFailedPageLocked(int i, int type, const ServiceAnswer& 
         f.Flg &= ~CLumoraFeed::kEnabled;
         LogMessage("     too many errors, disabled");
     }
-}
-
-bool CLumoraEngine::FeedStateChanged(std::vector<int>& states, int i, int state) {
-    if (static_cast<int>(states.size()) < m_feeds.GetSize())
-        states.resize(static_cast<size_t>(m_feeds.GetSize()), 0);
-    if (states[static_cast<size_t>(i)] == state) return false;
-    states[static_cast<size_t>(i)] = state;
-    return true;
 }
 
 void CLumoraEngine::RotateFeed(int i) {

@@ -190,8 +190,6 @@ void CLumoraEngine::RunComms() {
 void CLumoraEngine::ResetPassStateLocked() {
     m_pools.ForgetAll();
     m_pacing.Reset();
-    m_feedState.clear();
-    m_downloadFeedState.clear();
+    m_said.ForgetAll();
     m_recordFoldersKnown = false;
-    m_cacheFullLogged = false;
 }

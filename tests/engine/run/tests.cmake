@@ -12,6 +12,7 @@ lumora_test(NAME engine_run_tests
     ${CMAKE_CURRENT_LIST_DIR}/steady_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pools_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pacing_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/logged_states_test.cpp
   LABELS engine)
 
 # Native only: the real module must stay mapped while its worker runs.
