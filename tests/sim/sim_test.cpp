@@ -392,6 +392,16 @@ class Simulation {
     uint32_t longestInterval = 0;
 
     bool InSession(uint64_t t) const { return (t % kDay) < sc.sessionPerDay; }
+    // The part of [from, to) that lies in the daily sessions.
+    uint64_t SessionTimeBetween(uint64_t from, uint64_t to) const {
+        uint64_t total = 0;
+        for (uint64_t day = from / kDay; day * kDay < to; ++day) {
+            const uint64_t start = std::max(from, day * kDay);
+            const uint64_t end = std::min(to, day * kDay + sc.sessionPerDay);
+            if (end > start) total += end - start;
+        }
+        return total;
+    }
 
     void StopWorker() {
         closing.store(1);
@@ -470,7 +480,9 @@ class Simulation {
     // ---- the invariants, checked at every step of the loop ----
     void Step() {
         const uint64_t now = clock.now;
-        const uint64_t dt = now - lastStep;
+        // Only showing time counts: a step of the idle loop may span the
+        // night and land at the start of a session.
+        const uint64_t showing = SessionTimeBetween(lastStep, now);
         lastStep = now;
         int enabled = 0;
         for (const CLumoraFeed& f : engine->ForTesting().Feeds())
@@ -505,8 +517,8 @@ class Simulation {
             if (delivered != lastDeliveredCount[k] || !hasMore) {
                 gaps[k] = 0;
                 lastDeliveredCount[k] = delivered;
-            } else if (InSession(now)) {
-                gaps[k] += dt;
+            } else {
+                gaps[k] += showing;
             }
             longestGap[k] = std::max(longestGap[k], gaps[k]);
             if (gaps[k] > GapBound())
