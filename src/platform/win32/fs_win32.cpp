@@ -128,6 +128,26 @@ bool FileLock::HeldByOther(const std::string& path) {
     return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+namespace {
+
+// Hands each entry of an open search to each, then closes it: "." and ".."
+// never, and with a suffix only the names that end in it.
+void HandFoundEntries(HANDLE h, WIN32_FIND_DATAA* fd, const std::string& suffix,
+                      const std::function<void(const FolderEntry&)>& each) {
+    FolderEntry entry;
+    do {
+        entry.name = fd->cFileName;
+        if (entry.name == "." || entry.name == "..") continue;
+        if (!suffix.empty() && !NameEndsIn(entry.name, suffix)) continue;
+        entry.isFolder = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        each(entry);
+    } while (FindNextFileA(h, fd));
+    FindClose(h);
+}
+
+}  // namespace
+
 bool ForEachFolderEntry(const std::string& folder, const std::function<void(const FolderEntry&)>& each) {
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
@@ -135,15 +155,7 @@ bool ForEachFolderEntry(const std::string& folder, const std::function<void(cons
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return false;
-    FolderEntry entry;
-    do {
-        entry.name = fd.cFileName;
-        if (entry.name == "." || entry.name == "..") continue;
-        entry.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.isLink = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        each(entry);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    HandFoundEntries(h, &fd, std::string(), each);
     return true;
 }
 
@@ -158,16 +170,8 @@ bool ForEachFolderEntryEndingIn(const std::string& folder, const std::string& su
     // the folder for the pattern, and hands over only what matches.
     HANDLE h = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0);
     if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    FolderEntry entry;
-    do {
-        entry.name = fd.cFileName;
-        // The pattern also matches short (8.3) names: "a.__tx" is "A~1.__T".
-        if (!NameEndsIn(entry.name, suffix)) continue;
-        entry.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.isLink = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        each(entry);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    // The pattern also matches short (8.3) names: "a.__tx" is "A~1.__T".
+    HandFoundEntries(h, &fd, suffix, each);
     return true;
 }
 
