@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/image_folder.h"
+#include "engine/path.h"
 #include "engine/state_format.h"
 #include "platform/codepage.h"
-#include "engine/worker.h"
 #include "platform/fs.h"
 #include "common/host_callback.h"
 
@@ -56,20 +56,7 @@ bool IsCacheFileEntry(const plat::FolderEntry& e) {
     return known;
 }
 
-void CLumoraEngine::OnFileDisplayed(const char* path) {
-    if (!path || !*path) return;
-    {
-        MutexLock guard(m_shownLock);
-        CFileList::iterator it = m_dispfiles.Find(path);
-        if (it != m_dispfiles.end()) m_dispfiles.RemoveAt(it);
-        m_dispfiles.AddTail(path, std::string_view(), -1);
-    }
-    // Woken after the lock is released, so the worker never waits on it.
-    std::shared_ptr<CLumoraThread> worker = m_thread;
-    if (worker) worker->RequestDownload();
-}
-
-void CLumoraEngine::CleanDispFiles(int count) {
+void CImageFolder::CleanDispFiles(int count) {
     while (count != 0) {
         --count;
         if (m_dispfiles.IsEmpty()) break;
@@ -96,11 +83,41 @@ void CLumoraEngine::CleanDispFiles(int count) {
     }
 }
 
-int CLumoraEngine::DeleteLocalFile(const std::string& path, int* error) {
+int CImageFolder::DeleteLocalFile(const std::string& path, int* error) {
     return DeleteImageAndSide(path, !SideFileShared(path, m_cache.Records()), error);
 }
 
-bool CLumoraEngine::TrimStrayFilesLocked() {
+// Deletes a shown file and its record. A file already gone (the user deleted
+// it, or its whole folder) leaves with its record; when the folder is gone,
+// every record in it does.
+void CImageFolder::EvictShownFileLocked(const std::string& shownPath) {
+    {
+        MutexLock shown(m_shownLock);
+        CFileList::iterator r = m_dispfiles.Find(shownPath);
+        if (r != m_dispfiles.end()) m_dispfiles.RemoveAt(r);
+    }
+    CFileList::iterator it = m_cache.Records().Find(shownPath);
+    if (it == m_cache.Records().end()) return;
+    const std::string path(it->Path);
+    // The removal is on disk before the file goes.
+    if (!RecordFileRemoving(*it)) {
+        LogMessage("CleanDispFiles: Unable to Remove %s, the removal can't be recorded", path.c_str());
+        return;
+    }
+    int error = 0;
+    if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound || error == plat::kErrPathNotFound) {
+        m_cache.Records().RemoveAt(it);
+        LogMessage("CleanDispFiles: Removed %s", path.c_str());
+        m_cache.SetDirty(true);
+        // Its folder gone too (the user deleted a purity folder): every
+        // record in it goes now. A file gone alone needs no walk of the list.
+        if (error == plat::kErrPathNotFound) HealDeletedFoldersLocked(true);
+    } else {
+        LogMessage("CleanDispFiles: Unable to Remove %s, error %d", path.c_str(), error);
+    }
+}
+
+bool CImageFolder::TrimStrayFilesLocked() {
     const int enabled = CountEnabledFeeds();
     const int64_t limit = static_cast<int64_t>(m_settings.MaxLocal) * (enabled > 0 ? enabled : 1);
     if (m_cache.Records().GetCount() <= limit) return false;
@@ -115,7 +132,7 @@ bool CLumoraEngine::TrimStrayFilesLocked() {
     return m_cache.Records().GetCount() < before;
 }
 
-std::string CLumoraEngine::ShownStrayFileLocked(int displayedMinimum) {
+std::string CImageFolder::ShownStrayFileLocked(int displayedMinimum) {
     // The most recent reports stay alone, as for any eviction: the host may
     // be showing them.
     int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
@@ -128,7 +145,28 @@ std::string CLumoraEngine::ShownStrayFileLocked(int displayedMinimum) {
     return std::string();
 }
 
-void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
+// Leaves the most recent reports alone as the global rule does: the host may
+// be showing them.
+std::string CImageFolder::OwnVictimLocked(int feed) {
+    const int displayedMinimum = m_settings.MaxLocal > 9 ? 4 : 1;
+    MutexLock shown(m_shownLock);
+    int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
+    for (CFileList::iterator r = m_dispfiles.begin(); r != m_dispfiles.end() && candidates > 0;) {
+        CFileList::iterator rec = m_cache.Records().Find(r->Path);
+        if (rec == m_cache.Records().end()) {
+            // Not (or no longer) a file of this cache: no eviction will use it.
+            r = m_dispfiles.RemoveAt(r);
+            --candidates;
+            continue;
+        }
+        if (rec->FeedIndex == feed) return std::string(rec->Path);
+        ++r;
+        --candidates;
+    }
+    return std::string();
+}
+
+void CImageFolder::CleanLocalFiles(ClearCacheResult* result) {
     for (CFileList::iterator it = m_cache.Records().begin(); it != m_cache.Records().end();) {
         std::string path(it->Path);
         int error = 0;
@@ -149,7 +187,7 @@ void CLumoraEngine::CleanLocalFiles(ClearCacheResult* result) {
     }
 }
 
-ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
+ClearCacheResult CImageFolder::ClearCacheLocked(const std::string& folder) {
     ClearCacheResult result;
     if (folder.empty()) return result;
     // A folder another host's engine works in is not cleaned under it: its
@@ -239,8 +277,8 @@ ClearCacheResult CLumoraEngine::ClearCacheLocked(const std::string& folder) {
     return result;
 }
 
-void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::string>& names,
-                                   std::vector<std::string>& values) {
+void CImageFolder::GetCacheStatus(const std::string& folder, std::vector<std::string>& names,
+                                  std::vector<std::string>& values) {
     AppendListStatus(folder, names, values);
     // Downloads wait while the drive has less free space than the floor:
     // both figures side by side tell a user who sees no new picture why.
@@ -253,8 +291,8 @@ void CLumoraEngine::GetCacheStatus(const std::string& folder, std::vector<std::s
     }
 }
 
-void CLumoraEngine::AppendListStatus(const std::string& folder, std::vector<std::string>& names,
-                                     std::vector<std::string>& values) {
+void CImageFolder::AppendListStatus(const std::string& folder, std::vector<std::string>& names,
+                                    std::vector<std::string>& values) {
     // Reads only the two files (no engine data), so it takes no lock.
     std::string bytes;
     int count = 0, found = 0;

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "common/host_callback.h"
-#include "engine/engine.h"
+#include "engine/download.h"
 #include "engine/vprop.h"
+#include "engine/path.h"
 #include "platform/fs.h"
 
 namespace {
@@ -30,14 +31,14 @@ enum FeedLogState { kNoState, kFeedFull };
 
 }  // namespace
 
-struct CLumoraEngine::PassLimits {
+struct CDownloadPass::PassLimits {
     int maxLocal;
     int displayedMinimum;  // shown files on record before one is replaced
     int64_t cacheLimit;    // 64-bit: MaxLocal may be up to 9,999,999 and feeds many
     int64_t fastPaceMark;
 };
 
-struct CLumoraEngine::Pick {
+struct CDownloadPass::Pick {
     int feed = -1;
     int slot = -1;
     CLumoraItem item;
@@ -46,7 +47,7 @@ struct CLumoraEngine::Pick {
 
 // A pass brings one wallpaper: when a transfer fails for its wallpaper alone
 // (missing, refused, no image), the next one is tried at once, up to a few.
-int CLumoraEngine::DownloadImages(uint32_t* interval) {
+int CDownloadPass::DownloadImages(uint32_t* interval) {
     int result = kPassIdle;
     for (int k = 0; k < CPacing::kTransfersPerPass; ++k) {
         bool another = false;
@@ -62,7 +63,7 @@ int CLumoraEngine::DownloadImages(uint32_t* interval) {
     return result;
 }
 
-int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
+int CDownloadPass::DownloadOne(uint32_t* interval, bool* another) {
     Lock lock(*this);
     if (m_closing.load()) return kPassIdle;
     // No download and no eviction while the image folder's list is unknown.
@@ -150,7 +151,7 @@ int CLumoraEngine::DownloadOne(uint32_t* interval, bool* another) {
     return kPassDownloaded;
 }
 
-CLumoraEngine::PassLimits CLumoraEngine::ComputeLimitsLocked() const {
+CDownloadPass::PassLimits CDownloadPass::ComputeLimitsLocked() const {
     PassLimits l;
     l.maxLocal = m_settings.MaxLocal;
     l.displayedMinimum = l.maxLocal > 9 ? 4 : 1;
@@ -163,7 +164,7 @@ CLumoraEngine::PassLimits CLumoraEngine::ComputeLimitsLocked() const {
 // The next feed in turn that has a wallpaper to fetch and room for it: below
 // its own limit and, when the cache is full, with the oldest shown file to
 // give up; or at its own limit with one of its own shown files to give up.
-bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, const std::string& globalVictim,
+bool CDownloadPass::PickItemLocked(const PassLimits& limits, bool cacheFull, const std::string& globalVictim,
                                    Pick* pick) {
     const int n = m_feeds.GetSize();
     const int start = ((m_nextfeed % n) + n) % n;
@@ -213,7 +214,7 @@ bool CLumoraEngine::PickItemLocked(const PassLimits& limits, bool cacheFull, con
     return false;
 }
 
-void CLumoraEngine::RotateIfExhaustedLocked(int i) {
+void CDownloadPass::RotateIfExhaustedLocked(int i) {
     const CLumoraFeed& feed = m_feeds[i];
     if (feed.LastPage <= 0 || feed.Page < feed.LastPage) return;
     // A feed whose last round through the pages found only what is cached
@@ -226,7 +227,7 @@ void CLumoraEngine::RotateIfExhaustedLocked(int i) {
 // When the cache is full: the least recently shown file, once enough shown
 // files are on record. A report of a file that is not in the cache is used
 // up without a victim, one per pass.
-std::string CLumoraEngine::GlobalVictimLocked(const PassLimits& limits) {
+std::string CDownloadPass::GlobalVictimLocked(const PassLimits& limits) {
     MutexLock shown(m_shownLock);
     if (m_dispfiles.GetCount() < limits.displayedMinimum || m_dispfiles.IsEmpty()) return std::string();
     const std::string head(m_dispfiles.GetHead().Path);
@@ -239,33 +240,12 @@ std::string CLumoraEngine::GlobalVictimLocked(const PassLimits& limits) {
     return stray.empty() ? head : stray;
 }
 
-// The feed's own least recently shown file, leaving the most recent reports
-// alone as the global rule does (the host may be showing them).
-std::string CLumoraEngine::OwnVictimLocked(int feed) {
-    const int displayedMinimum = m_settings.MaxLocal > 9 ? 4 : 1;
-    MutexLock shown(m_shownLock);
-    int candidates = m_dispfiles.GetCount() - (displayedMinimum - 1);
-    for (CFileList::iterator r = m_dispfiles.begin(); r != m_dispfiles.end() && candidates > 0;) {
-        CFileList::iterator rec = m_cache.Records().Find(r->Path);
-        if (rec == m_cache.Records().end()) {
-            // Not (or no longer) a file of this cache: no eviction will use it.
-            r = m_dispfiles.RemoveAt(r);
-            --candidates;
-            continue;
-        }
-        if (rec->FeedIndex == feed) return std::string(rec->Path);
-        ++r;
-        --candidates;
-    }
-    return std::string();
-}
-
 // A cache above its limit (a host that ended between a new image and the
 // shown file it replaced, or a limit the user lowered) gives up one shown
 // file, with no replacement, per call: a feed above its own limit first, then
 // the cache above the limit of all feeds. Replacements alone would keep it
 // above for good.
-bool CLumoraEngine::TrimOverLimitLocked() {
+bool CDownloadPass::TrimOverLimitLocked() {
     const PassLimits limits = ComputeLimitsLocked();
     if (limits.maxLocal <= 0) return false;
     std::string victim;
@@ -281,7 +261,7 @@ bool CLumoraEngine::TrimOverLimitLocked() {
     return m_cache.Records().GetCount() < before;
 }
 
-bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp) {
+bool CDownloadPass::RecordDownloadLocked(const Pick& pick, const std::string& path, const std::string& temp) {
     // A transfer stopped before its first byte, or an empty answer, leaves
     // an empty file: that is no image.
     if (IsEmptyFile(temp)) {
@@ -324,37 +304,7 @@ bool CLumoraEngine::RecordDownloadLocked(const Pick& pick, const std::string& pa
     return true;
 }
 
-// Deletes a shown file and its record. A file already gone (the user deleted
-// it, or its whole folder) leaves with its record; when the folder is gone,
-// every record in it does.
-void CLumoraEngine::EvictShownFileLocked(const std::string& shownPath) {
-    {
-        MutexLock shown(m_shownLock);
-        CFileList::iterator r = m_dispfiles.Find(shownPath);
-        if (r != m_dispfiles.end()) m_dispfiles.RemoveAt(r);
-    }
-    CFileList::iterator it = m_cache.Records().Find(shownPath);
-    if (it == m_cache.Records().end()) return;
-    const std::string path(it->Path);
-    // The removal is on disk before the file goes.
-    if (!RecordFileRemoving(*it)) {
-        LogMessage("CleanDispFiles: Unable to Remove %s, the removal can't be recorded", path.c_str());
-        return;
-    }
-    int error = 0;
-    if (DeleteLocalFile(path, &error) || error == plat::kErrFileNotFound || error == plat::kErrPathNotFound) {
-        m_cache.Records().RemoveAt(it);
-        LogMessage("CleanDispFiles: Removed %s", path.c_str());
-        m_cache.SetDirty(true);
-        // Its folder gone too (the user deleted a purity folder): every
-        // record in it goes now. A file gone alone needs no walk of the list.
-        if (error == plat::kErrPathNotFound) HealDeletedFoldersLocked(true);
-    } else {
-        LogMessage("CleanDispFiles: Unable to Remove %s, error %d", path.c_str(), error);
-    }
-}
-
-int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, const ServiceAnswer& answer,
+int CDownloadPass::AnswerFailedTransferLocked(const Pick& pick, const ServiceAnswer& answer,
                                               uint32_t* interval) {
     const bool http = answer.kind == ServiceAnswer::kHttpStatus;
     if (http && answer.status == 403) {
@@ -380,7 +330,7 @@ int CLumoraEngine::AnswerFailedTransferLocked(const Pick& pick, const ServiceAns
     return kPassFailed;
 }
 
-void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
+void CDownloadPass::CountFailedAttemptLocked(const Pick& pick) {
     // The last of its attempts takes it out of its pool; its id stays known,
     // so refresh passes do not add it again until the id set is rebuilt (a
     // rotation gives it another chance).
@@ -394,7 +344,7 @@ void CLumoraEngine::CountFailedAttemptLocked(const Pick& pick) {
 // The next page is asked as soon as few untried wallpapers are left, not at
 // the next timed refresh pass: when the last ones left are bad, the pass
 // that finds them all failing would otherwise wait for it.
-void CLumoraEngine::AskPageIfPoolLowLocked(int feed) {
+void CDownloadPass::AskPageIfPoolLowLocked(int feed) {
     if (feed < 0 || feed >= m_feeds.GetSize()) return;
     const CLumoraFeed& f = m_feeds[feed];
     if (f.LastPage > 0 && f.Page >= f.LastPage) return;
@@ -403,53 +353,11 @@ void CLumoraEngine::AskPageIfPoolLowLocked(int feed) {
 
 // ---- requests that get no answer ----------------------------------------------------------
 
-bool CLumoraEngine::NoAnswerPausedLocked() {
-    return m_pacing.NoAnswerPaused(m_clock->TickCount());
-}
-
-// Every request that gets no answer doubles the pause of all of them, up to
-// the longest; the state is logged when it begins, not at every request.
-void CLumoraEngine::NoteNoAnswerLocked(const char* who, const ServiceAnswer& answer) {
-    if (m_pacing.NoteNoAnswer(m_clock->TickCount()))
-        LogMessage("%s: no answer (%d): no network or no connection; requests paused, at most %u s at a time",
-                   who, answer.Code(), CPacing::kLongestNoAnswerPauseMs / 1000);
-}
-
-void CLumoraEngine::NoteAnswerLocked(const char* who) {
-    uint32_t silentMs = 0;
-    if (m_pacing.NoteAnswer(m_clock->TickCount(), &silentMs))
-        LogMessage("%s: answers come again after %u s without", who, static_cast<unsigned>(silentMs / 1000));
-}
-
 // ---- the image folder and its drive --------------------------------------------------------
-
-bool CLumoraEngine::ImageFolderPresentLocked(const char* who) {
-    const std::string& dir = m_settings.ImgFolder;
-    if (dir.empty()) return true;  // nothing configured: the passes say so themselves
-    const bool present = plat::PathExists(dir);
-    if (present == !m_folderAway) return present;
-    m_folderAway = !present;
-    if (present)
-        LogMessage("%s: image folder %s is back, work goes on", who, dir.c_str());
-    else
-        LogMessage(
-            "%s: image folder %s is missing (a drive unplugged, a share offline?); "
-            "no page requests and no downloads until it is back",
-            who, dir.c_str());
-    return present;
-}
-
-LocalNaming CLumoraEngine::NamingLocked() const {
-    LocalNaming where;
-    where.imgFolder = m_settings.ImgFolder;
-    where.localNow = m_clock ? m_clock->LocalNow() : plat::LocalNowOle();
-    where.records = &m_cache.Records();
-    return where;
-}
 
 // The most an image may be: the fixed cap, and never more than the room
 // above the free-space floor.
-uint64_t CLumoraEngine::ImageCapLocked() {
+uint64_t CDownloadPass::ImageCapLocked() {
     uint64_t available = 0, total = 0;
     int error = 0;
     if (!plat::FreeSpace(m_settings.ImgFolder, &available, &total, &error)) return kMaxImageBytes;
@@ -458,7 +366,7 @@ uint64_t CLumoraEngine::ImageCapLocked() {
     return std::min(kMaxImageBytes, room);
 }
 
-void CLumoraEngine::NoteCacheFullLocked(bool full, int64_t count, int64_t limit) {
+void CDownloadPass::NoteCacheFullLocked(bool full, int64_t count, int64_t limit) {
     if (!m_said.Changed(CLoggedStates::kCacheFull, 0, full ? 1 : 0)) return;
     // Formatted as decimal texts: the limit may not fit an int.
     if (full)
@@ -469,42 +377,6 @@ void CLumoraEngine::NoteCacheFullLocked(bool full, int64_t count, int64_t limit)
                    std::to_string(limit).c_str());
 }
 
-// Records whose files the user deleted, one by one or with their purity
-// folder, are dropped: they name no file, so they would never be shown,
-// never evicted, and would hold their feed at its limit for good. The look
-// is one file-system call per folder (its oldest record's file), every five
-// minutes or at once when an eviction found a file gone; a folder whose
-// sample is missing has all its records looked at.
-void CLumoraEngine::HealDeletedFoldersLocked(bool now) {
-    const uint32_t tick = m_clock->TickCount();
-    if (!now && m_recordFoldersKnown && static_cast<uint32_t>(tick - m_lastFolderCheck) < 5 * 60000) return;
-    m_lastFolderCheck = tick;
-    m_recordFoldersKnown = true;
-    std::set<std::string, std::less<>> sampled, suspect;
-    for (const CFileView d : m_cache.Records()) {
-        const std::string_view folder = ParentFolderOf(d.Path);
-        if (sampled.find(folder) != sampled.end()) continue;
-        sampled.emplace(folder);
-        if (!plat::PathExists(std::string(d.Path))) suspect.emplace(folder);
-    }
-    for (const std::string& folder : suspect) {
-        int dropped = 0;
-        for (CFileList::iterator it = m_cache.Records().begin(); it != m_cache.Records().end();) {
-            if (ParentFolderOf(it->Path) == folder && !plat::PathExists(std::string(it->Path))) {
-                it = m_cache.Records().RemoveAt(it);
-                ++dropped;
-            } else {
-                ++it;
-            }
-        }
-        if (dropped) {
-            LogMessage("HealRecords: %s in %s without their files dropped",
-                       Counted(dropped, "record", "records").c_str(), folder.c_str());
-            m_cache.SetDirty(true);
-        }
-    }
-}
-
-ServiceAnswer CLumoraEngine::DownloadImage(const std::string& url, const std::string& file) {
+ServiceAnswer CDownloadPass::DownloadImage(const std::string& url, const std::string& file) {
     return m_client->DownloadImage(url, file);
 }

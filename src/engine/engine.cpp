@@ -1,6 +1,5 @@
-// The engine object: construction and teardown, the shared queries, and the
-// host-thread operations that change settings, feeds or the cache while the
-// worker may run. Each takes the engine's lock inside.
+// The engine object: teardown and the host-thread operations that change settings, feeds or the cache while
+// the worker may run. Each takes the engine's lock inside.
 #include "engine/engine.h"
 #include "engine/feed_store.h"
 
@@ -8,15 +7,7 @@
 
 CLumoraEngine::CLumoraEngine(CLumoraSettings& settings, std::atomic<int32_t>& closing,
                              const std::atomic<int32_t>& hosttype)
-    : m_client(&m_api),
-      m_settings(settings),
-      m_closing(closing),
-      m_hosttype(hosttype),
-      m_clock(&SystemClock()) {
-    m_api.m_stop = &m_closing;
-    Lock lock(*this);
-    m_ids.reserve(11923);
-}
+    : CDownloadPass(settings, closing, hosttype) {}
 
 CLumoraEngine::~CLumoraEngine() {
     // Normally the worker has ended long before: while it runs it keeps the
@@ -34,29 +25,6 @@ CLumoraEngine::~CLumoraEngine() {
     }
     // m_thread lets go of the worker object; if its thread still holds a
     // reference, the object lives until the thread ends.
-}
-
-int CLumoraEngine::CountEnabledFeeds() const {
-    int n = 0;
-    for (const CLumoraFeed& f : m_feeds)
-        if (f.IsEnabled()) ++n;
-    return n;
-}
-
-int CLumoraEngine::CountFeedFiles(int feedIndex) const {
-    return m_cache.Records().CountFeed(feedIndex);
-}
-
-void CLumoraEngine::RebuildIdMap() {
-    m_ids.clear();
-    size_t expected = static_cast<size_t>(m_cache.Records().GetCount());
-    for (const CLumoraFeed& f : m_feeds) expected += static_cast<size_t>(f.Items.GetSize());
-    m_ids.reserve(expected);
-    for (const CFileView d : m_cache.Records())
-        if (!d.Id.empty()) m_ids.insert(d.Id);
-    for (const CLumoraFeed& f : m_feeds)
-        for (const CLumoraItem& item : f.Items)
-            if (!item.Id.empty()) m_ids.insert(item.Id);
 }
 
 // ---- host's thread ----------------------------------------------------------------
@@ -133,13 +101,6 @@ void CLumoraEngine::SetApiKey(const std::string& key) {
     }
 }
 
-void CLumoraEngine::ApplyPendingApiKey() {
-    if (!m_apiKeyPending) return;
-    m_api.m_apikey = m_pendingApiKey;
-    m_pendingApiKey.clear();
-    m_apiKeyPending = false;
-}
-
 void CLumoraEngine::ApplyFeeds(const CFeedArray& feeds) {
     {
         Lock lock(*this);
@@ -192,4 +153,17 @@ ClearCacheResult CLumoraEngine::ClearCache(const std::string& folder) {
     std::shared_ptr<CLumoraThread> worker = m_thread;
     if (worker) worker->RequestDownload();
     return result;
+}
+
+void CLumoraEngine::OnFileDisplayed(const char* path) {
+    if (!path || !*path) return;
+    {
+        MutexLock guard(m_shownLock);
+        CFileList::iterator it = m_dispfiles.Find(path);
+        if (it != m_dispfiles.end()) m_dispfiles.RemoveAt(it);
+        m_dispfiles.AddTail(path, std::string_view(), -1);
+    }
+    // Woken after the lock is released, so the worker never waits on it.
+    std::shared_ptr<CLumoraThread> worker = m_thread;
+    if (worker) worker->RequestDownload();
 }

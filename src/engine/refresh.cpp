@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "common/host_callback.h"
-#include "engine/engine.h"
+#include "engine/refresh.h"
 #include "engine/line_text.h"
-#include "engine/worker.h"
+#include "engine/path.h"
 #include "platform/datetime.h"
 #include "platform/fs.h"
 #include "service/url.h"
@@ -54,7 +54,7 @@ enum FeedLogState { kNoState, kDisabled, kAllPagesDone, kFeedFull, kMaxPhotos };
 
 }  // namespace
 
-int CLumoraEngine::Refresh(int) {
+int CRefreshPass::Refresh(int) {
     Lock lock(*this);
     ApplyPendingApiKey();
     const double now = m_clock->LocalNow();
@@ -142,7 +142,7 @@ int CLumoraEngine::Refresh(int) {
 
 // Whether feed i asks for a page in this pass; logs the reason when it does
 // not, once when that reason begins.
-bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
+bool CRefreshPass::FeedWantsPageLocked(int i, int next) {
     const CLumoraFeed& feed = m_feeds[i];
     if (!feed.IsEnabled()) {
         if (m_said.Changed(CLoggedStates::kRefreshFeed, i, kDisabled))
@@ -183,13 +183,13 @@ bool CLumoraEngine::FeedWantsPageLocked(int i, int next) {
 // The most a feed holds, cached plus pooled: at least 500, and room for a
 // pool beside a cache of MaxLocal files (a fixed 500 would stop a feed with a
 // larger cache from ever filling it).
-int64_t CLumoraEngine::MaxPhotosOf(const CLumoraFeed& feed) const {
+int64_t CRefreshPass::MaxPhotosOf(const CLumoraFeed& feed) const {
     const int64_t byCache = 2 * static_cast<int64_t>(m_settings.MaxLocal);
     return std::max<int64_t>(feed.MaxPhotos, byCache);
 }
 
-void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CItemArray& items,
-                                   const std::string& seed, int lastPage) {
+void CRefreshPass::TakePageLocked(int i, int next, const CLumoraFeed& asked, CItemArray& items,
+                                  const std::string& seed, int lastPage) {
     CLumoraFeed& f = m_feeds[i];
     f.Page = next;
     f.LastPage = lastPage;
@@ -225,7 +225,7 @@ void CLumoraEngine::TakePageLocked(int i, int next, const CLumoraFeed& asked, CI
     if (m_pacing.NoteServiceWell()) LogMessage("Refresh: the service answers again");
 }
 
-void CLumoraEngine::CountFailedPageLocked(int i, int type, const ServiceAnswer& got) {
+void CRefreshPass::CountFailedPageLocked(int i, int type, const ServiceAnswer& got) {
     // The log lines print the number they always did.
     const int answer = got.Code();
     const uint32_t retryAfterMs = got.retryAfterMs;
@@ -261,12 +261,12 @@ void CLumoraEngine::CountFailedPageLocked(int i, int type, const ServiceAnswer& 
     }
 }
 
-void CLumoraEngine::RotateFeed(int i) {
+void CRefreshPass::RotateFeed(int i) {
     Lock lock(*this);
     RotateFeedLocked(i);
 }
 
-void CLumoraEngine::RotateFeedLocked(int i) {
+void CRefreshPass::RotateFeedLocked(int i) {
     CLumoraFeed& feed = m_feeds[i];
     m_pools.ForgetFeed(i);
     feed.Items.RemoveAll();

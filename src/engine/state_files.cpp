@@ -12,8 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/image_folder.h"
 #include "engine/line_text.h"
+#include "engine/path.h"
 #include "engine/state_format.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
@@ -62,15 +63,15 @@ std::string Bytes(uint64_t n) {
 
 // ---- reading ------------------------------------------------------------------------
 
-bool CLumoraEngine::IsImageFolder(const std::string& dir) const {
+bool CImageFolder::IsImageFolder(const std::string& dir) const {
     return dir == m_settings.ImgFolder || SameFolder(dir, m_settings.ImgFolder);
 }
 
-void CLumoraEngine::ReadLocalFileList(const char* folder) {
+void CImageFolder::ReadLocalFileList(const char* folder) {
     ReadListFrom(TargetFolder(folder, m_settings));
 }
 
-bool CLumoraEngine::ReadListFrom(const std::string& dir) {
+bool CImageFolder::ReadListFrom(const std::string& dir) {
     const CCacheList::ReadResult read = m_cache.Read(dir, IsImageFolder(dir));
     if (read.idsStale) RebuildIdMap();
     if (read.listFile) {
@@ -83,7 +84,7 @@ bool CLumoraEngine::ReadListFrom(const std::string& dir) {
 
 // ---- the image folder's list in memory ----------------------------------------------------
 
-bool CLumoraEngine::FileListReady() {
+bool CImageFolder::FileListReady() {
     const std::string& dir = m_settings.ImgFolder;
     if (m_cache.GetStatus() != CCacheList::kNotRead && !SameFolder(m_cache.Folder(), dir)) {
         // The image folder changed: the old folder keeps its own list (all
@@ -119,7 +120,7 @@ bool CLumoraEngine::FileListReady() {
     return m_cache.GetStatus() != CCacheList::kUnreadable;
 }
 
-bool CLumoraEngine::HoldImageFolder() {
+bool CImageFolder::HoldImageFolder() {
     if (!m_hold.wantOwner) return true;
     const std::string& dir = m_settings.ImgFolder;
     if (dir.empty()) return true;  // no folder: the passes say so themselves
@@ -147,7 +148,7 @@ bool CLumoraEngine::HoldImageFolder() {
     return false;
 }
 
-void CLumoraEngine::BeginRun() {
+void CImageFolder::BeginRun() {
     m_hold.wantOwner = true;
     m_hold.otherOwner = false;
     m_hold.takeOver = false;
@@ -158,14 +159,14 @@ void CLumoraEngine::BeginRun() {
     ReadLocalFileList();
 }
 
-void CLumoraEngine::EndRun() {
+void CImageFolder::EndRun() {
     if (HoldImageFolder() && !m_hold.takeOver) SaveFileList(ListSave::kNow);
     m_hold.lock.Release();
     m_hold.wantOwner = false;
     m_hold.otherOwner = false;
 }
 
-bool CLumoraEngine::RecordInJournal(char op, const CFileData& record) {
+bool CImageFolder::RecordInJournal(char op, const CFileData& record) {
     if (!statefmt::FitsList(record)) {
         LogMessage("m_lclfiles: record can't be stored, %s %s", statefmt::Printable(record.Id).c_str(),
                    statefmt::Printable(record.Path).c_str());
@@ -177,21 +178,21 @@ bool CLumoraEngine::RecordInJournal(char op, const CFileData& record) {
     return m_cache.Record(op, record, dir);
 }
 
-bool CLumoraEngine::RecordFileAdding(const CFileData& record) {
+bool CImageFolder::RecordFileAdding(const CFileData& record) {
     return RecordInJournal('+', record);
 }
 
-void CLumoraEngine::RecordFileGone(const CFileData& record) {
+void CImageFolder::RecordFileGone(const CFileData& record) {
     RecordInJournal('-', record);
 }
 
-bool CLumoraEngine::RecordFileRemoving(const CFileData& record) {
+bool CImageFolder::RecordFileRemoving(const CFileData& record) {
     return RecordInJournal('-', record);
 }
 
 // ---- writing ------------------------------------------------------------------------------
 
-bool CLumoraEngine::SaveFileList(ListSave how, const char* folder) {
+bool CImageFolder::SaveFileList(ListSave how, const char* folder) {
     const std::string dir = TargetFolder(folder, m_settings);
     const bool imageFolder = IsImageFolder(dir);
     if (how != ListSave::kAlways) {
@@ -216,14 +217,14 @@ bool CLumoraEngine::SaveFileList(ListSave how, const char* folder) {
 
 // ---- paging ---------------------------------------------------------------------------------
 
-void CLumoraEngine::WritePagingState(const char* folder) {
+void CImageFolder::WritePagingState(const char* folder) {
     if ((!folder || !*folder) && !HoldImageFolder()) return;
     const std::string bytes = statefmt::EncodePaging(m_feeds);
     ReplaceFileDurably(PathInFolder(TargetFolder(folder, m_settings), kPagingName), "WritePagingState",
                        [&bytes](FILE* f) { return plat::WriteAll(f, bytes.data(), bytes.size()); });
 }
 
-void CLumoraEngine::ReadPagingState(const char* folder) {
+void CImageFolder::ReadPagingState(const char* folder) {
     std::string bytes;
     int error = 0;
     if (!ReadWholeFile(PathInFolder(TargetFolder(folder, m_settings), kPagingName), &bytes, &error)) {
@@ -250,7 +251,7 @@ void CLumoraEngine::ReadPagingState(const char* folder) {
 
 // ---- free space -------------------------------------------------------------------------------
 
-bool CLumoraEngine::DiskHasRoom() {
+bool CImageFolder::DiskHasRoom() {
     uint64_t available = 0, total = 0;
     int error = 0;
     // A drive that cannot tell is no reason to stop.
@@ -291,7 +292,7 @@ std::set<std::string> FoldersNamedOnDisk(const std::string& dir) {
 
 }  // namespace
 
-void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
+void CImageFolder::RemoveStaleTempFiles(const char* folder) {
     std::string dir = TargetFolder(folder, m_settings);
     // Without an image folder the names would be relative to whatever the
     // current folder is: touch nothing there.
@@ -347,5 +348,83 @@ void CLumoraEngine::RemoveStaleTempFiles(const char* folder) {
             keepTemp(f);
         });
         if (listed && any && onlyCacheFiles) clean(sub, inner);
+    }
+}
+
+// ---- records, the folder and its drive ----------------------------------------------------
+
+int CImageFolder::CountFeedFiles(int feedIndex) const {
+    return m_cache.Records().CountFeed(feedIndex);
+}
+
+void CImageFolder::RebuildIdMap() {
+    m_ids.clear();
+    size_t expected = static_cast<size_t>(m_cache.Records().GetCount());
+    for (const CLumoraFeed& f : m_feeds) expected += static_cast<size_t>(f.Items.GetSize());
+    m_ids.reserve(expected);
+    for (const CFileView d : m_cache.Records())
+        if (!d.Id.empty()) m_ids.insert(d.Id);
+    for (const CLumoraFeed& f : m_feeds)
+        for (const CLumoraItem& item : f.Items)
+            if (!item.Id.empty()) m_ids.insert(item.Id);
+}
+
+bool CImageFolder::ImageFolderPresentLocked(const char* who) {
+    const std::string& dir = m_settings.ImgFolder;
+    if (dir.empty()) return true;  // nothing configured: the passes say so themselves
+    const bool present = plat::PathExists(dir);
+    if (present == !m_folderAway) return present;
+    m_folderAway = !present;
+    if (present)
+        LogMessage("%s: image folder %s is back, work goes on", who, dir.c_str());
+    else
+        LogMessage(
+            "%s: image folder %s is missing (a drive unplugged, a share offline?); "
+            "no page requests and no downloads until it is back",
+            who, dir.c_str());
+    return present;
+}
+
+LocalNaming CImageFolder::NamingLocked() const {
+    LocalNaming where;
+    where.imgFolder = m_settings.ImgFolder;
+    where.localNow = m_clock ? m_clock->LocalNow() : plat::LocalNowOle();
+    where.records = &m_cache.Records();
+    return where;
+}
+
+// Records whose files the user deleted, one by one or with their purity
+// folder, are dropped: they name no file, so they would never be shown,
+// never evicted, and would hold their feed at its limit for good. The look
+// is one file-system call per folder (its oldest record's file), every five
+// minutes or at once when an eviction found a file gone; a folder whose
+// sample is missing has all its records looked at.
+void CImageFolder::HealDeletedFoldersLocked(bool now) {
+    const uint32_t tick = m_clock->TickCount();
+    if (!now && m_recordFoldersKnown && static_cast<uint32_t>(tick - m_lastFolderCheck) < 5 * 60000) return;
+    m_lastFolderCheck = tick;
+    m_recordFoldersKnown = true;
+    std::set<std::string, std::less<>> sampled, suspect;
+    for (const CFileView d : m_cache.Records()) {
+        const std::string_view folder = ParentFolderOf(d.Path);
+        if (sampled.find(folder) != sampled.end()) continue;
+        sampled.emplace(folder);
+        if (!plat::PathExists(std::string(d.Path))) suspect.emplace(folder);
+    }
+    for (const std::string& folder : suspect) {
+        int dropped = 0;
+        for (CFileList::iterator it = m_cache.Records().begin(); it != m_cache.Records().end();) {
+            if (ParentFolderOf(it->Path) == folder && !plat::PathExists(std::string(it->Path))) {
+                it = m_cache.Records().RemoveAt(it);
+                ++dropped;
+            } else {
+                ++it;
+            }
+        }
+        if (dropped) {
+            LogMessage("HealRecords: %s in %s without their files dropped",
+                       Counted(dropped, "record", "records").c_str(), folder.c_str());
+            m_cache.SetDirty(true);
+        }
     }
 }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <unordered_set>
 
-#include "engine/engine.h"
+#include "engine/path.h"
 #include "engine/line_text.h"
 
 namespace statefmt {

@@ -191,5 +191,5 @@ void CLumoraEngine::ResetPassStateLocked() {
     m_pools.ForgetAll();
     m_pacing.Reset();
     m_said.ForgetAll();
-    m_recordFoldersKnown = false;
+    ForgetFolderChecksLocked();
 }
