@@ -17,6 +17,7 @@
 
 #include "common/host_callback.h"
 #include "common/records.h"
+#include "engine/id_set.h"
 #include "common/settings.h"
 #include "common/thread_annotations.h"
 #include "engine/file_list.h"

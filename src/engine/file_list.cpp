@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "common/open_table.h"
+#include "engine/open_table.h"
 #include "common/records.h"
 #include "platform/codepage.h"
 

@@ -4,7 +4,6 @@
 lumora_test(NAME plugin_tests SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/registry_env.cpp
   ${CMAKE_CURRENT_LIST_DIR}/records_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/file_list_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feeds_equal_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/log_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_test.cpp

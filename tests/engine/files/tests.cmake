@@ -9,6 +9,7 @@ lumora_test(NAME engine_files_tests SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/durability_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/two_hosts_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/old_list_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/cache_list_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/cache_list_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_list_test.cpp)
 # The side files are compared with the same golden bytes on both builds.
 target_compile_definitions(engine_files_tests PRIVATE EF_GOLDEN_DIR="${CMAKE_CURRENT_LIST_DIR}/golden")

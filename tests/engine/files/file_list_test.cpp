@@ -12,8 +12,9 @@
 
 #include "common/records.h"
 #include "engine/file_list.h"
-#include "engine/engine.h"
+#include "engine/id_set.h"
 #include "engine/line_text.h"
+#include "engine/path.h"
 #include "engine/state_format.h"
 
 namespace {

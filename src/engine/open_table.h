@@ -1,5 +1,5 @@
 // Pieces shared by the open-addressing tables of the record containers (the
-// ids seen in common/records.h, the path index of engine/file_list.h).
+// ids seen in engine/id_set.h, the path index of engine/file_list.h).
 #pragma once
 
 #include <cstddef>
