@@ -17,10 +17,10 @@
 
 #include "common/host_callback.h"
 #include "common/records.h"
-#include "engine/id_set.h"
 #include "common/settings.h"
 #include "common/thread_annotations.h"
 #include "engine/file_list.h"
+#include "engine/id_set.h"
 #include "engine/logged_states.h"
 #include "engine/pacing.h"
 #include "engine/pools.h"
