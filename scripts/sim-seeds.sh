@@ -4,13 +4,16 @@
 # and seed; replay it with
 #   LUMORA_SIM_SEED=<seed> build/native/liveness_sim --gtest_filter='*<scenario>'
 #
-#   scripts/sim-seeds.sh [--build DIR] [--seeds N] [--from S] [--days D] [--jobs J] [--log DIR]
+#   scripts/sim-seeds.sh [--build DIR] [--seeds N] [--from S] [--days D] [--jobs J] [--log DIR] [--filter F]
+#
+# --filter takes a GoogleTest filter and runs only those scenarios, e.g.
+#   --filter '*/never_an_image:*/5xx_storms'
 #
 # --days shortens every scenario (default: each its full length, 30 simulated
 # days); every scheduled event of the scenarios lies within the first 4 days.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/native" seeds=500 from=1 days="" jobs=2 log=""
+build="$root/build/native" seeds=500 from=1 days="" jobs=2 log="" filter="*"
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -19,7 +22,8 @@ while [ $# -gt 0 ]; do
     --days) days=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --log) log=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--seeds N] [--from S] [--days D] [--jobs J] [--log DIR]" >&2; exit 2 ;;
+    --filter) filter=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--seeds N] [--from S] [--days D] [--jobs J] [--log DIR] [--filter F]" >&2; exit 2 ;;
   esac
 done
 sim="$build/liveness_sim"
@@ -38,7 +42,8 @@ for ((j = 0; j < jobs; j++)); do
   (
     export LUMORA_SIM_SEED=$s LUMORA_SIM_SEEDS=$n
     [ -n "$days" ] && export LUMORA_SIM_DAYS=$days
-    "$sim" --gtest_brief=1 >"$log/job$j.log" 2>&1
+    # Line-buffered, so a job's log shows each scenario as it ends.
+    stdbuf -oL "$sim" --gtest_brief=1 --gtest_filter="$filter" >"$log/job$j.log" 2>&1
   ) &
   pids+=($!)
 done
