@@ -165,6 +165,10 @@ TEST_F(WorkerThreadTest, WorkerOutlivingStopKeepsItsObjectUntilItEnds) {
     EXPECT_FALSE(weak.expired());
     release.Set();
     EXPECT_TRUE(Eventually([&] { return weak.expired(); }));
+    // expired() is a relaxed read: it orders nothing. The worker's last touch
+    // of the engine is its release of the engine's lock, so taking the lock
+    // once orders the teardown (engine, client, latches) after all of it.
+    { MutexLock settled(engine->StateLockForTest()); }
 }
 
 // A stop that timed out, and a start that comes after the worker's loop has
